@@ -1,0 +1,33 @@
+# Shared build rules: our own code builds without warnings.
+function(vantora_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+# vantora_library(<name> SOURCES ... [LIBS ...])
+# A static library whose headers are included as "<folder>/<file>.h" from src/.
+function(vantora_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${A_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${A_LIBS})
+  vantora_warnings(${name})
+endfunction()
+
+# vantora_test(<name> LABEL <label> SOURCES ... [LIBS ...] [TIMEOUT s])
+# A GoogleTest executable registered with CTest under the folder's label.
+# Widget tests run on Qt's offscreen platform.
+function(vantora_test name)
+  cmake_parse_arguments(A "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gmock)
+  vantora_warnings(${name})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 120)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    LABELS "${A_LABEL}"
+    TIMEOUT ${A_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()

@@ -1,0 +1,60 @@
+#pragma once
+// The packet-queue serial link to the unit: requests are queued, sent one at a
+// time by SendNext (driven by the window's 30 ms timer), and each reply is
+// matched against the outstanding request's packet type.
+#include <QObject>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/packet.h"
+
+class QSerialPort;
+
+class SuperSerial : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit SuperSerial(QObject* parent = nullptr);
+  ~SuperSerial() override;
+
+  // Appends a request to the queue; sends nothing itself.
+  void AddPacket(int type, const std::string& text);
+  // Sends the head of the queue when nothing is outstanding (see the .cpp).
+  void SendNext();
+  // Delivers waiting input to the reply handling and checks time-outs.
+  void Poll();
+  // Opens the port named by Spec::DataPort; raises Connecting on success.
+  void Connect();
+  // Closes the port; raises Disconnected when it was open.
+  void Disconnect();
+
+  // The port's line rate (8N1, no flow control are fixed).
+  void SetBaud(int baud);
+  int Baud() const { return baud_; }
+
+  // Upper bound of Packets: 0 when the queue is empty.
+  int PacketCount() const { return static_cast<int>(Packets.size()) - 1; }
+
+  bool Opened = false;       // the port is open
+  bool isConnected = false;  // a hello reply has been accepted since Connect
+  bool PMode = false;        // the unit's bootloader answered the last hello
+  PacketRef CurrentPacket;   // the request awaiting its reply, or null
+  std::vector<PacketRef> Packets{nullptr};  // 1-based queue; element 0 stays empty
+
+ signals:
+  void Connecting();
+  void Connected();
+  void Disconnected();
+  void PacketSucceeded(PacketRef p);
+  // The queue was dropped after a request failed its last try; `failed` is
+  // that request. Lets the window tell the user a write or update failed.
+  void QueueDropped(PacketRef failed);
+
+ private:
+  // Implementation detail owned by the link's .cpp files.
+  QSerialPort* port_ = nullptr;
+  int baud_ = 9600;
+  std::string input_;
+  std::int64_t openRequestedAt_ = 0;
+};
