@@ -8,12 +8,12 @@ namespace unit {
 
 namespace {
 
-Request Ok(std::string text) {
-  return Request{PacketTypeOK, std::move(text)};
+QueuedRequest Ok(std::string text) {
+  return QueuedRequest{PacketTypeOK, std::move(text)};
 }
 
 // A write: its letters, then one byte per payload field.
-Request Ok(std::string_view letters, std::initializer_list<std::uint8_t> payload) {
+QueuedRequest Ok(std::string_view letters, std::initializer_list<std::uint8_t> payload) {
   std::string text(letters);
   for (std::uint8_t b : payload) PutByte(text, b);
   return Ok(std::move(text));
@@ -28,109 +28,94 @@ constexpr std::uint8_t Low(std::uint16_t w) {
 
 }  // namespace
 
-Request BootAddress(int block) {
-  std::string text = "A";
-  PutWord(text, WordField(block * 128.0));
-  return Request{PacketTypeCR, text};
-}
-
-Request BootBlock(std::string_view bytes) {
-  bytes = bytes.substr(0, kBootBlockBytes);
-  std::string text = "B";
-  PutWord(text, static_cast<std::uint16_t>(bytes.size()));
-  text += 'F';
-  text.append(bytes);
-  return Request{PacketTypeCR, text};
-}
-
 const ReadCommand* FindRead(char letter) {
   auto it = std::find_if(kFullRead.begin(), kFullRead.end(),
                          [letter](const ReadCommand& r) { return r.Letter == letter; });
   return it == kFullRead.end() ? nullptr : &*it;
 }
 
-Request ReadRequest(char letter) {
-  return Request{PacketTypeRead, std::string("r") + letter};
+QueuedRequest ReadRequest(char letter) {
+  return QueuedRequest{PacketTypeRead, std::string("r") + letter};
 }
 
-std::vector<Request> FullReadRequests() {
-  std::vector<Request> out;
+std::vector<QueuedRequest> FullReadRequests() {
+  std::vector<QueuedRequest> out;
   for (const ReadCommand& r : kFullRead)
-    out.push_back(Request{PacketTypeRead, std::string(r.Text)});
+    out.push_back(QueuedRequest{PacketTypeRead, std::string(r.Text)});
   return out;
 }
 
-Request WriteItem(int placeNumber, int code) {
+QueuedRequest WriteItem(int placeNumber, int code) {
   return Ok("we", {ByteField(placeNumber), ByteField(code)});
 }
 
-Request WriteSystem(int sysIndex, int startPageIndex, bool progstyle) {
+QueuedRequest WriteSystem(int sysIndex, int startPageIndex, bool progstyle) {
   return Ok("wt", {SelectionByte(sysIndex), StartPageByte(startPageIndex), FlagByte(progstyle)});
 }
 
-Request WriteLogSpeed(int sliderValue) {
+QueuedRequest WriteLogSpeed(int sliderValue) {
   return Ok("wd", {ByteField(sliderValue)});
 }
 
-Request WriteMapSensor(int mapsIndex) {
+QueuedRequest WriteMapSensor(int mapsIndex) {
   return Ok("wm", {SelectionByte(mapsIndex)});
 }
 
-Request WritePressureUnits(int vactIndex, int prestIndex) {
+QueuedRequest WritePressureUnits(int vactIndex, int prestIndex) {
   return Ok("wp", {SelectionByte(vactIndex), SelectionByte(prestIndex)});
 }
 
-Request WriteUnits(bool celsius, bool kph) {
+QueuedRequest WriteUnits(bool celsius, bool kph) {
   return Ok("wc", {FlagByte(celsius), FlagByte(kph)});
 }
 
-Request WriteThrottle(double closedVolts, double wotVolts) {
+QueuedRequest WriteThrottle(double closedVolts, double wotVolts) {
   return Ok("wh", {VoltByte(closedVolts), VoltByte(wotVolts)});
 }
 
-Request WriteWideband(int row, double volts, double ratio) {
+QueuedRequest WriteWideband(int row, double volts, double ratio) {
   return Ok(row == 0 ? "ww" : "wx", {VoltByte(volts), TenthsByte(ratio)});
 }
 
-Request WriteWidebandInput(int afrIndex, bool demon) {
+QueuedRequest WriteWidebandInput(int afrIndex, bool demon) {
   return Ok("wi", {SelectionByte(afrIndex), FlagByte(demon)});
 }
 
-Request WriteRpmLimit(double rpm) {
+QueuedRequest WriteRpmLimit(double rpm) {
   std::uint16_t w = WordField(rpm);
   return Ok("wa", {1, High(w), Low(w)});
 }
 
-Request WriteTempLimit(int which, int fahrenheit) {
+QueuedRequest WriteTempLimit(int which, int fahrenheit) {
   return Ok("wa", {ByteField(which), ByteField(fahrenheit), 0});
 }
 
-Request WriteMapLimit(double mbar) {
+QueuedRequest WriteMapLimit(double mbar) {
   std::uint16_t w = WordField(mbar);
   return Ok("wa", {3, High(w), Low(w)});
 }
 
-Request WriteTableVolts(int table, int row, double volts) {
+QueuedRequest WriteTableVolts(int table, int row, double volts) {
   return Ok("s", {ByteField(table), ByteField(row), VoltByte(volts), 0});
 }
 
-Request WriteTableValue(int table, int row, double value) {
+QueuedRequest WriteTableValue(int table, int row, double value) {
   std::uint16_t w = TenthsWord(value);
   return Ok("s", {ByteField(table + 4), ByteField(row), High(w), Low(w)});
 }
 
-Request WriteTableName(int table, std::string_view utf8Name) {
+QueuedRequest WriteTableName(int table, std::string_view utf8Name) {
   std::string text = "s";
   PutByte(text, ByteField(table + 8));
   text += NameBytes(utf8Name);
   return Ok(text);
 }
 
-Request WriteTableDecimals(int pair, bool first, bool second) {
+QueuedRequest WriteTableDecimals(int pair, bool first, bool second) {
   return Ok("s", {ByteField(13 + pair), FlagByte(first), FlagByte(second)});
 }
 
-Request WriteAnInput(int input, const TableData& in) {
+QueuedRequest WriteAnInput(int input, const TableData& in) {
   std::string text = "wz";
   PutByte(text, ByteField(input));
   for (int r = 0; r < kTableRows; ++r) {

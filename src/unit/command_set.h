@@ -9,37 +9,16 @@
 #include <vector>
 
 #include "link/packet.h"
+#include "unit/queued_request.h"
 
 namespace unit {
 
-// One request as it is queued: the packet type and the bytes sent unchanged.
-struct Request {
-  int Type = PacketTypeOK;
-  std::string Final;
-  bool operator==(const Request&) const = default;
-};
-
-// --- Requests without payload ---------------------------------------------
-inline const Request kHello{PacketTypeHello, "VV"};
-inline const Request kEnterBootloader{PacketTypeOK, std::string("\x1b\x1b", 2)};
-inline const Request kBootloaderHello{PacketTypeHello, "V"};
-inline const Request kChipErase{PacketTypeCR, "e"};
-inline const Request kExitBootloader{PacketTypeCR, "E"};
-inline const Request kKeyLeft{PacketTypeOK, "<<"};
-inline const Request kKeyRight{PacketTypeOK, ">>"};
-inline const Request kKeyUp{PacketTypeOK, "++"};
-inline const Request kKeyDown{PacketTypeOK, "--"};
-inline const Request kKeyEnter{PacketTypeOK, "=="};
-inline const Request kPreview{PacketTypeOK, "00"};
-inline const Request kItemsDone{PacketTypeOK, "weee"};
-inline const Request kTablesDone{PacketTypeOK, "sssssss"};
-inline const Request kInputsDone{PacketTypeOK, "wzs"};
-
-// Firmware blocks of 256 bytes through the bootloader: the word address of
-// block n (n x 128), then the block itself (length, "F", the bytes).
-inline constexpr int kBootBlockBytes = 256;
-Request BootAddress(int block);             // "A"
-Request BootBlock(std::string_view bytes);  // "B"; at most kBootBlockBytes are taken
+// Requests of the settings exchange. The keypad's, the bootloader's and the
+// firmware update's own requests live with them (keypad.h, firmware_update.h).
+inline const QueuedRequest kHello{PacketTypeHello, "VV"};
+inline const QueuedRequest kItemsDone{PacketTypeOK, "weee"};
+inline const QueuedRequest kTablesDone{PacketTypeOK, "sssssss"};
+inline const QueuedRequest kInputsDone{PacketTypeOK, "wzs"};
 
 // --- Reads ------------------------------------------------------------------
 // A read is "r" + its letter; the reply is the letter + a fixed payload.
@@ -71,9 +50,9 @@ inline constexpr std::array<ReadCommand, 13> kFullRead{{
 
 // The read of one letter, or nullptr when the window never reads that letter.
 const ReadCommand* FindRead(char letter);
-Request ReadRequest(char letter);
+QueuedRequest ReadRequest(char letter);
 // The thirteen read requests in order.
-std::vector<Request> FullReadRequests();
+std::vector<QueuedRequest> FullReadRequests();
 
 // --- Writes (all acknowledged by "O") -----------------------------------------
 inline constexpr int kPlaces = 56;     // 7 pages x 8 places
@@ -86,26 +65,26 @@ constexpr int PlaceNumber(int page, int place) {
   return page * 8 + place + 1;
 }
 
-Request WriteItem(int placeNumber, int code);                           // "we"
-Request WriteSystem(int sysIndex, int startPageIndex, bool progstyle);  // "wt"
-Request WriteLogSpeed(int sliderValue);                                 // "wd"
-Request WriteMapSensor(int mapsIndex);                                  // "wm"
-Request WritePressureUnits(int vactIndex, int prestIndex);              // "wp"
-Request WriteUnits(bool celsius, bool kph);                             // "wc"
-Request WriteThrottle(double closedVolts, double wotVolts);             // "wh"
-Request WriteWideband(int row, double volts, double ratio);             // "ww" / "wx"
-Request WriteWidebandInput(int afrIndex, bool demon);                   // "wi"
-Request WriteRpmLimit(double rpm);                                      // "wa" 1
-Request WriteTempLimit(int which, int fahrenheit);                      // "wa" 2 / 4
-Request WriteMapLimit(double mbar);                                     // "wa" 3
+QueuedRequest WriteItem(int placeNumber, int code);                           // "we"
+QueuedRequest WriteSystem(int sysIndex, int startPageIndex, bool progstyle);  // "wt"
+QueuedRequest WriteLogSpeed(int sliderValue);                                 // "wd"
+QueuedRequest WriteMapSensor(int mapsIndex);                                  // "wm"
+QueuedRequest WritePressureUnits(int vactIndex, int prestIndex);              // "wp"
+QueuedRequest WriteUnits(bool celsius, bool kph);                             // "wc"
+QueuedRequest WriteThrottle(double closedVolts, double wotVolts);             // "wh"
+QueuedRequest WriteWideband(int row, double volts, double ratio);             // "ww" / "wx"
+QueuedRequest WriteWidebandInput(int afrIndex, bool demon);                   // "wi"
+QueuedRequest WriteRpmLimit(double rpm);                                      // "wa" 1
+QueuedRequest WriteTempLimit(int which, int fahrenheit);                      // "wa" 2 / 4
+QueuedRequest WriteMapLimit(double mbar);                                     // "wa" 3
 inline constexpr int kCoolantLimit = 2;
 inline constexpr int kIntakeLimit = 4;
 // Main sensor tables: t = 1..4 (O2, ELD, EGR, B6).
-Request WriteTableVolts(int table, int row, double volts);     // "s" 1..4
-Request WriteTableValue(int table, int row, double value);     // "s" 5..8
-Request WriteTableName(int table, std::string_view utf8Name);  // "s" 9..12
+QueuedRequest WriteTableVolts(int table, int row, double volts);     // "s" 1..4
+QueuedRequest WriteTableValue(int table, int row, double value);     // "s" 5..8
+QueuedRequest WriteTableName(int table, std::string_view utf8Name);  // "s" 9..12
 // "Show Decimals" of tables 1 and 2 (pair 0, byte 13) or 3 and 4 (pair 1, byte 14).
-Request WriteTableDecimals(int pair, bool first, bool second);
+QueuedRequest WriteTableDecimals(int pair, bool first, bool second);
 
 // One sensor table as the window holds it: 15 rows of volts and real values,
 // the name field's text and "Show Decimals". The main tables' names and flags
@@ -118,6 +97,6 @@ struct TableData {
   bool operator==(const TableData&) const = default;
 };
 inline constexpr int kAnBlockBytes = 49;
-Request WriteAnInput(int input, const TableData& in);  // "wz" n
+QueuedRequest WriteAnInput(int input, const TableData& in);  // "wz" n
 
 }  // namespace unit

@@ -10,7 +10,7 @@ namespace unit {
 namespace {
 
 void QueueTableRows(const WindowSettings& s, const SensorsArray& sensors,
-                    std::vector<Request>& out) {
+                    std::vector<QueuedRequest>& out) {
   for (int r = 0; r < kTableRows; ++r) {
     for (int t = 1; t <= kMainTables; ++t) {
       const TableData& table = s.Main[t - 1];
@@ -26,9 +26,9 @@ void QueueTableRows(const WindowSettings& s, const SensorsArray& sensors,
 
 }  // namespace
 
-std::vector<Request> BuildWrite(const WindowSettings& s, OptArray& opt2,
-                                const SensorsArray& sensors) {
-  std::vector<Request> out;
+std::vector<QueuedRequest> BuildWrite(const WindowSettings& s, OptArray& opt2,
+                                      const SensorsArray& sensors) {
+  std::vector<QueuedRequest> out;
   for (int i = 1; i <= kPlaces; ++i) {
     if (s.Opt[i] != opt2[i]) {
       out.push_back(WriteItem(i, s.Opt[i]));

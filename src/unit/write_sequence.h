@@ -50,8 +50,8 @@ struct WindowSettings {
 // (each one recorded in opt2 as it is queued), "weee", the settings, the four
 // limits, the main table cells that differ from sensors, names, flags,
 // "sssssss", the five AN blocks, "wzs", and the reads "rs" and "ru".
-std::vector<Request> BuildWrite(const WindowSettings& s, OptArray& opt2,
-                                const SensorsArray& sensors);
+std::vector<QueuedRequest> BuildWrite(const WindowSettings& s, OptArray& opt2,
+                                      const SensorsArray& sensors);
 
 // Stores a table as shown into Sensors at k (volts) and k + 1 (values).
 void RememberTable(SensorsArray& sensors, int k, const TableData& table);

@@ -8,40 +8,22 @@ using namespace unit;
 using unittest::B;
 
 namespace {
-Request Ok(std::string text) {
-  return Request{PacketTypeOK, std::move(text)};
+QueuedRequest Ok(std::string text) {
+  return QueuedRequest{PacketTypeOK, std::move(text)};
 }
 }  // namespace
 
 TEST(CommandSetTest, FixedRequests) {
-  EXPECT_EQ(kHello, (Request{PacketTypeHello, "VV"}));
-  EXPECT_EQ(kEnterBootloader, Ok(B({27, 27})));
-  EXPECT_EQ(kBootloaderHello, (Request{PacketTypeHello, "V"}));
-  EXPECT_EQ(kChipErase, (Request{PacketTypeCR, "e"}));
-  EXPECT_EQ(kExitBootloader, (Request{PacketTypeCR, "E"}));
-  EXPECT_EQ(kKeyLeft.Final + kKeyRight.Final + kKeyUp.Final + kKeyDown.Final + kKeyEnter.Final,
-            "<<>>++--==");
-  EXPECT_EQ(kPreview, Ok("00"));
+  EXPECT_EQ(kHello, (QueuedRequest{PacketTypeHello, "VV"}));
   EXPECT_EQ(kItemsDone, Ok("weee"));
   EXPECT_EQ(kTablesDone, Ok("sssssss"));
   EXPECT_EQ(kInputsDone, Ok("wzs"));
 }
 
-TEST(CommandSetTest, BootloaderBlocks) {
-  EXPECT_EQ(BootAddress(0), (Request{PacketTypeCR, B({'A', 0, 0})}));
-  EXPECT_EQ(BootAddress(3), (Request{PacketTypeCR, B({'A', 1, 128})}));
-  std::string block(300, 'x');
-  Request full = BootBlock(block);
-  EXPECT_EQ(full.Type, PacketTypeCR);
-  EXPECT_EQ(full.Final.substr(0, 4), B({'B', 1, 0, 'F'}));
-  EXPECT_EQ(full.Final.size(), 4u + 256u);
-  EXPECT_EQ(BootBlock("ab").Final, B({'B', 0, 2, 'F', 'a', 'b'}));
-}
-
 TEST(CommandSetTest, FullReadIsThirteenReadsInOrder) {
-  std::vector<Request> reads = FullReadRequests();
+  std::vector<QueuedRequest> reads = FullReadRequests();
   std::string order;
-  for (const Request& r : reads) {
+  for (const QueuedRequest& r : reads) {
     EXPECT_EQ(r.Type, PacketTypeRead);
     ASSERT_EQ(r.Final.size(), 2u);
     EXPECT_EQ(r.Final[0], 'r');
@@ -102,7 +84,7 @@ TEST(CommandSetTest, AnInputBlockLayout) {
   }
   t.Name = "\xC3\xA4N5x";  // a-umlaut, N, 5, cut after three characters
   t.Decimals = true;
-  Request req = WriteAnInput(5, t);
+  QueuedRequest req = WriteAnInput(5, t);
   ASSERT_EQ(req.Final.size(), 52u);
   EXPECT_EQ(req.Type, PacketTypeOK);
   EXPECT_EQ(req.Final.substr(0, 3), B({'w', 'z', 5}));

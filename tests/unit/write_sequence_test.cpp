@@ -71,14 +71,14 @@ struct AfterRead {
   }
 };
 
-std::vector<std::string> Texts(const std::vector<Request>& reqs) {
+std::vector<std::string> Texts(const std::vector<QueuedRequest>& reqs) {
   std::vector<std::string> out;
-  for (const Request& r : reqs) out.push_back(r.Final);
+  for (const QueuedRequest& r : reqs) out.push_back(r.Final);
   return out;
 }
 
 // Index of the first request equal to `final`, or -1.
-int IndexOf(const std::vector<Request>& reqs, const std::string& final) {
+int IndexOf(const std::vector<QueuedRequest>& reqs, const std::string& final) {
   for (std::size_t i = 0; i < reqs.size(); ++i)
     if (reqs[i].Final == final) return static_cast<int>(i);
   return -1;
@@ -88,10 +88,10 @@ int IndexOf(const std::vector<Request>& reqs, const std::string& final) {
 
 TEST(WriteSequenceTest, RightAfterAReadSendsOnlyTheFixedSequence) {
   AfterRead w;
-  std::vector<Request> reqs = BuildWrite(w.s, w.opt2, w.sensors);
+  std::vector<QueuedRequest> reqs = BuildWrite(w.s, w.opt2, w.sensors);
   ASSERT_EQ(reqs.size(), 29u);
   std::vector<std::string> heads;
-  for (const Request& r : reqs) {
+  for (const QueuedRequest& r : reqs) {
     std::string head = r.Final.substr(0, 2);
     if (head[0] == 's' && head != "ss") head = "s" + std::to_string(r.Final[1]);
     heads.push_back(head);
@@ -120,13 +120,13 @@ TEST(WriteSequenceTest, ChangedPlaceGoesFirstAndOnlyOnce) {
   AfterRead w;
   w.s.Opt[PlaceNumber(2, 3)] = 7;
   w.s.Opt[56] = 200;
-  std::vector<Request> first = BuildWrite(w.s, w.opt2, w.sensors);
+  std::vector<QueuedRequest> first = BuildWrite(w.s, w.opt2, w.sensors);
   ASSERT_EQ(first.size(), 31u);
   EXPECT_EQ(first[0].Final, B({'w', 'e', 20, 7}));
   EXPECT_EQ(first[1].Final, B({'w', 'e', 56, 200}));
   EXPECT_EQ(first[2].Final, "weee");
   EXPECT_EQ(w.opt2[20], 7);
-  std::vector<Request> second = BuildWrite(w.s, w.opt2, w.sensors);
+  std::vector<QueuedRequest> second = BuildWrite(w.s, w.opt2, w.sensors);
   EXPECT_EQ(second.size(), 29u);
   EXPECT_EQ(second[0].Final, "weee");
 }
@@ -136,7 +136,7 @@ TEST(WriteSequenceTest, ChangedTableCellsGoAfterTheLimitsInRowOrder) {
   w.s.Main[0].Values[4] = 15;   // O2 row 4 value
   w.s.Main[0].Volts[4] = 2.5;   // O2 row 4 volts
   w.s.Main[3].Volts[2] = 0.45;  // B6 row 2 volts
-  std::vector<Request> reqs = BuildWrite(w.s, w.opt2, w.sensors);
+  std::vector<QueuedRequest> reqs = BuildWrite(w.s, w.opt2, w.sensors);
   ASSERT_EQ(reqs.size(), 32u);
   int lastLimit = IndexOf(reqs, B({'w', 'a', 4, 100, 0}));
   ASSERT_EQ(lastLimit, 13);
@@ -155,7 +155,7 @@ TEST(WriteSequenceTest, LimitsInTheUnitsShown) {
   w.s.usecelsius = true;
   w.s.ectw = 100;
   w.s.iatw = 37.9;
-  std::vector<Request> reqs = BuildWrite(w.s, w.opt2, w.sensors);
+  std::vector<QueuedRequest> reqs = BuildWrite(w.s, w.opt2, w.sensors);
   EXPECT_EQ(reqs[5].Final, B({'w', 'c', 1, 0}));
   EXPECT_EQ(reqs[11].Final, B({'w', 'a', 2, 212, 0}));
   EXPECT_EQ(reqs[12].Final, B({'w', 'a', 3, 6, 166}));
@@ -180,7 +180,7 @@ TEST(WriteSequenceTest, NamesAreThreeBytesWhateverTheText) {
   w.s.An[0].Name =
       "\xC3\x9C"
       "ber";
-  std::vector<Request> reqs = BuildWrite(w.s, w.opt2, w.sensors);
+  std::vector<QueuedRequest> reqs = BuildWrite(w.s, w.opt2, w.sensors);
   EXPECT_EQ(reqs[14].Final, B({'s', 9, 'A', 'B', ' '}));
   EXPECT_EQ(reqs[15].Final, B({'s', 10, ' ', ' ', ' '}));
   EXPECT_EQ(reqs[16].Final, B({'s', 11, '?', '?', '?'}));
@@ -191,7 +191,7 @@ TEST(WriteSequenceTest, NamesAreThreeBytesWhateverTheText) {
 TEST(WriteSequenceTest, MissingSelectionsGoOutAsZero) {
   AfterRead w;
   w.s.Sys = w.s.StPage = w.s.maps = w.s.vact = w.s.prest = w.s.afrlist = -1;
-  std::vector<Request> reqs = BuildWrite(w.s, w.opt2, w.sensors);
+  std::vector<QueuedRequest> reqs = BuildWrite(w.s, w.opt2, w.sensors);
   EXPECT_EQ(reqs[1].Final, B({'w', 't', 0, 0, 0}));
   EXPECT_EQ(reqs[3].Final, B({'w', 'm', 0}));
   EXPECT_EQ(reqs[4].Final, B({'w', 'p', 0, 0}));
@@ -202,7 +202,7 @@ TEST(WriteSequenceTest, ForgottenPlacesAndCellsAreSentAgain) {
   AfterRead w;
   w.s.Opt[3] = 50;
   w.s.Main[1].Values[7] = 1;
-  std::vector<Request> first = BuildWrite(w.s, w.opt2, w.sensors);
+  std::vector<QueuedRequest> first = BuildWrite(w.s, w.opt2, w.sensors);
   ASSERT_EQ(first[0].Final, B({'w', 'e', 3, 50}));
   // The write broke off before the unit acknowledged these three.
   ForgetUnacknowledged(first[0].Final, w.opt2, w.sensors);
@@ -216,7 +216,7 @@ TEST(WriteSequenceTest, ForgottenPlacesAndCellsAreSentAgain) {
   EXPECT_EQ(w.opt2[3], kUnknownCode);
   EXPECT_TRUE(std::isnan(w.sensors[4][8]));
   EXPECT_TRUE(std::isnan(w.sensors[5][1]));
-  std::vector<Request> again = BuildWrite(w.s, w.opt2, w.sensors);
+  std::vector<QueuedRequest> again = BuildWrite(w.s, w.opt2, w.sensors);
   EXPECT_EQ(Texts(again)[0], B({'w', 'e', 3, 50}));
   EXPECT_NE(IndexOf(again, B({'s', 6, 7, 0, 10})), -1);
   EXPECT_NE(IndexOf(again, B({'s', 3, 0, 2, 0})), -1);
