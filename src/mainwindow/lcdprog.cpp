@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 
+#include "link/spec_globals.h"
+
 LCDProg::LCDProg(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle("Vantora II");
   CreateControls();
@@ -42,6 +44,7 @@ platform::Control* LCDProg::FindControl(const std::string& name, int index) cons
 void LCDProg::BindHandlers() {
   MainBox.Open.Bind(this, &LCDProg::MainBox_Open);
   MainBox.Change.Bind(this, &LCDProg::MainBox_Change);
+  Timer1.Action.Bind(this, &LCDProg::Timer1_Action);
 }
 
 // The framework opens a window's controls in the order they were created;
@@ -52,11 +55,28 @@ void LCDProg::OpenControls() {
 }
 
 void LCDProg::Event_Open() {
+  Sline.SetBaud(921600);
   // The software update's version check starts here, once the window is up.
 }
 
+bool LCDProg::CancelClose(bool appQuitting) {
+  // Ends the port watch: it must not reopen the link while the program goes.
+  if (appQuitting) Spec::Quitting = true;
+  return false;
+}
+
+void LCDProg::Timer1_Action() {
+  Sline.Poll();
+  Sline.SendNext();
+}
+
 void LCDProg::closeEvent(QCloseEvent* event) {
-  // Closing the main window quits the program.
+  // Closing the main window is how the program quits on this platform, so the
+  // close is always part of quitting.
+  if (CancelClose(true)) {
+    event->ignore();
+    return;
+  }
   event->accept();
   QCoreApplication::quit();
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "link/super_serial.h"
 #include "platform/qt/controls.h"
 
 class LCDProg : public QMainWindow {
@@ -116,6 +117,9 @@ class LCDProg : public QMainWindow {
   platform::PushButton ExitBut{"ExitBut"};
 
   // ----- Workers -----
+  // The serial link to the unit. Its line is 8 data bits, no parity, 1 stop
+  // bit, no flow control; Event_Open sets the rate.
+  SuperSerial Sline;
   // Timer1 pumps the link every 30 ms; Timer2 runs every 500 ms.
   platform::Timer Timer1{"Timer1"};
   platform::Timer Timer2{"Timer2"};
@@ -136,6 +140,14 @@ class LCDProg : public QMainWindow {
   // ----- Window events -----
   // Runs once the controls have opened: the link's rate, then the version check.
   void Event_Open();
+  // Asked before the window closes; `appQuitting` tells that the program is
+  // quitting. Returns true to keep the window open.
+  bool CancelClose(bool appQuitting);
+
+  // ----- The link's pump -----
+  // Delivers waiting input, then sends the next queued request. The only
+  // place that moves requests to the unit.
+  void Timer1_Action();
 
   // ----- Page switching -----
   void MainBox_Open();
