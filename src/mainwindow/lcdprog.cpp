@@ -16,6 +16,7 @@ LCDProg::LCDProg(QWidget* parent) : QMainWindow(parent) {
   // Settings exchange: bind its handlers below.
 
   // Connection, keypad and firmware: bind their handlers below.
+  BindConnection();
 
   // Editor: bind its handlers below.
 

@@ -12,12 +12,18 @@
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "link/bg_thread.h"
 #include "link/super_serial.h"
 #include "platform/qt/controls.h"
+
+namespace unit {
+enum class KeypadKey;
+}
 
 class LCDProg : public QMainWindow {
   Q_OBJECT
@@ -158,7 +164,68 @@ class LCDProg : public QMainWindow {
   // ===== end of settings exchange =====
 
   // ===== Connection, keypad and firmware (src/unit) =====
+  // Binds the handlers below; called from the constructor.
+  void BindConnection();
+  // Opens the link, or closes it when its port is open.
+  void ConButton_Action();
+  // The link's events: caption of ConButton and text of stat follow them.
+  void Sline_Connecting();
+  void Sline_Connected();
+  void Sline_Disconnected();
+  void ReadBut_Action();
+  void WriteBut_Action();
+  // Enables or disables the keypad, "Read" and "Program" together.
+  void UpdateButtons(bool enabled);
 
+  // The port pop-up: the system's ports after "None", the remembered one kept.
+  void port_Open();
+  void port_Change();
+  void ListPorts();
+
+  // The unit's keys, and the hidden buttons into and out of its bootloader.
+  void LeftC_Action();
+  void RightC_Action();
+  void UpC_Action();
+  void DownC_Action();
+  void EnterC_Action();
+  void PRGBut_Open();
+  void PRGBut_Action();
+  void ExitBut_Open();
+  void ExitBut_Action();
+
+  // Every 500 ms: the watchdog probe and the layout preview.
+  void Timer2_Action();
+
+  // Update Firmware: into the bootloader unless already there, then Upgrade.
+  void FWUpdate_Action();
+  // Queues the whole update in one pass; the argument has no effect.
+  void Upgrade(int unused);
+
+  // The background port watch: Timer2 reads its port count, and it refreshes
+  // the port list through this window. Set by the application at start.
+  void AttachPortWatch(BGThread* watch);
+  BGThread* PortWatch = nullptr;
+
+  // The image Update Firmware sends: VA2Firmware() unless replaced (tests and
+  // the benchmark send images of their own).
+  std::function<std::string()> FirmwareImage;
+
+  // True from Upgrade until the unit has acknowledged leaving its bootloader,
+  // or until the update broke off. Wider than Upgrading, which ends with the
+  // last block: the "E" that follows still belongs to the update.
+  bool FirmwareUnderway = false;
+
+ private:
+  // One press of a keypad key; none while the firmware owns the link.
+  void PressKey(unit::KeypadKey key);
+  // Queues a request unless the firmware update or the bootloader owns the link.
+  bool FirmwareOwnsLinkNow() const;
+  // The link dropped its queue or closed in the middle of an update.
+  void FirmwareUpdateBroken();
+  // Follows the acknowledgements of the update after the reply handler.
+  void FirmwareStep(PacketRef p);
+
+ public:
   // ===== end of connection, keypad and firmware =====
 
   // ===== Editor (src/editor) =====

@@ -1,0 +1,75 @@
+// Update Firmware: the whole update is queued at once; the reply handler
+// follows its acknowledgements, this file starts it and cleans up when it
+// breaks off.
+#include <QTimer>
+
+#include "mainwindow/firmware_image.h"
+#include "mainwindow/lcdprog.h"
+#include "platform/qt/msgbox.h"
+#include "unit/firmware_update.h"
+
+namespace {
+
+// Never a modal box inside the link's handlers: the pump must keep running.
+void TellUserSoon(QObject* context, const std::string& text) {
+  QTimer::singleShot(0, context, [text] { platform::MsgBox(text); });
+}
+
+}  // namespace
+
+void LCDProg::FWUpdate_Action() {
+  // Nothing can reach the unit through a closed link, and a second press in
+  // the middle of an update would send escapes into the bootloader.
+  if (!Sline.isConnected || FirmwareUnderway) return;
+  const std::string image = FirmwareImage ? FirmwareImage() : VA2Firmware();
+  const std::string problem = unit::FirmwareImageProblem(image);
+  if (!problem.empty()) {
+    platform::MsgBox(problem);
+    return;
+  }
+  if (!Sline.PMode) {
+    for (const unit::QueuedRequest& r : unit::BootloaderEntryRequests())
+      Sline.AddPacket(r.Type, r.Final);
+  }
+  Upgrade(1);
+}
+
+// All of it in one pass, so nothing queued by another handler can land
+// between the blocks.
+void LCDProg::Upgrade(int /*unused*/) {
+  const std::string image = FirmwareImage ? FirmwareImage() : VA2Firmware();
+  if (!unit::FirmwareImageProblem(image).empty()) return;
+  Upgrading = true;
+  FirmwareUnderway = true;
+  UpdateButtons(false);
+  FWProg.SetValue(0);
+  FWProg.SetMaximum(2 * unit::FirmwareBlockCount(image.size()));
+  for (const unit::QueuedRequest& r : unit::FirmwareBlockRequests(image))
+    Sline.AddPacket(r.Type, r.Final);
+}
+
+// The reply handler has enabled the buttons, cleared the progress bar and
+// greeted the unit once it acknowledged leaving its bootloader: the update is
+// over.
+void LCDProg::FirmwareStep(PacketRef p) {
+  if (!FirmwareUnderway || Upgrading || !p) return;
+  if (p->Type == PacketTypeCR && p->Final == "E") FirmwareUnderway = false;
+}
+
+// A dropped queue or a closed link stops the update where it was: nothing
+// more will be acknowledged, so undo what the update set up and tell the
+// user. The unit may be left in its bootloader; the next Update Firmware then
+// starts at the chip erase.
+void LCDProg::FirmwareUpdateBroken() {
+  if (!FirmwareUnderway) return;
+  FirmwareUnderway = false;
+  Upgrading = false;
+  // What is left of the update must not go out later, nor hold up the hello
+  // of the next connection; a closed port will never answer the request it
+  // was waiting on.
+  Sline.Packets.resize(1);
+  if (!Sline.Opened) Sline.CurrentPacket.reset();
+  UpdateButtons(true);
+  FWProg.SetValue(0);
+  TellUserSoon(this, unit::FirmwareInterruptedMessage);
+}
