@@ -1,11 +1,10 @@
 #include <QApplication>
-#include <QMainWindow>
+
+#include "mainwindow/lcdprog.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QMainWindow window;
-  window.setWindowTitle("Vantora II");
-  window.resize(800, 560);
+  LCDProg window;
   window.show();
   return app.exec();
 }

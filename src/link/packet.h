@@ -13,13 +13,13 @@ enum PacketTypeCode : int {
 };
 
 struct Packet {
-  std::string Final;     // the request bytes, sent unchanged
-  std::string Response;  // a read reply's bytes after the letter
-  std::int64_t Sent = 0; // tick count when it went out
+  std::string Final;      // the request bytes, sent unchanged
+  std::string Response;   // a read reply's bytes after the letter
+  std::int64_t Sent = 0;  // tick count when it went out
   bool Returned = false;
-  int Type = 0;          // one of PacketTypeCode
+  int Type = 0;  // one of PacketTypeCode
   int FailCount = 0;
-  std::string Header;    // a read reply's first byte: the letter
+  std::string Header;  // a read reply's first byte: the letter
 };
 
 // Packets are shared between the queue and whoever is handed one.

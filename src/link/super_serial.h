@@ -10,6 +10,7 @@
 #include "link/packet.h"
 
 class QSerialPort;
+class QTimer;
 
 class SuperSerial : public QObject {
   Q_OBJECT
@@ -29,6 +30,9 @@ class SuperSerial : public QObject {
   // Closes the port; raises Disconnected when it was open.
   void Disconnect();
 
+  // True between Connect and the moment it opens the port.
+  bool IsWaitingToOpen() const { return connectPending_; }
+
   // The port's line rate (8N1, no flow control are fixed).
   void SetBaud(int baud);
   int Baud() const { return baud_; }
@@ -36,10 +40,10 @@ class SuperSerial : public QObject {
   // Upper bound of Packets: 0 when the queue is empty.
   int PacketCount() const { return static_cast<int>(Packets.size()) - 1; }
 
-  bool Opened = false;       // the port is open
-  bool isConnected = false;  // a hello reply has been accepted since Connect
-  bool PMode = false;        // the unit's bootloader answered the last hello
-  PacketRef CurrentPacket;   // the request awaiting its reply, or null
+  bool Opened = false;                      // the port is open
+  bool isConnected = false;                 // a hello reply has been accepted since Connect
+  bool PMode = false;                       // the unit's bootloader answered the last hello
+  PacketRef CurrentPacket;                  // the request awaiting its reply, or null
   std::vector<PacketRef> Packets{nullptr};  // 1-based queue; element 0 stays empty
 
  signals:
@@ -52,9 +56,21 @@ class SuperSerial : public QObject {
   void QueueDropped(PacketRef failed);
 
  private:
-  // Implementation detail owned by the link's .cpp files.
+  void OnDataAvailable();
+  void OnPortError(int error);
+  void OnConnectWait();
+  void Accept(const PacketRef& p, bool bootloader, int revision, const std::string& header,
+              const std::string& response);
+  void Fail();
+  void CheckTimeout();
+  void DiscardInput();
+
   QSerialPort* port_ = nullptr;
+  QTimer* connectTimer_ = nullptr;  // the wait before opening, without blocking
   int baud_ = 9600;
-  std::string input_;
-  std::int64_t openRequestedAt_ = 0;
+  std::string input_;                 // bytes received for the outstanding request
+  std::int64_t letterAt_ = -1;        // tick the first reply byte arrived, -1 before
+  std::int64_t openRequestedAt_ = 0;  // tick Connect began its wait
+  std::string openLocation_;          // path of the port Connect is about to open
+  bool connectPending_ = false;
 };

@@ -1,0 +1,104 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <system_error>
+#include <vector>
+
+namespace platform {
+namespace {
+
+std::string Reason(const char* what, int err) {
+  return std::string(what) + ": " + std::generic_category().message(err);
+}
+
+bool Fail(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+  return false;
+}
+
+bool WriteAll(int fd, std::string_view bytes, int* err) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *err = errno;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// The file a path names, following a symbolic link when the path is one.
+std::string Target(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      std::string resolved = real;
+      std::free(real);
+      return resolved;
+    }
+  }
+  return path;
+}
+
+mode_t NewFileMode(const std::string& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::string* error) {
+  if (path.empty()) return Fail(error, "No file name was given");
+  const std::string target = Target(path);
+  const std::size_t slash = target.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (name.empty()) return Fail(error, "No file name was given");
+
+  std::string pattern = folder + "/." + name + ".XXXXXX";
+  std::vector<char> temp(pattern.begin(), pattern.end());
+  temp.push_back('\0');
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return Fail(error, Reason("Cannot create a file in that folder", errno));
+  const std::string tempPath = temp.data();
+
+  int err = 0;
+  const char* step = nullptr;
+  if (::fchmod(fd, NewFileMode(target)) != 0) {
+    err = errno, step = "Cannot set the file's permissions";
+  } else if (!WriteAll(fd, bytes, &err)) {
+    step = "Cannot write the file";
+  } else if (::fsync(fd) != 0) {
+    err = errno, step = "Cannot write the file to the disk";
+  }
+  if (::close(fd) != 0 && !step) err = errno, step = "Cannot write the file";
+  if (!step && ::rename(tempPath.c_str(), target.c_str()) != 0) {
+    err = errno, step = "Cannot replace the file";
+  }
+  if (step) {
+    ::unlink(tempPath.c_str());
+    return Fail(error, Reason(step, err));
+  }
+  // The rename itself is durable only once the folder is on the disk; the
+  // new file is complete either way, so a failure here is not an error.
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,18 @@
+#pragma once
+// Writing a user's file so that a failure at any point (full disk, pulled
+// stick, crash) leaves the previous file exactly as it was: the new bytes go
+// to a temporary file in the same folder, are flushed to the disk, and only
+// then take the old file's name in one rename.
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Replaces (or creates) the file at path with bytes. A file that already
+// exists keeps its permissions; a symbolic link is followed, so the file it
+// points at is replaced. Returns false with a reason in *error (may be null)
+// when anything failed; the old file is then untouched and no temporary file
+// is left behind.
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::string* error);
+
+}  // namespace platform

@@ -1,0 +1,77 @@
+#include "platform/qt/serial_ports.h"
+
+#include <QSerialPortInfo>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace platform {
+namespace {
+std::vector<SerialPortEntry>& Extra() {
+  static std::vector<SerialPortEntry> extra;
+  return extra;
+}
+
+std::string& PublishedDir() {
+  static std::string dir = "/tmp/vantora-ports";
+  return dir;
+}
+
+// Published entries whose target is gone (a simulator that was killed) are
+// left out: they could never be opened.
+void AddPublished(std::vector<SerialPortEntry>& out) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::directory_iterator it(PublishedDir(), ec);
+  if (ec) return;
+  std::vector<SerialPortEntry> found;
+  for (const auto& entry : it) {
+    std::error_code statError;
+    if (!fs::is_character_file(entry.path(), statError)) continue;
+    found.push_back({entry.path().filename().string(), entry.path().string()});
+  }
+  std::sort(found.begin(), found.end(),
+            [](const SerialPortEntry& a, const SerialPortEntry& b) { return a.Name < b.Name; });
+  out.insert(out.end(), found.begin(), found.end());
+}
+}  // namespace
+
+std::vector<SerialPortEntry> SerialPorts() {
+  std::vector<SerialPortEntry> out;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    out.push_back({info.portName().toStdString(), info.systemLocation().toStdString()});
+  }
+  out.insert(out.end(), Extra().begin(), Extra().end());
+  AddPublished(out);
+  return out;
+}
+
+int SerialPortCount() {
+  return static_cast<int>(SerialPorts().size());
+}
+
+void AddExtraSerialPort(const std::string& name, const std::string& location) {
+  RemoveExtraSerialPort(name);
+  Extra().push_back({name, location});
+}
+
+void RemoveExtraSerialPort(const std::string& name) {
+  auto& extra = Extra();
+  extra.erase(std::remove_if(extra.begin(), extra.end(),
+                             [&](const SerialPortEntry& e) { return e.Name == name; }),
+              extra.end());
+}
+
+void ClearExtraSerialPorts() {
+  Extra().clear();
+}
+
+std::string PublishedPortDir() {
+  return PublishedDir();
+}
+
+void SetPublishedPortDir(const std::string& dir) {
+  PublishedDir() = dir;
+}
+
+}  // namespace platform

@@ -1,0 +1,35 @@
+#pragma once
+// The system's serial ports as the link and the port pop-up see them: a device
+// name without its directory (what Spec::DataPort holds) and the path the
+// port is opened by.
+//
+// Besides the ports the system reports, the list carries extra ports:
+//  - ports added in code (tests add a pty this way);
+//  - every entry of PublishedPortDir(), a directory where the simulated unit
+//    run by hand publishes its pty as a symlink, so a person can try the tool
+//    without hardware. The entry's file name is the port's name.
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct SerialPortEntry {
+  std::string Name;      // e.g. "ttyUSB0"
+  std::string Location;  // e.g. "/dev/ttyUSB0"
+};
+
+// The system's ports in its order, then the added ports, then the published ones.
+std::vector<SerialPortEntry> SerialPorts();
+int SerialPortCount();
+
+// Adds a port to the list (a later add with the same name replaces it).
+void AddExtraSerialPort(const std::string& name, const std::string& location);
+void RemoveExtraSerialPort(const std::string& name);
+void ClearExtraSerialPorts();
+
+// "/tmp/vantora-ports" unless changed (tests point it elsewhere so that a
+// simulator someone runs by hand cannot disturb them).
+std::string PublishedPortDir();
+void SetPublishedPortDir(const std::string& dir);
+
+}  // namespace platform

@@ -1,0 +1,139 @@
+#include "platform/atomic_file.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <vector>
+
+#include "platform/run_unprivileged.h"
+
+namespace {
+
+class AtomicFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/atomic_file_test.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ::chmod(dir_.c_str(), 0755);  // an unprivileged child must reach into it
+  }
+  void TearDown() override {
+    ::chmod(dir_.c_str(), 0755);
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  static void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::vector<std::string> Entries(const std::string& folder) const {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(folder.c_str())) {
+      while (dirent* e = ::readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+      }
+      ::closedir(d);
+    }
+    return names;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(AtomicFileTest, CreatesAndReplacesKeepingPermissions) {
+  const std::string path = dir_ + "/layout.lcd";
+  std::string error;
+  ASSERT_TRUE(platform::WriteFileAtomic(path, std::string("\x03\xff\0z", 4), &error)) << error;
+  EXPECT_EQ(Read(path), std::string("\x03\xff\0z", 4));
+
+  ::chmod(path.c_str(), 0604);
+  ASSERT_TRUE(platform::WriteFileAtomic(path, "second", &error)) << error;
+  EXPECT_EQ(Read(path), "second");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(Entries(dir_), std::vector<std::string>{"layout.lcd"});  // no temporary left
+}
+
+TEST_F(AtomicFileTest, WritesThroughASymbolicLink) {
+  const std::string real = dir_ + "/real.lcd";
+  const std::string link = dir_ + "/link.lcd";
+  Write(real, "old");
+  ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+  ASSERT_TRUE(platform::WriteFileAtomic(link, "new", nullptr));
+  EXPECT_EQ(Read(real), "new");
+  struct stat st {};
+  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST_F(AtomicFileTest, MissingFolderOrDirectoryTargetFailsWithReason) {
+  std::string error;
+  EXPECT_FALSE(platform::WriteFileAtomic(dir_ + "/no/such/folder/x.lcd", "x", &error));
+  EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+
+  ::mkdir((dir_ + "/sub").c_str(), 0755);
+  error.clear();
+  EXPECT_FALSE(platform::WriteFileAtomic(dir_ + "/sub", "x", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(Entries(dir_), std::vector<std::string>{"sub"});
+  EXPECT_FALSE(platform::WriteFileAtomic("", "x", &error));
+}
+
+// A write that fails half-way (here: the file size limit is hit, as on a
+// full disk) must leave the previous file whole and no temporary behind.
+TEST_F(AtomicFileTest, FailureMidWriteLeavesOldFileIntact) {
+  const std::string path = dir_ + "/layout.lcd";
+  const std::string old(300, 'o');
+  Write(path, old);
+
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 100;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string error;
+  bool ok = platform::WriteFileAtomic(path, std::string(5000, 'n'), &error);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previousHandler);
+
+  EXPECT_FALSE(ok);
+  EXPECT_NE(error.find("Cannot write the file"), std::string::npos) << error;
+  EXPECT_EQ(Read(path), old);
+  EXPECT_EQ(Entries(dir_), std::vector<std::string>{"layout.lcd"});
+}
+
+TEST_F(AtomicFileTest, ReadOnlyFolderLeavesOldFileIntact) {
+  const std::string folder = dir_ + "/readonly";
+  const std::string path = folder + "/layout.lcd";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  Write(path, "previous layout");
+  ::chmod(path.c_str(), 0666);  // the file itself is writable; the folder is not
+  ::chmod(folder.c_str(), 0555);
+
+  bool failedWithReason = test_support::RunUnprivileged([&] {
+    std::string error;
+    return !platform::WriteFileAtomic(path, "new layout", &error) &&
+           error.find("Permission denied") != std::string::npos;
+  });
+  EXPECT_TRUE(failedWithReason);
+  EXPECT_EQ(Read(path), "previous layout");
+  EXPECT_EQ(Entries(folder), std::vector<std::string>{"layout.lcd"});
+}
+
+}  // namespace

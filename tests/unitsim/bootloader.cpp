@@ -1,0 +1,154 @@
+// The AVR109 self-programming command set, as much of it as a programmer
+// needs to write and verify the flash of a 128 KiB part (an ATmega128).
+#include <algorithm>
+
+#include "unitsim/unit_logic.h"
+#include "unitsim/unit_sim.h"
+
+namespace unitsim {
+namespace {
+constexpr char kCR = '\r';
+constexpr std::uint8_t kDeviceCode = 0x43;                  // ATmega128
+constexpr std::uint8_t kSignature[3] = {0x1E, 0x97, 0x02};  // ATmega128
+constexpr std::size_t kEepromSize = 4096;
+
+Step Answer(std::size_t consumed, std::string reply) {
+  Step s;
+  s.Consumed = consumed;
+  s.Request = true;
+  s.Reply = std::move(reply);
+  return s;
+}
+std::uint8_t B(std::string_view in, std::size_t i) {
+  return static_cast<std::uint8_t>(in[i]);
+}
+
+// "B" length(2) type data: loads a block at the current address.
+Step BlockWrite(std::string_view in, BootState& st) {
+  if (in.size() < 4) return Step{};
+  const std::size_t length = static_cast<std::size_t>(B(in, 1) * 256 + B(in, 2));
+  if (length == 0 || length > kBlockSize) return Answer(4, "?");
+  if (in.size() < 4 + length) return Step{};
+  const char type = in[3];
+  const auto* data = reinterpret_cast<const std::uint8_t*>(in.data() + 4);
+  if (type == 'F') {
+    const std::size_t at = static_cast<std::size_t>(st.Address) * 2;
+    if (at + length > st.Flash.size()) return Answer(4 + length, "?");
+    std::copy_n(data, length, st.Flash.begin() + static_cast<std::ptrdiff_t>(at));
+    st.Address += static_cast<std::uint32_t>((length + 1) / 2);
+  } else if (type == 'E') {
+    const std::size_t at = st.Address;
+    if (at + length > st.Eeprom.size()) return Answer(4 + length, "?");
+    std::copy_n(data, length, st.Eeprom.begin() + static_cast<std::ptrdiff_t>(at));
+    st.Address += static_cast<std::uint32_t>(length);
+  } else {
+    return Answer(4 + length, "?");
+  }
+  return Answer(4 + length, std::string(1, kCR));
+}
+
+// "g" length(2) type: reads a block from the current address.
+Step BlockRead(std::string_view in, BootState& st) {
+  if (in.size() < 4) return Step{};
+  const std::size_t length = static_cast<std::size_t>(B(in, 1) * 256 + B(in, 2));
+  const char type = in[3];
+  if (length == 0 || length > kBlockSize) return Answer(4, "?");
+  std::string out;
+  if (type == 'F') {
+    const std::size_t at = static_cast<std::size_t>(st.Address) * 2;
+    if (at + length > st.Flash.size()) return Answer(4, "?");
+    out.assign(reinterpret_cast<const char*>(st.Flash.data() + at), length);
+    st.Address += static_cast<std::uint32_t>((length + 1) / 2);
+  } else if (type == 'E') {
+    const std::size_t at = st.Address;
+    if (at + length > st.Eeprom.size()) return Answer(4, "?");
+    out.assign(reinterpret_cast<const char*>(st.Eeprom.data() + at), length);
+    st.Address += static_cast<std::uint32_t>(length);
+  } else {
+    return Answer(4, "?");
+  }
+  return Answer(4, out);
+}
+}  // namespace
+
+Step BootloaderTake(std::string_view in, BootState& st) {
+  if (in.empty()) return Step{};
+  if (st.Flash.size() != kFlashSize) st.Flash.resize(kFlashSize, 0xFF);
+  if (st.Eeprom.size() != kEepromSize) st.Eeprom.resize(kEepromSize, 0xFF);
+  const std::string cr(1, kCR);
+  switch (in[0]) {
+    case 27: {  // programmers send escapes to wake a bootloader; it stays silent
+      Step s;
+      s.Consumed = 1;
+      return s;
+    }
+    case 'S':
+      return Answer(1, kSoftwareId);
+    case 'V':
+      return Answer(1, kBootloaderVersion);
+    case 'p':
+      return Answer(1, "S");  // serial programmer
+    case 'a':
+      return Answer(1, "Y");  // address auto-increment
+    case 'b': {
+      std::string reply = "Y";
+      reply.push_back(static_cast<char>(kBlockSize >> 8));
+      reply.push_back(static_cast<char>(kBlockSize & 0xFF));
+      return Answer(1, reply);
+    }
+    case 't': {
+      std::string reply(1, static_cast<char>(kDeviceCode));
+      reply.push_back('\0');
+      return Answer(1, reply);
+    }
+    case 'T':
+      if (in.size() < 2) return Step{};
+      return Answer(2, cr);
+    case 'x':
+    case 'y':
+    case 'l':  // LED on/off, lock bits: accepted, nothing to do
+      if (in.size() < 2) return Step{};
+      return Answer(2, cr);
+    case 'P':
+      st.Programming = true;
+      return Answer(1, cr);
+    case 'L':
+      st.Programming = false;
+      return Answer(1, cr);
+    case 's': {  // signature, last byte first
+      std::string reply;
+      for (int i = 2; i >= 0; --i) reply.push_back(static_cast<char>(kSignature[i]));
+      return Answer(1, reply);
+    }
+    case 'r':
+    case 'F':
+    case 'N':
+    case 'Q':  // lock and fuse bits: unprogrammed
+      return Answer(1, std::string(1, '\xFF'));
+    case 'e':
+      std::fill(st.Flash.begin(), st.Flash.end(), 0xFF);
+      ++st.Erases;
+      return Answer(1, cr);
+    case 'A':
+      if (in.size() < 3) return Step{};
+      st.Address = static_cast<std::uint32_t>(B(in, 1) * 256 + B(in, 2));
+      return Answer(3, cr);
+    case 'H':
+      if (in.size() < 4) return Step{};
+      st.Address = static_cast<std::uint32_t>((B(in, 1) << 16) | (B(in, 2) << 8) | B(in, 3));
+      return Answer(4, cr);
+    case 'B':
+      return BlockWrite(in, st);
+    case 'g':
+      return BlockRead(in, st);
+    case 'E': {
+      Step s = Answer(1, cr);
+      s.SwitchMode = true;
+      return s;
+    }
+    default:
+      return Answer(1, "?");
+  }
+}
+
+}  // namespace unitsim
