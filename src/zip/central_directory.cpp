@@ -102,7 +102,8 @@ void ZipArchive::z_readDirectory() {
   if (!z_readEndRecord(endAt, remaining, directorySize)) return;
   const std::size_t size = static_cast<std::size_t>(directorySize);
 
-  ZipArchiveData::NameIndex index;
+  // Only entries that may be AppleDouble companions need the name index.
+  bool companions = false;
   if (remaining > 0 || size > 0) {
     // The whole directory is read at once; it lies inside the file, so the
     // buffer is never larger than the file.
@@ -152,10 +153,8 @@ void ZipArchive::z_readDirectory() {
       extra->Lock();
       auto entry =
           std::make_shared<ZipEntry>(d, header, std::string(name), extra, std::string(comment));
-      d->entries_1.push_back(entry);
-      std::string key(name);
-      if (!key.empty() && key.back() == '/') key.pop_back();
-      index[key] = entry;
+      if (entry->z_hasDittoName() && extra->IsUnixType1Only()) companions = true;
+      d->entries_1.push_back(std::move(entry));
       if (remaining == 0) centralDirCorrupted = true;
       if (remaining > 0) --remaining;
       // An entry whose header or data would reach into the directory would be
@@ -170,7 +169,10 @@ void ZipArchive::z_readDirectory() {
     // Such an archive is read, but never written.
     if (reachesIntoDirectory) centralDirCorrupted = true;
   }
-  d->checkDirectory(index);
+  if (companions) {
+    ZipArchiveData::NameIndex index = ZipArchiveData::MakeNameIndex(d->entries_1);
+    d->checkDirectory(index);
+  }
   entriesRead = true;
 }
 

@@ -5,6 +5,7 @@
 #include <new>
 #include <system_error>
 
+#include "platform/apple_double.h"
 #include "platform/framework_exceptions.h"
 
 namespace zip {
@@ -170,6 +171,18 @@ ZipExtraFieldRef ZipArchive::MakeZipExtraField(std::string_view block) const {
 ZipExtraFieldRef ZipArchive::MakeZipExtraField(std::string_view type, std::string_view creator,
                                                std::string_view name) const {
   return MakeZipExtraField(MakeMacExtraBlock(*d, type, creator, name));
+}
+
+ZipExtraFieldRef ZipArchive::MakeZipExtraField(const platform::FolderItem& item) const {
+  return MakeZipExtraField(item, item.Name());
+}
+
+ZipExtraFieldRef ZipArchive::MakeZipExtraField(const platform::FolderItem& item,
+                                               std::string_view name) const {
+  if (name.empty() && item.Directory()) return nullptr;
+  std::string type, creator;
+  platform::ReadMacTypeCreator(item.Path(), type, creator);
+  return MakeZipExtraField(type, creator, name);
 }
 
 }  // namespace zip

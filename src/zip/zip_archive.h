@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/folder_item.h"
 #include "platform/text_encoding.h"
 #include "zip/zip_archive_data.h"
 #include "zip/zip_entry.h"
@@ -76,6 +77,10 @@ class ZipArchive {
   ZipExtraFieldRef MakeZipExtraField(std::string_view block) const;
   ZipExtraFieldRef MakeZipExtraField(std::string_view type, std::string_view creator,
                                      std::string_view name) const;
+  // The Mac record of an item: its type and creator, and `name` (the item's
+  // own name in the one-argument form). None for a folder with no name.
+  ZipExtraFieldRef MakeZipExtraField(const platform::FolderItem& item) const;
+  ZipExtraFieldRef MakeZipExtraField(const platform::FolderItem& item, std::string_view name) const;
 
   // The state shared with the entries.
   const std::shared_ptr<ZipArchiveData>& Data() const { return d; }

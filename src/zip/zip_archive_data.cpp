@@ -66,6 +66,17 @@ std::int32_t ZipArchiveData::lookup(std::string_view encName, std::int32_t start
   return 0;
 }
 
+ZipArchiveData::NameIndex ZipArchiveData::MakeNameIndex(const std::vector<ZipEntryRef>& entries) {
+  NameIndex index;
+  index.reserve(entries.size());
+  for (std::size_t i = 1; i < entries.size(); ++i) {
+    std::string_view key = entries[i]->z_origEncodedName();
+    if (!key.empty() && key.back() == '/') key.remove_suffix(1);
+    index.insert_or_assign(key, entries[i].get());  // a later entry replaces an earlier one
+  }
+  return index;
+}
+
 void ZipArchiveData::checkDirectory(NameIndex& index) {
   static constexpr std::string_view kMacOSX = "__MACOSX/";
   std::vector<ZipEntryRef> removed;  // collected last to first
@@ -88,7 +99,7 @@ void ZipArchiveData::checkDirectory(NameIndex& index) {
     std::string dataName = name.substr(0, cut) + name.substr(cut + 2);
     auto found = index.find(dataName);
     if (found == index.end()) continue;
-    ZipEntryRef data = found->second;
+    ZipEntry* data = found->second;
     index.erase(found);
     removed.push_back(e);
     entries_1.erase(entries_1.begin() + static_cast<std::ptrdiff_t>(i));

@@ -22,10 +22,13 @@ class ZipArchiveData {
  public:
   ZipArchiveData();
 
-  // Name index built while the directory is read: stored name (less one
+  // Name index built when the directory has been read: stored name (less one
   // trailing "/") to its entry. The raw bytes serve as key directly; they
-  // tell names apart exactly as any reversible encoding of them would.
-  using NameIndex = std::unordered_map<std::string, ZipEntryRef>;
+  // tell names apart exactly as any reversible encoding of them would. Keys
+  // view the entries' own names and values point at the entries, so the
+  // index must not outlive the entry list it was made from.
+  using NameIndex = std::unordered_map<std::string_view, ZipEntry*>;
+  static NameIndex MakeNameIndex(const std::vector<ZipEntryRef>& entries);
 
   // -- names and encodings
   std::string cleanName(std::string_view name) const;

@@ -180,3 +180,58 @@ TEST(ExtraField, FakeEntryFlags) {
   ASSERT_TRUE(ziptest::OpenBytes(archive, dir, raw.Build()));
   EXPECT_TRUE(archive.Data()->isFakeEntry(*archive.Entry(1)->z_Header(), -1));
 }
+
+namespace {
+
+void PutBE(std::string& out, std::uint32_t value, int width) {
+  for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// An AppleDouble file with Finder information (type, creator) and a
+// resource fork.
+std::string AppleDouble(const std::string& typeCreator, const std::string& fork) {
+  std::string out;
+  PutBE(out, 0x00051607, 4);
+  PutBE(out, 0x00020000, 4);
+  out += std::string(16, '\0');
+  PutBE(out, 2, 2);
+  PutBE(out, 9, 4);
+  PutBE(out, 50, 4);
+  PutBE(out, 32, 4);
+  PutBE(out, 2, 4);
+  PutBE(out, 82, 4);
+  PutBE(out, static_cast<std::uint32_t>(fork.size()), 4);
+  out += typeCreator + std::string(32 - typeCreator.size(), '\0');
+  return out + fork;
+}
+
+}  // namespace
+
+TEST(ExtraField, MadeForItemsFromTheirFinderInformation) {
+  TempDir dir;
+  ZipArchive archive;
+  std::filesystem::create_directories(dir / "Folder");
+  fixtures::WriteFile(dir / "Read Me", "text");
+  fixtures::WriteFile(dir / "._Read Me", AppleDouble("TEXTttxt", std::string(5000, 'r')));
+  fixtures::WriteFile(dir / "plain", "no sidecar");
+  fixtures::WriteFile(dir / "odd", "x");
+  fixtures::WriteFile(dir / "._odd", "not an AppleDouble file");
+
+  auto withSidecar = archive.MakeZipExtraField(platform::FolderItem(dir / "Read Me"));
+  ASSERT_NE(withSidecar, nullptr);
+  MacInfo info = Read(*withSidecar);
+  EXPECT_EQ(info.type, "TEXT");
+  EXPECT_EQ(info.creator, "ttxt");
+  EXPECT_EQ(info.name, "Read Me");
+  EXPECT_EQ(Read(*archive.MakeZipExtraField(platform::FolderItem(dir / "Read Me"), "")).name, "");
+
+  for (const char* name : {"plain", "odd"}) {
+    info = Read(*archive.MakeZipExtraField(platform::FolderItem(dir / name)));
+    EXPECT_EQ(info.type, std::string(4, '\0')) << name;
+    EXPECT_EQ(info.creator, std::string(4, '\0')) << name;
+  }
+  EXPECT_EQ(archive.MakeZipExtraField(platform::FolderItem(dir / "Folder"), ""), nullptr);
+  auto folder = archive.MakeZipExtraField(platform::FolderItem(dir / "Folder"));
+  ASSERT_NE(folder, nullptr);
+  EXPECT_EQ(Read(*folder).name, "Folder");
+}

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "fixtures/zip_builder.h"
+#include "platform/apple_double.h"
 #include "platform/binary_stream.h"
 #include "platform/framework_exceptions.h"
 #include "platform/mac_dates.h"
@@ -132,4 +133,31 @@ TEST(MacDatesTest, FieldsSecondsDosDatesAndUtcOffset) {
     unsetenv("TZ");
   }
   tzset();
+}
+
+TEST(AppleDoubleTest, HeaderDescriptorsAreCheckedAgainstTheFile) {
+  auto be = [](std::string& out, std::uint32_t v, int width) {
+    for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  std::string head;
+  be(head, kAppleDoubleMagic, 4);
+  be(head, kAppleDoubleVersion2, 4);
+  head += std::string(16, '\0');
+  be(head, 1, 2);
+  be(head, kAppleDoubleFinderInfo, 4);
+  be(head, 38, 4);
+  be(head, 32, 4);
+  std::string whole = head + std::string(32, 'f');
+  auto entries = ParseAppleDoubleHeader(whole);
+  ASSERT_TRUE(entries.has_value());
+  ASSERT_EQ(entries->size(), 1u);
+  EXPECT_EQ((*entries)[0].offset, 38u);
+  EXPECT_FALSE(ParseAppleDoubleHeader(whole.substr(0, 60)).has_value());  // entry cut off
+  EXPECT_TRUE(ParseAppleDoubleHeader(whole.substr(0, 60), 70).has_value());
+  EXPECT_FALSE(ParseAppleDoubleHeader(head.substr(0, 30)).has_value());  // descriptor cut off
+  std::string wrongMagic = whole;
+  wrongMagic[3] = 0x08;
+  EXPECT_FALSE(ParseAppleDoubleHeader(wrongMagic).has_value());
+  EXPECT_EQ(AppleDoubleSidecar("/a/b/file.txt"), std::filesystem::path("/a/b/._file.txt"));
+  EXPECT_EQ(AppleDoubleSidecar("/a/b/folder/"), std::filesystem::path("/a/b/._folder"));
 }
