@@ -26,6 +26,9 @@ class LCDProg : public QMainWindow {
   explicit LCDProg(QWidget* parent = nullptr);
   ~LCDProg() override;
 
+  // The main window of the program (the latest one created), or nullptr.
+  static LCDProg* Current();
+
   // Every control in creation order; its Open event was raised in this order.
   const std::vector<platform::Control*>& Controls() const { return created_; }
   // A control by name (and index, for a control array); nullptr when none.
