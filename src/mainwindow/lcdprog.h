@@ -18,6 +18,7 @@
 
 #include "link/super_serial.h"
 #include "platform/qt/controls.h"
+#include "platform/qt/http_socket.h"
 
 class LCDProg : public QMainWindow {
   Q_OBJECT
@@ -126,6 +127,8 @@ class LCDProg : public QMainWindow {
   // Timer1 pumps the link every 30 ms; Timer2 runs every 500 ms.
   platform::Timer Timer1{"Timer1"};
   platform::Timer Timer2{"Timer2"};
+  // The HTTP control of the version check and the update's download.
+  platform::HTTPSocket VersSocket{"VersSocket"};
 
   // ----- Properties -----
   // Item code per page and place: element page * 8 + place + 1 (1 to 56).
