@@ -20,6 +20,7 @@
 #include "link/bg_thread.h"
 #include "link/super_serial.h"
 #include "platform/qt/controls.h"
+#include "platform/qt/http_socket.h"
 
 namespace unit {
 enum class KeypadKey;
@@ -31,6 +32,9 @@ class LCDProg : public QMainWindow {
  public:
   explicit LCDProg(QWidget* parent = nullptr);
   ~LCDProg() override;
+
+  // The main window of the program (the latest one created), or nullptr.
+  static LCDProg* Current();
 
   // Every control in creation order; its Open event was raised in this order.
   const std::vector<platform::Control*>& Controls() const { return created_; }
@@ -129,6 +133,8 @@ class LCDProg : public QMainWindow {
   // Timer1 pumps the link every 30 ms; Timer2 runs every 500 ms.
   platform::Timer Timer1{"Timer1"};
   platform::Timer Timer2{"Timer2"};
+  // The HTTP control of the version check and the update's download.
+  platform::HTTPSocket VersSocket{"VersSocket"};
 
   // ----- Properties -----
   // Item code per page and place: element page * 8 + place + 1 (1 to 56).
@@ -229,6 +235,62 @@ class LCDProg : public QMainWindow {
   // ===== end of connection, keypad and firmware =====
 
   // ===== Editor (src/editor) =====
+  // Binds the handlers below to their controls.
+  void BindEditor();
+
+  // Display-item catalogue: rebuilds `afrlist`, the eight place pop-ups and the
+  // sensor captions for engine control system `sys`.
+  void Options(int sys);
+  void AddItem(platform::PopupMenu& popup, const std::string& text, int code);
+  // Selects the first row tagged `code`; changes nothing when there is none.
+  void SelectP(platform::PopupMenu& popup, int code);
+  // Selects row `index` when it lies below the row count, else row 0.
+  void ListSel(platform::PopupMenu& popup, int index);
+  // Shows place `k` with `code`, or with no selection when the system doesn't
+  // offer that code: a place never shows an item other than the one stored.
+  void ShowPlace(int k, int code);
+
+  // Page and item editor.
+  void Page_Open();
+  void Page_Change();
+  void Item_Change(int index);
+  void Sys_Open();
+  void Sys_Change();
+  void maps_Open();
+  void vact_Open();
+  void prest_Open();
+
+  // Calibration tables.
+  void WList_Open();
+  void O2List_Open();
+  void ELDList_Open();
+  void EGRList_Open();
+  void B6List_Open();
+  void an1list_Open();
+  void an2list_Open();
+  void an3list_Open();
+  void an4list_Open();
+  void an5list_Open();
+  void WList_CellAction(int row, int column);
+  void O2List_CellAction(int row, int column);
+  void ELDList_CellAction(int row, int column);
+  void EGRList_CellAction(int row, int column);
+  void B6List_CellAction(int row, int column);
+  void an1list_CellAction(int row, int column);
+  void an2list_CellAction(int row, int column);
+  void an3list_CellAction(int row, int column);
+  void an4list_CellAction(int row, int column);
+  void an5list_CellAction(int row, int column);
+  void afrlist_Open();
+
+  // Warning limits and unit options.
+  void rpmw_TextChange();
+  void mapw_TextChange();
+  void ectw_TextChange();
+  void iatw_TextChange();
+  void mappop_Change();
+  void usecelsius_Action();
+  void StPage_Open();
 
   // ===== end of editor =====
 
