@@ -48,7 +48,8 @@ int WindowUpdate(const std::string& image) {
   platform::SetPublishedPortDir("/nonexistent/vantora-ports");
   platform::AddExtraSerialPort("ttySim", unit.PortPath());
   Spec::DataPort = "ttySim";
-  platform::SetMsgBoxSink([](const std::string& text) { std::printf("message: %s\n", text.c_str()); });
+  platform::SetMsgBoxSink(
+      [](const std::string& text) { std::printf("message: %s\n", text.c_str()); });
 
   LCDProg w;
   w.FirmwareImage = [&image] { return image; };
@@ -89,8 +90,11 @@ int AvrdudeWrite(const std::string& image, bool verify) {
     std::ofstream out(file, std::ios::binary);
     out.write(image.data(), static_cast<std::streamsize>(image.size()));
   }
-  QStringList args{"-c", "avr109", "-p", "m128", "-P", QString::fromStdString(unit.PortPath()),
-                   "-b", "921600", "-U", QString::fromStdString("flash:w:" + file + ":r")};
+  QStringList args{"-c", "avr109",
+                   "-p", "m128",
+                   "-P", QString::fromStdString(unit.PortPath()),
+                   "-b", "921600",
+                   "-U", QString::fromStdString("flash:w:" + file + ":r")};
   if (!verify) args.prepend("-V");
   QProcess p;
   p.setProcessChannelMode(QProcess::MergedChannels);

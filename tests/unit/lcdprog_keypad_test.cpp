@@ -13,7 +13,7 @@ TEST_F(KeypadTest, EachKeySendsItsBytesOncePerPress) {
   Click(w->DownC);
   Click(w->EnterC);
   Click(w->EnterC);
-  ASSERT_TRUE(unit.WaitForRequests(6));
+  ASSERT_TRUE(AwaitRequests(6));
   ASSERT_TRUE(unitsim::Await([&] { return LinkIdle(); }));
   EXPECT_EQ(unit.Requests(), (std::vector<std::string>{"<<", ">>", "++", "--", "==", "=="}));
 }

@@ -43,7 +43,7 @@ TEST_F(LinkWatchTest, ProbeWritesTheLoggingSpeedWhenAPortVanishedOnAnIdleLink) {
   w->DLSlider.SetValue(5);
   PortVanishes();
   // Timer2 on its own sends the probe to the unit, and again while idle.
-  ASSERT_TRUE(unit.WaitForRequests(2, std::chrono::seconds(5)));
+  ASSERT_TRUE(AwaitRequests(2));
   EXPECT_EQ(unit.Requests()[0], std::string("wd\x05"));
   EXPECT_EQ(unit.Requests()[1], std::string("wd\x05"));
   EXPECT_EQ(unit.Settings().Dimmer, 5);
@@ -91,7 +91,7 @@ TEST_F(LinkWatchTest, PreviewOnlyWhileCheckedAndConnected) {
   watch->CurPorts = platform::SerialPortCount();
 
   // And on its own clock, to the unit.
-  ASSERT_TRUE(unit.WaitForRequests(2, std::chrono::seconds(5)));
+  ASSERT_TRUE(AwaitRequests(2));
   EXPECT_EQ(unit.Requests()[0], "00");
   EXPECT_EQ(unit.Requests()[1], "00");
 

@@ -57,6 +57,12 @@ class WindowFixture : public ::testing::Test {
     unit.ClearRequests();
   }
 
+  // Runs the event loop (so the pump keeps going) until the unit has taken
+  // at least n requests.
+  bool AwaitRequests(std::size_t n, int timeoutMs = 5000) {
+    return unitsim::Await([&] { return unit.RequestCount() >= n; }, timeoutMs);
+  }
+
   // Requests the unit took, from the first one equal to `from` on.
   std::vector<std::string> RequestsFrom(const std::string& from) const {
     const std::vector<std::string> all = unit.Requests();
