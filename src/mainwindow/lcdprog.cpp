@@ -20,6 +20,7 @@ LCDProg::LCDProg(QWidget* parent) : QMainWindow(parent) {
   // Editor: bind its handlers below.
 
   // Layout file: bind its handlers below.
+  BindLayoutFile();
 
   // Software update: bind its handlers below.
 
