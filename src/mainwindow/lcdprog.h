@@ -189,11 +189,20 @@ class LCDProg : public QMainWindow {
   void CreateSettingsPage();
   void CreateSensorsPage();
   void CreateSensors2Page();
+  void SensorGroup(int panel, int left, int width, platform::ListBox& list,
+                   platform::EditField& name, platform::CheckBox& decimals);
   void CreateComPage();
   void CreateBottomBar();
   // Puts a control on a page panel (-1: the window itself) at window
   // coordinates and records it in creation order.
-  void Put(platform::Control& control, int panel, int left, int top, int width, int height);
+  template <class C>
+  C& Put(C& control, int panel, int left, int top, int width, int height) {
+    PutControl(control, panel, left, top, width, height);
+    return control;
+  }
+  void PutControl(platform::Control& control, int panel, int left, int top, int width, int height);
+  template <class C>
+  C& Decoration(const std::string& name, int panel, int left, int top, int width, int height);
   // A caption or note with no name of its own in the handlers.
   platform::StaticText& Label(const std::string& name, int panel, const std::string& text, int left,
                               int top, int width, int height);
