@@ -27,6 +27,7 @@ LCDProg::LCDProg(QWidget* parent) : QMainWindow(parent) {
   // Connection, keypad and firmware: bind their handlers below.
 
   // Editor: bind its handlers below.
+  BindEditor();
 
   // Layout file: bind its handlers below.
 

@@ -168,6 +168,62 @@ class LCDProg : public QMainWindow {
   // ===== end of connection, keypad and firmware =====
 
   // ===== Editor (src/editor) =====
+  // Binds the handlers below to their controls.
+  void BindEditor();
+
+  // Display-item catalogue: rebuilds `afrlist`, the eight place pop-ups and the
+  // sensor captions for engine control system `sys`.
+  void Options(int sys);
+  void AddItem(platform::PopupMenu& popup, const std::string& text, int code);
+  // Selects the first row tagged `code`; changes nothing when there is none.
+  void SelectP(platform::PopupMenu& popup, int code);
+  // Selects row `index` when it lies below the row count, else row 0.
+  void ListSel(platform::PopupMenu& popup, int index);
+  // Shows place `k` with `code`, or with no selection when the system doesn't
+  // offer that code: a place never shows an item other than the one stored.
+  void ShowPlace(int k, int code);
+
+  // Page and item editor.
+  void Page_Open();
+  void Page_Change();
+  void Item_Change(int index);
+  void Sys_Open();
+  void Sys_Change();
+  void maps_Open();
+  void vact_Open();
+  void prest_Open();
+
+  // Calibration tables.
+  void WList_Open();
+  void O2List_Open();
+  void ELDList_Open();
+  void EGRList_Open();
+  void B6List_Open();
+  void an1list_Open();
+  void an2list_Open();
+  void an3list_Open();
+  void an4list_Open();
+  void an5list_Open();
+  void WList_CellAction(int row, int column);
+  void O2List_CellAction(int row, int column);
+  void ELDList_CellAction(int row, int column);
+  void EGRList_CellAction(int row, int column);
+  void B6List_CellAction(int row, int column);
+  void an1list_CellAction(int row, int column);
+  void an2list_CellAction(int row, int column);
+  void an3list_CellAction(int row, int column);
+  void an4list_CellAction(int row, int column);
+  void an5list_CellAction(int row, int column);
+  void afrlist_Open();
+
+  // Warning limits and unit options.
+  void rpmw_TextChange();
+  void mapw_TextChange();
+  void ectw_TextChange();
+  void iatw_TextChange();
+  void mappop_Change();
+  void usecelsius_Action();
+  void StPage_Open();
 
   // ===== end of editor =====
 
