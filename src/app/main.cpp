@@ -1,10 +1,5 @@
-#include <QApplication>
-
-#include "mainwindow/lcdprog.h"
+#include "app/startup.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  LCDProg window;
-  window.show();
-  return app.exec();
+  return _Main(argc, argv);
 }

@@ -5,7 +5,16 @@
 
 #include "link/spec_globals.h"
 
+namespace {
+LCDProg* current = nullptr;
+}
+
+LCDProg* LCDProg::Current() {
+  return current;
+}
+
 LCDProg::LCDProg(QWidget* parent) : QMainWindow(parent) {
+  current = this;
   setWindowTitle("Vantora II");
   CreateControls();
 
@@ -18,6 +27,7 @@ LCDProg::LCDProg(QWidget* parent) : QMainWindow(parent) {
   // Connection, keypad and firmware: bind their handlers below.
 
   // Editor: bind its handlers below.
+  BindEditor();
 
   // Layout file: bind its handlers below.
   BindLayoutFile();
@@ -29,6 +39,7 @@ LCDProg::LCDProg(QWidget* parent) : QMainWindow(parent) {
 }
 
 LCDProg::~LCDProg() {
+  if (current == this) current = nullptr;
   Timer1.SetMode(platform::Timer::ModeOff);
   Timer2.SetMode(platform::Timer::ModeOff);
   for (platform::Control* control : created_) control->Detach();

@@ -20,6 +20,7 @@
 #include "editor/layout_file.h"
 #include "link/super_serial.h"
 #include "platform/qt/controls.h"
+#include "platform/qt/http_socket.h"
 
 class LCDProg : public QMainWindow {
   Q_OBJECT
@@ -27,6 +28,9 @@ class LCDProg : public QMainWindow {
  public:
   explicit LCDProg(QWidget* parent = nullptr);
   ~LCDProg() override;
+
+  // The main window of the program (the latest one created), or nullptr.
+  static LCDProg* Current();
 
   // Every control in creation order; its Open event was raised in this order.
   const std::vector<platform::Control*>& Controls() const { return created_; }
@@ -125,6 +129,8 @@ class LCDProg : public QMainWindow {
   // Timer1 pumps the link every 30 ms; Timer2 runs every 500 ms.
   platform::Timer Timer1{"Timer1"};
   platform::Timer Timer2{"Timer2"};
+  // The HTTP control of the version check and the update's download.
+  platform::HTTPSocket VersSocket{"VersSocket"};
 
   // ----- Properties -----
   // Item code per page and place: element page * 8 + place + 1 (1 to 56).
@@ -164,6 +170,62 @@ class LCDProg : public QMainWindow {
   // ===== end of connection, keypad and firmware =====
 
   // ===== Editor (src/editor) =====
+  // Binds the handlers below to their controls.
+  void BindEditor();
+
+  // Display-item catalogue: rebuilds `afrlist`, the eight place pop-ups and the
+  // sensor captions for engine control system `sys`.
+  void Options(int sys);
+  void AddItem(platform::PopupMenu& popup, const std::string& text, int code);
+  // Selects the first row tagged `code`; changes nothing when there is none.
+  void SelectP(platform::PopupMenu& popup, int code);
+  // Selects row `index` when it lies below the row count, else row 0.
+  void ListSel(platform::PopupMenu& popup, int index);
+  // Shows place `k` with `code`, or with no selection when the system doesn't
+  // offer that code: a place never shows an item other than the one stored.
+  void ShowPlace(int k, int code);
+
+  // Page and item editor.
+  void Page_Open();
+  void Page_Change();
+  void Item_Change(int index);
+  void Sys_Open();
+  void Sys_Change();
+  void maps_Open();
+  void vact_Open();
+  void prest_Open();
+
+  // Calibration tables.
+  void WList_Open();
+  void O2List_Open();
+  void ELDList_Open();
+  void EGRList_Open();
+  void B6List_Open();
+  void an1list_Open();
+  void an2list_Open();
+  void an3list_Open();
+  void an4list_Open();
+  void an5list_Open();
+  void WList_CellAction(int row, int column);
+  void O2List_CellAction(int row, int column);
+  void ELDList_CellAction(int row, int column);
+  void EGRList_CellAction(int row, int column);
+  void B6List_CellAction(int row, int column);
+  void an1list_CellAction(int row, int column);
+  void an2list_CellAction(int row, int column);
+  void an3list_CellAction(int row, int column);
+  void an4list_CellAction(int row, int column);
+  void an5list_CellAction(int row, int column);
+  void afrlist_Open();
+
+  // Warning limits and unit options.
+  void rpmw_TextChange();
+  void mapw_TextChange();
+  void ectw_TextChange();
+  void iatw_TextChange();
+  void mappop_Change();
+  void usecelsius_Action();
+  void StPage_Open();
 
   // ===== end of editor =====
 
@@ -199,11 +261,20 @@ class LCDProg : public QMainWindow {
   void CreateSettingsPage();
   void CreateSensorsPage();
   void CreateSensors2Page();
+  void SensorGroup(int panel, int left, int width, platform::ListBox& list,
+                   platform::EditField& name, platform::CheckBox& decimals);
   void CreateComPage();
   void CreateBottomBar();
   // Puts a control on a page panel (-1: the window itself) at window
   // coordinates and records it in creation order.
-  void Put(platform::Control& control, int panel, int left, int top, int width, int height);
+  template <class C>
+  C& Put(C& control, int panel, int left, int top, int width, int height) {
+    PutControl(control, panel, left, top, width, height);
+    return control;
+  }
+  void PutControl(platform::Control& control, int panel, int left, int top, int width, int height);
+  template <class C>
+  C& Decoration(const std::string& name, int panel, int left, int top, int width, int height);
   // A caption or note with no name of its own in the handlers.
   platform::StaticText& Label(const std::string& name, int panel, const std::string& text, int left,
                               int top, int width, int height);

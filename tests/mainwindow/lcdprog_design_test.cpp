@@ -1,11 +1,13 @@
 // The window as designed: every control's name, kind, page, caption, rows and
-// first state, checked against one table.
+// the state it shows once open (the open handlers have chosen first rows and
+// built the place lists of the first system), checked against one table.
 #include <gtest/gtest.h>
 #include <QWidget>
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "editor/catalogue.h"
 #include "mainwindow/lcdprog.h"
 
 using namespace platform;
@@ -28,6 +30,13 @@ struct Design {
 
 const std::vector<std::string> kSevenPages = {"1", "2", "3", "4", "5", "6", "7"};
 const std::vector<std::string> kZeroRows(15, "0\t0");
+
+// A place's rows as shown: the first system's catalogue, separators blank.
+std::vector<std::string> PlaceTexts(int place) {
+  std::vector<std::string> texts;
+  for (const editor::MenuRow& row : editor::PlaceRows(0, place)) texts.push_back(row.text);
+  return texts;
+}
 
 const std::vector<Design>& Table() {
   static const std::vector<Design> table = {
@@ -54,13 +63,20 @@ const std::vector<Design>& Table() {
        {"Stock", "Motorola 2.5 Bar", "Motec 3 Bar", "MSD 3 Bar", "Neetronics 2 Bar",
         "Neetronics 2.5 Bar", "Neetronics 3 Bar", "AEM 3.5 Bar", "AEM 5 Bar", "Omnipower 4 Bar",
         "Motorola 3 Bar", "Motorola 4 Bar", "GM 1 Bar", "GM 3 Bar"},
-       -1},
-      {"vact", -1, "PopupMenu", 0, "", "Vacuum Units:", {"mBar", "inHG", "kPa", "PSI"}, -1},
-      {"prest", -1, "PopupMenu", 0, "", "Pressure Units:", {"mBar", "PSI", "kPa", "Bar"}, -1},
+       0},
+      {"vact", -1, "PopupMenu", 0, "", "Vacuum Units:", {"mBar", "inHG", "kPa", "PSI"}, 0},
+      {"prest", -1, "PopupMenu", 0, "", "Pressure Units:", {"mBar", "PSI", "kPa", "Bar"}, 0},
       {"ltps", -1, "EditField", 0, "Closed:", "", {"0.45"}, kNone},
       {"utps", -1, "EditField", 0, "WOT:", "", {"4.50"}, kNone},
       {"WList", -1, "ListBox", 0, "Input:", "Wideband:", {"0\t10", "5\t20"}, -1},
-      {"afrlist", -1, "PopupMenu", 0, "", "Wideband:", {"O2 Input"}, -1},
+      {"afrlist",
+       -1,
+       "PopupMenu",
+       0,
+       "",
+       "Wideband:",
+       {"O2 Input", "ELD Input", "EGR Lift Input", "B6 Input"},
+       0},
       {"usecelsius", -1, "CheckBox", 0, "Use Celsius For Temp", "Options", {}, kNone},
       {"usekph", -1, "CheckBox", 0, "Use KPH For Speed", "Options", {}, kNone},
       {"progstyle", -1, "CheckBox", 0, "Square Progress Bars", "Options", {}, kNone},
@@ -74,17 +90,17 @@ const std::vector<Design>& Table() {
        "System:",
        {"NepTune RTP", "NepTune", "eCtune", "s300", "Crome", "K-Pro", "GM $8D", "GM $59",
         "Ford GUFB (Moates QuarterHorse)", "GM $0D", "NEMU V5", "AEM"},
-       -1},
-      {"Page", -1, "PopupMenu", 1, "", "Edit Page:", kSevenPages, -1},
-      {"StPage", -1, "PopupMenu", 1, "", "LCD Start Page:", kSevenPages, -1},
-      {"Item", 0, "PopupMenu", 1, "", "Page Layout:", {}, -1},
-      {"Item", 1, "PopupMenu", 1, "", "Page Layout:", {}, -1},
-      {"Item", 2, "PopupMenu", 1, "", "Page Layout:", {}, -1},
-      {"Item", 3, "PopupMenu", 1, "", "Page Layout:", {}, -1},
-      {"Item", 4, "PopupMenu", 1, "", "Page Layout:", {}, -1},
-      {"Item", 5, "PopupMenu", 1, "", "Page Layout:", {}, -1},
-      {"Item", 6, "PopupMenu", 1, "", "Page Layout:", {}, -1},
-      {"Item", 7, "PopupMenu", 1, "", "Page Layout:", {}, -1},
+       0},
+      {"Page", -1, "PopupMenu", 1, "", "Edit Page:", kSevenPages, 0},
+      {"StPage", -1, "PopupMenu", 1, "", "LCD Start Page:", kSevenPages, 0},
+      {"Item", 0, "PopupMenu", 1, "", "Page Layout:", PlaceTexts(0), 0},
+      {"Item", 1, "PopupMenu", 1, "", "Page Layout:", PlaceTexts(1), 0},
+      {"Item", 2, "PopupMenu", 1, "", "Page Layout:", PlaceTexts(2), 0},
+      {"Item", 3, "PopupMenu", 1, "", "Page Layout:", PlaceTexts(3), 0},
+      {"Item", 4, "PopupMenu", 1, "", "Page Layout:", PlaceTexts(4), 0},
+      {"Item", 5, "PopupMenu", 1, "", "Page Layout:", PlaceTexts(5), 0},
+      {"Item", 6, "PopupMenu", 1, "", "Page Layout:", PlaceTexts(6), 0},
+      {"Item", 7, "PopupMenu", 1, "", "Page Layout:", PlaceTexts(7), 0},
       {"Preview", -1, "CheckBox", 1, "Preview Layout", "", {}, kNone},
       // Settings
       {"rpmw", -1, "EditField", 2, "RPM:", "Warnings", {""}, kNone},

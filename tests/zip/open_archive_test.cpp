@@ -1,6 +1,7 @@
 // Opening real archives made by Info-ZIP's zip and Python's zipfile, and the
 // life of an archive object: open, misuse, close, open again.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 

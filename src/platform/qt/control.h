@@ -4,6 +4,7 @@
 // its widget; placing it on a page only reparents the widget.
 #include <QPointer>
 #include <QString>
+#include <QWidget>
 #include <array>
 #include <memory>
 #include <string>
