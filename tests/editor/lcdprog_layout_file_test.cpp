@@ -15,6 +15,7 @@
 #include "mainwindow/lcdprog.h"
 #include "platform/qt/msgbox.h"
 #include "platform/run_unprivileged.h"
+#include "platform/valstr.h"
 
 namespace {
 
