@@ -18,8 +18,8 @@ struct AvrdudeRun {
 AvrdudeRun Avrdude(const std::string& port, const std::string& operation) {
   QProcess p;
   p.setProcessChannelMode(QProcess::MergedChannels);
-  p.start(VANTORA_AVRDUDE, {"-c", "avr109", "-p", "m128", "-P", QString::fromStdString(port),
-                            "-b", "921600", "-U", QString::fromStdString(operation)});
+  p.start(VANTORA_AVRDUDE, {"-c", "avr109", "-p", "m128", "-P", QString::fromStdString(port), "-b",
+                            "921600", "-U", QString::fromStdString(operation)});
   AvrdudeRun run;
   if (!p.waitForStarted(10000) || !p.waitForFinished(60000)) {
     p.kill();
@@ -54,12 +54,14 @@ TEST(Avrdude, WritesAndVerifiesAnImageThroughTheBootloader) {
   const std::vector<std::uint8_t> image = Image(12345);  // not a whole number of blocks
   {
     std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
   }
 
   const AvrdudeRun written = Avrdude(unit.PortPath(), "flash:w:" + file + ":r");
   ASSERT_EQ(written.ExitCode, 0) << written.Output;
-  EXPECT_NE(written.Output.find("12345 bytes of flash verified"), std::string::npos) << written.Output;
+  EXPECT_NE(written.Output.find("12345 bytes of flash verified"), std::string::npos)
+      << written.Output;
   EXPECT_NE(written.Output.find("0x1e9702"), std::string::npos) << written.Output;
 
   const std::vector<std::uint8_t> flash = unit.Flash();
