@@ -1,11 +1,5 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "app/startup.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QMainWindow window;
-  window.setWindowTitle("Vantora II");
-  window.resize(800, 560);
-  window.show();
-  return app.exec();
+  return _Main(argc, argv);
 }

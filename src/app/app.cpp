@@ -1,0 +1,201 @@
+#include "app/app.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTextEdit>
+#include <QUrl>
+#include <stdexcept>
+
+#include "app/version_history_win.h"
+#include "mainwindow/site_config.h"
+#include "platform/qt/msgbox.h"
+#include "platform/qt/trash.h"
+
+namespace {
+
+Application* theApp = nullptr;
+
+const char* const kOldCopy = "OLD Vantora II X.app";
+const char* const kOldCopyTrashed =
+    "Your Old Copy Of The Vantora II Software Has Been Moved To The Trash. Don't Forget To Empty "
+    "The Trash Before Your Next Update.";
+
+QAction* AddItem(QMenu* menu, const char* name, const char* text,
+                 const QKeySequence& shortcut = {}) {
+  QAction* action = menu->addAction(text);
+  action->setObjectName(name);
+  action->setShortcut(shortcut);
+  return action;
+}
+
+// The standard text-editing commands go to whichever text field has focus.
+bool IsText(QWidget* w) {
+  return qobject_cast<QLineEdit*>(w) != nullptr || qobject_cast<QTextEdit*>(w) != nullptr ||
+         qobject_cast<QPlainTextEdit*>(w) != nullptr;
+}
+
+bool IsReadOnly(QWidget* w) {
+  if (auto* line = qobject_cast<QLineEdit*>(w)) return line->isReadOnly();
+  if (auto* text = qobject_cast<QTextEdit*>(w)) return text->isReadOnly();
+  if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) return plain->isReadOnly();
+  return true;
+}
+
+void ClearSelection(QWidget* w) {
+  if (auto* line = qobject_cast<QLineEdit*>(w)) {
+    if (line->hasSelectedText()) line->del();
+  } else if (auto* text = qobject_cast<QTextEdit*>(w)) {
+    text->textCursor().removeSelectedText();
+  } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+    plain->textCursor().removeSelectedText();
+  }
+}
+
+}  // namespace
+
+Application& App() {
+  if (theApp == nullptr) throw std::logic_error("App() used before _NewAppInstance");
+  return *theApp;
+}
+
+bool AppExists() {
+  return theApp != nullptr;
+}
+
+Application::Application() {
+  theApp = this;
+  ProgramFolder = QCoreApplication::applicationDirPath().toStdString();
+  Trash = platform::HomeTrash();
+  BuildMenuBar();
+}
+
+Application::~Application() {
+  // The menu bar belongs to the window that shows it; a bar never shown is ours.
+  if (MenuBar1 != nullptr && MenuBar1->parent() == nullptr) delete MenuBar1.data();
+  delete versionHistory_;
+  if (theApp == this) theApp = nullptr;
+}
+
+void Application::BuildMenuBar() {
+  MenuBar1 = new QMenuBar;
+  MenuBar1->setObjectName("MenuBar1");
+  QMenu* file = MenuBar1->addMenu("File");
+  FileSave = AddItem(file, "FileSave", "Save", QKeySequence(Qt::CTRL | Qt::Key_S));
+  FileLoad = AddItem(file, "FileLoad", "Load", QKeySequence(Qt::CTRL | Qt::Key_O));
+  // Saving and loading layout files is not available yet: the items stay
+  // disabled until their handlers are bound.
+  FileSave->setEnabled(false);
+  FileLoad->setEnabled(false);
+  file->addSeparator();
+  FileQuit = AddItem(file, "FileQuit", "Quit", QKeySequence(Qt::CTRL | Qt::Key_Q));
+  FileQuit->setMenuRole(QAction::QuitRole);
+  connect(FileQuit, &QAction::triggered, this, [this] { _FileQuit_Action(); });
+
+  QMenu* edit = MenuBar1->addMenu("Edit");
+  EditUndo = AddItem(edit, "EditUndo", "Undo", QKeySequence::Undo);
+  edit->addSeparator();
+  EditCut = AddItem(edit, "EditCut", "Cut", QKeySequence::Cut);
+  EditCopy = AddItem(edit, "EditCopy", "Copy", QKeySequence::Copy);
+  EditPaste = AddItem(edit, "EditPaste", "Paste", QKeySequence::Paste);
+  EditClear = AddItem(edit, "EditClear", "Clear");
+  edit->addSeparator();
+  EditSelectAll = AddItem(edit, "EditSelectAll", "Select All", QKeySequence::SelectAll);
+  BindEditMenu(edit);
+
+  QMenu* help = MenuBar1->addMenu("Help");
+  HelpOnline = AddItem(help, "HelpOnline", "Online Help");
+  HelpVers = AddItem(help, "HelpVers", "Version History");
+}
+
+// The framework handles the Edit menu itself: each command acts on the
+// focused text field, and the items are enabled only where they can act.
+void Application::BindEditMenu(QMenu* edit) {
+  const auto on = [this](QAction* action, const char* slot) {
+    connect(action, &QAction::triggered, this, [slot] {
+      QWidget* focus = QApplication::focusWidget();
+      if (IsText(focus)) QMetaObject::invokeMethod(focus, slot);
+    });
+  };
+  on(EditUndo, "undo");
+  on(EditCut, "cut");
+  on(EditCopy, "copy");
+  on(EditPaste, "paste");
+  on(EditSelectAll, "selectAll");
+  connect(EditClear, &QAction::triggered, this, [] {
+    QWidget* focus = QApplication::focusWidget();
+    if (IsText(focus) && !IsReadOnly(focus)) ClearSelection(focus);
+  });
+  connect(edit, &QMenu::aboutToShow, this, [this] {
+    QWidget* focus = QApplication::focusWidget();
+    const bool text = IsText(focus);
+    const bool writable = text && !IsReadOnly(focus);
+    EditUndo->setEnabled(writable);
+    EditCut->setEnabled(writable);
+    EditPaste->setEnabled(writable);
+    EditClear->setEnabled(writable);
+    EditCopy->setEnabled(text);
+    EditSelectAll->setEnabled(text);
+  });
+}
+
+void Application::Event_Open() {
+  const std::filesystem::path old = ProgramFolder / kOldCopy;
+  std::error_code ec;
+  if (std::filesystem::exists(std::filesystem::symlink_status(old, ec))) {
+    // The message claims the move, so it is shown only when the move worked.
+    if (platform::MoveToTrash(old, Trash)) platform::MsgBox(kOldCopyTrashed);
+  }
+  // The port watch starts here.
+}
+
+void Application::Event_Close() {
+  if (LaunchNew.empty()) return;
+  const QString path = QString::fromStdString(LaunchNew.string());
+  const QFileInfo info(path);
+  if (!info.exists()) return;
+  if (info.isFile() && info.isExecutable()) {
+    QProcess::startDetached(path, {}, info.absolutePath());
+  } else {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
+  }
+}
+
+void Application::DoEvents(int milliseconds) {
+  QCoreApplication::processEvents(QEventLoop::AllEvents, milliseconds < 0 ? 0 : milliseconds);
+}
+
+bool Application::_FileQuit_Action() {
+  // The main window's close ends the program; a window that refuses to close
+  // keeps it running.
+  QApplication::closeAllWindows();
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (window->isVisible()) return true;
+  }
+  QCoreApplication::quit();
+  return true;
+}
+
+bool Application::_HelpOnline_Action() {
+  QDesktopServices::openUrl(QUrl(QString::fromUtf8(site::kHelpUrl)));
+  return true;
+}
+
+bool Application::_HelpVers_Action() {
+  VersionHistoryWin& window = VersionHistory();
+  window.show();
+  window.raise();
+  window.activateWindow();
+  return true;
+}
+
+VersionHistoryWin& Application::VersionHistory() {
+  if (versionHistory_ == nullptr) versionHistory_ = new VersionHistoryWin;
+  return *versionHistory_;
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The application object: the menu bar and its handlers, the start and end of
+// the program's life, and the copy of the program to launch when it quits.
+#include <QMenuBar>
+#include <QObject>
+#include <QPointer>
+#include <filesystem>
+
+class QAction;
+class QMenu;
+
+class VersionHistoryWin;
+
+class Application : public QObject {
+  Q_OBJECT
+
+ public:
+  Application();
+  ~Application() override;
+
+  // The copy of the program to launch at quit; empty for none.
+  std::filesystem::path LaunchNew;
+  // The folder the program runs from, and the desktop's Trash. Set at
+  // creation; tests point them at temporary folders.
+  std::filesystem::path ProgramFolder;
+  std::filesystem::path Trash;
+
+  // The menu bar, built with the application; the main window shows it.
+  QPointer<QMenuBar> MenuBar1;
+  QAction* FileSave = nullptr;
+  QAction* FileLoad = nullptr;
+  QAction* FileQuit = nullptr;
+  QAction* EditUndo = nullptr;
+  QAction* EditCut = nullptr;
+  QAction* EditCopy = nullptr;
+  QAction* EditPaste = nullptr;
+  QAction* EditClear = nullptr;
+  QAction* EditSelectAll = nullptr;
+  QAction* HelpOnline = nullptr;
+  QAction* HelpVers = nullptr;
+
+  // Runs as the program starts, before the main window opens: an old copy
+  // left beside the program by an update goes to the Trash.
+  void Event_Open();
+  // Runs as the program ends: launches LaunchNew when it is set and exists.
+  void Event_Close();
+  // One pass of the event loop, taking at most `milliseconds` (-1: no waiting).
+  static void DoEvents(int milliseconds);
+
+  // Menu handlers; each returns whether it handled the command.
+  bool _FileQuit_Action();
+  bool _HelpOnline_Action();
+  bool _HelpVers_Action();
+
+  // The version history's window, created on first use.
+  VersionHistoryWin& VersionHistory();
+
+ private:
+  void BuildMenuBar();
+  void BindEditMenu(QMenu* edit);
+
+  VersionHistoryWin* versionHistory_ = nullptr;
+};
+
+// The one application object; throws std::logic_error before _NewAppInstance.
+Application& App();
+// Whether _NewAppInstance has run.
+bool AppExists();

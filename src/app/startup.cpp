@@ -1,0 +1,57 @@
+#include "app/startup.h"
+
+#include <QApplication>
+#include <QMenuBar>
+
+#include "app/app.h"
+#include "mainwindow/files.h"
+#include "mainwindow/lcdprog.h"
+
+void _NewAppInstance() {
+  new Application;
+}
+
+void _ApplicationAddMenuHandlers() {
+  Application& app = App();
+  QObject::connect(app.HelpOnline, &QAction::triggered, &app, [&app] { app._HelpOnline_Action(); });
+  QObject::connect(app.HelpVers, &QAction::triggered, &app, [&app] { app._HelpVers_Action(); });
+}
+
+LCDProg* _MakeDefaultView() {
+  auto* window = new LCDProg;
+  window->setAttribute(Qt::WA_DeleteOnClose, false);
+  window->setMenuBar(App().MenuBar1);
+  window->show();
+  return window;
+}
+
+int RunApplication(const std::function<void(const char* step)>& observe) {
+  const auto step = [&](const char* name) {
+    if (observe) observe(name);
+  };
+  _InitFileTypes();
+  step("_InitFileTypes");
+  _NewAppInstance();
+  step("_NewAppInstance");
+  _ApplicationAddMenuHandlers();
+  step("_ApplicationAddMenuHandlers");
+  App().Event_Open();
+  step("App.Event_Open");
+  LCDProg* window = _MakeDefaultView();
+  step("_MakeDefaultView");
+  const int result = QApplication::exec();
+  step("EventLoop");
+  App().Event_Close();
+  step("App.Event_Close");
+  delete window;
+  delete &App();
+  return result;
+}
+
+int _Main(int argc, char** argv) {
+  QApplication framework(argc, argv);
+  QApplication::setApplicationName("Vantora II");
+  // The main window's close ends the program, not the last window's.
+  QApplication::setQuitOnLastWindowClosed(false);
+  return RunApplication();
+}

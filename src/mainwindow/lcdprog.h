@@ -1,0 +1,276 @@
+#pragma once
+// The main window: the list of pages on the left, the six pages, the bottom
+// bar, the serial link and its timers. The window is the hub of the program:
+// it owns the controls (public, under their own names, so every subsystem's
+// handlers reach them as `maps`, `Sys`, `Item[k]`, `O2List`, ...) and the
+// settings properties `Opt`, `Opt2`, `Sensors`.
+//
+// Handlers are methods named <control>_<event>. Each subsystem declares its
+// own in its section below, defines them in its lcdprog_*.cpp files and binds
+// them in its Bind... method, called from the constructor before the controls
+// open.
+#include <QMainWindow>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/super_serial.h"
+#include "platform/qt/controls.h"
+#include "platform/qt/http_socket.h"
+
+class LCDProg : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit LCDProg(QWidget* parent = nullptr);
+  ~LCDProg() override;
+
+  // The main window of the program (the latest one created), or nullptr.
+  static LCDProg* Current();
+
+  // Every control in creation order; its Open event was raised in this order.
+  const std::vector<platform::Control*>& Controls() const { return created_; }
+  // A control by name (and index, for a control array); nullptr when none.
+  platform::Control* FindControl(const std::string& name, int index = -1) const;
+
+  // ----- Left list and page panel -----
+  platform::ListBox MainBox{"MainBox"};
+  platform::PagePanel Pages{"Pages", 6};
+
+  // ----- Bottom bar -----
+  platform::PushButton ConButton{"ConButton"};
+  platform::PushButton ReadBut{"ReadBut"};
+  platform::PushButton WriteBut{"WriteBut"};
+  platform::StaticText stat{"stat"};
+
+  // ----- Page "Main" -----
+  platform::PopupMenu maps{"maps"};
+  platform::PopupMenu vact{"vact"};
+  platform::PopupMenu prest{"prest"};
+  platform::EditField ltps{"ltps"};
+  platform::EditField utps{"utps"};
+  platform::ListBox WList{"WList"};
+  platform::PopupMenu afrlist{"afrlist"};
+  platform::CheckBox usecelsius{"usecelsius"};
+  platform::CheckBox usekph{"usekph"};
+  platform::CheckBox progstyle{"progstyle"};
+  platform::CheckBox demon{"demon"};
+
+  // ----- Page "Layout" -----
+  platform::PopupMenu Page{"Page"};
+  platform::PopupMenu Sys{"Sys"};
+  platform::PopupMenu StPage{"StPage"};
+  platform::ControlArray<platform::PopupMenu, 8> Item{"Item"};
+  platform::CheckBox Preview{"Preview"};
+
+  // ----- Page "Settings" -----
+  platform::EditField rpmw{"rpmw"};
+  platform::EditField mapw{"mapw"};
+  platform::EditField ectw{"ectw"};
+  platform::EditField iatw{"iatw"};
+  platform::PopupMenu mappop{"mappop"};
+
+  // ----- Page "Sensors" -----
+  platform::GroupBox gbox1{"gbox1"};
+  platform::GroupBox gbox2{"gbox2"};
+  platform::GroupBox gbox3{"gbox3"};
+  platform::GroupBox gbox4{"gbox4"};
+  platform::ListBox O2List{"O2List"};
+  platform::ListBox ELDList{"ELDList"};
+  platform::ListBox EGRList{"EGRList"};
+  platform::ListBox B6List{"B6List"};
+  platform::EditField s1name{"s1name"};
+  platform::EditField s2name{"s2name"};
+  platform::EditField s3name{"s3name"};
+  platform::EditField s4name{"s4name"};
+  platform::CheckBox S1Dec{"S1Dec"};
+  platform::CheckBox S2Dec{"S2Dec"};
+  platform::CheckBox S3Dec{"S3Dec"};
+  platform::CheckBox S4Dec{"S4Dec"};
+
+  // ----- Page "Sensors 2" -----
+  platform::ListBox an1list{"an1list"};
+  platform::ListBox an2list{"an2list"};
+  platform::ListBox an3list{"an3list"};
+  platform::ListBox an4list{"an4list"};
+  platform::ListBox an5list{"an5list"};
+  platform::EditField an1n{"an1n"};
+  platform::EditField an2n{"an2n"};
+  platform::EditField an3n{"an3n"};
+  platform::EditField an4n{"an4n"};
+  platform::EditField an5n{"an5n"};
+  platform::CheckBox AN1Dec{"AN1Dec"};
+  platform::CheckBox AN2Dec{"AN2Dec"};
+  platform::CheckBox AN3Dec{"AN3Dec"};
+  platform::CheckBox AN4Dec{"AN4Dec"};
+  platform::CheckBox An5Dec{"An5Dec"};
+
+  // ----- Page "COM" -----
+  platform::PopupMenu port{"port"};
+  platform::Slider DLSlider{"DLSlider"};
+  platform::ProgressBar FWProg{"FWProg"};
+  platform::PushButton FWUpdate{"FWUpdate"};
+  platform::PushButton LeftC{"LeftC"};
+  platform::PushButton RightC{"RightC"};
+  platform::PushButton UpC{"UpC"};
+  platform::PushButton DownC{"DownC"};
+  platform::PushButton EnterC{"EnterC"};
+  platform::PushButton PRGBut{"PRGBut"};
+  platform::PushButton ExitBut{"ExitBut"};
+
+  // ----- Workers -----
+  // The serial link to the unit. Its line is 8 data bits, no parity, 1 stop
+  // bit, no flow control; Event_Open sets the rate.
+  SuperSerial Sline;
+  // Timer1 pumps the link every 30 ms; Timer2 runs every 500 ms.
+  platform::Timer Timer1{"Timer1"};
+  platform::Timer Timer2{"Timer2"};
+  // The HTTP control of the version check and the update's download.
+  platform::HTTPSocket VersSocket{"VersSocket"};
+
+  // ----- Properties -----
+  // Item code per page and place: element page * 8 + place + 1 (1 to 56).
+  std::array<std::int32_t, 57> Opt{};
+  // The item codes last known to be on the unit, indexed like Opt.
+  std::array<std::int32_t, 57> Opt2{};
+  // Calibration values last read, [1..18][1..15]; index 0 stays unused.
+  std::array<std::array<double, 16>, 19> Sensors{};
+  bool Ignore = false;
+  bool Programming = false;
+  bool Upgrading = false;
+  bool DirectCheck = false;
+  bool DownloadUpdate = false;
+
+  // ----- Window events -----
+  // Runs once the controls have opened: the link's rate, then the version check.
+  void Event_Open();
+  // Asked before the window closes; `appQuitting` tells that the program is
+  // quitting. Returns true to keep the window open.
+  bool CancelClose(bool appQuitting);
+
+  // ----- The link's pump -----
+  // Delivers waiting input, then sends the next queued request. The only
+  // place that moves requests to the unit.
+  void Timer1_Action();
+
+  // ----- Page switching -----
+  void MainBox_Open();
+  void MainBox_Change();
+
+  // ===== Settings exchange (src/unit) =====
+
+  // ===== end of settings exchange =====
+
+  // ===== Connection, keypad and firmware (src/unit) =====
+
+  // ===== end of connection, keypad and firmware =====
+
+  // ===== Editor (src/editor) =====
+  // Binds the handlers below to their controls.
+  void BindEditor();
+
+  // Display-item catalogue: rebuilds `afrlist`, the eight place pop-ups and the
+  // sensor captions for engine control system `sys`.
+  void Options(int sys);
+  void AddItem(platform::PopupMenu& popup, const std::string& text, int code);
+  // Selects the first row tagged `code`; changes nothing when there is none.
+  void SelectP(platform::PopupMenu& popup, int code);
+  // Selects row `index` when it lies below the row count, else row 0.
+  void ListSel(platform::PopupMenu& popup, int index);
+  // Shows place `k` with `code`, or with no selection when the system doesn't
+  // offer that code: a place never shows an item other than the one stored.
+  void ShowPlace(int k, int code);
+
+  // Page and item editor.
+  void Page_Open();
+  void Page_Change();
+  void Item_Change(int index);
+  void Sys_Open();
+  void Sys_Change();
+  void maps_Open();
+  void vact_Open();
+  void prest_Open();
+
+  // Calibration tables.
+  void WList_Open();
+  void O2List_Open();
+  void ELDList_Open();
+  void EGRList_Open();
+  void B6List_Open();
+  void an1list_Open();
+  void an2list_Open();
+  void an3list_Open();
+  void an4list_Open();
+  void an5list_Open();
+  void WList_CellAction(int row, int column);
+  void O2List_CellAction(int row, int column);
+  void ELDList_CellAction(int row, int column);
+  void EGRList_CellAction(int row, int column);
+  void B6List_CellAction(int row, int column);
+  void an1list_CellAction(int row, int column);
+  void an2list_CellAction(int row, int column);
+  void an3list_CellAction(int row, int column);
+  void an4list_CellAction(int row, int column);
+  void an5list_CellAction(int row, int column);
+  void afrlist_Open();
+
+  // Warning limits and unit options.
+  void rpmw_TextChange();
+  void mapw_TextChange();
+  void ectw_TextChange();
+  void iatw_TextChange();
+  void mappop_Change();
+  void usecelsius_Action();
+  void StPage_Open();
+
+  // ===== end of editor =====
+
+  // ===== Layout file (src/editor) =====
+
+  // ===== end of layout file =====
+
+  // ===== Software update (src/update) =====
+
+  // ===== end of software update =====
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateControls();
+  void CreateMainPage();
+  void CreateLayoutPage();
+  void CreateSettingsPage();
+  void CreateSensorsPage();
+  void CreateSensors2Page();
+  void SensorGroup(int panel, int left, int width, platform::ListBox& list,
+                   platform::EditField& name, platform::CheckBox& decimals);
+  void CreateComPage();
+  void CreateBottomBar();
+  // Puts a control on a page panel (-1: the window itself) at window
+  // coordinates and records it in creation order.
+  template <class C>
+  C& Put(C& control, int panel, int left, int top, int width, int height) {
+    PutControl(control, panel, left, top, width, height);
+    return control;
+  }
+  void PutControl(platform::Control& control, int panel, int left, int top, int width, int height);
+  template <class C>
+  C& Decoration(const std::string& name, int panel, int left, int top, int width, int height);
+  // A caption or note with no name of its own in the handlers.
+  platform::StaticText& Label(const std::string& name, int panel, const std::string& text, int left,
+                              int top, int width, int height);
+  platform::GroupBox& Box(const std::string& name, int panel, const std::string& caption, int left,
+                          int top, int width, int height);
+  void OpenControls();
+
+  // Binds the handlers of the window itself; each subsystem adds its own
+  // Bind... call to the constructor.
+  void BindHandlers();
+
+  QWidget* central_ = nullptr;
+  std::vector<platform::Control*> created_;
+  std::vector<std::unique_ptr<platform::Control>> decorations_;
+};

@@ -1,0 +1,74 @@
+#include "platform/apple_double.h"
+
+#include <fstream>
+#include <system_error>
+
+namespace platform {
+
+namespace {
+
+std::uint32_t BE(std::string_view bytes, std::size_t at, int width) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < width; ++i) {
+    value = (value << 8) | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
+  }
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::vector<AppleDoubleEntry>> ParseAppleDoubleHeader(std::string_view bytes,
+                                                                    std::uint64_t totalSize) {
+  if (totalSize == 0) totalSize = bytes.size();
+  if (bytes.size() < kAppleDoubleHeaderSize || BE(bytes, 0, 4) != kAppleDoubleMagic ||
+      BE(bytes, 4, 4) != kAppleDoubleVersion2) {
+    return std::nullopt;
+  }
+  const std::size_t count = BE(bytes, 24, 2);
+  if (count > (bytes.size() - kAppleDoubleHeaderSize) / kAppleDoubleDescriptorSize) {
+    return std::nullopt;
+  }
+  std::vector<AppleDoubleEntry> entries;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t at = kAppleDoubleHeaderSize + i * kAppleDoubleDescriptorSize;
+    AppleDoubleEntry e{BE(bytes, at, 4), BE(bytes, at + 4, 4), BE(bytes, at + 8, 4)};
+    if (e.offset > totalSize || e.length > totalSize - e.offset) return std::nullopt;
+    entries.push_back(e);
+  }
+  return entries;
+}
+
+std::filesystem::path AppleDoubleSidecar(const std::filesystem::path& item) {
+  std::filesystem::path p = item;
+  if (!p.has_filename()) p = p.parent_path();
+  return p.parent_path() / ("._" + p.filename().string());
+}
+
+void ReadMacTypeCreator(const std::filesystem::path& item, std::string& type,
+                        std::string& creator) {
+  type.clear();
+  creator.clear();
+  std::error_code ec;
+  if (std::filesystem::is_directory(item, ec)) return;
+  const std::filesystem::path sidecar = AppleDoubleSidecar(item);
+  const std::uintmax_t size = std::filesystem::file_size(sidecar, ec);
+  if (ec) return;
+  std::ifstream f(sidecar, std::ios::binary);
+  if (!f) return;
+  // The header and Finder information sit at the start; the resource fork,
+  // which may be large, is not read.
+  std::string head(4096, '\0');
+  f.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(f.gcount()));
+  auto entries = ParseAppleDoubleHeader(head, size);
+  if (!entries) return;
+  for (const AppleDoubleEntry& e : *entries) {
+    if (e.id == kAppleDoubleFinderInfo && e.length >= 8 && e.offset + 8 <= head.size()) {
+      type = head.substr(e.offset, 4);
+      creator = head.substr(e.offset + 4, 4);
+      return;
+    }
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,117 @@
+#include "platform/binary_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace platform {
+
+std::unique_ptr<BinaryStream> BinaryStream::Open(const std::filesystem::path& path, bool writable) {
+  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<BinaryStream>(new BinaryStream(fd, writable));
+}
+
+std::unique_ptr<BinaryStream> BinaryStream::Create(const std::filesystem::path& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<BinaryStream>(new BinaryStream(fd, true));
+}
+
+BinaryStream::~BinaryStream() {
+  Close();
+}
+
+void BinaryStream::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+std::int64_t BinaryStream::Length() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+bool BinaryStream::SetLength(std::int64_t length) {
+  if (fd_ < 0 || !writable_ || length < 0) return false;
+  return ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+}
+
+std::string BinaryStream::Read(std::size_t count) {
+  std::string out(count, '\0');
+  std::size_t got = 0;
+  while (fd_ >= 0 && got < count) {
+    ssize_t n = ::pread(fd_, out.data() + got, count - got, static_cast<off_t>(position_ + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got < count) readError_ = true;
+  out.resize(got);
+  position_ += static_cast<std::int64_t>(got);
+  return out;
+}
+
+std::uint64_t BinaryStream::ReadNumber(std::size_t width) {
+  std::string bytes = Read(width);
+  bytes.resize(width, '\0');
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < width; ++i) {
+    std::size_t at = LittleEndian ? width - 1 - i : i;
+    value = (value << 8) | static_cast<std::uint8_t>(bytes[at]);
+  }
+  return value;
+}
+
+std::uint8_t BinaryStream::ReadUInt8() {
+  return static_cast<std::uint8_t>(ReadNumber(1));
+}
+std::uint16_t BinaryStream::ReadUInt16() {
+  return static_cast<std::uint16_t>(ReadNumber(2));
+}
+std::uint32_t BinaryStream::ReadUInt32() {
+  return static_cast<std::uint32_t>(ReadNumber(4));
+}
+
+void BinaryStream::Write(std::string_view bytes) {
+  std::size_t done = 0;
+  while (fd_ >= 0 && writable_ && done < bytes.size()) {
+    ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
+                         static_cast<off_t>(position_ + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  if (done < bytes.size()) writeError_ = true;
+  position_ += static_cast<std::int64_t>(done);
+}
+
+void BinaryStream::WriteNumber(std::size_t width, std::uint64_t value) {
+  std::string bytes(width, '\0');
+  for (std::size_t i = 0; i < width; ++i) {
+    std::size_t at = LittleEndian ? i : width - 1 - i;
+    bytes[at] = static_cast<char>(value & 0xFF);
+    value >>= 8;
+  }
+  Write(bytes);
+}
+
+void BinaryStream::WriteUInt8(std::uint8_t value) {
+  WriteNumber(1, value);
+}
+void BinaryStream::WriteUInt16(std::uint16_t value) {
+  WriteNumber(2, value);
+}
+void BinaryStream::WriteUInt32(std::uint32_t value) {
+  WriteNumber(4, value);
+}
+
+}  // namespace platform

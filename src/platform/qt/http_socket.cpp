@@ -1,0 +1,160 @@
+#include "platform/qt/http_socket.h"
+
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkInterface>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+#include <algorithm>
+#include <limits>
+
+namespace platform {
+
+namespace {
+
+HTTPSocket::NetworkCheck& Check() {
+  static HTTPSocket::NetworkCheck check;
+  return check;
+}
+
+int ToInt32(qint64 n) {
+  return static_cast<int>(std::clamp<qint64>(n, -1, std::numeric_limits<int>::max()));
+}
+
+std::string Bytes(const QByteArray& b) {
+  return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+InternetHeaders HeadersOf(const QNetworkReply& reply) {
+  InternetHeaders headers;
+  for (const auto& pair : reply.rawHeaderPairs()) {
+    headers.emplace_back(Bytes(pair.first), Bytes(pair.second));
+  }
+  return headers;
+}
+
+}  // namespace
+
+HTTPSocket::HTTPSocket(std::string name)
+    : name_(std::move(name)), manager_(std::make_unique<QNetworkAccessManager>()) {}
+
+HTTPSocket::~HTTPSocket() {
+  Abandon();
+}
+
+void HTTPSocket::Get(const std::string& url) {
+  Abandon();
+  Start(url);
+}
+
+void HTTPSocket::Get(const std::string& url, const std::filesystem::path& file) {
+  Abandon();
+  file_ = file;
+  part_ = std::make_unique<QFile>(QString::fromStdString(file.string() + ".part"));
+  if (!part_->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    part_.reset();
+    file_.clear();
+    Error("The file for the download could not be created.");
+    return;
+  }
+  Start(url);
+}
+
+void HTTPSocket::Start(const std::string& url) {
+  url_ = url;
+  received_ = 0;
+  QNetworkRequest request(QUrl(QString::fromStdString(url)));
+  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                       QNetworkRequest::NoLessSafeRedirectPolicy);
+  reply_ = manager_->get(request);
+  QNetworkReply* reply = reply_;
+  QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, reply] {
+    if (part_ == nullptr) return;  // a page is read whole at the end
+    const QByteArray chunk = reply->readAll();
+    if (part_->write(chunk) != chunk.size()) {
+      Abandon();
+      Error("The download could not be written to its file.");
+      return;
+    }
+    received_ += chunk.size();
+    const qint64 total = reply->header(QNetworkRequest::ContentLengthHeader).isValid()
+                             ? reply->header(QNetworkRequest::ContentLengthHeader).toLongLong()
+                             : -1;
+    ReceiveProgress(ToInt32(received_), ToInt32(total), Bytes(chunk));
+  });
+  QObject::connect(reply, &QNetworkReply::finished, reply, [this] { Finished(); });
+}
+
+void HTTPSocket::Finished() {
+  QNetworkReply* reply = reply_;
+  reply_ = nullptr;
+  reply->deleteLater();
+  const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+  const std::string url = url_;
+  if (!status.isValid()) {
+    const std::string reason = reply->errorString().toStdString();
+    if (part_ != nullptr) {
+      part_->remove();
+      part_.reset();
+    }
+    Error(reason);
+    return;
+  }
+  const InternetHeaders headers = HeadersOf(*reply);
+  if (part_ == nullptr) {
+    PageReceived(url, status.toInt(), headers, Bytes(reply->readAll()));
+    return;
+  }
+  const QByteArray rest = reply->readAll();
+  const bool written = part_->write(rest) == rest.size() && part_->flush();
+  part_->close();
+  const QString target = QString::fromStdString(file_.string());
+  QFile::remove(target);
+  const bool renamed = written && part_->rename(target);
+  if (!renamed) part_->remove();
+  part_.reset();
+  const std::filesystem::path file = file_;
+  file_.clear();
+  if (!renamed) {
+    Error("The download could not be written to its file.");
+    return;
+  }
+  DownloadComplete(url, status.toInt(), headers, file);
+}
+
+void HTTPSocket::Abandon() {
+  if (reply_ != nullptr) {
+    QNetworkReply* reply = reply_;
+    reply_ = nullptr;
+    QObject::disconnect(reply, nullptr, nullptr, nullptr);
+    reply->abort();
+    reply->deleteLater();
+  }
+  if (part_ != nullptr) {
+    part_->remove();
+    part_.reset();
+  }
+  file_.clear();
+}
+
+bool HTTPSocket::NetworkIsConnected() {
+  if (Check()) return Check()();
+  for (const QNetworkInterface& nif : QNetworkInterface::allInterfaces()) {
+    const auto flags = nif.flags();
+    if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::IsRunning) ||
+        (flags & QNetworkInterface::IsLoopBack)) {
+      continue;
+    }
+    if (!nif.addressEntries().isEmpty()) return true;
+  }
+  return false;
+}
+
+HTTPSocket::NetworkCheck HTTPSocket::SetNetworkCheck(NetworkCheck check) {
+  NetworkCheck previous = std::move(Check());
+  Check() = std::move(check);
+  return previous;
+}
+
+}  // namespace platform

@@ -1,0 +1,75 @@
+#pragma once
+// The state one open archive shares with its entries and their extra fields:
+// the stream, the 1-based entry list, the name encoding and the options.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/binary_stream.h"
+#include "platform/memory_block.h"
+#include "platform/text_encoding.h"
+
+namespace zip {
+
+class ZipEntry;
+using ZipEntryRef = std::shared_ptr<ZipEntry>;
+
+class ZipArchiveData {
+ public:
+  ZipArchiveData();
+
+  // Name index built when the directory has been read: stored name (less one
+  // trailing "/") to its entry. The raw bytes serve as key directly; they
+  // tell names apart exactly as any reversible encoding of them would. Keys
+  // view the entries' own names and values point at the entries, so the
+  // index must not outlive the entry list it was made from.
+  using NameIndex = std::unordered_map<std::string_view, ZipEntry*>;
+  static NameIndex MakeNameIndex(const std::vector<ZipEntryRef>& entries);
+
+  // -- names and encodings
+  std::string cleanName(std::string_view name) const;
+  // Text to the bytes the archive stores. `textEncoding` is the text's own
+  // encoding; nullptr means it has none and is taken as the system default.
+  std::string encodeForZip(std::string_view text,
+                           const platform::TextEncoding* textEncoding = nullptr) const;
+  // Stored bytes labelled with the archive's encoding, unchanged.
+  platform::Text decodeFromZip(std::string_view stored) const;
+  void setArchiveEncoding(const platform::TextEncoding* encoding);
+  static const platform::TextEncoding& findFileNameEncoding();
+  // 1-based position of the last occurrence of `find` in `s`, or 0.
+  static std::int32_t lastInStr(std::string_view s, std::string_view find);
+  // Index of the first entry at or after `start` whose stored name is
+  // `encName`; 0 when none.
+  std::int32_t lookup(std::string_view encName, std::int32_t start) const;
+
+  // -- directory check and header comparison
+  void checkDirectory(NameIndex& index);
+  bool isFakeEntry(const platform::MemoryBlock& header, std::int32_t localFlags);
+
+  std::int32_t EntryCount() const { return static_cast<std::int32_t>(entries_1.size()) - 1; }
+  // Forgets every entry, including those set aside.
+  void ClearEntries();
+
+  bool dirty = false;
+  // 1-based: element 0 stays empty, so the size is the entry count + 1.
+  std::vector<ZipEntryRef> entries_1;
+  // The records checkDirectory took out of entries_1 ("__MACOSX/" folders and
+  // paired "._" companions), in the order they were read, so that a writer
+  // can put them back into the directory instead of losing them.
+  std::vector<ZipEntryRef> setAside;
+  std::filesystem::path theFile;
+  std::unique_ptr<platform::BinaryStream> zipStream;
+  std::int32_t copyChunkSize = 0;
+  const platform::TextEncoding* archiveEncoding = nullptr;
+  const platform::TextEncoding* filenameEncoding = nullptr;
+  const platform::TextEncoding* dosLatinUS = nullptr;
+  std::int32_t defaultOSMadeBy = 0;
+  bool addUnixPerm = false;
+  bool dittoFormat = false;
+};
+
+}  // namespace zip

@@ -1,0 +1,164 @@
+#include "zip/zip_entry.h"
+
+#include "platform/framework_exceptions.h"
+#include "zip/zip_archive_data.h"
+#include "zip/zip_records.h"
+
+namespace zip {
+
+namespace cr = records::central;
+
+ZipEntry::ZipEntry(std::shared_ptr<ZipArchiveData> d_, platform::MemoryBlockRef header_,
+                   std::string zipEncName_, ZipExtraFieldRef extra_, std::string zipEncComment_)
+    : zipEncName(std::move(zipEncName_)),
+      header(std::move(header_)),
+      extra(std::move(extra_)),
+      d(std::move(d_)),
+      zipEncComment(std::move(zipEncComment_)) {
+  sysEncName = d->decodeFromZip(zipEncName);
+  sysEncComment = d->decodeFromZip(zipEncComment);
+  if (!extra) {
+    extra = std::make_shared<ZipExtraField>(d, std::string_view());
+    extra->Lock();
+  }
+  z_checkRawPath();
+  if (!header) header = std::make_shared<platform::MemoryBlock>(cr::kSize);
+  header->LittleEndian = true;
+}
+
+std::int32_t ZipEntry::CompressedSize() const {
+  return header->Int32Value(cr::kCompressedSize);
+}
+std::int32_t ZipEntry::Size() const {
+  return header->Int32Value(cr::kUncompressedSize);
+}
+std::int32_t ZipEntry::CompressionMethod() const {
+  return header->UInt16Value(cr::kMethod);
+}
+
+bool ZipEntry::IsEncrypted() const {
+  return (header->UInt16Value(cr::kFlags) & records::kFlagEncrypted) != 0;
+}
+
+bool ZipEntry::CanExtract() const {
+  std::int32_t method = CompressionMethod();
+  if (method != 0 && method != 8) return false;
+  if (IsEncrypted()) return false;
+  return !IsDirectory();
+}
+
+std::optional<platform::Date> ZipEntry::Time() const {
+  return platform::DosDateTimeToDate(header->UInt16Value(cr::kTime),
+                                     header->UInt16Value(cr::kDate));
+}
+
+bool ZipEntry::IsTextFile() const {
+  return (header->UInt16Value(cr::kInternalAttributes) & 1) != 0;
+}
+
+void ZipEntry::SetTextFileFlag(bool on) {
+  std::uint16_t v = header->UInt16Value(cr::kInternalAttributes);
+  header->SetUInt16Value(cr::kInternalAttributes,
+                         static_cast<std::uint16_t>(on ? (v | 1) : (v & ~1u)));
+}
+
+std::int32_t ZipEntry::OSMadeBy() const {
+  return header->UInt8Value(cr::kHostSystem);
+}
+
+void ZipEntry::SetOSMadeBy(std::int32_t host) {
+  header->SetUInt8Value(cr::kHostSystem, static_cast<std::uint8_t>(host & 0xFF));
+}
+
+std::int32_t ZipEntry::ExternalFileAttributes() const {
+  return header->Int32Value(cr::kExternalAttributes);
+}
+
+void ZipEntry::SetExternalFileAttributes(std::int32_t attributes) {
+  header->SetInt32Value(cr::kExternalAttributes, attributes);
+}
+
+const ZipExtraFieldRef& ZipEntry::ExtraFieldInCentralDir() const {
+  if (!extra->IsLocked()) throw platform::RuntimeException();
+  return extra;
+}
+
+void ZipEntry::SetExtraFieldInCentralDir(ZipExtraFieldRef field) {
+  if (!field) field = std::make_shared<ZipExtraField>(d, std::string_view());
+  field->Lock();
+  extra = std::move(field);
+  header->SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extra->AsData().size()));
+  d->dirty = true;
+}
+
+ZipExtraFieldRef ZipEntry::ExtraField() {
+  platform::BinaryStream* s = d->zipStream.get();
+  if (!s) {
+    errmsg = "Archive is closed";
+    return nullptr;
+  }
+  const std::int64_t saved = s->Position();
+  s->SetPosition(header->UInt32Value(cr::kLocalHeaderOffset));
+  s->ClearErrors();
+  std::string fixed = s->Read(records::local::kSize);
+  platform::MemoryBlock local = platform::MemoryBlock::FromBytes(fixed);
+  local.LittleEndian = true;
+  if (fixed.size() < records::local::kSize ||
+      local.UInt32Value(records::local::kSignatureAt) != records::local::kSignature) {
+    s->SetPosition(saved);
+    errmsg = "Invalid Local File Header signature (archive appears to be severely corrupted)";
+    return nullptr;
+  }
+  s->SetPosition(s->Position() + local.UInt16Value(records::local::kNameLength));
+  // A block cut short by the end of the file yields only the bytes that are there.
+  std::string block = s->Read(local.UInt16Value(records::local::kExtraLength));
+  auto field = std::make_shared<ZipExtraField>(d, block);
+  field->Lock();
+  s->SetPosition(saved);
+  return field;
+}
+
+void ZipEntry::z_setAppleDoubleEntry(ZipEntryRef companion) {
+  companion->thisIsTheAppleDoubleEntry = true;
+  appleDoubleEntry = std::move(companion);
+}
+
+// -- names
+
+void ZipEntry::z_checkRawPath() {
+  path.clear();
+  isFolder = false;
+  std::string component;
+  const std::string& name = sysEncName.bytes;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c == ':') {
+      // A colon is the Mac's folder separator; it cannot stand in a file name.
+      component += '-';
+    } else if (c == '/') {
+      if (i + 1 == name.size()) isFolder = true;
+      if (component != ".") path.push_back(component);
+      component.clear();
+    } else {
+      component += c;
+    }
+  }
+  if (!component.empty()) path.push_back(component);
+  if (component.compare(0, 2, "._") == 0) {
+    hasDittoName = true;
+  } else if (!path.empty() && path.front() == "__MACOSX") {
+    hasDittoName = true;
+  }
+}
+
+void ZipEntry::SetComment(std::string_view text, const platform::TextEncoding* encoding) {
+  sysEncComment = platform::Text{std::string(text), encoding};
+  zipEncComment = d->encodeForZip(text, encoding);
+  d->dirty = true;
+}
+
+bool ZipEntry::SameRawPath(std::string_view rawPath, const platform::TextEncoding* encoding) const {
+  return d->encodeForZip(rawPath, encoding) == zipEncName;
+}
+
+}  // namespace zip

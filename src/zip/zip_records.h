@@ -1,0 +1,92 @@
+#pragma once
+// The on-disk records of a zip archive (version 2.0 subset), laid out once.
+// Every integer is little-endian; the only big-endian item is the "ZPIT"
+// signature inside the Mac extra field. Readers and writers take their
+// offsets from here and nowhere else.
+#include <cstddef>
+#include <cstdint>
+
+namespace zip::records {
+
+// Local file header: 30 bytes, then the name and the extra field.
+namespace local {
+inline constexpr std::uint32_t kSignature = 0x04034b50;
+inline constexpr std::size_t kSize = 30;
+inline constexpr std::size_t kSignatureAt = 0;
+inline constexpr std::size_t kVersionNeeded = 4;
+inline constexpr std::size_t kFlags = 6;
+inline constexpr std::size_t kMethod = 8;
+inline constexpr std::size_t kTime = 10;
+inline constexpr std::size_t kDate = 12;
+inline constexpr std::size_t kCrc32 = 14;
+inline constexpr std::size_t kCompressedSize = 18;
+inline constexpr std::size_t kUncompressedSize = 22;
+inline constexpr std::size_t kNameLength = 26;
+inline constexpr std::size_t kExtraLength = 28;
+}  // namespace local
+
+// Central directory record: 46 bytes, then the name, the extra field and the
+// member comment.
+namespace central {
+inline constexpr std::uint32_t kSignature = 0x02014b50;
+inline constexpr std::size_t kSize = 46;
+inline constexpr std::size_t kSignatureAt = 0;
+inline constexpr std::size_t kVersionMadeBy = 4;
+inline constexpr std::size_t kHostSystem = 5;
+inline constexpr std::size_t kVersionNeeded = 6;
+inline constexpr std::size_t kFlags = 8;
+inline constexpr std::size_t kMethod = 10;
+inline constexpr std::size_t kTime = 12;
+inline constexpr std::size_t kDate = 14;
+inline constexpr std::size_t kCrc32 = 16;
+inline constexpr std::size_t kCompressedSize = 20;
+inline constexpr std::size_t kUncompressedSize = 24;
+inline constexpr std::size_t kNameLength = 28;
+inline constexpr std::size_t kExtraLength = 30;
+inline constexpr std::size_t kCommentLength = 32;
+inline constexpr std::size_t kDiskStart = 34;
+inline constexpr std::size_t kInternalAttributes = 36;
+inline constexpr std::size_t kExternalAttributes = 38;
+inline constexpr std::size_t kLocalHeaderOffset = 42;
+}  // namespace central
+
+// End of central directory record: 22 bytes, then the archive comment.
+namespace end {
+inline constexpr std::uint32_t kSignature = 0x06054b50;
+inline constexpr std::size_t kSize = 22;
+inline constexpr std::size_t kSignatureAt = 0;
+inline constexpr std::size_t kThisDisk = 4;
+inline constexpr std::size_t kDirectoryDisk = 6;
+inline constexpr std::size_t kEntriesOnDisk = 8;
+inline constexpr std::size_t kEntriesTotal = 10;
+inline constexpr std::size_t kDirectorySize = 12;
+inline constexpr std::size_t kDirectoryOffset = 16;
+inline constexpr std::size_t kCommentLength = 20;
+// How far before the end of the file the record may start: its own 22
+// bytes plus the longest comment, and a few bytes of slack.
+inline constexpr std::int64_t kSearchSpan = 65560;
+}  // namespace end
+
+// The highest "version needed to extract" this reader accepts (2.0).
+inline constexpr std::uint16_t kMaxVersionNeeded = 20;
+
+// General purpose flag bits.
+inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
+inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
+
+// Extra field block: records of {u16 id, u16 data size, data}.
+namespace extra {
+inline constexpr std::size_t kRecordHeader = 4;
+inline constexpr std::uint16_t kMacLongId = 0x2605;   // "ZPIT" with a name
+inline constexpr std::uint16_t kMacShortId = 0x2705;  // "ZPIT" without a name
+inline constexpr char kMacSignature[] = "ZPIT";       // big-endian 0x5A504954
+inline constexpr std::size_t kMacSignatureAt = 4;
+inline constexpr std::size_t kMacMinData = 12;
+inline constexpr std::size_t kMacNameAt = 8;  // long form: length byte, then the name
+inline constexpr std::uint16_t kUnixType1Id = 0x5855;
+inline constexpr std::size_t kUnixType1Size = 12;  // the whole block: id, size 8, two times
+inline constexpr std::size_t kUnixAccessTime = 4;
+inline constexpr std::size_t kUnixModTime = 8;
+}  // namespace extra
+
+}  // namespace zip::records

@@ -1,0 +1,134 @@
+// The application's open and close events: the old copy goes to the Trash,
+// the new copy is launched at quit.
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "platform/qt/msgbox.h"
+#include "platform/qt/trash.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kMessage =
+    "Your Old Copy Of The Vantora II Software Has Been Moved To The Trash. Don't Forget To Empty "
+    "The Trash Before Your Next Update.";
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// An application object whose program folder and Trash are temporary.
+struct AppFixture : ::testing::Test {
+  QTemporaryDir dir;
+  fs::path program;
+  fs::path trash;
+  std::unique_ptr<Application> app;
+  std::vector<std::string> messages;
+  platform::MsgBoxSink previous;
+
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    program = fs::path(dir.path().toStdString()) / "Programs";
+    trash = fs::path(dir.path().toStdString()) / "Trash";
+    fs::create_directories(program);
+    app = std::make_unique<Application>();
+    app->ProgramFolder = program;
+    app->Trash = trash;
+    previous = platform::SetMsgBoxSink([this](const std::string& m) { messages.push_back(m); });
+  }
+  void TearDown() override { platform::SetMsgBoxSink(previous); }
+
+  void MakeOldCopy(const std::string& content) {
+    fs::create_directories(program / "OLD Vantora II X.app" / "Contents");
+    std::ofstream(program / "OLD Vantora II X.app" / "Contents" / "binary") << content;
+  }
+};
+
+}  // namespace
+
+TEST_F(AppFixture, OldCopyGoesToTheTrashWithItsRecordAndTheMessage) {
+  MakeOldCopy("first");
+  app->Event_Open();
+  EXPECT_FALSE(fs::exists(program / "OLD Vantora II X.app"));
+  EXPECT_EQ(ReadAll(trash / "files" / "OLD Vantora II X.app" / "Contents" / "binary"), "first");
+  const std::string info = ReadAll(trash / "info" / "OLD Vantora II X.app.trashinfo");
+  EXPECT_EQ(info.rfind("[Trash Info]\nPath=", 0), 0u) << info;
+  EXPECT_NE(info.find("/Programs/OLD%20Vantora%20II%20X.app\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("\nDeletionDate="), std::string::npos);
+  EXPECT_EQ(messages, std::vector<std::string>{kMessage});
+
+  // A second old copy does not overwrite the first one in the Trash.
+  MakeOldCopy("second");
+  app->Event_Open();
+  EXPECT_EQ(ReadAll(trash / "files" / "OLD Vantora II X.app" / "Contents" / "binary"), "first");
+  EXPECT_EQ(ReadAll(trash / "files" / "OLD Vantora II X.app.2" / "Contents" / "binary"), "second");
+  EXPECT_TRUE(fs::exists(trash / "info" / "OLD Vantora II X.app.2.trashinfo"));
+  EXPECT_EQ(messages.size(), 2u);
+}
+
+TEST_F(AppFixture, NoOldCopyNoMessage) {
+  std::ofstream(program / "Vantora II X.app") << "current";
+  app->Event_Open();
+  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(fs::exists(program / "Vantora II X.app"));
+  EXPECT_FALSE(fs::exists(trash));
+}
+
+TEST_F(AppFixture, AFailedMoveIsNotReportedAsDone) {
+  MakeOldCopy("kept");
+  // A Trash that cannot be made: its place is taken by a file.
+  std::ofstream(trash) << "not a folder";
+  app->Event_Open();
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(ReadAll(program / "OLD Vantora II X.app" / "Contents" / "binary"), "kept");
+  std::string error;
+  EXPECT_FALSE(platform::MoveToTrash(program / "OLD Vantora II X.app", trash, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(platform::MoveToTrash(program / "missing", program / "T", &error));
+  EXPECT_FALSE(fs::exists(program / "T" / "info" / "missing.trashinfo"));
+}
+
+TEST_F(AppFixture, CloseLaunchesTheNewCopyOnlyWhenItExists) {
+  const fs::path marker = program / "launched";
+  const fs::path script = program / "Vantora II X";
+  std::ofstream(script) << "#!/bin/sh\ntouch \"" << marker.string() << "\"\n";
+  fs::permissions(script, fs::perms::owner_all);
+
+  app->LaunchNew = program / "absent";
+  app->Event_Close();
+  app->LaunchNew.clear();
+  app->Event_Close();
+  EXPECT_FALSE(fs::exists(marker));
+
+  app->LaunchNew = script;
+  app->Event_Close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return fs::exists(marker); }, 10000));
+}
+
+TEST_F(AppFixture, HomeTrashFollowsXdgDataHome) {
+  const QByteArray saved = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", "/somewhere/data");
+  EXPECT_EQ(platform::HomeTrash(), fs::path("/somewhere/data/Trash"));
+  qunsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(platform::HomeTrash().filename(), "Trash");
+  EXPECT_EQ(platform::HomeTrash().parent_path().filename(), "share");
+  if (!saved.isNull()) qputenv("XDG_DATA_HOME", saved);
+}
+
+TEST_F(AppFixture, DoEventsRunsWaitingEvents) {
+  bool ran = false;
+  QMetaObject::invokeMethod(
+      app.get(), [&] { ran = true; }, Qt::QueuedConnection);
+  Application::DoEvents(-1);
+  EXPECT_TRUE(ran);
+}

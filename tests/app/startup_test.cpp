@@ -1,0 +1,62 @@
+// Start-up runs its steps in order, and the program ends when its window
+// closes.
+#include <gtest/gtest.h>
+#include <QAction>
+#include <QMenuBar>
+#include <QTimer>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/startup.h"
+#include "mainwindow/files.h"
+#include "mainwindow/lcdprog.h"
+
+TEST(StartupTest, StepsRunInOrderAndTheWindowsCloseEndsTheLoop) {
+  std::vector<std::string> steps;
+  bool windowBeforeOpen = true;
+  bool menuShown = false;
+  const int result = RunApplication([&](const char* step) {
+    steps.push_back(step);
+    const std::string name = step;
+    if (name == "_InitFileTypes") {
+      EXPECT_NE(Files::Named("Calibration"), nullptr);
+      EXPECT_FALSE(AppExists());
+    } else if (name == "_NewAppInstance") {
+      ASSERT_TRUE(AppExists());
+      EXPECT_NE(App().MenuBar1, nullptr);
+    } else if (name == "App.Event_Open") {
+      windowBeforeOpen = LCDProg::Current() != nullptr;
+    } else if (name == "_MakeDefaultView") {
+      LCDProg* window = LCDProg::Current();
+      ASSERT_NE(window, nullptr);
+      menuShown = window->menuBar() == App().MenuBar1;
+      EXPECT_TRUE(window->isVisible());
+      // The user closes the main window as soon as the loop runs.
+      QTimer::singleShot(0, window, [window] { window->close(); });
+    } else if (name == "App.Event_Close") {
+      EXPECT_TRUE(AppExists());
+    }
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(steps, (std::vector<std::string>{"_InitFileTypes", "_NewAppInstance",
+                                             "_ApplicationAddMenuHandlers", "App.Event_Open",
+                                             "_MakeDefaultView", "EventLoop", "App.Event_Close"}));
+  EXPECT_FALSE(windowBeforeOpen);
+  EXPECT_TRUE(menuShown);
+  // Start-up's objects go with the program.
+  EXPECT_FALSE(AppExists());
+  EXPECT_EQ(LCDProg::Current(), nullptr);
+}
+
+TEST(FilesTest, CalibrationIsRegisteredWithItsCodes) {
+  _InitFileTypes();
+  const platform::FileType& type = Files::Calibration();
+  EXPECT_EQ(type.Name, "Calibration");
+  EXPECT_EQ(type.Extension, ".lcd");
+  EXPECT_EQ(type.MacType, "lcdc");
+  EXPECT_EQ(type.MacCreator, "Vnta");
+  EXPECT_EQ(type.DialogFilter(), "Calibration (*.lcd)");
+  EXPECT_EQ(Files::All().size(), 1u);
+  EXPECT_EQ(Files::Named("Text"), nullptr);
+}

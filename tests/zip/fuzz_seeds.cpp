@@ -1,0 +1,69 @@
+// Writes the seed corpus of the archive fuzzer: archives from our record
+// builder covering the shapes the reader knows, and a few made by Info-ZIP
+// and Python's zipfile when those are installed.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "fixtures/zip_builder.h"
+
+using fixtures::RawArchive;
+using fixtures::RawMember;
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
+    return 2;
+  }
+  const std::filesystem::path out = argv[1];
+  std::filesystem::remove_all(out);
+  std::filesystem::create_directories(out);
+  const std::string ux = fixtures::UnixType1Block(1600000000, 1600000100);
+
+  RawArchive plain;
+  plain.members.push_back(fixtures::With(fixtures::Member("dir/"), [&](fixtures::RawMember& m) {
+    m.time = 0x6db9;
+    m.date = 0x52cf;
+  }));
+  plain.members.push_back(fixtures::With(fixtures::Member("dir/a:b.txt", "hello"),
+                                         [&](fixtures::RawMember& m) { m.comment = "c"; }));
+  plain.comment = "archive comment";
+  fixtures::WriteFile(out / "plain.zip", plain.Build());
+
+  RawArchive mac;
+  mac.members.push_back(fixtures::Member(
+      "Read Me", "text", std::string("\x05\x26\x14\x00ZPIT\x07Read Me", 12) + "TEXTttxt"));
+  mac.members.push_back(
+      fixtures::Member("short", "", std::string("\x05\x27\x0c\x00ZPIT", 8) + "APPLVnt2"));
+  fixtures::WriteFile(out / "mac.zip", mac.Build());
+
+  RawArchive ditto;
+  ditto.members.push_back(fixtures::Member("dir/"));
+  ditto.members.push_back(fixtures::Member("dir/file", "data"));
+  ditto.members.push_back(fixtures::Member("__MACOSX/", "", ux));
+  ditto.members.push_back(fixtures::Member("__MACOSX/dir/", "", ux));
+  ditto.members.push_back(fixtures::Member("__MACOSX/dir/._file", "ad", ux));
+  ditto.members.push_back(fixtures::Member("._dir", "", ux));
+  fixtures::WriteFile(out / "ditto.zip", ditto.Build());
+
+  RawArchive fake;
+  fake.members.push_back(fixtures::With(fixtures::Member("x"), [&](fixtures::RawMember& m) {
+    m.flags = 0x8008;
+    m.localFlags = 0x8000;
+  }));
+  fake.members.push_back(
+      fixtures::With(fixtures::Member("y"), [&](fixtures::RawMember& m) { m.localOffset = 0; }));
+  fake.entriesOnDisk = 1;
+  fixtures::WriteFile(out / "overcount.zip", fake.Build());
+
+  fixtures::TempDir work;
+  fixtures::WriteFile(work / "a.txt", std::string(300, 'a'));
+  fixtures::Run("cd " + fixtures::Quote(work.path()) +
+                " && zip -q -z info.zip a.txt < a.txt >/dev/null 2>&1");
+  fixtures::Run("python3 " + fixtures::Quote(fixtures::PythonArchiveScript()) + " ditto " +
+                fixtures::Quote(work / "py.zip") + " >/dev/null 2>&1");
+  std::error_code ec;
+  std::filesystem::copy_file(work / "info.zip", out / "infozip.zip", ec);
+  std::filesystem::copy_file(work / "py.zip", out / "python-ditto.zip", ec);
+  return 0;
+}

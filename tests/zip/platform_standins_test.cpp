@@ -1,0 +1,163 @@
+// The stand-ins the zip library stands on: file stream, byte blocks, text
+// encodings and dates.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "fixtures/zip_builder.h"
+#include "platform/apple_double.h"
+#include "platform/binary_stream.h"
+#include "platform/framework_exceptions.h"
+#include "platform/mac_dates.h"
+#include "platform/memory_block.h"
+#include "platform/text_encoding.h"
+
+using namespace platform;
+
+TEST(BinaryStreamTest, PositionsPastFourGibibytesLengthAndCutting) {
+  fixtures::TempDir dir;
+  auto s = BinaryStream::Create(dir / "f.bin");
+  ASSERT_NE(s, nullptr);
+  s->LittleEndian = true;
+  const std::int64_t far = 0x100000010LL;  // beyond 32 bits
+  s->SetPosition(far);
+  s->WriteUInt32(0xA1B2C3D4u);
+  EXPECT_EQ(s->Length(), far + 4);
+  s->SetPosition(far);
+  EXPECT_EQ(s->ReadUInt32(), 0xA1B2C3D4u);
+  EXPECT_FALSE(s->ReadError());
+  s->LittleEndian = false;
+  s->SetPosition(far);
+  EXPECT_EQ(s->ReadUInt16(), 0xD4C3);
+  // A short read returns what is there and says so.
+  s->SetPosition(far + 2);
+  EXPECT_EQ(s->ReadUInt32(), 0xB2A10000u);
+  EXPECT_TRUE(s->ReadError());
+  EXPECT_TRUE(s->SetLength(3));
+  EXPECT_EQ(s->Length(), 3);
+  s->ClearErrors();
+  s->SetPosition(0);
+  EXPECT_EQ(s->Read(10), std::string(3, '\0'));
+  EXPECT_TRUE(s->ReadError());
+
+  auto readOnly = BinaryStream::Open(dir / "f.bin", false);
+  ASSERT_NE(readOnly, nullptr);
+  readOnly->Write("x");
+  EXPECT_TRUE(readOnly->WriteError());
+  EXPECT_FALSE(readOnly->SetLength(0));
+  EXPECT_EQ(BinaryStream::Open(dir / "missing", false), nullptr);
+  EXPECT_EQ(BinaryStream::Open(dir.path(), false), nullptr);
+}
+
+TEST(MemoryBlockTest, BothByteOrdersAndBoundsChecked) {
+  MemoryBlock b(8);
+  b.SetUInt32Value(0, 0x01020304u);
+  EXPECT_EQ(b.StringValue(0, 4), std::string("\x01\x02\x03\x04", 4));
+  b.LittleEndian = true;
+  EXPECT_EQ(b.UInt32Value(0), 0x04030201u);
+  b.SetUInt16Value(4, 0xFFFE);
+  EXPECT_EQ(b.Int16Value(4), -2);
+  EXPECT_EQ(b.UInt8Value(4), 0xFE);
+  EXPECT_THROW(b.UInt32Value(5), OutOfBoundsException);
+  EXPECT_THROW(b.SetUInt16Value(7, 1), OutOfBoundsException);
+  EXPECT_THROW(b.StringValue(8, 1), OutOfBoundsException);
+  EXPECT_THROW(b.StringValue(static_cast<std::size_t>(-1), 2), OutOfBoundsException);
+  EXPECT_NO_THROW(b.StringValue(8, 0));
+  b.SetStringValue(6, std::string("\x01"
+                                  "a",
+                                  2));
+  EXPECT_EQ(b.PStringValue(6), "a");
+  MemoryBlock p =
+      MemoryBlock::FromBytes(std::string("\x03"
+                                         "abc",
+                                         4));
+  EXPECT_EQ(p.PStringValue(0), "abc");
+  MemoryBlock lying =
+      MemoryBlock::FromBytes(std::string("\x09"
+                                         "abc",
+                                         4));
+  EXPECT_THROW(lying.PStringValue(0), OutOfBoundsException);
+  EXPECT_THROW(MemoryBlock(static_cast<std::size_t>(-1)), OutOfMemoryException);
+}
+
+TEST(TextEncodingTest, CodePagesConvertAndReplaceWhatTheyLack) {
+  const auto& utf8 = TextEncoding::UTF8();
+  EXPECT_EQ(ConvertEncoding("\x82\x9c", TextEncoding::DOSLatinUS(), utf8), "é£");
+  EXPECT_EQ(ConvertEncoding("\x80", TextEncoding::WindowsANSI(), utf8), "€");
+  EXPECT_EQ(ConvertEncoding("\xa5", TextEncoding::MacRoman(), utf8), "•");
+  EXPECT_EQ(ConvertEncoding("Ω€x", utf8, TextEncoding::DOSLatinUS()), "\xea?x");
+  EXPECT_EQ(ConvertEncoding("a\xff"
+                            "b",
+                            utf8, TextEncoding::WindowsANSI()),
+            "a?b");
+  EXPECT_EQ(ConvertEncoding("", utf8, TextEncoding::MacRoman()), "");
+  EXPECT_TRUE(IsValidUTF8("plain é 日本"));
+  EXPECT_FALSE(IsValidUTF8("\xc0\xaf"));      // overlong "/"
+  EXPECT_FALSE(IsValidUTF8("\xed\xa0\x80"));  // surrogate
+  EXPECT_FALSE(IsValidUTF8("\xe6\x97"));      // cut short
+  EXPECT_EQ(GetTextEncoding(0x400, 0, 0), &TextEncoding::DOSLatinUS());
+  EXPECT_EQ(GetTextEncoding(0x401, 0, 0), nullptr);
+}
+
+TEST(MacDatesTest, FieldsSecondsDosDatesAndUtcOffset) {
+  EXPECT_EQ(Date::FromFields(1904, 1, 1, 0, 0, 0).TotalSeconds(), 0);
+  EXPECT_EQ(Date::FromFields(1904, 1, 2, 0, 0, 1).TotalSeconds(), 86401);
+  Date leap = Date::FromFields(2024, 2, 29, 23, 59, 59);
+  EXPECT_EQ(Date::FromTotalSeconds(leap.TotalSeconds()), leap);
+  EXPECT_EQ(Date::FromFields(2023, 0, 1, 0, 0, 0), Date::FromFields(2022, 12, 1, 0, 0, 0));
+  EXPECT_EQ(Date::FromFields(2023, 3, 0, 0, 0, 62), Date::FromFields(2023, 2, 28, 0, 1, 2));
+  EXPECT_EQ(Date::FromFields(2023, 1, 1, 24, 60, 0), Date::FromFields(2023, 1, 2, 1, 0, 0));
+
+  std::uint16_t t = 0, d = 0;
+  DateToDosDateTime(Date::FromFields(2021, 6, 15, 13, 45, 59), t, d);
+  EXPECT_EQ(t, (13 << 11) | (45 << 5) | 29);
+  EXPECT_EQ(d, (41 << 9) | (6 << 5) | 15);
+  EXPECT_EQ(*DosDateTimeToDate(t, d), Date::FromFields(2021, 6, 15, 13, 45, 58));
+  DateToDosDateTime(Date::FromFields(1975, 3, 4, 0, 0, 0), t, d);
+  EXPECT_EQ(d, 4 + 3 * 32);
+  EXPECT_FALSE(DosDateTimeToDate(0, 0).has_value());
+
+  const char* old = std::getenv("TZ");
+  std::string saved = old ? old : "";
+  setenv("TZ", "XXX-5:45", 1);
+  tzset();
+  EXPECT_EQ(UTCOffsetInMinutes(), 345);
+  EXPECT_EQ(UnixToMacSeconds(0, 345), kMacEpochToUnixEpoch + 345 * 60);
+  setenv("TZ", "YYY3:30", 1);
+  tzset();
+  EXPECT_EQ(UTCOffsetInMinutes(), -210);
+  if (old) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+
+TEST(AppleDoubleTest, HeaderDescriptorsAreCheckedAgainstTheFile) {
+  auto be = [](std::string& out, std::uint32_t v, int width) {
+    for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  std::string head;
+  be(head, kAppleDoubleMagic, 4);
+  be(head, kAppleDoubleVersion2, 4);
+  head += std::string(16, '\0');
+  be(head, 1, 2);
+  be(head, kAppleDoubleFinderInfo, 4);
+  be(head, 38, 4);
+  be(head, 32, 4);
+  std::string whole = head + std::string(32, 'f');
+  auto entries = ParseAppleDoubleHeader(whole);
+  ASSERT_TRUE(entries.has_value());
+  ASSERT_EQ(entries->size(), 1u);
+  EXPECT_EQ((*entries)[0].offset, 38u);
+  EXPECT_FALSE(ParseAppleDoubleHeader(whole.substr(0, 60)).has_value());  // entry cut off
+  EXPECT_TRUE(ParseAppleDoubleHeader(whole.substr(0, 60), 70).has_value());
+  EXPECT_FALSE(ParseAppleDoubleHeader(head.substr(0, 30)).has_value());  // descriptor cut off
+  std::string wrongMagic = whole;
+  wrongMagic[3] = 0x08;
+  EXPECT_FALSE(ParseAppleDoubleHeader(wrongMagic).has_value());
+  EXPECT_EQ(AppleDoubleSidecar("/a/b/file.txt"), std::filesystem::path("/a/b/._file.txt"));
+  EXPECT_EQ(AppleDoubleSidecar("/a/b/folder/"), std::filesystem::path("/a/b/._folder"));
+}

@@ -1,0 +1,33 @@
+#pragma once
+// Shared bits of the zip tests: archives written to a temporary folder and
+// opened, and the reader's messages spelled once.
+#include <string>
+
+#include "fixtures/zip_builder.h"
+#include "zip/zip_archive.h"
+
+namespace ziptest {
+
+inline constexpr char kNotAZip[] = "File does not appear to by a Zip file ('PK' header missing)";
+inline constexpr char kNoDirectory[] = "Central Directory not found; probably a damaged Zip file";
+inline constexpr char kMultiSegment[] =
+    "This is part of a multi-segment archive, which is not supported by the ZipArchive class";
+inline constexpr char kTooSmall[] = "Central Directory is corrupted.";
+inline constexpr char kCorrupted[] = "Central Directory is corrupted";
+inline constexpr char kNewerFormat[] =
+    "Archive was written in a newer format than what this software supports (it supports up to "
+    "v2.0 archives)";
+
+// Writes `bytes` as a file in `dir` and opens it.
+inline bool OpenBytes(zip::ZipArchive& archive, const fixtures::TempDir& dir,
+                      const std::string& bytes, bool writable = false,
+                      const std::string& name = "test.zip") {
+  fixtures::WriteFile(dir / name, bytes);
+  return archive.Open(dir / name, writable);
+}
+
+inline std::string RawPathOf(const zip::ZipArchive& archive, int index) {
+  return archive.Entry(index)->RawPath().bytes;
+}
+
+}  // namespace ziptest

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Pictures of the program under a virtual X server (Xvfb):
+# - docs/main-page.png: the program itself, as it opens, taken with ImageMagick;
+# - one PNG per page of the main window in the folder given (default
+#   build/screenshots), taken by a helper that runs the program's start-up and
+#   switches pages through the list on the left.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-build/screenshots}
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j4 --target vantora2 lcdprog_screens
+mkdir -p "$out" docs
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  ./build/src/app/vantora2 &
+  pid=$!
+  shot=1
+  for _ in $(seq 50); do
+    sleep 0.2
+    if import -window "Vantora II" docs/main-page.png 2>/dev/null; then shot=0; break; fi
+  done
+  kill "$pid"
+  exit "$shot"'
+
+xvfb-run -a -s "-screen 0 1024x768x24" ./build/tests/app/lcdprog_screens "$out"
+echo "Saved docs/main-page.png and the pages in $out"
