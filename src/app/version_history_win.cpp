@@ -1,10 +1,10 @@
 #include "app/version_history_win.h"
 
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
 #include "platform/qt/control.h"
+#include "platform/qt/resource.h"
 
 VersionHistoryWin::VersionHistoryWin(QWidget* parent)
     : QWidget(parent, Qt::Window), text_(new QPlainTextEdit(this)) {
@@ -18,11 +18,6 @@ VersionHistoryWin::VersionHistoryWin(QWidget* parent)
 }
 
 const std::string& VersionHistoryWin::HistoryText() {
-  static const std::string text = [] {
-    QFile file(":/app/VersionHistory.txt");
-    if (!file.open(QIODevice::ReadOnly)) return std::string();
-    const QByteArray bytes = file.readAll();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-  }();
+  static const std::string text = platform::ReadResource(":/app/VersionHistory.txt");
   return text;
 }

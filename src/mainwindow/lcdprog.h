@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "editor/layout_file.h"
 #include "link/bg_thread.h"
 #include "link/super_serial.h"
 #include "platform/qt/controls.h"
@@ -295,7 +296,21 @@ class LCDProg : public QMainWindow {
   // ===== end of editor =====
 
   // ===== Layout file (src/editor) =====
-
+  // File > Save: writes the layout to a file the user chooses. File > Load:
+  // reads one back into the controls and ends on page "1".
+  void SaveFile();
+  void LoadFile();
+  // The layout as the file holds it, read from the controls.
+  editor::Layout CollectLayout() const;
+  // Applies the whole fields of a read layout in file order through the
+  // controls. False when an index lay outside its pop-up's rows (that pop-up
+  // is then left as it was).
+  bool ApplyLayout(const editor::LayoutRead& read);
+  // The layout file's dialogs: each returns the chosen path, empty when the
+  // user cancels. Tests replace them so that no modal dialog opens.
+  std::function<std::string(const std::string& defaultName)> ChooseLayoutToSave;
+  std::function<std::string(const std::string& title)> ChooseLayoutToOpen;
+  void BindLayoutFile();
   // ===== end of layout file =====
 
   // ===== Software update (src/update) =====
@@ -312,11 +327,20 @@ class LCDProg : public QMainWindow {
   void CreateSettingsPage();
   void CreateSensorsPage();
   void CreateSensors2Page();
+  void SensorGroup(int panel, int left, int width, platform::ListBox& list,
+                   platform::EditField& name, platform::CheckBox& decimals);
   void CreateComPage();
   void CreateBottomBar();
   // Puts a control on a page panel (-1: the window itself) at window
   // coordinates and records it in creation order.
-  void Put(platform::Control& control, int panel, int left, int top, int width, int height);
+  template <class C>
+  C& Put(C& control, int panel, int left, int top, int width, int height) {
+    PutControl(control, panel, left, top, width, height);
+    return control;
+  }
+  void PutControl(platform::Control& control, int panel, int left, int top, int width, int height);
+  template <class C>
+  C& Decoration(const std::string& name, int panel, int left, int top, int width, int height);
   // A caption or note with no name of its own in the handlers.
   platform::StaticText& Label(const std::string& name, int panel, const std::string& text, int left,
                               int top, int width, int height);

@@ -1,6 +1,7 @@
 // The window's controls with their design values, page by page. Positions
 // are window coordinates; the page panel sits to the right of MainBox.
 #include <QWidget>
+#include <utility>
 
 #include "mainwindow/lcdprog.h"
 
@@ -41,7 +42,8 @@ void Rows(platform::PopupMenu& popup, std::initializer_list<const char*> rows) {
 }
 }  // namespace
 
-void LCDProg::Put(platform::Control& control, int panel, int left, int top, int width, int height) {
+void LCDProg::PutControl(platform::Control& control, int panel, int left, int top, int width,
+                         int height) {
   if (panel == kWindow) {
     control.Place(central_, left, top, width, height);
   } else {
@@ -50,24 +52,28 @@ void LCDProg::Put(platform::Control& control, int panel, int left, int top, int 
   created_.push_back(&control);
 }
 
+// Captions and notes have no handlers; the window keeps them only to own them.
+template <class C>
+C& LCDProg::Decoration(const std::string& name, int panel, int left, int top, int width,
+                       int height) {
+  auto owned = std::make_unique<C>(name);
+  C& control = *owned;
+  decorations_.push_back(std::move(owned));
+  return Put(control, panel, left, top, width, height);
+}
+
 platform::StaticText& LCDProg::Label(const std::string& name, int panel, const std::string& text,
                                      int left, int top, int width, int height) {
-  auto label = std::make_unique<platform::StaticText>(name);
-  label->SetText(text);
-  platform::StaticText& ref = *label;
-  decorations_.push_back(std::move(label));
-  Put(ref, panel, left, top, width, height);
-  return ref;
+  auto& label = Decoration<platform::StaticText>(name, panel, left, top, width, height);
+  label.SetText(text);
+  return label;
 }
 
 platform::GroupBox& LCDProg::Box(const std::string& name, int panel, const std::string& caption,
                                  int left, int top, int width, int height) {
-  auto box = std::make_unique<platform::GroupBox>(name);
-  box->SetCaption(caption);
-  platform::GroupBox& ref = *box;
-  decorations_.push_back(std::move(box));
-  Put(ref, panel, left, top, width, height);
-  return ref;
+  auto& box = Decoration<platform::GroupBox>(name, panel, left, top, width, height);
+  box.SetCaption(caption);
+  return box;
 }
 
 void LCDProg::CreateControls() {
@@ -134,14 +140,13 @@ void LCDProg::CreateMainPage() {
   Put(WList, kMain, 460, 64, 178, 42);
 
   Box("OptionsBox", kMain, "Options", 136, 184, 250, 126);
-  usecelsius.SetCaption("Use Celsius For Temp");
-  Put(usecelsius, kMain, 148, 206, 226, 22);
-  usekph.SetCaption("Use KPH For Speed");
-  Put(usekph, kMain, 148, 230, 226, 22);
-  progstyle.SetCaption("Square Progress Bars");
-  Put(progstyle, kMain, 148, 254, 226, 22);
-  demon.SetCaption("Using Demon");
-  Put(demon, kMain, 148, 278, 226, 22);
+  int top = 206;
+  for (auto [box, caption] :
+       {std::pair{&usecelsius, "Use Celsius For Temp"}, std::pair{&usekph, "Use KPH For Speed"},
+        std::pair{&progstyle, "Square Progress Bars"}, std::pair{&demon, "Using Demon"}}) {
+    Put(*box, kMain, 148, top, 226, 22).SetCaption(caption);
+    top += 24;
+  }
 }
 
 void LCDProg::CreateLayoutPage() {
@@ -164,8 +169,7 @@ void LCDProg::CreateLayoutPage() {
     Put(Item[k], kLayout, 136 + 260 * (k % 2), 144 + 32 * (k / 2), 175, 20);
   }
 
-  Preview.SetCaption("Preview Layout");
-  Put(Preview, kLayout, 136, 288, 200, 22);
+  Put(Preview, kLayout, 136, 288, 200, 22).SetCaption("Preview Layout");
 }
 
 void LCDProg::CreateSettingsPage() {
@@ -191,6 +195,18 @@ void LCDProg::CreateSettingsPage() {
         40);
 }
 
+// One sensor input in its group box: the table, the name field and the
+// decimals box, laid out alike on both sensor pages.
+void LCDProg::SensorGroup(int panel, int left, int width, platform::ListBox& list,
+                          platform::EditField& name, platform::CheckBox& decimals) {
+  SensorTable(list);
+  Put(list, panel, left + 6, 30, width - 12, 298);
+  Label(name.Name() + "Label", panel, "Name:", left + 6, 338, 44, 20);
+  name.SetLimitText(3);
+  Put(name, panel, left + 52, 334, 58, 26);
+  Put(decimals, panel, left + 6, 364, width - 10, 22).SetCaption("Show Decimals");
+}
+
 void LCDProg::CreateSensorsPage() {
   struct Sensor {
     platform::GroupBox& box;
@@ -205,15 +221,8 @@ void LCDProg::CreateSensorsPage() {
                             {gbox4, "B6 Input", B6List, s4name, S4Dec}};
   int left = 128;
   for (const Sensor& s : sensors) {
-    s.box.SetCaption(s.caption);
-    Put(s.box, kSensors, left, 8, 122, 386);
-    SensorTable(s.list);
-    Put(s.list, kSensors, left + 6, 30, 110, 298);
-    Label(s.name.Name() + "Label", kSensors, "Name:", left + 6, 338, 44, 20);
-    s.name.SetLimitText(3);
-    Put(s.name, kSensors, left + 52, 334, 58, 26);
-    s.decimals.SetCaption("Show Decimals");
-    Put(s.decimals, kSensors, left + 6, 364, 112, 22);
+    Put(s.box, kSensors, left, 8, 122, 386).SetCaption(s.caption);
+    SensorGroup(kSensors, left, 122, s.list, s.name, s.decimals);
     left += 128;
   }
   Label("SensorsNote", kSensors, kSensorNote, 644, 12, 144, 380);
@@ -234,13 +243,7 @@ void LCDProg::CreateSensors2Page() {
   int left = 128;
   for (const Input& in : inputs) {
     Box(std::string(in.caption) + "Box", kSensors2, in.caption, left, 8, 128, 386);
-    SensorTable(in.list);
-    Put(in.list, kSensors2, left + 6, 30, 116, 298);
-    Label(in.name.Name() + "Label", kSensors2, "Name:", left + 6, 338, 44, 20);
-    in.name.SetLimitText(3);
-    Put(in.name, kSensors2, left + 52, 334, 58, 26);
-    in.decimals.SetCaption("Show Decimals");
-    Put(in.decimals, kSensors2, left + 6, 364, 116, 22);
+    SensorGroup(kSensors2, left, 128, in.list, in.name, in.decimals);
     left += 132;
   }
 }
@@ -262,35 +265,30 @@ void LCDProg::CreateComPage() {
   FWProg.SetMaximum(100);
   FWProg.SetValue(0);
   Put(FWProg, kCom, 148, 198, 226, 18);
-  FWUpdate.SetCaption("Update Firmware");
-  Put(FWUpdate, kCom, 148, 226, 150, 30);
+  Put(FWUpdate, kCom, 148, 226, 150, 30).SetCaption("Update Firmware");
 
-  LeftC.SetCaption("<");
-  Put(LeftC, kCom, 426, 64, 40, 30);
-  RightC.SetCaption(">");
-  Put(RightC, kCom, 514, 64, 40, 30);
-  UpC.SetCaption("/\\");
-  Put(UpC, kCom, 470, 30, 40, 30);
-  DownC.SetCaption("\\/");
-  Put(DownC, kCom, 470, 98, 40, 30);
-  EnterC.SetCaption("E");
-  Put(EnterC, kCom, 470, 64, 40, 30);
+  struct Key {
+    platform::PushButton& button;
+    const char* caption;
+    int left;
+    int top;
+  };
+  for (const Key& key :
+       {Key{LeftC, "<", 426, 64}, Key{RightC, ">", 514, 64}, Key{UpC, "/\\", 470, 30},
+        Key{DownC, "\\/", 470, 98}, Key{EnterC, "E", 470, 64}}) {
+    Put(key.button, kCom, key.left, key.top, 40, 30).SetCaption(key.caption);
+  }
 
-  PRGBut.SetCaption("Program");
+  // The bootloader's buttons stay hidden until the unit is in its bootloader.
   PRGBut.SetVisible(false);
-  Put(PRGBut, kCom, 426, 150, 80, 30);
-  ExitBut.SetCaption("Exit");
+  Put(PRGBut, kCom, 426, 150, 80, 30).SetCaption("Program");
   ExitBut.SetVisible(false);
-  Put(ExitBut, kCom, 514, 150, 80, 30);
+  Put(ExitBut, kCom, 514, 150, 80, 30).SetCaption("Exit");
 }
 
 void LCDProg::CreateBottomBar() {
-  ConButton.SetCaption("Connect");
-  Put(ConButton, kWindow, 8, 512, 104, 30);
-  ReadBut.SetCaption("Read");
-  Put(ReadBut, kWindow, 120, 512, 80, 30);
-  WriteBut.SetCaption("Program");
-  Put(WriteBut, kWindow, 208, 512, 90, 30);
-  stat.SetText("Status: Disconnected");
-  Put(stat, kWindow, 312, 518, 300, 22);
+  Put(ConButton, kWindow, 8, 512, 104, 30).SetCaption("Connect");
+  Put(ReadBut, kWindow, 120, 512, 80, 30).SetCaption("Read");
+  Put(WriteBut, kWindow, 208, 512, 90, 30).SetCaption("Program");
+  Put(stat, kWindow, 312, 518, 300, 22).SetText("Status: Disconnected");
 }

@@ -12,6 +12,11 @@ std::vector<SerialPortEntry>& Extra() {
   return extra;
 }
 
+bool& SystemPortsUsed() {
+  static bool used = true;
+  return used;
+}
+
 std::string& PublishedDir() {
   static std::string dir = "/tmp/vantora-ports";
   return dir;
@@ -38,8 +43,10 @@ void AddPublished(std::vector<SerialPortEntry>& out) {
 
 std::vector<SerialPortEntry> SerialPorts() {
   std::vector<SerialPortEntry> out;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    out.push_back({info.portName().toStdString(), info.systemLocation().toStdString()});
+  if (SystemPortsUsed()) {
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+      out.push_back({info.portName().toStdString(), info.systemLocation().toStdString()});
+    }
   }
   out.insert(out.end(), Extra().begin(), Extra().end());
   AddPublished(out);
@@ -64,6 +71,10 @@ void RemoveExtraSerialPort(const std::string& name) {
 
 void ClearExtraSerialPorts() {
   Extra().clear();
+}
+
+void UseSystemSerialPorts(bool use) {
+  SystemPortsUsed() = use;
 }
 
 std::string PublishedPortDir() {

@@ -27,6 +27,10 @@ void AddExtraSerialPort(const std::string& name, const std::string& location);
 void RemoveExtraSerialPort(const std::string& name);
 void ClearExtraSerialPorts();
 
+// Leaves the system's own ports out of the list (true restores them). Tests
+// do this so they never write to a real device on the machine they run on.
+void UseSystemSerialPorts(bool use);
+
 // "/tmp/vantora-ports" unless changed (tests point it elsewhere so that a
 // simulator someone runs by hand cannot disturb them).
 std::string PublishedPortDir();
