@@ -1,17 +1,9 @@
 #include "unit/firmware_update.h"
 
 #include "link/packet.h"
+#include "unit/conversions.h"
 
 namespace unit {
-
-namespace {
-
-// A 16-bit field of a bootloader command, high byte first.
-std::string WordBytes(std::size_t n) {
-  return std::string{static_cast<char>((n >> 8) & 0xFF), static_cast<char>(n & 0xFF)};
-}
-
-}  // namespace
 
 std::string FirmwareImageProblem(std::string_view image) {
   if (image.empty()) return FirmwareEmptyMessage;
@@ -39,8 +31,8 @@ std::vector<QueuedRequest> FirmwareBlockRequests(std::string_view image) {
   for (int i = 0; i < blocks; ++i) {
     const std::size_t offset = static_cast<std::size_t>(i) * FirmwareBlockBytes;
     const std::string_view block = image.substr(offset, FirmwareBlockBytes);
-    out.push_back({PacketTypeCR, "A" + WordBytes(offset / 2)});
-    std::string load = "B" + WordBytes(block.size()) + "F";
+    out.push_back({PacketTypeCR, "A" + Spec::Dec2Hex(static_cast<int>(offset / 2))});
+    std::string load = "B" + Spec::Dec2Hex(static_cast<int>(block.size())) + "F";
     load.append(block);
     out.push_back({PacketTypeCR, std::move(load)});
   }

@@ -2,6 +2,7 @@
 // that read and write all settings.
 #include "link/bg_thread.h"
 #include "mainwindow/lcdprog.h"
+#include "unit/command_set.h"
 #include "unit/link_watch.h"
 
 void LCDProg::BindConnection() {
@@ -51,7 +52,7 @@ void LCDProg::ConButton_Action() {
 void LCDProg::Sline_Connecting() {
   ConButton.SetCaption("Connecting");
   stat.SetText("Status: Connecting");
-  Sline.AddPacket(PacketTypeHello, "VV");
+  Sline.AddPacket(unit::kHello.Type, unit::kHello.Final);
 }
 
 void LCDProg::Sline_Connected() {

@@ -1,9 +1,7 @@
 #include "unit/link_watch.h"
 
-#include <algorithm>
-#include <string>
-
 #include "link/packet.h"
+#include "unit/command_set.h"
 
 namespace unit {
 
@@ -17,8 +15,7 @@ std::vector<QueuedRequest> LinkWatchRequests(const LinkWatchInputs& in) {
   // Only a port that went away counts: an adapter plugged in while connected
   // raises the count and must not set off probes.
   if (in.portCount < in.curPorts && in.linkIdle) {
-    const int speed = std::clamp(in.dlSpeed, 0, 255);
-    out.push_back({PacketTypeOK, std::string("wd") + static_cast<char>(speed)});
+    out.push_back(WriteLogSpeed(in.dlSpeed));
   }
   if (in.previewChecked) out.push_back({PacketTypeOK, "00"});
   return out;
