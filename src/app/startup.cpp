@@ -19,7 +19,6 @@ void _ApplicationAddMenuHandlers() {
 
 LCDProg* _MakeDefaultView() {
   auto* window = new LCDProg;
-  window->setAttribute(Qt::WA_DeleteOnClose, false);
   window->setMenuBar(App().MenuBar1);
   window->show();
   return window;
