@@ -9,6 +9,7 @@
 
 #include "app/app.h"
 #include "app/startup.h"
+#include "link/spec_globals.h"
 #include "mainwindow/files.h"
 #include "mainwindow/lcdprog.h"
 
@@ -59,4 +60,18 @@ TEST(FilesTest, CalibrationIsRegisteredWithItsCodes) {
   EXPECT_EQ(type.DialogFilter(), "Calibration (*.lcd)");
   EXPECT_EQ(Files::All().size(), 1u);
   EXPECT_EQ(Files::Named("Text"), nullptr);
+}
+
+TEST(StartupTest, FileQuitEndsTheProgramAndThePortWatch) {
+  Spec::Quitting = false;
+  std::vector<std::string> steps;
+  RunApplication([&](const char* step) {
+    steps.push_back(step);
+    if (std::string(step) == "_MakeDefaultView") {
+      QTimer::singleShot(0, &App(), [] { App().FileQuit->trigger(); });
+    }
+  });
+  EXPECT_EQ(steps.back(), "App.Event_Close");
+  EXPECT_TRUE(Spec::Quitting);
+  Spec::Quitting = false;
 }
