@@ -13,6 +13,7 @@
 #include "editor/layout_samples.h"
 #include "mainwindow/files.h"
 #include "mainwindow/lcdprog.h"
+#include "platform/apple_double.h"
 #include "platform/qt/msgbox.h"
 #include "platform/run_unprivileged.h"
 #include "platform/valstr.h"
@@ -112,6 +113,10 @@ TEST_F(LayoutFileWindow, DefaultWindowSavesTheWholeFile) {
   const std::string bytes = Read(path);
   EXPECT_EQ(bytes.size(), 330u);
   EXPECT_EQ(bytes, editor::EncodeLayout(layout_samples::DefaultWindow()));
+  std::string type, creator;
+  platform::ReadMacTypeCreator(path, type, creator);
+  EXPECT_EQ(type, "lcdc");
+  EXPECT_EQ(creator, "Vnta");
 }
 
 TEST_F(LayoutFileWindow, ChangedWindowLoadsBackIntoAnEqualWindow) {
