@@ -247,6 +247,23 @@ TEST_F(LayoutFileWindow, OutOfRangeIndicesLeaveTheirPopUpsAlone) {
   EXPECT_EQ(w.B6List.Cell(14, 1), "2");
 }
 
+TEST_F(LayoutFileWindow, PopUpsWithoutSelectionStayWithout) {
+  const std::string path = dir_ + "/none.lcd";
+  LCDProg saved;
+  saved.Sys.SetListIndex(-1);
+  saved.maps.SetListIndex(-1);
+  saved.afrlist.SetListIndex(-1);
+  Choose(saved, path);
+  saved.SaveFile();
+  LCDProg loaded;
+  Choose(loaded, path);
+  loaded.LoadFile();
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(loaded.Sys.ListIndex(), -1);
+  EXPECT_EQ(loaded.maps.ListIndex(), -1);
+  EXPECT_EQ(loaded.CollectLayout(), saved.CollectLayout());
+}
+
 TEST_F(LayoutFileWindow, CancelIsSilentAndFailuresAreTold) {
   LCDProg w;
   w.Page.SetListIndex(4);
