@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "app/version_history_win.h"
+#include "mainwindow/lcdprog.h"
 #include "mainwindow/site_config.h"
 #include "platform/qt/msgbox.h"
 #include "platform/qt/trash.h"
@@ -89,10 +90,6 @@ void Application::BuildMenuBar() {
   QMenu* file = MenuBar1->addMenu("File");
   FileSave = AddItem(file, "FileSave", "Save", QKeySequence(Qt::CTRL | Qt::Key_S));
   FileLoad = AddItem(file, "FileLoad", "Load", QKeySequence(Qt::CTRL | Qt::Key_O));
-  // Saving and loading layout files is not available yet: the items stay
-  // disabled until their handlers are bound.
-  FileSave->setEnabled(false);
-  FileLoad->setEnabled(false);
   file->addSeparator();
   FileQuit = AddItem(file, "FileQuit", "Quit", QKeySequence(Qt::CTRL | Qt::Key_Q));
   FileQuit->setMenuRole(QAction::QuitRole);
@@ -169,6 +166,16 @@ void Application::Event_Close() {
 
 void Application::DoEvents(int milliseconds) {
   QCoreApplication::processEvents(QEventLoop::AllEvents, milliseconds < 0 ? 0 : milliseconds);
+}
+
+bool Application::_FileSave_Action() {
+  if (LCDProg* window = LCDProg::Current()) window->SaveFile();
+  return false;
+}
+
+bool Application::_FileLoad_Action() {
+  if (LCDProg* window = LCDProg::Current()) window->LoadFile();
+  return false;
 }
 
 bool Application::_FileQuit_Action() {

@@ -48,6 +48,10 @@ class Application : public QObject {
   static void DoEvents(int milliseconds);
 
   // Menu handlers; each returns whether it handled the command.
+  // File > Save and File > Load: the main window's SaveFile and LoadFile.
+  // They return false, leaving the command to anyone else who handles it.
+  bool _FileSave_Action();
+  bool _FileLoad_Action();
   bool _FileQuit_Action();
   bool _HelpOnline_Action();
   bool _HelpVers_Action();

@@ -13,6 +13,8 @@ void _NewAppInstance() {
 
 void _ApplicationAddMenuHandlers() {
   Application& app = App();
+  QObject::connect(app.FileSave, &QAction::triggered, &app, [&app] { app._FileSave_Action(); });
+  QObject::connect(app.FileLoad, &QAction::triggered, &app, [&app] { app._FileLoad_Action(); });
   QObject::connect(app.HelpOnline, &QAction::triggered, &app, [&app] { app._HelpOnline_Action(); });
   QObject::connect(app.HelpVers, &QAction::triggered, &app, [&app] { app._HelpVers_Action(); });
 }

@@ -12,10 +12,12 @@
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "editor/layout_file.h"
 #include "link/super_serial.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/http_socket.h"
@@ -228,7 +230,21 @@ class LCDProg : public QMainWindow {
   // ===== end of editor =====
 
   // ===== Layout file (src/editor) =====
-
+  // File > Save: writes the layout to a file the user chooses. File > Load:
+  // reads one back into the controls and ends on page "1".
+  void SaveFile();
+  void LoadFile();
+  // The layout as the file holds it, read from the controls.
+  editor::Layout CollectLayout() const;
+  // Applies the whole fields of a read layout in file order through the
+  // controls. False when an index lay outside its pop-up's rows (that pop-up
+  // is then left as it was).
+  bool ApplyLayout(const editor::LayoutRead& read);
+  // The layout file's dialogs: each returns the chosen path, empty when the
+  // user cancels. Tests replace them so that no modal dialog opens.
+  std::function<std::string(const std::string& defaultName)> ChooseLayoutToSave;
+  std::function<std::string(const std::string& title)> ChooseLayoutToOpen;
+  void BindLayoutFile();
   // ===== end of layout file =====
 
   // ===== Software update (src/update) =====

@@ -19,6 +19,7 @@ class LinkFixture : public ::testing::Test {
     ASSERT_TRUE(unit.Ok()) << unit.Error();
     platform::SetTickSource(&clock);
     platform::SetPublishedPortDir("/nonexistent/vantora-ports");
+    platform::UseSystemSerialPorts(false);
     platform::ClearExtraSerialPorts();
     platform::AddExtraSerialPort("ttySim", unit.PortPath());
     Spec::DataPort = "ttySim";
@@ -37,6 +38,7 @@ class LinkFixture : public ::testing::Test {
   void TearDown() override {
     link.Disconnect();
     platform::ClearExtraSerialPorts();
+    platform::UseSystemSerialPorts(true);
     platform::SetTickSource(nullptr);
     Spec::DataPort.clear();
   }

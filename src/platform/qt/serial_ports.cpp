@@ -1,5 +1,6 @@
 #include "platform/qt/serial_ports.h"
 
+#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +11,11 @@ namespace {
 std::vector<SerialPortEntry>& Extra() {
   static std::vector<SerialPortEntry> extra;
   return extra;
+}
+
+bool& SystemPortsUsed() {
+  static bool used = true;
+  return used;
 }
 
 std::string& PublishedDir() {
@@ -38,12 +44,26 @@ void AddPublished(std::vector<SerialPortEntry>& out) {
 
 std::vector<SerialPortEntry> SerialPorts() {
   std::vector<SerialPortEntry> out;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    out.push_back({info.portName().toStdString(), info.systemLocation().toStdString()});
+  if (SystemPortsUsed()) {
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+      out.push_back({info.portName().toStdString(), info.systemLocation().toStdString()});
+    }
   }
   out.insert(out.end(), Extra().begin(), Extra().end());
   AddPublished(out);
   return out;
+}
+
+bool OpenSerialPort(QSerialPort& port, const std::string& location, int baud) {
+  port.setPortName(QString::fromStdString(location));
+  port.setBaudRate(baud);
+  port.setDataBits(QSerialPort::Data8);
+  port.setParity(QSerialPort::NoParity);
+  port.setStopBits(QSerialPort::OneStop);
+  port.setFlowControl(QSerialPort::NoFlowControl);
+  if (!port.open(QIODevice::ReadWrite)) return false;
+  port.clear();
+  return true;
 }
 
 int SerialPortCount() {
@@ -64,6 +84,10 @@ void RemoveExtraSerialPort(const std::string& name) {
 
 void ClearExtraSerialPorts() {
   Extra().clear();
+}
+
+void UseSystemSerialPorts(bool use) {
+  SystemPortsUsed() = use;
 }
 
 std::string PublishedPortDir() {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+class QSerialPort;
+
 namespace platform {
 
 struct SerialPortEntry {
@@ -22,10 +24,18 @@ struct SerialPortEntry {
 std::vector<SerialPortEntry> SerialPorts();
 int SerialPortCount();
 
+// Opens `location` for reading and writing at `baud`, 8 data bits, no
+// parity, one stop bit, no flow control, with nothing left over from before.
+bool OpenSerialPort(QSerialPort& port, const std::string& location, int baud);
+
 // Adds a port to the list (a later add with the same name replaces it).
 void AddExtraSerialPort(const std::string& name, const std::string& location);
 void RemoveExtraSerialPort(const std::string& name);
 void ClearExtraSerialPorts();
+
+// Leaves the system's own ports out of the list (true restores them). Tests
+// do this so they never write to a real device on the machine they run on.
+void UseSystemSerialPorts(bool use);
 
 // "/tmp/vantora-ports" unless changed (tests point it elsewhere so that a
 // simulator someone runs by hand cannot disturb them).
