@@ -6,6 +6,7 @@
 
 #include "mainwindow/files.h"
 #include "mainwindow/lcdprog.h"
+#include "platform/apple_double.h"
 #include "platform/qt/msgbox.h"
 #include "platform/valstr.h"
 
@@ -129,7 +130,13 @@ void LCDProg::SaveFile() {
   if (!editor::SaveLayoutFile(path, CollectLayout(), &error)) {
     platform::MsgBox("Your layout could not be saved (" + error +
                      "). Any file of that name has been left as it was.");
+    return;
   }
+  // The file's type marks it as a layout for a Mac that opens it; the layout
+  // itself is saved whole either way, so a type that can't be set is no
+  // reason to trouble the user.
+  const platform::FileType& type = Files::Calibration();
+  platform::WriteMacTypeCreator(path, type.MacType, type.MacCreator, nullptr);
 }
 
 void LCDProg::LoadFile() {

@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "editor/layout_file.h"
-#include "link/bg_thread.h"
 #include "link/super_serial.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/http_socket.h"
 
+class BGThread;
 namespace unit {
 enum class KeypadKey;
 }
@@ -131,6 +131,9 @@ class LCDProg : public QMainWindow {
   // The serial link to the unit. Its line is 8 data bits, no parity, 1 stop
   // bit, no flow control; Event_Open sets the rate.
   SuperSerial Sline;
+  // The application's port watch (App.TheThread) on Sline, set when the
+  // application starts it; null before.
+  BGThread* PortWatch = nullptr;
   // Timer1 pumps the link every 30 ms; Timer2 runs every 500 ms.
   platform::Timer Timer1{"Timer1"};
   platform::Timer Timer2{"Timer2"};
@@ -208,10 +211,9 @@ class LCDProg : public QMainWindow {
   // Queues the whole update in one pass; the argument has no effect.
   void Upgrade(int unused);
 
-  // The background port watch: Timer2 reads its port count, and it refreshes
-  // the port list through this window. Set by the application at start.
+  // Sets PortWatch and lets the watch refresh the port list through this
+  // window. Called by the application when it starts the watch.
   void AttachPortWatch(BGThread* watch);
-  BGThread* PortWatch = nullptr;
 
   // The image Update Firmware sends: VA2Firmware() unless replaced (tests and
   // the benchmark send images of their own).

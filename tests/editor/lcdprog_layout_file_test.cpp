@@ -13,6 +13,7 @@
 #include "editor/layout_samples.h"
 #include "mainwindow/files.h"
 #include "mainwindow/lcdprog.h"
+#include "platform/apple_double.h"
 #include "platform/qt/msgbox.h"
 #include "platform/run_unprivileged.h"
 #include "platform/valstr.h"
@@ -112,6 +113,10 @@ TEST_F(LayoutFileWindow, DefaultWindowSavesTheWholeFile) {
   const std::string bytes = Read(path);
   EXPECT_EQ(bytes.size(), 330u);
   EXPECT_EQ(bytes, editor::EncodeLayout(layout_samples::DefaultWindow()));
+  std::string type, creator;
+  platform::ReadMacTypeCreator(path, type, creator);
+  EXPECT_EQ(type, "lcdc");
+  EXPECT_EQ(creator, "Vnta");
 }
 
 TEST_F(LayoutFileWindow, ChangedWindowLoadsBackIntoAnEqualWindow) {
@@ -240,6 +245,23 @@ TEST_F(LayoutFileWindow, OutOfRangeIndicesLeaveTheirPopUpsAlone) {
   EXPECT_EQ(w.Opt[56], 0xF0);
   EXPECT_EQ(w.mapw.Text(), "200");
   EXPECT_EQ(w.B6List.Cell(14, 1), "2");
+}
+
+TEST_F(LayoutFileWindow, PopUpsWithoutSelectionStayWithout) {
+  const std::string path = dir_ + "/none.lcd";
+  LCDProg saved;
+  saved.Sys.SetListIndex(-1);
+  saved.maps.SetListIndex(-1);
+  saved.afrlist.SetListIndex(-1);
+  Choose(saved, path);
+  saved.SaveFile();
+  LCDProg loaded;
+  Choose(loaded, path);
+  loaded.LoadFile();
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(loaded.Sys.ListIndex(), -1);
+  EXPECT_EQ(loaded.maps.ListIndex(), -1);
+  EXPECT_EQ(loaded.CollectLayout(), saved.CollectLayout());
 }
 
 TEST_F(LayoutFileWindow, CancelIsSilentAndFailuresAreTold) {
