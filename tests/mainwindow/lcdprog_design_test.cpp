@@ -9,6 +9,7 @@
 
 #include "editor/catalogue.h"
 #include "mainwindow/lcdprog.h"
+#include "platform/qt/serial_ports.h"
 
 using namespace platform;
 
@@ -36,6 +37,14 @@ std::vector<std::string> PlaceTexts(int place) {
   std::vector<std::string> texts;
   for (const editor::MenuRow& row : editor::PlaceRows(0, place)) texts.push_back(row.text);
   return texts;
+}
+
+// The port list as its open handler fills it with nothing remembered:
+// "None", then the system's ports.
+std::vector<std::string> PortRows() {
+  std::vector<std::string> rows{"None"};
+  for (const platform::SerialPortEntry& e : platform::SerialPorts()) rows.push_back(e.Name);
+  return rows;
 }
 
 const std::vector<Design>& Table() {
@@ -142,7 +151,7 @@ const std::vector<Design>& Table() {
       {"AN4Dec", -1, "CheckBox", 4, "Show Decimals", "AN4", {}, kNone},
       {"An5Dec", -1, "CheckBox", 4, "Show Decimals", "AN5", {}, kNone},
       // COM
-      {"port", -1, "PopupMenu", 5, "", "Port:", {}, -1},
+      {"port", -1, "PopupMenu", 5, "", "Port:", PortRows(), -1},
       {"DLSlider", -1, "Slider", 5, "", "Datalogging Speed:", {}, kNone},
       {"FWProg", -1, "ProgressBar", 5, "", "Firmware", {}, kNone},
       {"FWUpdate", -1, "PushButton", 5, "Update Firmware", "Firmware", {}, kNone},
