@@ -202,6 +202,8 @@ class LCDProg : public QMainWindow {
   // ===== end of settings exchange =====
 
   // ===== Connection, keypad and firmware (src/unit) =====
+  // Enables or disables the keypad, "Read" and "Program" together.
+  void UpdateButtons(bool enabled);
 
   // ===== end of connection, keypad and firmware =====
 
@@ -263,7 +265,7 @@ class LCDProg : public QMainWindow {
   void usecelsius_Action();
   void StPage_Open();
 
-                                                        // ===== end of editor =====
+  // ===== end of editor =====
 
   // ===== Layout file (src/editor) =====
 

@@ -143,6 +143,20 @@ bool IsTableRowWrite(const std::string& r) {
 
 class SettingsExchangeTest : public WindowFixture {
  protected:
+  // Opens the link and greets the unit as the window does, then waits until
+  // the unit has answered everything that followed.
+  void ConnectToUnit() {
+    w->Sline.Connect();
+    clock.Advance(21);
+    ASSERT_TRUE(unitsim::Await([&] { return w->Sline.Opened; }));
+    // The window's Connecting handler greets the unit; greet it here where
+    // nothing did.
+    if (!w->Sline.isConnected && !w->Sline.CurrentPacket && w->Sline.PacketCount() == 0)
+      w->Sline.AddPacket(unit::kHello.Type, unit::kHello.Final);
+    ASSERT_TRUE(unitsim::Await([&] { return w->Sline.isConnected && LinkIdle(); }, 10000));
+    unit.ClearRequests();
+  }
+
   // Waits until the link has nothing left to send or to wait for.
   void Settle() {
     ASSERT_TRUE(unitsim::Await([&] { return LinkIdle(); }, 20000));
@@ -166,7 +180,7 @@ class SettingsExchangeTest : public WindowFixture {
 TEST_F(SettingsExchangeTest, ConnectReadsEverySettingIntoTheWindow) {
   unit.SetSettings(Distinctive());
   unit.SetRevision(19);
-  ConnectAndSettle();
+  ConnectToUnit();
   UnitSettings held = unit.Settings();
   ExpectSameSettings(AsUnitHoldsIt(*w), held);
   // How the window shows what it read.
@@ -198,7 +212,7 @@ TEST_F(SettingsExchangeTest, ConnectReadsEverySettingIntoTheWindow) {
 
 TEST_F(SettingsExchangeTest, WriteAfterAReadSendsNoItemsAndNoTableRows) {
   unit.SetSettings(Distinctive());
-  ConnectAndSettle();
+  ConnectToUnit();
   WriteAndSettle();
   EXPECT_EQ(messages, std::vector<std::string>{unit::kProgrammedMessage});
   std::vector<std::string> reqs = unit.Requests();
@@ -212,7 +226,7 @@ TEST_F(SettingsExchangeTest, WriteAfterAReadSendsNoItemsAndNoTableRows) {
 
 TEST_F(SettingsExchangeTest, ChangedSettingsReachTheUnitAndOnlyOnce) {
   unit.SetSettings(Distinctive());
-  ConnectAndSettle();
+  ConnectToUnit();
   w->Opt[unit::PlaceNumber(2, 3)] = 7;
   w->O2List.SetCell(4, 1, "15");
   w->EGRList.SetCell(0, 0, "2.5");
@@ -257,7 +271,7 @@ TEST_F(SettingsExchangeTest, ChangedSettingsReachTheUnitAndOnlyOnce) {
 TEST_F(SettingsExchangeTest, OlderFirmwareIsToldAfterAWhileAndNotRead) {
   unit.SetSettings(Distinctive());
   unit.SetRevision(18);
-  ConnectAndSettle();
+  ConnectToUnit();
   EXPECT_FALSE(w->ReadBut.Enabled());
   EXPECT_FALSE(w->WriteBut.Enabled());
   EXPECT_EQ(w->MainBox.ListIndex(), 5);  // "COM"
@@ -271,7 +285,7 @@ TEST_F(SettingsExchangeTest, OlderFirmwareIsToldAfterAWhileAndNotRead) {
 
 TEST_F(SettingsExchangeTest, WriteTheUnitStopsAnsweringEndsWithTheFailureMessage) {
   unit.SetSettings(Distinctive());
-  ConnectAndSettle();
+  ConnectToUnit();
   w->Opt[3] = 50;
   w->O2List.SetCell(2, 1, "1");
   // The unit takes "we" but never answers it, nor its five repeats.
@@ -302,7 +316,7 @@ TEST_F(SettingsExchangeTest, WriteTheUnitStopsAnsweringEndsWithTheFailureMessage
 
 TEST_F(SettingsExchangeTest, UnpluggedDuringAWriteTellsTheUserAndForgetsTheRest) {
   unit.SetSettings(Distinctive());
-  ConnectAndSettle();
+  ConnectToUnit();
   for (int place : {10, 11, 12, 13, 14, 15}) w->Opt[place] = 99;
   unit.QueueFault({unitsim::FaultKind::Delay, 0});
   unit.QueueFault({unitsim::FaultKind::NoReply});  // the second "we" stays unanswered
@@ -319,7 +333,7 @@ TEST_F(SettingsExchangeTest, UnpluggedDuringAWriteTellsTheUserAndForgetsTheRest)
 TEST_F(SettingsExchangeTest, UnitAnsweringFromItsBootloaderIsSentBackAndRead) {
   unit.SetSettings(Distinctive());
   unit.EnterBootloader();
-  ConnectAndSettle();
+  ConnectToUnit();
   EXPECT_EQ(unit.CurrentMode(), unitsim::Mode::Firmware);
   EXPECT_FALSE(w->Sline.PMode);
   ExpectSameSettings(AsUnitHoldsIt(*w), Distinctive());
@@ -353,7 +367,7 @@ TEST_F(SettingsExchangeTest, UnsetWidebandInputIsWrittenBackAtOnce) {
   UnitSettings u = Distinctive();
   u.Demo = 255;
   unit.SetSettings(u);
-  ConnectAndSettle();
+  ConnectToUnit();
   EXPECT_FALSE(w->demon.Value());
   EXPECT_EQ(unit.Settings().Demo, 0);
   EXPECT_EQ(unit.Settings().Afr, 1);
