@@ -161,3 +161,28 @@ TEST(AppleDoubleTest, HeaderDescriptorsAreCheckedAgainstTheFile) {
   EXPECT_EQ(AppleDoubleSidecar("/a/b/file.txt"), std::filesystem::path("/a/b/._file.txt"));
   EXPECT_EQ(AppleDoubleSidecar("/a/b/folder/"), std::filesystem::path("/a/b/._folder"));
 }
+
+TEST(AppleDoubleTest, FinderInformationNearTheFourGibibyteMarkIsNotReadOutOfBounds) {
+  // A sidecar of 4 GiB (sparse) whose Finder information is said to lie in
+  // its last 8 bytes: the descriptor is valid for the file, but those bytes
+  // are not among the ones read.
+  auto be = [](std::string& out, std::uint32_t v, int width) {
+    for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  std::string head;
+  be(head, kAppleDoubleMagic, 4);
+  be(head, kAppleDoubleVersion2, 4);
+  head += std::string(16, '\0');
+  be(head, 1, 2);
+  be(head, kAppleDoubleFinderInfo, 4);
+  be(head, 0xFFFFFFF8u, 4);
+  be(head, 8, 4);
+  fixtures::TempDir dir;
+  fixtures::WriteFile(dir / "item", "data");
+  fixtures::WriteFile(dir / "._item", head);
+  std::filesystem::resize_file(dir / "._item", 0x100000000ull);
+  std::string type = "x", creator = "y";
+  EXPECT_NO_THROW(ReadMacTypeCreator(dir / "item", type, creator));
+  EXPECT_EQ(type, "");
+  EXPECT_EQ(creator, "");
+}
