@@ -81,6 +81,10 @@ Application::~Application() {
   // The menu bar belongs to the window that shows it; a bar never shown is ours.
   if (MenuBar1 != nullptr && MenuBar1->parent() == nullptr) delete MenuBar1.data();
   delete versionHistory_;
+  if (LCDProg* window = LCDProg::Current();
+      window != nullptr && window->PortWatch == TheThread.get()) {
+    window->PortWatch = nullptr;
+  }
   if (theApp == this) theApp = nullptr;
 }
 
@@ -143,13 +147,20 @@ void Application::BindEditMenu(QMenu* edit) {
 }
 
 void Application::Event_Open() {
+  // The watch exists before anything can give the window's timers a turn (the
+  // message below runs modally), since the window reads its port count.
+  LCDProg* window = LCDProg::Current();
+  if (window != nullptr && TheThread == nullptr) {
+    TheThread = std::make_unique<BGThread>(window->Sline);
+    window->PortWatch = TheThread.get();
+  }
   const std::filesystem::path old = ProgramFolder / kOldCopy;
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::symlink_status(old, ec))) {
     // The message claims the move, so it is shown only when the move worked.
     if (platform::MoveToTrash(old, Trash)) platform::MsgBox(kOldCopyTrashed);
   }
-  // The port watch starts here.
+  if (TheThread != nullptr) TheThread->Run();
 }
 
 void Application::Event_Close() {

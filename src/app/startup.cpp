@@ -21,7 +21,6 @@ void _ApplicationAddMenuHandlers() {
 
 LCDProg* _MakeDefaultView() {
   auto* window = new LCDProg;
-  window->setAttribute(Qt::WA_DeleteOnClose, false);
   window->setMenuBar(App().MenuBar1);
   window->show();
   return window;
@@ -37,16 +36,17 @@ int RunApplication(const std::function<void(const char* step)>& observe) {
   step("_NewAppInstance");
   _ApplicationAddMenuHandlers();
   step("_ApplicationAddMenuHandlers");
-  App().Event_Open();
-  step("App.Event_Open");
   LCDProg* window = _MakeDefaultView();
   step("_MakeDefaultView");
+  App().Event_Open();
+  step("App.Event_Open");
   const int result = QApplication::exec();
   step("EventLoop");
   App().Event_Close();
   step("App.Event_Close");
-  delete window;
+  // The port watch goes before the link it watches.
   delete &App();
+  delete window;
   return result;
 }
 

@@ -22,6 +22,8 @@
 #include "platform/qt/controls.h"
 #include "platform/qt/http_socket.h"
 
+class BGThread;
+
 class LCDProg : public QMainWindow {
   Q_OBJECT
 
@@ -126,6 +128,9 @@ class LCDProg : public QMainWindow {
   // The serial link to the unit. Its line is 8 data bits, no parity, 1 stop
   // bit, no flow control; Event_Open sets the rate.
   SuperSerial Sline;
+  // The application's port watch (App.TheThread) on Sline, set when the
+  // application starts it; null before.
+  BGThread* PortWatch = nullptr;
   // Timer1 pumps the link every 30 ms; Timer2 runs every 500 ms.
   platform::Timer Timer1{"Timer1"};
   platform::Timer Timer2{"Timer2"};
