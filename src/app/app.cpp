@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "app/version_history_win.h"
+#include "mainwindow/lcdprog.h"
 #include "mainwindow/site_config.h"
 #include "platform/qt/msgbox.h"
 #include "platform/qt/trash.h"
@@ -80,6 +81,10 @@ Application::~Application() {
   // The menu bar belongs to the window that shows it; a bar never shown is ours.
   if (MenuBar1 != nullptr && MenuBar1->parent() == nullptr) delete MenuBar1.data();
   delete versionHistory_;
+  if (LCDProg* window = LCDProg::Current();
+      window != nullptr && window->PortWatch == TheThread.get()) {
+    window->PortWatch = nullptr;
+  }
   if (theApp == this) theApp = nullptr;
 }
 
@@ -89,10 +94,6 @@ void Application::BuildMenuBar() {
   QMenu* file = MenuBar1->addMenu("File");
   FileSave = AddItem(file, "FileSave", "Save", QKeySequence(Qt::CTRL | Qt::Key_S));
   FileLoad = AddItem(file, "FileLoad", "Load", QKeySequence(Qt::CTRL | Qt::Key_O));
-  // Saving and loading layout files is not available yet: the items stay
-  // disabled until their handlers are bound.
-  FileSave->setEnabled(false);
-  FileLoad->setEnabled(false);
   file->addSeparator();
   FileQuit = AddItem(file, "FileQuit", "Quit", QKeySequence(Qt::CTRL | Qt::Key_Q));
   FileQuit->setMenuRole(QAction::QuitRole);
@@ -146,13 +147,20 @@ void Application::BindEditMenu(QMenu* edit) {
 }
 
 void Application::Event_Open() {
+  // The watch exists before anything can give the window's timers a turn (the
+  // message below runs modally), since the window reads its port count.
+  LCDProg* window = LCDProg::Current();
+  if (window != nullptr && TheThread == nullptr) {
+    TheThread = std::make_unique<BGThread>(window->Sline);
+    window->PortWatch = TheThread.get();
+  }
   const std::filesystem::path old = ProgramFolder / kOldCopy;
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::symlink_status(old, ec))) {
     // The message claims the move, so it is shown only when the move worked.
     if (platform::MoveToTrash(old, Trash)) platform::MsgBox(kOldCopyTrashed);
   }
-  // The port watch starts here.
+  if (TheThread != nullptr) TheThread->Run();
 }
 
 void Application::Event_Close() {
@@ -169,6 +177,16 @@ void Application::Event_Close() {
 
 void Application::DoEvents(int milliseconds) {
   QCoreApplication::processEvents(QEventLoop::AllEvents, milliseconds < 0 ? 0 : milliseconds);
+}
+
+bool Application::_FileSave_Action() {
+  if (LCDProg* window = LCDProg::Current()) window->SaveFile();
+  return false;
+}
+
+bool Application::_FileLoad_Action() {
+  if (LCDProg* window = LCDProg::Current()) window->LoadFile();
+  return false;
 }
 
 bool Application::_FileQuit_Action() {

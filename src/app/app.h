@@ -5,6 +5,9 @@
 #include <QObject>
 #include <QPointer>
 #include <filesystem>
+#include <memory>
+
+#include "link/bg_thread.h"
 
 class QAction;
 class QMenu;
@@ -18,6 +21,9 @@ class Application : public QObject {
   Application();
   ~Application() override;
 
+  // The background port watch on the main window's link, created and started
+  // by Event_Open; null before.
+  std::unique_ptr<BGThread> TheThread;
   // The copy of the program to launch at quit; empty for none.
   std::filesystem::path LaunchNew;
   // The folder the program runs from, and the desktop's Trash. Set at
@@ -39,8 +45,9 @@ class Application : public QObject {
   QAction* HelpOnline = nullptr;
   QAction* HelpVers = nullptr;
 
-  // Runs as the program starts, before the main window opens: an old copy
-  // left beside the program by an update goes to the Trash.
+  // Runs as the program starts, once the main window exists and before its
+  // timers first run: an old copy left beside the program by an update goes to
+  // the Trash, then the port watch starts on the window's link.
   void Event_Open();
   // Runs as the program ends: launches LaunchNew when it is set and exists.
   void Event_Close();
@@ -48,6 +55,10 @@ class Application : public QObject {
   static void DoEvents(int milliseconds);
 
   // Menu handlers; each returns whether it handled the command.
+  // File > Save and File > Load: the main window's SaveFile and LoadFile.
+  // They return false, leaving the command to anyone else who handles it.
+  bool _FileSave_Action();
+  bool _FileLoad_Action();
   bool _FileQuit_Action();
   bool _HelpOnline_Action();
   bool _HelpVers_Action();

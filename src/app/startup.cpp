@@ -13,13 +13,14 @@ void _NewAppInstance() {
 
 void _ApplicationAddMenuHandlers() {
   Application& app = App();
+  QObject::connect(app.FileSave, &QAction::triggered, &app, [&app] { app._FileSave_Action(); });
+  QObject::connect(app.FileLoad, &QAction::triggered, &app, [&app] { app._FileLoad_Action(); });
   QObject::connect(app.HelpOnline, &QAction::triggered, &app, [&app] { app._HelpOnline_Action(); });
   QObject::connect(app.HelpVers, &QAction::triggered, &app, [&app] { app._HelpVers_Action(); });
 }
 
 LCDProg* _MakeDefaultView() {
   auto* window = new LCDProg;
-  window->setAttribute(Qt::WA_DeleteOnClose, false);
   window->setMenuBar(App().MenuBar1);
   window->show();
   return window;
@@ -35,16 +36,17 @@ int RunApplication(const std::function<void(const char* step)>& observe) {
   step("_NewAppInstance");
   _ApplicationAddMenuHandlers();
   step("_ApplicationAddMenuHandlers");
-  App().Event_Open();
-  step("App.Event_Open");
   LCDProg* window = _MakeDefaultView();
   step("_MakeDefaultView");
+  App().Event_Open();
+  step("App.Event_Open");
   const int result = QApplication::exec();
   step("EventLoop");
   App().Event_Close();
   step("App.Event_Close");
-  delete window;
+  // The port watch goes before the link it watches.
   delete &App();
+  delete window;
   return result;
 }
 

@@ -16,7 +16,7 @@ LCDProg* _MakeDefaultView();
 int _Main(int argc, char** argv);
 
 // The steps after the framework's set-up: the file types, the application
-// object, its menu handlers, App.Event_Open, the default window, the event
+// object, its menu handlers, the default window, App.Event_Open, the event
 // loop, and App.Event_Close once the loop ends. `observe` (for tests) is told
 // the name of each step once it has run.
 int RunApplication(const std::function<void(const char* step)>& observe = {});

@@ -274,7 +274,7 @@ LayoutRead LoadLayoutFile(const std::string& path) {
   }
   if (!file || err) {
     r.unreadable = true;
-    r.error = "The file could not be opened (" + std::generic_category().message(err) + ").";
+    r.error = std::generic_category().message(err);
     return r;
   }
   bytes.resize(got);

@@ -42,7 +42,7 @@ std::string CutText(std::string_view text, std::size_t maxBytes = kMaxTextBytes)
 int WarningValue(std::string_view text);
 
 // Reads and decodes a layout file. A file that cannot be opened or read
-// comes back unreadable, with the reason in error.
+// comes back unreadable, with the system's reason in error.
 LayoutRead LoadLayoutFile(const std::string& path);
 
 // Encodes and writes the layout atomically: either the whole new file is in

@@ -39,17 +39,10 @@ void AutoDetect::Start() {
 void AutoDetect::ProbeNext() {
   while (next_ < ports_.size()) {
     const platform::SerialPortEntry& entry = ports_[next_];
-    port_->setPortName(QString::fromStdString(entry.Location));
-    port_->setBaudRate(baud_);
-    port_->setDataBits(QSerialPort::Data8);
-    port_->setParity(QSerialPort::NoParity);
-    port_->setStopBits(QSerialPort::OneStop);
-    port_->setFlowControl(QSerialPort::NoFlowControl);
-    if (!port_->open(QIODevice::ReadWrite)) {
+    if (!platform::OpenSerialPort(*port_, entry.Location, baud_)) {
       ++next_;
       continue;
     }
-    port_->clear();
     input_.clear();
     sentAt_ = platform::Ticks();
     port_->write(kHello.data(), static_cast<qint64>(kHello.size()));

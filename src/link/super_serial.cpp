@@ -170,14 +170,7 @@ void SuperSerial::OnConnectWait() {
   connectTimer_->stop();
   connectPending_ = false;
   if (Opened) return;
-  port_->setPortName(QString::fromStdString(openLocation_));
-  port_->setBaudRate(baud_);
-  port_->setDataBits(QSerialPort::Data8);
-  port_->setParity(QSerialPort::NoParity);
-  port_->setStopBits(QSerialPort::OneStop);
-  port_->setFlowControl(QSerialPort::NoFlowControl);
-  if (!port_->open(QIODevice::ReadWrite)) return;
-  port_->clear();
+  if (!platform::OpenSerialPort(*port_, openLocation_, baud_)) return;
   Opened = true;
   emit Connecting();
 }

@@ -31,6 +31,7 @@ LCDProg::LCDProg(QWidget* parent) : QMainWindow(parent) {
   BindEditor();
 
   // Layout file: bind its handlers below.
+  BindLayoutFile();
 
   // Software update: bind its handlers below.
 

@@ -12,15 +12,19 @@
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "editor/layout_file.h"
 #include "link/super_serial.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/http_socket.h"
 #include "unit/reply_decode.h"
 #include "unit/write_sequence.h"
+
+class BGThread;
 
 class LCDProg : public QMainWindow {
   Q_OBJECT
@@ -126,6 +130,9 @@ class LCDProg : public QMainWindow {
   // The serial link to the unit. Its line is 8 data bits, no parity, 1 stop
   // bit, no flow control; Event_Open sets the rate.
   SuperSerial Sline;
+  // The application's port watch (App.TheThread) on Sline, set when the
+  // application starts it; null before.
+  BGThread* PortWatch = nullptr;
   // Timer1 pumps the link every 30 ms; Timer2 runs every 500 ms.
   platform::Timer Timer1{"Timer1"};
   platform::Timer Timer2{"Timer2"};
@@ -268,7 +275,21 @@ class LCDProg : public QMainWindow {
   // ===== end of editor =====
 
   // ===== Layout file (src/editor) =====
-
+  // File > Save: writes the layout to a file the user chooses. File > Load:
+  // reads one back into the controls and ends on page "1".
+  void SaveFile();
+  void LoadFile();
+  // The layout as the file holds it, read from the controls.
+  editor::Layout CollectLayout() const;
+  // Applies the whole fields of a read layout in file order through the
+  // controls. False when an index lay outside its pop-up's rows (that pop-up
+  // is then left as it was).
+  bool ApplyLayout(const editor::LayoutRead& read);
+  // The layout file's dialogs: each returns the chosen path, empty when the
+  // user cancels. Tests replace them so that no modal dialog opens.
+  std::function<std::string(const std::string& defaultName)> ChooseLayoutToSave;
+  std::function<std::string(const std::string& title)> ChooseLayoutToOpen;
+  void BindLayoutFile();
   // ===== end of layout file =====
 
   // ===== Software update (src/update) =====

@@ -1,7 +1,11 @@
 #include "platform/apple_double.h"
 
 #include <fstream>
+#include <iterator>
 #include <system_error>
+#include <utility>
+
+#include "platform/atomic_file.h"
 
 namespace platform {
 
@@ -13,6 +17,17 @@ std::uint32_t BE(std::string_view bytes, std::size_t at, int width) {
     value = (value << 8) | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
   }
   return value;
+}
+
+void PutBE(std::string& out, std::uint32_t value, int width) {
+  for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) {
+    out.push_back(static_cast<char>((value >> shift) & 0xFF));
+  }
+}
+
+bool Fail(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+  return false;
 }
 
 }  // namespace
@@ -63,12 +78,56 @@ void ReadMacTypeCreator(const std::filesystem::path& item, std::string& type,
   auto entries = ParseAppleDoubleHeader(head, size);
   if (!entries) return;
   for (const AppleDoubleEntry& e : *entries) {
-    if (e.id == kAppleDoubleFinderInfo && e.length >= 8 && e.offset + 8 <= head.size()) {
+    // Compared without adding to the offset, which could wrap past 4 GiB.
+    if (e.id == kAppleDoubleFinderInfo && e.length >= 8 && e.offset <= head.size() &&
+        head.size() - e.offset >= 8) {
       type = head.substr(e.offset, 4);
       creator = head.substr(e.offset + 4, 4);
       return;
     }
   }
+}
+
+bool WriteMacTypeCreator(const std::filesystem::path& item, std::string_view type,
+                         std::string_view creator, std::string* error) {
+  if (type.size() != 4 || creator.size() != 4)
+    return Fail(error, "Type and creator take 4 bytes each");
+  const std::filesystem::path sidecar = AppleDoubleSidecar(item);
+  // The entries already there, by id, with their bytes.
+  std::vector<std::pair<std::uint32_t, std::string>> entries;
+  std::error_code ec;
+  if (std::filesystem::exists(std::filesystem::symlink_status(sidecar, ec))) {
+    std::ifstream f(sidecar, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (!f && !f.eof()) return Fail(error, "Cannot read " + sidecar.filename().string());
+    auto found = ParseAppleDoubleHeader(bytes);
+    if (!found) return Fail(error, sidecar.filename().string() + " is not an AppleDouble file");
+    for (const AppleDoubleEntry& e : *found)
+      entries.emplace_back(e.id, bytes.substr(e.offset, e.length));
+  }
+  std::string* info = nullptr;
+  for (auto& [id, data] : entries) {
+    if (id == kAppleDoubleFinderInfo) info = &data;
+  }
+  if (info == nullptr) info = &entries.emplace_back(kAppleDoubleFinderInfo, std::string()).second;
+  if (info->size() < kFinderInfoSize) info->resize(kFinderInfoSize, '\0');
+  info->replace(0, 4, type);
+  info->replace(4, 4, creator);
+
+  std::string out;
+  PutBE(out, kAppleDoubleMagic, 4);
+  PutBE(out, kAppleDoubleVersion2, 4);
+  out.append(16, '\0');
+  PutBE(out, static_cast<std::uint32_t>(entries.size()), 2);
+  std::size_t offset = kAppleDoubleHeaderSize + entries.size() * kAppleDoubleDescriptorSize;
+  for (const auto& [id, data] : entries) {
+    PutBE(out, id, 4);
+    PutBE(out, static_cast<std::uint32_t>(offset), 4);
+    PutBE(out, static_cast<std::uint32_t>(data.size()), 4);
+    offset += data.size();
+  }
+  for (const auto& entry : entries) out += entry.second;
+  return WriteFileAtomic(sidecar.string(), out, error);
 }
 
 }  // namespace platform

@@ -42,4 +42,12 @@ std::filesystem::path AppleDoubleSidecar(const std::filesystem::path& item);
 // Finder information holds no type or creator).
 void ReadMacTypeCreator(const std::filesystem::path& item, std::string& type, std::string& creator);
 
+// Gives a file its Mac type and creator (4 bytes each) in its sidecar,
+// creating the sidecar or keeping every other entry of the one there (the
+// rest of the Finder information, a resource fork). A "._" file that is not
+// AppleDouble is never overwritten. The sidecar is written atomically.
+// False with the reason in *error (may be null) when it was not written.
+bool WriteMacTypeCreator(const std::filesystem::path& item, std::string_view type,
+                         std::string_view creator, std::string* error);
+
 }  // namespace platform

@@ -12,6 +12,8 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QUrl>
+#include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "app/startup.h"
@@ -39,7 +41,7 @@ struct MenuFixture : ::testing::Test {
 
 }  // namespace
 
-TEST_F(MenuFixture, ItemsShortcutsAndDisabledLayoutCommands) {
+TEST_F(MenuFixture, ItemsAndShortcuts) {
   Application& app = App();
   const QList<QAction*> menus = app.MenuBar1->actions();
   ASSERT_EQ(menus.size(), 3);
@@ -50,13 +52,31 @@ TEST_F(MenuFixture, ItemsShortcutsAndDisabledLayoutCommands) {
   EXPECT_EQ(app.FileSave->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
   EXPECT_EQ(app.FileLoad->text(), "Load");
   EXPECT_EQ(app.FileLoad->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
-  // Present, but off until layout files can be saved and loaded.
-  EXPECT_FALSE(app.FileSave->isEnabled());
-  EXPECT_FALSE(app.FileLoad->isEnabled());
+  EXPECT_TRUE(app.FileSave->isEnabled());
+  EXPECT_TRUE(app.FileLoad->isEnabled());
   EXPECT_EQ(app.FileQuit->text(), "Quit");
   EXPECT_EQ(app.HelpOnline->text(), "Online Help");
   EXPECT_EQ(app.HelpVers->text(), "Version History");
   EXPECT_EQ(app.MenuBar1->findChild<QAction*>("FileSave"), app.FileSave);
+}
+
+TEST_F(MenuFixture, SaveAndLoadRunTheWindowsLayoutFileCommands) {
+  LCDProg window;
+  std::vector<std::string> asked;
+  window.ChooseLayoutToSave = [&](const std::string& name) {
+    asked.push_back("save " + name);
+    return std::string();
+  };
+  window.ChooseLayoutToOpen = [&](const std::string& title) {
+    asked.push_back("open " + title);
+    return std::string();
+  };
+  App().FileSave->trigger();
+  App().FileLoad->trigger();
+  EXPECT_EQ(asked, (std::vector<std::string>{"save Vantora Layout.lcd",
+                                             "open Select an LCD layout to open"}));
+  EXPECT_FALSE(App()._FileSave_Action());
+  EXPECT_FALSE(App()._FileLoad_Action());
 }
 
 TEST_F(MenuFixture, OnlineHelpOpensTheHelpPage) {

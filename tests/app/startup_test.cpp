@@ -9,12 +9,13 @@
 
 #include "app/app.h"
 #include "app/startup.h"
+#include "link/spec_globals.h"
 #include "mainwindow/files.h"
 #include "mainwindow/lcdprog.h"
 
 TEST(StartupTest, StepsRunInOrderAndTheWindowsCloseEndsTheLoop) {
   std::vector<std::string> steps;
-  bool windowBeforeOpen = true;
+  bool watchStarted = false;
   bool menuShown = false;
   const int result = RunApplication([&](const char* step) {
     steps.push_back(step);
@@ -25,24 +26,29 @@ TEST(StartupTest, StepsRunInOrderAndTheWindowsCloseEndsTheLoop) {
     } else if (name == "_NewAppInstance") {
       ASSERT_TRUE(AppExists());
       EXPECT_NE(App().MenuBar1, nullptr);
-    } else if (name == "App.Event_Open") {
-      windowBeforeOpen = LCDProg::Current() != nullptr;
     } else if (name == "_MakeDefaultView") {
       LCDProg* window = LCDProg::Current();
       ASSERT_NE(window, nullptr);
       menuShown = window->menuBar() == App().MenuBar1;
       EXPECT_TRUE(window->isVisible());
+      EXPECT_EQ(App().TheThread, nullptr);
       // The user closes the main window as soon as the loop runs.
       QTimer::singleShot(0, window, [window] { window->close(); });
+    } else if (name == "App.Event_Open") {
+      // The port watch runs on the window's link before the loop gives the
+      // window's timers their first turn.
+      LCDProg* window = LCDProg::Current();
+      ASSERT_NE(App().TheThread, nullptr);
+      watchStarted = App().TheThread->IsRunning() && window->PortWatch == App().TheThread.get();
     } else if (name == "App.Event_Close") {
       EXPECT_TRUE(AppExists());
     }
   });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(steps, (std::vector<std::string>{"_InitFileTypes", "_NewAppInstance",
-                                             "_ApplicationAddMenuHandlers", "App.Event_Open",
-                                             "_MakeDefaultView", "EventLoop", "App.Event_Close"}));
-  EXPECT_FALSE(windowBeforeOpen);
+                                             "_ApplicationAddMenuHandlers", "_MakeDefaultView",
+                                             "App.Event_Open", "EventLoop", "App.Event_Close"}));
+  EXPECT_TRUE(watchStarted);
   EXPECT_TRUE(menuShown);
   // Start-up's objects go with the program.
   EXPECT_FALSE(AppExists());
@@ -59,4 +65,18 @@ TEST(FilesTest, CalibrationIsRegisteredWithItsCodes) {
   EXPECT_EQ(type.DialogFilter(), "Calibration (*.lcd)");
   EXPECT_EQ(Files::All().size(), 1u);
   EXPECT_EQ(Files::Named("Text"), nullptr);
+}
+
+TEST(StartupTest, FileQuitEndsTheProgramAndThePortWatch) {
+  Spec::Quitting = false;
+  std::vector<std::string> steps;
+  RunApplication([&](const char* step) {
+    steps.push_back(step);
+    if (std::string(step) == "_MakeDefaultView") {
+      QTimer::singleShot(0, &App(), [] { App().FileQuit->trigger(); });
+    }
+  });
+  EXPECT_EQ(steps.back(), "App.Event_Close");
+  EXPECT_TRUE(Spec::Quitting);
+  Spec::Quitting = false;
 }

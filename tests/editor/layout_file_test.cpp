@@ -258,7 +258,7 @@ TEST_F(LayoutFileOnDisk, SaveAndLoad) {
   auto missing = editor::LoadLayoutFile(dir_ + "/none.lcd");
   EXPECT_TRUE(missing.unreadable);
   EXPECT_EQ(missing.fieldsRead, 0);
-  EXPECT_EQ(missing.error, "The file could not be opened (No such file or directory).");
+  EXPECT_EQ(missing.error, "No such file or directory");
   EXPECT_TRUE(editor::LoadLayoutFile(dir_).unreadable);  // a folder
 
   std::ofstream(dir_ + "/short.lcd", std::ios::binary) << std::string("\x03\x01", 2);

@@ -204,6 +204,15 @@ TEST_F(SuperSerialTest, BootloaderAnswerOnAConnectedLinkQueuesNothing) {
   EXPECT_EQ(link.PacketCount(), 0);
 }
 
+TEST_F(SuperSerialTest, ALateReplyWithinTheTimeOutIsTaken) {
+  OpenAndGreet();
+  unit.QueueFault({FaultKind::Delay, 150});
+  link.AddPacket(PacketTypeRead, "rm");
+  SendAndLetTimePass(59);
+  ASSERT_TRUE(unitsim::Await([&] { return !succeeded.empty(); }));
+  EXPECT_EQ(succeeded.back()->FailCount, 0);
+}
+
 TEST_F(SuperSerialTest, InputAfterAnAcceptedReplyIsDiscarded) {
   OpenAndGreet();
   unit.QueueFault({FaultKind::ExtraBytes, 40});

@@ -1,5 +1,6 @@
 #include "platform/qt/serial_ports.h"
 
+#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <filesystem>
@@ -51,6 +52,18 @@ std::vector<SerialPortEntry> SerialPorts() {
   out.insert(out.end(), Extra().begin(), Extra().end());
   AddPublished(out);
   return out;
+}
+
+bool OpenSerialPort(QSerialPort& port, const std::string& location, int baud) {
+  port.setPortName(QString::fromStdString(location));
+  port.setBaudRate(baud);
+  port.setDataBits(QSerialPort::Data8);
+  port.setParity(QSerialPort::NoParity);
+  port.setStopBits(QSerialPort::OneStop);
+  port.setFlowControl(QSerialPort::NoFlowControl);
+  if (!port.open(QIODevice::ReadWrite)) return false;
+  port.clear();
+  return true;
 }
 
 int SerialPortCount() {

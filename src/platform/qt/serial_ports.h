@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+class QSerialPort;
+
 namespace platform {
 
 struct SerialPortEntry {
@@ -21,6 +23,10 @@ struct SerialPortEntry {
 // The system's ports in its order, then the added ports, then the published ones.
 std::vector<SerialPortEntry> SerialPorts();
 int SerialPortCount();
+
+// Opens `location` for reading and writing at `baud`, 8 data bits, no
+// parity, one stop bit, no flow control, with nothing left over from before.
+bool OpenSerialPort(QSerialPort& port, const std::string& location, int baud);
 
 // Adds a port to the list (a later add with the same name replaces it).
 void AddExtraSerialPort(const std::string& name, const std::string& location);

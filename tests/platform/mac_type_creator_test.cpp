@@ -1,0 +1,113 @@
+// Giving a file its Mac type and creator in its AppleDouble sidecar.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/apple_double.h"
+
+namespace {
+
+using namespace platform;
+
+class MacTypeCreator : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/mac_type_creator_test.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    item_ = dir_ + "/Vantora Layout.lcd";
+    std::ofstream(item_) << "data";
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  std::string Sidecar() const {
+    std::ifstream in(dir_ + "/._Vantora Layout.lcd", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  void WriteSidecar(const std::string& bytes) const {
+    std::ofstream(dir_ + "/._Vantora Layout.lcd", std::ios::binary | std::ios::trunc) << bytes;
+  }
+  static void BE(std::string& out, std::uint32_t v, int width) {
+    for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  }
+
+  std::string dir_;
+  std::string item_;
+};
+
+TEST_F(MacTypeCreator, NewSidecarHoldsFinderInformation) {
+  std::string error;
+  ASSERT_TRUE(WriteMacTypeCreator(item_, "lcdc", "Vnta", &error)) << error;
+  std::string type, creator;
+  ReadMacTypeCreator(item_, type, creator);
+  EXPECT_EQ(type, "lcdc");
+  EXPECT_EQ(creator, "Vnta");
+  const std::string bytes = Sidecar();
+  ASSERT_EQ(bytes.size(), 26u + 12u + 32u);
+  auto entries = ParseAppleDoubleHeader(bytes);
+  ASSERT_TRUE(entries.has_value());
+  ASSERT_EQ(entries->size(), 1u);
+  EXPECT_EQ((*entries)[0].id, kAppleDoubleFinderInfo);
+  EXPECT_EQ(bytes.substr(46), std::string(24, '\0'));  // flags and the rest stay clear
+  EXPECT_FALSE(WriteMacTypeCreator(item_, "lcd", "Vnta", &error));
+}
+
+TEST_F(MacTypeCreator, ExistingEntriesAreKept) {
+  // A resource fork and Finder information with flags set.
+  std::string head;
+  BE(head, kAppleDoubleMagic, 4);
+  BE(head, kAppleDoubleVersion2, 4);
+  head += std::string(16, '\0');
+  BE(head, 2, 2);
+  BE(head, kAppleDoubleResourceFork, 4);
+  BE(head, 50, 4);
+  BE(head, 5, 4);
+  BE(head, kAppleDoubleFinderInfo, 4);
+  BE(head, 55, 4);
+  BE(head, 32, 4);
+  const std::string info = "TEXTttxt" + std::string("\x01\x00", 2) + std::string(22, '\x07');
+  WriteSidecar(head + "RSRC!" + info);
+
+  std::string error;
+  ASSERT_TRUE(WriteMacTypeCreator(item_, "lcdc", "Vnta", &error)) << error;
+  const std::string bytes = Sidecar();
+  auto entries = ParseAppleDoubleHeader(bytes);
+  ASSERT_TRUE(entries.has_value());
+  ASSERT_EQ(entries->size(), 2u);
+  EXPECT_EQ(bytes.substr((*entries)[0].offset, (*entries)[0].length), "RSRC!");
+  EXPECT_EQ(bytes.substr((*entries)[1].offset, (*entries)[1].length), "lcdcVnta" + info.substr(8));
+
+  // Only a resource fork: the Finder information is added beside it.
+  std::string forkOnly;
+  BE(forkOnly, kAppleDoubleMagic, 4);
+  BE(forkOnly, kAppleDoubleVersion2, 4);
+  forkOnly += std::string(16, '\0');
+  BE(forkOnly, 1, 2);
+  BE(forkOnly, kAppleDoubleResourceFork, 4);
+  BE(forkOnly, 38, 4);
+  BE(forkOnly, 3, 4);
+  WriteSidecar(forkOnly + "abc");
+  ASSERT_TRUE(WriteMacTypeCreator(item_, "lcdc", "Vnta", &error)) << error;
+  entries = ParseAppleDoubleHeader(Sidecar());
+  ASSERT_TRUE(entries.has_value());
+  ASSERT_EQ(entries->size(), 2u);
+  EXPECT_EQ(Sidecar().substr((*entries)[0].offset, 3), "abc");
+  std::string type, creator;
+  ReadMacTypeCreator(item_, type, creator);
+  EXPECT_EQ(type + creator, "lcdcVnta");
+}
+
+TEST_F(MacTypeCreator, ForeignDotUnderscoreFileIsLeftAlone) {
+  WriteSidecar("not metadata");
+  std::string error;
+  EXPECT_FALSE(WriteMacTypeCreator(item_, "lcdc", "Vnta", &error));
+  EXPECT_EQ(error, "._Vantora Layout.lcd is not an AppleDouble file");
+  EXPECT_EQ(Sidecar(), "not metadata");
+}
+
+}  // namespace
