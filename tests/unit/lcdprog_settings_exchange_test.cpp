@@ -6,6 +6,7 @@
 #include "unit/bytes.h"
 #include "unit/command_set.h"
 #include "unit/conversions.h"
+#include "unit/firmware_update.h"
 #include "unit/settings_messages.h"
 #include "unit/window_fixture.h"
 #include "unit/wire_fields.h"
@@ -371,4 +372,61 @@ TEST_F(SettingsExchangeTest, UnsetWidebandInputIsWrittenBackAtOnce) {
   EXPECT_FALSE(w->demon.Value());
   EXPECT_EQ(unit.Settings().Demo, 0);
   EXPECT_EQ(unit.Settings().Afr, 1);
+}
+
+TEST_F(SettingsExchangeTest, LeavingTheBootloaderGreetsAndReadsAgain) {
+  unit.SetSettings(Distinctive());
+  ConnectToUnit();
+  w->Sline.AddPacket(PacketTypeOK, std::string("\x1b\x1b"));
+  w->Sline.AddPacket(PacketTypeHello, "V");
+  Settle();
+  ASSERT_TRUE(w->Sline.PMode);
+  w->UpdateButtons(false);
+  w->FWProg.SetValue(3);
+  unit.ClearRequests();
+  w->Sline.AddPacket(PacketTypeCR, "E");
+  Settle();
+  EXPECT_EQ(unit.CurrentMode(), unitsim::Mode::Firmware);
+  EXPECT_FALSE(w->Sline.PMode);
+  EXPECT_TRUE(w->ReadBut.Enabled());
+  EXPECT_TRUE(w->EnterC.Enabled());
+  EXPECT_EQ(w->FWProg.Value(), 0);
+  std::vector<std::string> reqs = unit.Requests();
+  ASSERT_EQ(reqs.size(), 2u + 13u);
+  EXPECT_EQ(reqs[1], "VV");
+  EXPECT_EQ(reqs[2], "rt");
+}
+
+TEST_F(SettingsExchangeTest, UpdateAcknowledgementsMoveTheBarThenLeaveTheBootloader) {
+  ConnectToUnit();
+  w->Sline.AddPacket(PacketTypeOK, std::string("\x1b\x1b"));
+  w->Sline.AddPacket(PacketTypeHello, "V");
+  Settle();
+  ASSERT_TRUE(w->Sline.PMode);
+  unit.ClearRequests();
+  std::string image(300, '\x5a');
+  int bar = 0;
+  w->Upgrading = true;
+  w->FWProg.SetValue(0);
+  for (const unit::QueuedRequest& r : unit::FirmwareBlockRequests(image))
+    w->Sline.AddPacket(r.Type, r.Final);
+  ASSERT_TRUE(unitsim::Await(
+      [&] {
+        bar = std::max(bar, w->FWProg.Value());
+        return LinkIdle();
+      },
+      20000));
+  // Every acknowledgement but the last moved the bar; the last sent the unit
+  // back to its firmware, whose hello started a read.
+  EXPECT_EQ(bar, 4);
+  EXPECT_FALSE(w->Upgrading);
+  EXPECT_EQ(w->FWProg.Value(), 0);
+  EXPECT_EQ(unit.CurrentMode(), unitsim::Mode::Firmware);
+  std::vector<std::string> reqs = unit.Requests();
+  ASSERT_GE(reqs.size(), 7u);
+  EXPECT_EQ(reqs[5], "E");
+  EXPECT_EQ(reqs[6], "VV");
+  std::vector<std::uint8_t> flash = unit.Flash();
+  EXPECT_TRUE(
+      std::all_of(flash.begin(), flash.begin() + 300, [](std::uint8_t b) { return b == 0x5a; }));
 }
