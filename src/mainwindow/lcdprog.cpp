@@ -23,6 +23,7 @@ LCDProg::LCDProg(QWidget* parent) : QMainWindow(parent) {
   BindHandlers();
 
   // Settings exchange: bind its handlers below.
+  BindSettingsExchange();
 
   // Connection, keypad and firmware: bind their handlers below.
   BindConnection();

@@ -21,6 +21,8 @@
 #include "link/super_serial.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/http_socket.h"
+#include "unit/reply_decode.h"
+#include "unit/write_sequence.h"
 
 class BGThread;
 namespace unit {
@@ -170,7 +172,43 @@ class LCDProg : public QMainWindow {
   void MainBox_Change();
 
   // ===== Settings exchange (src/unit) =====
+  // Binds the handlers below; called from the constructor.
+  void BindSettingsExchange();
+  // Queues the thirteen reads of a full settings read; checks nothing.
+  void ReadSettings();
+  // Queues the full write of what the controls hold, in one pass. Nothing
+  // while the link is down or the unit sits in its bootloader.
+  void WriteSettings();
+  // Every reply the link accepted: completion of a write, the bootloader's
+  // acknowledgements, the hello, and every read reply shown in the controls.
+  void Sline_PacketSucceeded(PacketRef p);
+  // The link dropped its queue or closed: a write underway did not finish.
+  void SettingsWriteBroken();
 
+  // The list, name field and "Show Decimals" box of one sensor table.
+  struct SensorTableControls {
+    platform::ListBox* List;
+    platform::EditField* Name;
+    platform::CheckBox* Decimals;
+  };
+  std::array<SensorTableControls, 4> MainSensorTables();  // O2, ELD, EGR, B6
+  std::array<SensorTableControls, 5> AnSensorTables();    // AN1 to AN5
+  // What the controls hold, numbers read with Val, as the write sends it.
+  unit::WindowSettings SettingsSnapshot();
+  // Requests of the write underway that the unit has not acknowledged yet.
+  std::vector<PacketRef> UnackedWrites;
+
+ private:
+  void TellUserLater(const std::string& text, int delayTicks = 0);
+  void CarriageReturnAcknowledged(const Packet& p);
+  void HelloAnswered();
+  void ShowReadReply(const Packet& p);
+  void ShowItems(const std::array<int, unit::kPlaces + 1>& codes);
+  void ShowTable(platform::ListBox& list, int k, const unit::TableData& table);
+  void ShowMainTables(char letter, const unit::MainTablesReply& reply);
+  void ShowAnInputs(const std::array<unit::TableData, unit::kAnInputs>& inputs);
+
+ public:
   // ===== end of settings exchange =====
 
   // ===== Connection, keypad and firmware (src/unit) =====

@@ -78,7 +78,9 @@ void ReadMacTypeCreator(const std::filesystem::path& item, std::string& type,
   auto entries = ParseAppleDoubleHeader(head, size);
   if (!entries) return;
   for (const AppleDoubleEntry& e : *entries) {
-    if (e.id == kAppleDoubleFinderInfo && e.length >= 8 && e.offset + 8 <= head.size()) {
+    // Compared without adding to the offset, which could wrap past 4 GiB.
+    if (e.id == kAppleDoubleFinderInfo && e.length >= 8 && e.offset <= head.size() &&
+        head.size() - e.offset >= 8) {
       type = head.substr(e.offset, 4);
       creator = head.substr(e.offset + 4, 4);
       return;

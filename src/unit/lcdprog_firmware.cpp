@@ -1,21 +1,10 @@
 // Update Firmware: the whole update is queued at once; the reply handler
 // follows its acknowledgements, this file starts it and cleans up when it
 // breaks off.
-#include <QTimer>
-
 #include "mainwindow/firmware_image.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/qt/msgbox.h"
 #include "unit/firmware_update.h"
-
-namespace {
-
-// Never a modal box inside the link's handlers: the pump must keep running.
-void TellUserSoon(QObject* context, const std::string& text) {
-  QTimer::singleShot(0, context, [text] { platform::MsgBox(text); });
-}
-
-}  // namespace
 
 void LCDProg::FWUpdate_Action() {
   // Nothing can reach the unit through a closed link, and a second press in
@@ -71,5 +60,5 @@ void LCDProg::FirmwareUpdateBroken() {
   if (!Sline.Opened) Sline.CurrentPacket.reset();
   UpdateButtons(true);
   FWProg.SetValue(0);
-  TellUserSoon(this, unit::FirmwareInterruptedMessage);
+  TellUserLater(unit::FirmwareInterruptedMessage);
 }

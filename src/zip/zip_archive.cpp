@@ -12,6 +12,11 @@ namespace zip {
 
 using platform::TextEncoding;
 
+namespace {
+constexpr char kDirectoryNotWritten[] =
+    "The archive directory cannot be written, so the changes to the archive were not saved";
+}  // namespace
+
 ZipArchive::ZipArchive() {
   z_setup();
 }
@@ -80,6 +85,7 @@ void ZipArchive::ResetForOpen() {
   writeMode = false;
   d->ClearEntries();
   d->dirty = false;
+  d->changedSinceOpen = false;
   d->dittoFormat = false;
 }
 
@@ -121,9 +127,15 @@ bool ZipArchive::OpenSteps(const std::filesystem::path& file, bool writable,
 
 bool ZipArchive::Close() {
   if (!d || !d->zipStream) return true;
-  // The directory writer belongs to the writing side; an archive that has
-  // only been read has nothing to write.
-  const bool result = true;
+  // This program has no directory writer. An archive left as it was read
+  // needs none: its directory on disk is still right. A new archive (still
+  // an empty file) or one whose entries were changed would need one, and
+  // must not be reported as saved.
+  bool result = true;
+  if (justCreated || d->changedSinceOpen) {
+    errmsg = kDirectoryNotWritten;
+    result = false;
+  }
   d->zipStream->Close();
   d->zipStream.reset();
   d->ClearEntries();

@@ -30,6 +30,9 @@ class ZipArchive {
   bool Open(const std::filesystem::path& file, bool writable);
   bool Open(const std::filesystem::path& file, bool writable,
             const platform::TextEncoding* encoding);
+  // Closes the stream. False, with the reason in ErrorMessage, when the
+  // archive would need its directory written: it was created by Open, or an
+  // entry's comment or extra field was changed. The stream is closed anyway.
   bool Close();
 
   ZipEntryRef Entry(std::int32_t index) const;

@@ -39,6 +39,10 @@ std::string ZipArchiveData::encodeForZip(std::string_view text,
     bytes = platform::ConvertEncoding(bytes, *from, TextEncoding::WindowsANSI());
     from = &TextEncoding::WindowsANSI();
   }
+  // Text already in the archive's encoding is stored as it is, so a raw path
+  // read from the archive finds its entry again even when its bytes are not
+  // valid in that encoding.
+  if (from == archiveEncoding) return bytes;
   return platform::ConvertEncoding(bytes, *from, *archiveEncoding);
 }
 

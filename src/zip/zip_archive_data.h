@@ -55,6 +55,11 @@ class ZipArchiveData {
   void ClearEntries();
 
   bool dirty = false;
+  // An entry's comment or extra field was changed since the archive was
+  // opened. Unlike `dirty`, which a writable open sets at once, this tells
+  // whether the directory on disk still says what the entries say.
+  bool changedSinceOpen = false;
+  void MarkChanged() { dirty = changedSinceOpen = true; }
   // 1-based: element 0 stays empty, so the size is the entry count + 1.
   std::vector<ZipEntryRef> entries_1;
   // The records checkDirectory took out of entries_1 ("__MACOSX/" folders and

@@ -11,8 +11,6 @@
 #include <string>
 #include <system_error>
 
-#include <unistd.h>
-
 #include "unitsim/unit_sim.h"
 
 namespace {
@@ -39,6 +37,17 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // The stop signals stay blocked everywhere but in sigsuspend below: the
+  // unit's thread inherits the mask, so a signal can neither land on that
+  // thread nor arrive between the check of the flag and the wait.
+  sigset_t stopSignals, waitMask;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+
   unitsim::UnitSim unit;
   if (!unit.Ok()) {
     std::fprintf(stderr, "unitsim: %s\n", unit.Error().c_str());
@@ -61,9 +70,7 @@ int main(int argc, char** argv) {
   if (!ec) std::printf("published as port %s (%s)\n", name.c_str(), link.c_str());
   std::fflush(stdout);
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  while (!stopRequested) pause();
+  while (!stopRequested) sigsuspend(&waitMask);
   fs::remove(link, ec);
   return 0;
 }

@@ -165,6 +165,17 @@ TEST(EntryNames, LookupFindsTheFirstMatchFromTheStart) {
   EXPECT_EQ(archive.EntryIdxByRawPath("dup", 4), 0);
   EXPECT_TRUE(archive.Entry(3)->SameRawPath("dup"));
   EXPECT_FALSE(archive.Entry(3)->SameRawPath("/dup"));
+
+  // A name that is not UTF-8 in an archive read as UTF-8 (code page 437
+  // from an old archiver) is still found by the raw path the entry gives.
+  RawArchive legacy;
+  legacy.members.push_back(fixtures::Member("caf\x82.txt"));
+  archive.Close();
+  ASSERT_TRUE(ziptest::OpenBytes(archive, dir, legacy.Build()));
+  const std::string rawPath = archive.Entry(1)->RawPath().bytes;
+  EXPECT_EQ(rawPath, "caf\x82.txt");
+  EXPECT_EQ(archive.EntryIdxByRawPath(rawPath, 1), 1);
+  EXPECT_TRUE(archive.Entry(1)->SameRawPath(rawPath));
 }
 
 TEST(EntryNames, CommentsAndStoredBytesInTheArchiveEncoding) {

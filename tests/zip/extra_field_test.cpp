@@ -183,24 +183,11 @@ TEST(ExtraField, FakeEntryFlags) {
 
 namespace {
 
-void PutBE(std::string& out, std::uint32_t value, int width) {
-  for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
 // An AppleDouble file with Finder information (type, creator) and a
 // resource fork.
 std::string AppleDouble(const std::string& typeCreator, const std::string& fork) {
-  std::string out;
-  PutBE(out, 0x00051607, 4);
-  PutBE(out, 0x00020000, 4);
-  out += std::string(16, '\0');
-  PutBE(out, 2, 2);
-  PutBE(out, 9, 4);
-  PutBE(out, 50, 4);
-  PutBE(out, 32, 4);
-  PutBE(out, 2, 4);
-  PutBE(out, 82, 4);
-  PutBE(out, static_cast<std::uint32_t>(fork.size()), 4);
+  std::string out =
+      fixtures::AppleDoubleHeader({{9, 50, 32}, {2, 82, static_cast<std::uint32_t>(fork.size())}});
   out += typeCreator + std::string(32 - typeCreator.size(), '\0');
   return out + fork;
 }

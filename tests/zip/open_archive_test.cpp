@@ -252,6 +252,45 @@ TEST(ArchiveLifecycle, WritableOpenOfAMissingFileCreatesIt) {
   EXPECT_EQ(archive.StartOfDirectory(), 0);
 }
 
+TEST(ArchiveLifecycle, CloseNeverReportsADirectoryItCouldNotWrite) {
+  constexpr char kNotSaved[] =
+      "The archive directory cannot be written, so the changes to the archive were not saved";
+  TempDir dir;
+  fixtures::RawArchive a;
+  a.members.push_back(fixtures::Member("one", "1"));
+  const std::string bytes = a.Build();
+
+  // Opened writable and left as it was read: its directory is still right.
+  ZipArchive archive;
+  ASSERT_TRUE(OpenBytes(archive, dir, bytes, true));
+  EXPECT_TRUE(archive.Close());
+  EXPECT_EQ(archive.ErrorMessage(), "");
+
+  // A changed entry would need a new directory: refused, file untouched.
+  ASSERT_TRUE(archive.Open(dir / "test.zip", true));
+  archive.Entry(1)->SetComment("note");
+  EXPECT_FALSE(archive.Close());
+  EXPECT_EQ(archive.ErrorMessage(), kNotSaved);
+  EXPECT_FALSE(archive.IsOpen());
+  EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), bytes);
+  // The next open starts without the change.
+  ASSERT_TRUE(archive.Open(dir / "test.zip", false));
+  EXPECT_TRUE(archive.Close());
+
+  // A new archive is still an empty file, not an archive.
+  ASSERT_TRUE(archive.Open(dir / "new.zip", true));
+  EXPECT_FALSE(archive.Close());
+  EXPECT_EQ(archive.ErrorMessage(), kNotSaved);
+  EXPECT_TRUE(archive.Close());  // nothing left to close
+  // Left open to the destructor, a new archive that was not written goes.
+  {
+    ZipArchive fresh;
+    ASSERT_TRUE(fresh.Open(dir / "fresh.zip", true));
+    EXPECT_TRUE(std::filesystem::exists(dir / "fresh.zip"));
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "fresh.zip"));
+}
+
 TEST(ArchiveOptions, DefaultsAndSetters) {
   ZipArchive archive;
   EXPECT_EQ(archive.DefaultOSMadeBy(), 0);

@@ -136,17 +136,7 @@ TEST(MacDatesTest, FieldsSecondsDosDatesAndUtcOffset) {
 }
 
 TEST(AppleDoubleTest, HeaderDescriptorsAreCheckedAgainstTheFile) {
-  auto be = [](std::string& out, std::uint32_t v, int width) {
-    for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  };
-  std::string head;
-  be(head, kAppleDoubleMagic, 4);
-  be(head, kAppleDoubleVersion2, 4);
-  head += std::string(16, '\0');
-  be(head, 1, 2);
-  be(head, kAppleDoubleFinderInfo, 4);
-  be(head, 38, 4);
-  be(head, 32, 4);
+  const std::string head = fixtures::AppleDoubleHeader({{kAppleDoubleFinderInfo, 38, 32}});
   std::string whole = head + std::string(32, 'f');
   auto entries = ParseAppleDoubleHeader(whole);
   ASSERT_TRUE(entries.has_value());
@@ -160,4 +150,19 @@ TEST(AppleDoubleTest, HeaderDescriptorsAreCheckedAgainstTheFile) {
   EXPECT_FALSE(ParseAppleDoubleHeader(wrongMagic).has_value());
   EXPECT_EQ(AppleDoubleSidecar("/a/b/file.txt"), std::filesystem::path("/a/b/._file.txt"));
   EXPECT_EQ(AppleDoubleSidecar("/a/b/folder/"), std::filesystem::path("/a/b/._folder"));
+}
+
+TEST(AppleDoubleTest, FinderInformationNearTheFourGibibyteMarkIsNotReadOutOfBounds) {
+  // A sidecar of 4 GiB (sparse) whose Finder information is said to lie in
+  // its last 8 bytes: the descriptor is valid for the file, but those bytes
+  // are not among the ones read.
+  const std::string head = fixtures::AppleDoubleHeader({{kAppleDoubleFinderInfo, 0xFFFFFFF8u, 8}});
+  fixtures::TempDir dir;
+  fixtures::WriteFile(dir / "item", "data");
+  fixtures::WriteFile(dir / "._item", head);
+  std::filesystem::resize_file(dir / "._item", 0x100000000ull);
+  std::string type = "x", creator = "y";
+  EXPECT_NO_THROW(ReadMacTypeCreator(dir / "item", type, creator));
+  EXPECT_EQ(type, "");
+  EXPECT_EQ(creator, "");
 }

@@ -1,0 +1,222 @@
+// The window's side of a settings read: queuing the thirteen reads and the
+// reply handler that shows what the unit sent.
+#include <QTimer>
+
+#include "link/spec_globals.h"
+#include "mainwindow/lcdprog.h"
+#include "platform/qt/msgbox.h"
+#include "platform/ticks.h"
+#include "platform/valstr.h"
+#include "unit/command_set.h"
+#include "unit/conversions.h"
+#include "unit/reply_decode.h"
+#include "unit/settings_messages.h"
+#include "unit/temperature_box.h"
+
+using platform::Str;
+
+namespace {
+
+constexpr int kComPage = 5;  // row of "COM" in MainBox
+
+}  // namespace
+
+void LCDProg::BindSettingsExchange() {
+  Spec::UseCelsiusBox(&usecelsius);
+  connect(&Sline, &SuperSerial::PacketSucceeded, this, &LCDProg::Sline_PacketSucceeded);
+  // A write that breaks off must not be reported as done by the next reply.
+  connect(&Sline, &SuperSerial::QueueDropped, this, [this](PacketRef) { SettingsWriteBroken(); });
+  connect(&Sline, &SuperSerial::Disconnected, this, [this] { SettingsWriteBroken(); });
+}
+
+void LCDProg::ReadSettings() {
+  for (const unit::QueuedRequest& r : unit::FullReadRequests()) Sline.AddPacket(r.Type, r.Final);
+}
+
+void LCDProg::TellUserLater(const std::string& text, int delayTicks) {
+  // Never a modal box inside the link's handler: the pump must keep running.
+  QTimer::singleShot(platform::TicksToMs(delayTicks), this, [text] { platform::MsgBox(text); });
+}
+
+void LCDProg::Sline_PacketSucceeded(PacketRef p) {
+  if (Programming && Sline.PacketCount() == 0) {
+    Programming = false;
+    UnackedWrites.clear();
+    TellUserLater(unit::kProgrammedMessage);
+  }
+  if (!p) return;
+  std::erase(UnackedWrites, p);
+  switch (p->Type) {
+    case PacketTypeCR:
+      CarriageReturnAcknowledged(*p);
+      break;
+    case PacketTypeHello:
+      HelloAnswered();
+      break;
+    case PacketTypeRead:
+      ShowReadReply(*p);
+      break;
+    default:
+      break;
+  }
+}
+
+void LCDProg::CarriageReturnAcknowledged(const Packet& p) {
+  if (Upgrading) {
+    if (Sline.PacketCount() > 0) {
+      FWProg.SetValue(FWProg.Value() + 1);
+    } else {
+      Upgrading = false;
+      Sline.AddPacket(PacketTypeCR, "E");
+    }
+    return;
+  }
+  if (p.Final == "E") {
+    UpdateButtons(true);
+    FWProg.SetValue(0);
+    Sline.AddPacket(unit::kHello.Type, unit::kHello.Final);
+  }
+}
+
+void LCDProg::HelloAnswered() {
+  if (Sline.PMode) return;
+  if (Spec::Revision < unit::kFirstCurrentRevision) {
+    MainBox.SetListIndex(kComPage);
+    WriteBut.SetEnabled(false);
+    ReadBut.SetEnabled(false);
+    TellUserLater(unit::kOlderFirmwareMessage, unit::kOlderFirmwareDelayTicks);
+    return;
+  }
+  ReadSettings();
+  WriteBut.SetEnabled(true);
+  ReadBut.SetEnabled(true);
+}
+
+void LCDProg::ShowReadReply(const Packet& p) {
+  if (p.Header.size() != 1) return;
+  const std::string& in = p.Response;
+  switch (p.Header[0]) {
+    case 't':
+      if (auto t = unit::DecodeSystem(in)) {
+        // A change of system rebuilds the place pop-ups; leave them alone
+        // when the unit reports the system already shown.
+        if (t->Sys != Sys.ListIndex()) ListSel(Sys, t->Sys);
+        ListSel(StPage, t->StPage);
+        progstyle.SetValue(t->progstyle);
+      }
+      break;
+    case 'd':
+      if (auto d = unit::DecodeLogSpeed(in)) DLSlider.SetValue(*d);
+      break;
+    case 'm':
+      if (auto m = unit::DecodeMapSensor(in)) ListSel(maps, *m);
+      break;
+    case 'p':
+      if (auto pr = unit::DecodePressureUnits(in)) {
+        ListSel(vact, pr->vact);
+        ListSel(prest, pr->prest);
+      }
+      break;
+    case 'c':
+      if (auto c = unit::DecodeUnits(in)) {
+        usecelsius.SetValue(c->usecelsius);
+        usekph.SetValue(c->usekph);
+      }
+      break;
+    case 'w':
+      if (auto w = unit::DecodeWideband(in)) {
+        for (int r = 0; r < 2; ++r)
+          for (int c = 0; c < 2; ++c) WList.SetCell(r, c, Str(w->WList[r][c]));
+      }
+      break;
+    case 'i':
+      if (auto i = unit::DecodeWidebandInput(in)) {
+        ListSel(afrlist, i->afrlist);
+        demon.SetValue(i->demon);
+        if (i->WriteBack) {
+          unit::QueuedRequest wi = unit::WriteWidebandInput(afrlist.ListIndex(), false);
+          Sline.AddPacket(wi.Type, wi.Final);
+        }
+      }
+      break;
+    case 'h':
+      if (auto h = unit::DecodeThrottle(in)) {
+        ltps.SetText(Str(h->ltps));
+        utps.SetText(Str(h->utps));
+      }
+      break;
+    case 'e':
+      if (auto e = unit::DecodeItems(in)) ShowItems(*e);
+      break;
+    case 'a':
+      if (auto a = unit::DecodeLimits(in)) {
+        rpmw.SetText(Str(a->rpm));
+        ectw.SetText(Str(Spec::FtoC(a->ectF)));
+        mapw.SetText(mappop.ListIndex() == 0 ? Str(a->mapMbar) : Str(Spec::mBarToPSI(a->mapMbar)));
+        iatw.SetText(Str(Spec::FtoC(a->iatF)));
+      }
+      break;
+    case 's':
+    case 'u':
+      if (auto s = unit::DecodeMainTables(p.Header[0], in)) ShowMainTables(p.Header[0], *s);
+      break;
+    case 'z':
+      if (auto z = unit::DecodeAnInputs(in)) ShowAnInputs(*z);
+      break;
+    default:
+      break;
+  }
+}
+
+void LCDProg::ShowItems(const std::array<int, unit::kPlaces + 1>& codes) {
+  for (int i = 1; i <= unit::kPlaces; ++i) Opt[i] = Opt2[i] = codes[i];
+  int page = Page.ListIndex();
+  if (page < 0) return;
+  for (int k = 0; k < 8; ++k) SelectP(Item[k], Opt[unit::PlaceNumber(page, k)]);
+}
+
+void LCDProg::ShowTable(platform::ListBox& list, int k, const unit::TableData& table) {
+  for (int r = 0; r < unit::kTableRows; ++r) {
+    list.SetCell(r, 0, Str(table.Volts[r]));
+    list.SetCell(r, 1, Str(table.Values[r]));
+  }
+  unit::RememberTable(Sensors, k, table);
+}
+
+std::array<LCDProg::SensorTableControls, 4> LCDProg::MainSensorTables() {
+  return {{{&O2List, &s1name, &S1Dec},
+           {&ELDList, &s2name, &S2Dec},
+           {&EGRList, &s3name, &S3Dec},
+           {&B6List, &s4name, &S4Dec}}};
+}
+
+std::array<LCDProg::SensorTableControls, 5> LCDProg::AnSensorTables() {
+  return {{{&an1list, &an1n, &AN1Dec},
+           {&an2list, &an2n, &AN2Dec},
+           {&an3list, &an3n, &AN3Dec},
+           {&an4list, &an4n, &AN4Dec},
+           {&an5list, &an5n, &An5Dec}}};
+}
+
+void LCDProg::ShowMainTables(char letter, const unit::MainTablesReply& reply) {
+  // "s" carries O2 and ELD (Sensors 1 to 4), "u" EGR and B6 (5 to 8).
+  auto tables = MainSensorTables();
+  int first = letter == 's' ? 0 : 2;
+  for (int j = 0; j < 2; ++j) {
+    ShowTable(*tables[first + j].List, 2 * (first + j) + 1, reply.Tables[j]);
+  }
+  if (!reply.HasNames) return;
+  for (int j = 0; j < 4; ++j) {
+    tables[j].Name->SetText(reply.Names[j]);
+    tables[j].Decimals->SetValue(reply.Decimals[j]);
+  }
+}
+
+void LCDProg::ShowAnInputs(const std::array<unit::TableData, unit::kAnInputs>& inputs) {
+  auto tables = AnSensorTables();
+  for (int n = 0; n < unit::kAnInputs; ++n) {
+    ShowTable(*tables[n].List, 9 + 2 * n, inputs[n]);
+    tables[n].Name->SetText(inputs[n].Name);
+    tables[n].Decimals->SetValue(inputs[n].Decimals);
+  }
+}
