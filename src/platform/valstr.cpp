@@ -6,6 +6,41 @@
 
 namespace platform {
 
+namespace {
+
+// Whether a number that has no double is too large for one rather than too
+// small: the power of ten of its first significant digit plus its exponent.
+// Out of range lies beyond 10^308 or below 10^-307, so the sign of that sum
+// tells the two apart.
+bool TooLarge(std::string_view number) {
+  std::size_t i = 0;
+  if (i < number.size() && number[i] == '-') ++i;
+  long position = 0;
+  bool significant = false;
+  bool fraction = false;
+  for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
+    if (number[i] == '.') {
+      fraction = true;
+    } else if (!significant && number[i] == '0') {
+      if (fraction) --position;
+    } else {
+      significant = true;
+      if (!fraction) ++position;
+    }
+  }
+  long exponent = 0;
+  bool negative = false;
+  if (i < number.size()) {
+    ++i;
+    if (i < number.size() && (number[i] == '+' || number[i] == '-')) negative = number[i++] == '-';
+    for (; i < number.size() && exponent < 1000000; ++i)
+      exponent = exponent * 10 + (number[i] - '0');
+  }
+  return position + (negative ? -exponent : exponent) > 0;
+}
+
+}  // namespace
+
 double Val(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
@@ -31,6 +66,8 @@ double Val(std::string_view text) {
   double value = 0.0;
   auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
   if (ec == std::errc::result_out_of_range) {
+    // A number too small for a double is as good as 0, not infinite.
+    if (!TooLarge(number)) return 0.0;
     return number.front() == '-' ? -HUGE_VAL : HUGE_VAL;
   }
   if (ec != std::errc()) return 0.0;
@@ -38,7 +75,9 @@ double Val(std::string_view text) {
   return value;
 }
 
-std::string Str(std::int64_t value) { return std::to_string(value); }
+std::string Str(std::int64_t value) {
+  return std::to_string(value);
+}
 
 std::string Str(double value) {
   if (std::isnan(value)) return "NAN";

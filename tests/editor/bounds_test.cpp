@@ -17,6 +17,9 @@ TEST(CellBounds, VoltColumn) {
     EXPECT_EQ(CellBoundedText("12abc", 0, kind), "5");
     EXPECT_EQ(CellBoundedText("", 0, kind), nullopt);
     EXPECT_EQ(CellBoundedText("volts", 0, kind), nullopt);
+    // A vanishingly small number is about 0 and stays as typed.
+    EXPECT_EQ(CellBoundedText("1e-400", 0, kind), nullopt);
+    EXPECT_EQ(CellBoundedText("1e400", 0, kind), "5");
   }
 }
 

@@ -28,6 +28,20 @@ TEST(ValTest, TextWithoutALeadingNumberIsZero) {
   EXPECT_EQ(Val("x12"), 0.0);
 }
 
+TEST(ValTest, NumbersBeyondADoubleReadAsInfinityOrZero) {
+  // Too large is infinite, and so above every bound a field checks.
+  EXPECT_EQ(Val("1e400"), HUGE_VAL);
+  EXPECT_EQ(Val("-1e400"), -HUGE_VAL);
+  EXPECT_EQ(Val("0.001e312"), HUGE_VAL);
+  EXPECT_EQ(Val(std::string(400, '9')), HUGE_VAL);
+  // Too small is as good as 0: it must not pass for an enormous value.
+  EXPECT_EQ(Val("1e-400"), 0.0);
+  EXPECT_EQ(Val("-1e-400"), 0.0);
+  EXPECT_EQ(Val("1000e-400"), 0.0);
+  EXPECT_EQ(Val("0." + std::string(400, '0') + "1"), 0.0);
+  EXPECT_EQ(Val("1e-99999999999999999999"), 0.0);
+}
+
 TEST(StrTest, IntegersArePlainDigits) {
   EXPECT_EQ(Str(0), "0");
   EXPECT_EQ(Str(-42), "-42");
