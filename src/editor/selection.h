@@ -1,8 +1,6 @@
 #pragma once
 // How the pop-ups of the page editor choose a row, as plain functions over a
 // row list, so the window's handlers and their tests share one rule.
-#include <array>
-
 #include "editor/catalogue.h"
 
 namespace editor {
@@ -25,20 +23,6 @@ int ListSelIndex(int index, int count);
 constexpr int OptIndex(int page, int place) {
   return page * kPlaceCount + place + 1;
 }
-
-// One place after a change of system: its rows, the row it shows and the code
-// that is then stored for it.
-struct PlaceRebuild {
-  Menu rows;
-  int listIndex = 0;
-  int code = 0;
-};
-
-// Rebuilds a place from the code stored for it: the same item where the new
-// system offers that code, "None" where it doesn't.
-PlaceRebuild RebuildPlace(int sys, int place, int storedCode);
-std::array<PlaceRebuild, kPlaceCount> RebuildPlaces(int sys,
-                                                    const std::array<int, kPlaceCount>& stored);
 
 // The wideband input selected after a rebuild: the former one where the new
 // system still offers it (no selection stays none), the first otherwise.

@@ -74,6 +74,9 @@ TEST(EditorWindow, SystemChangeKeepsOfferedCodesOfThePageShown) {
   t.Choose(3, "Sensor 9 (AN5)");
   t.Choose(0, "Large IAT");
   for (int page = 1; page < 7; ++page) w.Opt[OptIndex(page, 3)] = 89;
+  // Stored by a file or the unit: a large item outside place 0, an unknown code.
+  w.Opt[OptIndex(0, 4)] = 105;
+  w.Opt[OptIndex(0, 6)] = 14;
 
   w.Sys.SetListIndex(6);  // "GM $8D"
   EXPECT_EQ(w.Item[2].Text(), "Spark Advance Relative To TDC");
@@ -83,6 +86,10 @@ TEST(EditorWindow, SystemChangeKeepsOfferedCodesOfThePageShown) {
   EXPECT_EQ(w.Item[0].Text(), "Large MAT");
   EXPECT_EQ(w.Opt[1], 107);
   for (int page = 1; page < 7; ++page) EXPECT_EQ(w.Opt[OptIndex(page, 3)], 89);
+  for (int k : {4, 6}) {
+    EXPECT_EQ(w.Item[k].Text(), "None") << k;
+    EXPECT_EQ(w.Opt[OptIndex(0, k)], 0) << k;
+  }
   EXPECT_EQ(w.Item[0].ListCount(), 27 + 2);
   EXPECT_EQ(w.Item[5].ListCount(), 20 + 1);
 }

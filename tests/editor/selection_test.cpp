@@ -37,33 +37,6 @@ TEST(ListSel, IndexBelowCountOrRowZero) {
   EXPECT_EQ(ListSelIndex(0, 0), -1);  // an empty pop-up can't select anything
 }
 
-TEST(Rebuild, KeepsOfferedCodesAndFallsBackToNone) {
-  std::array<int, kPlaceCount> stored = {101, 1, 18, 89, 0, 11, 14, 61};
-  auto places = RebuildPlaces(6, stored);
-  EXPECT_EQ(places[0].code, 101);
-  EXPECT_EQ(places[0].rows[places[0].listIndex].text, "Large RPM");
-  EXPECT_EQ(places[1].rows[places[1].listIndex].text, "Small RPM");
-  // Same code, this system's text.
-  EXPECT_EQ(places[2].code, 18);
-  EXPECT_EQ(places[2].rows[places[2].listIndex].text, "Spark Advance Relative To TDC");
-  // "Sensor 9 (AN5)" is not a GM item: the place falls back to "None".
-  EXPECT_EQ(places[3].listIndex, 0);
-  EXPECT_EQ(places[3].code, 0);
-  EXPECT_EQ(places[4].code, 0);
-  EXPECT_EQ(places[5].code, 11);
-  EXPECT_EQ(places[6].code, 0);
-  EXPECT_EQ(places[7].rows[places[7].listIndex].text, "MAT Bar");
-  for (int k = 0; k < kPlaceCount; ++k) EXPECT_EQ(places[k].rows, PlaceRows(6, k));
-}
-
-TEST(Rebuild, LargeCodeOutsidePlaceZeroAndUnknownSystem) {
-  EXPECT_EQ(RebuildPlace(0, 4, 105).code, 0);
-  PlaceRebuild lost = RebuildPlace(-1, 0, 101);
-  EXPECT_EQ(lost.rows.size(), 1u);
-  EXPECT_EQ(lost.listIndex, 0);
-  EXPECT_EQ(lost.code, 0);
-}
-
 TEST(Rebuild, WidebandInputSelection) {
   // "B6 Input" (3): K-Pro offers two inputs, NepTune four.
   EXPECT_EQ(AfrIndexAfterRebuild(3, static_cast<int>(AfrInputs(5).size())), 0);
