@@ -4,11 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 
 #include "editor/layout_samples.h"
 #include "platform/run_unprivileged.h"
+#include "platform/temp_dir.h"
 
 namespace {
 
@@ -237,13 +237,8 @@ TEST(LayoutFile, WarningTextsBecomeWholeNumbers) {
 
 class LayoutFileOnDisk : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/layout_file_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-  std::string dir_;
+  test_support::TempDir temp_{"layout_file_test"};
+  std::string dir_ = temp_.Path();
 };
 
 TEST_F(LayoutFileOnDisk, SaveAndLoad) {

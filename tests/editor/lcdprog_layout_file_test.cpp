@@ -4,9 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "editor/layout_file.h"
@@ -16,6 +14,7 @@
 #include "platform/apple_double.h"
 #include "platform/qt/msgbox.h"
 #include "platform/run_unprivileged.h"
+#include "platform/temp_dir.h"
 #include "platform/valstr.h"
 
 namespace {
@@ -24,18 +23,10 @@ class LayoutFileWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     _InitFileTypes();
-    char pattern[] = "/tmp/lcdprog_layout_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ::chmod(dir_.c_str(), 0755);
     previousSink_ =
         platform::SetMsgBoxSink([this](const std::string& t) { messages_.push_back(t); });
   }
-  void TearDown() override {
-    platform::SetMsgBoxSink(previousSink_);
-    ::chmod(dir_.c_str(), 0755);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
+  void TearDown() override { platform::SetMsgBoxSink(previousSink_); }
 
   // A window whose dialogs answer with `path` (empty: the user cancels).
   void Choose(LCDProg& w, const std::string& path) {
@@ -49,12 +40,7 @@ class LayoutFileWindow : public ::testing::Test {
     };
   }
 
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const std::string& path) { return test_support::ReadFile(path); }
 
   // The code place k shows, or -1 without a selection.
   static int Shown(LCDProg& w, int k) {
@@ -97,7 +83,8 @@ class LayoutFileWindow : public ::testing::Test {
       }
   }
 
-  std::string dir_;
+  test_support::TempDir temp_{"lcdprog_layout_test"};
+  std::string dir_ = temp_.Path();
   std::vector<std::string> messages_;
   std::vector<std::string> asked_;
   platform::MsgBoxSink previousSink_;

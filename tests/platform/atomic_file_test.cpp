@@ -7,35 +7,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <vector>
 
 #include "platform/run_unprivileged.h"
+#include "platform/temp_dir.h"
 
 namespace {
 
 class AtomicFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/atomic_file_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ::chmod(dir_.c_str(), 0755);  // an unprivileged child must reach into it
-  }
-  void TearDown() override {
-    ::chmod(dir_.c_str(), 0755);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const std::string& path) { return test_support::ReadFile(path); }
   static void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
@@ -51,7 +34,8 @@ class AtomicFileTest : public ::testing::Test {
     return names;
   }
 
-  std::string dir_;
+  test_support::TempDir temp_{"atomic_file_test"};
+  std::string dir_ = temp_.Path();
 };
 
 TEST_F(AtomicFileTest, CreatesAndReplacesKeepingPermissions) {

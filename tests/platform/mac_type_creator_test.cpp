@@ -2,11 +2,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "platform/apple_double.h"
+#include "platform/temp_dir.h"
 
 namespace {
 
@@ -14,21 +13,9 @@ using namespace platform;
 
 class MacTypeCreator : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/mac_type_creator_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    item_ = dir_ + "/Vantora Layout.lcd";
-    std::ofstream(item_) << "data";
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void SetUp() override { std::ofstream(item_) << "data"; }
 
-  std::string Sidecar() const {
-    std::ifstream in(dir_ + "/._Vantora Layout.lcd", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Sidecar() const { return test_support::ReadFile(dir_ + "/._Vantora Layout.lcd"); }
   void WriteSidecar(const std::string& bytes) const {
     std::ofstream(dir_ + "/._Vantora Layout.lcd", std::ios::binary | std::ios::trunc) << bytes;
   }
@@ -36,8 +23,9 @@ class MacTypeCreator : public ::testing::Test {
     for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
   }
 
-  std::string dir_;
-  std::string item_;
+  test_support::TempDir temp_{"mac_type_creator_test"};
+  std::string dir_ = temp_.Path();
+  std::string item_ = dir_ + "/Vantora Layout.lcd";
 };
 
 TEST_F(MacTypeCreator, NewSidecarHoldsFinderInformation) {
