@@ -7,8 +7,8 @@
 #include <fstream>
 
 #include "editor/layout_samples.h"
+#include "fixtures/zip_builder.h"
 #include "platform/run_unprivileged.h"
-#include "platform/temp_dir.h"
 
 namespace {
 
@@ -237,8 +237,8 @@ TEST(LayoutFile, WarningTextsBecomeWholeNumbers) {
 
 class LayoutFileOnDisk : public ::testing::Test {
  protected:
-  test_support::TempDir temp_{"layout_file_test"};
-  std::string dir_ = temp_.Path();
+  fixtures::TempDir temp_;
+  std::string dir_ = temp_.path().string();
 };
 
 TEST_F(LayoutFileOnDisk, SaveAndLoad) {

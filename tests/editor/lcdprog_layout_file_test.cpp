@@ -9,12 +9,12 @@
 
 #include "editor/layout_file.h"
 #include "editor/layout_samples.h"
+#include "fixtures/zip_builder.h"
 #include "mainwindow/files.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/apple_double.h"
 #include "platform/qt/msgbox.h"
 #include "platform/run_unprivileged.h"
-#include "platform/temp_dir.h"
 #include "platform/valstr.h"
 
 namespace {
@@ -40,7 +40,7 @@ class LayoutFileWindow : public ::testing::Test {
     };
   }
 
-  static std::string Read(const std::string& path) { return test_support::ReadFile(path); }
+  static std::string Read(const std::string& path) { return fixtures::ReadFile(path); }
 
   // The code place k shows, or -1 without a selection.
   static int Shown(LCDProg& w, int k) {
@@ -83,8 +83,8 @@ class LayoutFileWindow : public ::testing::Test {
       }
   }
 
-  test_support::TempDir temp_{"lcdprog_layout_test"};
-  std::string dir_ = temp_.Path();
+  fixtures::TempDir temp_;
+  std::string dir_ = temp_.path().string();
   std::vector<std::string> messages_;
   std::vector<std::string> asked_;
   platform::MsgBoxSink previousSink_;

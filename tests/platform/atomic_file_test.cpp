@@ -11,14 +11,14 @@
 #include <functional>
 #include <vector>
 
+#include "fixtures/zip_builder.h"
 #include "platform/run_unprivileged.h"
-#include "platform/temp_dir.h"
 
 namespace {
 
 class AtomicFileTest : public ::testing::Test {
  protected:
-  static std::string Read(const std::string& path) { return test_support::ReadFile(path); }
+  static std::string Read(const std::string& path) { return fixtures::ReadFile(path); }
   static void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
@@ -34,8 +34,8 @@ class AtomicFileTest : public ::testing::Test {
     return names;
   }
 
-  test_support::TempDir temp_{"atomic_file_test"};
-  std::string dir_ = temp_.Path();
+  fixtures::TempDir temp_;
+  std::string dir_ = temp_.path().string();
 };
 
 TEST_F(AtomicFileTest, CreatesAndReplacesKeepingPermissions) {

@@ -4,8 +4,8 @@
 
 #include <fstream>
 
+#include "fixtures/zip_builder.h"
 #include "platform/apple_double.h"
-#include "platform/temp_dir.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ class MacTypeCreator : public ::testing::Test {
  protected:
   void SetUp() override { std::ofstream(item_) << "data"; }
 
-  std::string Sidecar() const { return test_support::ReadFile(dir_ + "/._Vantora Layout.lcd"); }
+  std::string Sidecar() const { return fixtures::ReadFile(dir_ + "/._Vantora Layout.lcd"); }
   void WriteSidecar(const std::string& bytes) const {
     std::ofstream(dir_ + "/._Vantora Layout.lcd", std::ios::binary | std::ios::trunc) << bytes;
   }
@@ -23,8 +23,8 @@ class MacTypeCreator : public ::testing::Test {
     for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
   }
 
-  test_support::TempDir temp_{"mac_type_creator_test"};
-  std::string dir_ = temp_.Path();
+  fixtures::TempDir temp_;
+  std::string dir_ = temp_.path().string();
   std::string item_ = dir_ + "/Vantora Layout.lcd";
 };
 
