@@ -19,9 +19,6 @@ class MacTypeCreator : public ::testing::Test {
   void WriteSidecar(const std::string& bytes) const {
     std::ofstream(dir_ + "/._Vantora Layout.lcd", std::ios::binary | std::ios::trunc) << bytes;
   }
-  static void BE(std::string& out, std::uint32_t v, int width) {
-    for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  }
 
   fixtures::TempDir temp_;
   std::string dir_ = temp_.path().string();
@@ -47,17 +44,8 @@ TEST_F(MacTypeCreator, NewSidecarHoldsFinderInformation) {
 
 TEST_F(MacTypeCreator, ExistingEntriesAreKept) {
   // A resource fork and Finder information with flags set.
-  std::string head;
-  BE(head, kAppleDoubleMagic, 4);
-  BE(head, kAppleDoubleVersion2, 4);
-  head += std::string(16, '\0');
-  BE(head, 2, 2);
-  BE(head, kAppleDoubleResourceFork, 4);
-  BE(head, 50, 4);
-  BE(head, 5, 4);
-  BE(head, kAppleDoubleFinderInfo, 4);
-  BE(head, 55, 4);
-  BE(head, 32, 4);
+  const std::string head = fixtures::AppleDoubleHeader(
+      {{kAppleDoubleResourceFork, 50, 5}, {kAppleDoubleFinderInfo, 55, 32}});
   const std::string info = "TEXTttxt" + std::string("\x01\x00", 2) + std::string(22, '\x07');
   WriteSidecar(head + "RSRC!" + info);
 
@@ -71,14 +59,7 @@ TEST_F(MacTypeCreator, ExistingEntriesAreKept) {
   EXPECT_EQ(bytes.substr((*entries)[1].offset, (*entries)[1].length), "lcdcVnta" + info.substr(8));
 
   // Only a resource fork: the Finder information is added beside it.
-  std::string forkOnly;
-  BE(forkOnly, kAppleDoubleMagic, 4);
-  BE(forkOnly, kAppleDoubleVersion2, 4);
-  forkOnly += std::string(16, '\0');
-  BE(forkOnly, 1, 2);
-  BE(forkOnly, kAppleDoubleResourceFork, 4);
-  BE(forkOnly, 38, 4);
-  BE(forkOnly, 3, 4);
+  const std::string forkOnly = fixtures::AppleDoubleHeader({{kAppleDoubleResourceFork, 38, 3}});
   WriteSidecar(forkOnly + "abc");
   ASSERT_TRUE(WriteMacTypeCreator(item_, "lcdc", "Vnta", &error)) << error;
   entries = ParseAppleDoubleHeader(Sidecar());
