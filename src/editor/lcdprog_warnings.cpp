@@ -42,7 +42,9 @@ void LCDProg::mappop_Change() {
 
 void LCDProg::usecelsius_Action() {
   // The window converts nothing itself: the unit's reply brings the limits
-  // back through the conversion that now sees the new unit.
+  // back through the conversion that now sees the new unit. Not while the
+  // firmware is being replaced: the full read after it shows them again.
+  if (FirmwareOwnsLinkNow()) return;
   Sline.AddPacket(PacketTypeRead, "ra");
 }
 

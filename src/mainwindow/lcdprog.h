@@ -261,12 +261,14 @@ class LCDProg : public QMainWindow {
   // or until the update broke off. Wider than Upgrading, which ends with the
   // last block: the "E" that follows still belongs to the update.
   bool FirmwareUnderway = false;
+  // While true, nothing but the update's own requests may be queued: the
+  // bootloader would take them as commands, and behind the last block they
+  // would keep the update from ending.
+  bool FirmwareOwnsLinkNow() const;
 
  private:
   // One press of a keypad key; none while the firmware owns the link.
   void PressKey(unit::KeypadKey key);
-  // Queues a request unless the firmware update or the bootloader owns the link.
-  bool FirmwareOwnsLinkNow() const;
   // The link dropped its queue or closed in the middle of an update.
   void FirmwareUpdateBroken();
   // Follows the acknowledgements of the update after the reply handler.
