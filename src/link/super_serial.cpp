@@ -180,6 +180,15 @@ void SuperSerial::Disconnect() {
   port_->close();
   Opened = false;
   isConnected = false;
+  // A closed port never answers the request it was waiting on, and what was
+  // queued for this connection means nothing to the next one. Left in place,
+  // the old request would time out after the next Connect had queued its
+  // hello and, failing on a link that is not connected yet, take that hello
+  // down with the rest of the old queue: the link would sit at "Connecting"
+  // for good.
+  CurrentPacket.reset();
+  Packets.resize(1);
+  DiscardInput();
   emit Disconnected();
 }
 

@@ -6,7 +6,7 @@
 
 void LCDProg::Timer2_Action() {
   unit::LinkWatchInputs in;
-  in.portCount = platform::SerialPortCount();
+  in.portCount = [] { return platform::SerialPortCount(); };
   // Without the port watch nothing has counted the ports, so none can have
   // vanished since.
   in.curPorts = PortWatch ? PortWatch->CurPorts : 0;

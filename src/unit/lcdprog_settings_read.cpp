@@ -133,7 +133,10 @@ void LCDProg::ShowReadReply(const Packet& p) {
       if (auto i = unit::DecodeWidebandInput(in)) {
         ListSel(afrlist, i->afrlist);
         demon.SetValue(i->demon);
-        if (i->WriteBack) {
+        // A read queued before Update Firmware is answered during the update:
+        // its write-back would land behind the last block and keep the update
+        // from ever leaving the bootloader.
+        if (i->WriteBack && !FirmwareOwnsLinkNow()) {
           unit::QueuedRequest wi = unit::WriteWidebandInput(afrlist.ListIndex(), false);
           Sline.AddPacket(wi.Type, wi.Final);
         }

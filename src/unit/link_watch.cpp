@@ -14,7 +14,7 @@ std::vector<QueuedRequest> LinkWatchRequests(const LinkWatchInputs& in) {
   if (!in.isConnected || FirmwareOwnsLink(in.upgrading, in.pMode)) return out;
   // Only a port that went away counts: an adapter plugged in while connected
   // raises the count and must not set off probes.
-  if (in.portCount < in.curPorts && in.linkIdle) {
+  if (in.linkIdle && in.portCount && in.portCount() < in.curPorts) {
     out.push_back(WriteLogSpeed(in.dlSpeed));
   }
   if (in.previewChecked) out.push_back({PacketTypeOK, "00"});

@@ -2,6 +2,7 @@
 // What the window's half-second timer queues: the watchdog probe that gives
 // the link a transfer on which to notice a vanished port, and the layout
 // preview request.
+#include <functional>
 #include <vector>
 
 #include "unit/queued_request.h"
@@ -9,8 +10,11 @@
 namespace unit {
 
 struct LinkWatchInputs {
-  int portCount = 0;  // the system's serial port count now
-  int curPorts = 0;   // the count the port watch last took
+  // The system's serial port count now. Asked only when every other
+  // condition of the probe holds: counting the ports walks the system's
+  // devices, and an idle or disconnected window should cost nothing.
+  std::function<int()> portCount;
+  int curPorts = 0;  // the count the port watch last took
   bool isConnected = false;
   bool pMode = false;      // the unit's bootloader is answering
   bool upgrading = false;  // a firmware update is queued or running

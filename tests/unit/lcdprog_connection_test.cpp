@@ -85,4 +85,22 @@ TEST_F(ConnectionTest, ReadButtonReadsEverySettingFromTheUnit) {
   EXPECT_EQ(reads.back(), "rz");
 }
 
+TEST_F(ConnectionTest, ReconnectRightAfterClosingDuringAReadGreetsTheUnit) {
+  ConnectAndSettle();
+  unit.QueueFault({unitsim::FaultKind::NoReply, 0});
+  w->ReadSettings();
+  ASSERT_TRUE(AwaitRequests(1));  // "rt" is out and will never be answered
+  Click(w->ConButton);            // Disconnect
+  ASSERT_FALSE(w->Sline.Opened);
+  Click(w->ConButton);  // and straight back
+  clock.Advance(21);
+  ASSERT_TRUE(unitsim::Await([&] { return w->Sline.Opened; }));
+  // What the closed connection left unanswered and unsent must not take the
+  // new connection's hello down with it.
+  clock.Advance(61);
+  ASSERT_TRUE(unitsim::Await([&] { return w->Sline.isConnected; }, 3000))
+      << "caption " << w->ConButton.Caption();
+  EXPECT_EQ(w->ConButton.Caption(), "Disconnect");
+}
+
 }  // namespace

@@ -187,6 +187,30 @@ TEST_F(FirmwareTest, PreviewAndOtherRequestsDuringTheUpdateDoNotHoldItUp) {
   w->Preview.SetValue(false);
 }
 
+TEST_F(FirmwareTest, ReadStillQueuedWhenTheUpdateStartsAddsNothingBehindIt) {
+  const std::string image = TestImage(600);
+  UseImage(image);
+  ConnectAndSettle();
+  // The unit holds no valid wideband choice: its "i" reply asks for a write.
+  unitsim::UnitSettings u = unit.Settings();
+  u.Demo = 255;
+  unit.SetSettings(u);
+  // The user hits Update Firmware while a read is still on its way.
+  w->ReadSettings();
+  Click(w->FWUpdate);
+  ASSERT_TRUE(unitsim::Await([&] { return UpdateDone(); }, 20000))
+      << "messages " << messages.size();
+  ExpectFlashHolds(unit, image);
+  EXPECT_TRUE(messages.empty());
+  // Nothing of the read's answer reached the bootloader.
+  std::vector<std::string> req = unit.Requests();
+  const auto first = std::find(req.begin(), req.end(), "\x1B\x1B");
+  const auto exit = std::find(req.begin(), req.end(), "E");
+  ASSERT_NE(first, req.end());
+  ASSERT_NE(exit, req.end());
+  EXPECT_EQ(std::count_if(first, exit, [](const std::string& r) { return r[0] == 'w'; }), 0);
+}
+
 TEST_F(FirmwareTest, DroppedQueueResetsTheWindowAndARetryStartsAtTheChipErase) {
   const std::string image = TestImage(1500);
   UseImage(image);

@@ -10,7 +10,7 @@ namespace {
 // Every condition of the watchdog holds, the preview box is clear.
 LinkWatchInputs PortGoneOnIdleLink() {
   LinkWatchInputs in;
-  in.portCount = 2;
+  in.portCount = [] { return 2; };
   in.curPorts = 3;
   in.isConnected = true;
   in.linkIdle = true;
@@ -25,9 +25,9 @@ TEST(LinkWatch, ProbeOnlyWhenEveryConditionHolds) {
   EXPECT_EQ(LinkWatchRequests(PortGoneOnIdleLink()), std::vector<QueuedRequest>{Probe7});
 
   auto in = PortGoneOnIdleLink();
-  in.portCount = in.curPorts;  // nothing vanished
+  in.portCount = [] { return 3; };  // nothing vanished
   EXPECT_TRUE(LinkWatchRequests(in).empty());
-  in.portCount = in.curPorts + 1;  // an adapter was added, not removed
+  in.portCount = [] { return 4; };  // an adapter was added, not removed
   EXPECT_TRUE(LinkWatchRequests(in).empty());
 
   in = PortGoneOnIdleLink();
@@ -42,6 +42,33 @@ TEST(LinkWatch, ProbeOnlyWhenEveryConditionHolds) {
   in = PortGoneOnIdleLink();
   in.upgrading = true;
   EXPECT_TRUE(LinkWatchRequests(in).empty());
+}
+
+TEST(LinkWatch, PortsAreCountedOnlyWhenAProbeCouldGoOut) {
+  // Counting walks the system's devices; twice a second on a closed or busy
+  // link that is work for nothing.
+  int counted = 0;
+  auto in = PortGoneOnIdleLink();
+  in.portCount = [&counted] {
+    ++counted;
+    return 2;
+  };
+  in.previewChecked = true;
+  in.isConnected = false;
+  LinkWatchRequests(in);
+  in.isConnected = true;
+  in.linkIdle = false;
+  LinkWatchRequests(in);
+  in.linkIdle = true;
+  in.pMode = true;
+  LinkWatchRequests(in);
+  in.pMode = false;
+  in.upgrading = true;
+  LinkWatchRequests(in);
+  EXPECT_EQ(counted, 0);
+  in.upgrading = false;
+  EXPECT_EQ(LinkWatchRequests(in).size(), 2u);
+  EXPECT_EQ(counted, 1);
 }
 
 TEST(LinkWatch, ProbeCarriesTheSliderValue) {
