@@ -55,3 +55,43 @@ TEST(SerialPorts, AddedAndPublishedPortsFollowTheSystemsOwn) {
   platform::SetPublishedPortDir("/nonexistent/vantora-ports");
   EXPECT_EQ(platform::SerialPortCount(), system);
 }
+
+// The port watch and the link watchdog count the ports twice a second each;
+// the system is asked again only when a device node comes or goes.
+TEST(SerialPorts, SystemAskedAgainOnlyWhenTheDeviceNamesChange) {
+  QTemporaryDir dev;
+  ASSERT_TRUE(dev.isValid());
+  const fs::path devDir = dev.path().toStdString();
+  std::ofstream(devDir / "ttyS0") << "";
+  const std::string previousDev = platform::DeviceDir();
+  platform::SetDeviceDir(devDir.string());
+  platform::SetPublishedPortDir("/nonexistent/vantora-ports");
+  platform::ClearExtraSerialPorts();
+  platform::UseSystemSerialPorts(true);
+
+  const int before = platform::SystemPortScans();
+  const auto first = platform::SerialPorts();
+  EXPECT_EQ(platform::SystemPortScans(), before + 1);  // another folder than last time
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(platform::SerialPorts().size(), first.size());
+  EXPECT_EQ(platform::SystemPortScans(), before + 1);
+
+  std::ofstream(devDir / "ttyUSB0") << "";  // plugged in
+  platform::SerialPortCount();
+  platform::SerialPortCount();
+  EXPECT_EQ(platform::SystemPortScans(), before + 2);
+  fs::remove(devDir / "ttyUSB0");  // pulled out
+  platform::SerialPortCount();
+  EXPECT_EQ(platform::SystemPortScans(), before + 3);
+
+  // A device folder that can't be read leaves nothing to compare: ask each time.
+  platform::SetDeviceDir((devDir / "missing").string());
+  platform::SerialPortCount();
+  platform::SerialPortCount();
+  EXPECT_EQ(platform::SystemPortScans(), before + 5);
+
+  // While the system's ports are left out it isn't asked at all.
+  platform::UseSystemSerialPorts(false);
+  platform::SerialPortCount();
+  EXPECT_EQ(platform::SystemPortScans(), before + 5);
+  platform::SetDeviceDir(previousDev);
+}

@@ -4,6 +4,7 @@
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace platform {
@@ -21,6 +22,56 @@ bool& SystemPortsUsed() {
 std::string& PublishedDir() {
   static std::string dir = "/tmp/vantora-ports";
   return dir;
+}
+
+std::string& DeviceDirPath() {
+  static std::string dir = "/dev";
+  return dir;
+}
+
+int& ScanCount() {
+  static int scans = 0;
+  return scans;
+}
+
+// The names in the device directory, sorted and joined: an adapter plugged in
+// or pulled out adds or removes its node there. Nothing when the directory
+// can't be read.
+std::optional<std::string> DeviceNames() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::directory_iterator it(DeviceDirPath(), ec);
+  if (ec) return std::nullopt;
+  std::vector<std::string> names;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) return std::nullopt;
+    names.push_back(it->path().filename().string());
+  }
+  if (ec) return std::nullopt;
+  std::sort(names.begin(), names.end());
+  std::string joined;
+  for (const std::string& name : names) joined.append(name).push_back('\n');
+  return joined;
+}
+
+// Asking the system for its serial ports walks every tty it has in sysfs and
+// the device database: thousands of system calls, and the port watch and the
+// link watchdog ask twice a second each. The list is taken again only when
+// the device directory's names change (or can't be read).
+const std::vector<SerialPortEntry>& SystemPorts() {
+  static std::vector<SerialPortEntry> ports;
+  static std::optional<std::string> takenWith;
+  static bool taken = false;
+  const std::optional<std::string> names = DeviceNames();
+  if (taken && names && names == takenWith) return ports;
+  ports.clear();
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    ports.push_back({info.portName().toStdString(), info.systemLocation().toStdString()});
+  }
+  ++ScanCount();
+  takenWith = names;
+  taken = true;
+  return ports;
 }
 
 // Published entries whose target is gone (a simulator that was killed) are
@@ -44,11 +95,7 @@ void AddPublished(std::vector<SerialPortEntry>& out) {
 
 std::vector<SerialPortEntry> SerialPorts() {
   std::vector<SerialPortEntry> out;
-  if (SystemPortsUsed()) {
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-      out.push_back({info.portName().toStdString(), info.systemLocation().toStdString()});
-    }
-  }
+  if (SystemPortsUsed()) out = SystemPorts();
   out.insert(out.end(), Extra().begin(), Extra().end());
   AddPublished(out);
   return out;
@@ -96,6 +143,18 @@ std::string PublishedPortDir() {
 
 void SetPublishedPortDir(const std::string& dir) {
   PublishedDir() = dir;
+}
+
+std::string DeviceDir() {
+  return DeviceDirPath();
+}
+
+void SetDeviceDir(const std::string& dir) {
+  DeviceDirPath() = dir;
+}
+
+int SystemPortScans() {
+  return ScanCount();
 }
 
 }  // namespace platform

@@ -42,4 +42,12 @@ void UseSystemSerialPorts(bool use);
 std::string PublishedPortDir();
 void SetPublishedPortDir(const std::string& dir);
 
+// The system's own ports are asked for again only when the names in this
+// directory ("/dev" unless changed) differ from the last time, since asking
+// costs thousands of system calls. Tests point it at a folder of their own and
+// count how often the system was asked.
+std::string DeviceDir();
+void SetDeviceDir(const std::string& dir);
+int SystemPortScans();
+
 }  // namespace platform
