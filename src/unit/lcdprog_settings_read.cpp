@@ -175,7 +175,9 @@ void LCDProg::ShowItems(const std::array<int, unit::kPlaces + 1>& codes) {
   for (int i = 1; i <= unit::kPlaces; ++i) Opt[i] = Opt2[i] = codes[i];
   int page = Page.ListIndex();
   if (page < 0) return;
-  for (int k = 0; k < 8; ++k) SelectP(Item[k], Opt[unit::PlaceNumber(page, k)]);
+  // A place shows only what is stored for it: a code this system doesn't
+  // offer shows no selection rather than the item the place showed before.
+  for (int k = 0; k < 8; ++k) ShowPlace(k, Opt[unit::PlaceNumber(page, k)]);
 }
 
 void LCDProg::ShowTable(platform::ListBox& list, int k, const unit::TableData& table) {

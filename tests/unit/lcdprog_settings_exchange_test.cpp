@@ -211,6 +211,27 @@ TEST_F(SettingsExchangeTest, ConnectReadsEverySettingIntoTheWindow) {
   EXPECT_TRUE(messages.empty());
 }
 
+// The item codes read from the unit are shown as they are stored: a code the
+// unit's system doesn't offer leaves its place without a selection instead of
+// showing whatever the place showed before, and the code stays stored.
+TEST_F(SettingsExchangeTest, ReadCodeTheSystemLacksShowsNoSelection) {
+  UnitSettings u = UnitSettings::Defaults();
+  u.Sys = 1;
+  u.Items[0] = 72;  // no system offers 72
+  u.Items[1] = 0;
+  unit.SetSettings(u);
+  w->Page.SetListIndex(0);
+  w->Item[0].SetListIndex(1);
+  ASSERT_EQ(w->Item[0].ListIndex(), 1);
+  ConnectToUnit();
+  EXPECT_EQ(w->Opt[1], 72);
+  EXPECT_EQ(w->Opt2[1], 72);
+  EXPECT_EQ(w->Item[0].ListIndex(), -1);
+  EXPECT_EQ(w->Item[1].RowTag(w->Item[1].ListIndex()), 0);
+  WriteAndSettle();
+  EXPECT_EQ(unit.Settings().Items[0], 72);
+}
+
 TEST_F(SettingsExchangeTest, WriteAfterAReadSendsNoItemsAndNoTableRows) {
   unit.SetSettings(Distinctive());
   ConnectToUnit();
