@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "link/spec_globals.h"
+#include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/qt/msgbox.h"
 #include "platform/qt/serial_ports.h"

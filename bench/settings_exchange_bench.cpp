@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "link/spec_globals.h"
+#include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/qt/msgbox.h"
 #include "platform/qt/serial_ports.h"

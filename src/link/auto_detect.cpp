@@ -3,9 +3,9 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include "link/module_globals.h"
 #include "link/packet.h"
 #include "link/reply_match.h"
-#include "link/spec_globals.h"
 #include "platform/ticks.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <QTimer>
 
-#include "link/spec_globals.h"
+#include "link/module_globals.h"
 #include "link/super_serial.h"
 #include "platform/qt/serial_ports.h"
 

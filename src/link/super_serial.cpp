@@ -4,8 +4,8 @@
 #include <QSignalBlocker>
 #include <QTimer>
 
+#include "link/module_globals.h"
 #include "link/reply_match.h"
-#include "link/spec_globals.h"
 #include "platform/qt/serial_ports.h"
 #include "platform/ticks.h"
 

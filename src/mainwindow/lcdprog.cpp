@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 
-#include "link/spec_globals.h"
+#include "link/module_globals.h"
 
 namespace {
 LCDProg* current = nullptr;

@@ -1,5 +1,5 @@
 // The port pop-up on the COM page.
-#include "link/spec_globals.h"
+#include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/qt/serial_ports.h"
 

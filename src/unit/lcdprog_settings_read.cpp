@@ -2,7 +2,7 @@
 // reply handler that shows what the unit sent.
 #include <QTimer>
 
-#include "link/spec_globals.h"
+#include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/qt/msgbox.h"
 #include "platform/ticks.h"

@@ -9,7 +9,7 @@
 
 #include "app/app.h"
 #include "app/startup.h"
-#include "link/spec_globals.h"
+#include "link/module_globals.h"
 #include "mainwindow/files.h"
 #include "mainwindow/lcdprog.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/spec_globals.h"
+#include "link/module_globals.h"
 #include "link/super_serial.h"
 #include "platform/qt/serial_ports.h"
 #include "platform/ticks.h"

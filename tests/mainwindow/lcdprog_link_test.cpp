@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <QTest>
 
-#include "link/spec_globals.h"
+#include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
 
 TEST(LCDProgLinkTest, OpenSetsTheRateAndTimer1PumpsTheQueue) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "link/spec_globals.h"
+#include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/qt/msgbox.h"
 #include "platform/qt/serial_ports.h"

@@ -1,4 +1,4 @@
-#include "link/spec_globals.h"
+#include "link/module_globals.h"
 
 namespace Spec {
 std::string DataPort;
