@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <utility>
 
+#include "editor/catalogue.h"
 #include "mainwindow/lcdprog.h"
 
 namespace {
@@ -156,8 +157,8 @@ void LCDProg::CreateLayoutPage() {
   Put(Page, kLayout, 408, 30, 86, 26);
 
   Box("SysBox", kLayout, "System:", 136, 8, 250, 58);
-  Rows(Sys, {"NepTune RTP", "NepTune", "eCtune", "s300", "Crome", "K-Pro", "GM $8D", "GM $59",
-             "Ford GUFB (Moates QuarterHorse)", "GM $0D", "NEMU V5", "AEM"});
+  // The catalogue numbers its systems by these rows.
+  for (const char* name : editor::SystemNames()) Sys.AddRow(name);
   Put(Sys, kLayout, 148, 30, 226, 26);
 
   Box("StPageBox", kLayout, "LCD Start Page:", 516, 8, 120, 58);
