@@ -1,5 +1,5 @@
 #pragma once
-// Small helpers shared by the settings-exchange tests.
+// Small helpers shared by the unit tests.
 #include <initializer_list>
 #include <string>
 

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "link/packet.h"
+#include "unit/bytes.h"
 
 namespace unit {
 namespace {
+
+using unittest::B;
 
 std::string Image(std::size_t n) {
   std::string s(n, '\0');
@@ -13,24 +16,17 @@ std::string Image(std::size_t n) {
   return s;
 }
 
-std::string Bytes(std::initializer_list<int> b) {
-  std::string s;
-  for (int c : b) s.push_back(static_cast<char>(c));
-  return s;
-}
-
 TEST(FirmwareUpdate, ThreeHundredBytesFromNormalFirmware) {
   const std::string img = Image(300);
   const auto reqs = FirmwareUpdateRequests(img, /*inBootloader=*/false);
   ASSERT_EQ(reqs.size(), 7u);
-  EXPECT_EQ(reqs[0], (QueuedRequest{PacketTypeOK, Bytes({0x1B, 0x1B})}));
+  EXPECT_EQ(reqs[0], (QueuedRequest{PacketTypeOK, B({0x1B, 0x1B})}));
   EXPECT_EQ(reqs[1], (QueuedRequest{PacketTypeHello, "V"}));
   EXPECT_EQ(reqs[2], (QueuedRequest{PacketTypeCR, "e"}));
-  EXPECT_EQ(reqs[3], (QueuedRequest{PacketTypeCR, "A" + Bytes({0, 0})}));
-  EXPECT_EQ(reqs[4], (QueuedRequest{PacketTypeCR, "B" + Bytes({1, 0}) + "F" + img.substr(0, 256)}));
-  EXPECT_EQ(reqs[5], (QueuedRequest{PacketTypeCR, "A" + Bytes({0x00, 0x80})}));
-  EXPECT_EQ(reqs[6],
-            (QueuedRequest{PacketTypeCR, "B" + Bytes({0x00, 0x2C}) + "F" + img.substr(256)}));
+  EXPECT_EQ(reqs[3], (QueuedRequest{PacketTypeCR, "A" + B({0, 0})}));
+  EXPECT_EQ(reqs[4], (QueuedRequest{PacketTypeCR, "B" + B({1, 0}) + "F" + img.substr(0, 256)}));
+  EXPECT_EQ(reqs[5], (QueuedRequest{PacketTypeCR, "A" + B({0x00, 0x80})}));
+  EXPECT_EQ(reqs[6], (QueuedRequest{PacketTypeCR, "B" + B({0x00, 0x2C}) + "F" + img.substr(256)}));
   EXPECT_EQ(FirmwareBlockCount(img.size()), 2);
 }
 
@@ -38,7 +34,7 @@ TEST(FirmwareUpdate, AlreadyInBootloaderStartsWithChipErase) {
   const auto reqs = FirmwareUpdateRequests(Image(10), /*inBootloader=*/true);
   ASSERT_EQ(reqs.size(), 3u);
   EXPECT_EQ(reqs[0], (QueuedRequest{PacketTypeCR, "e"}));
-  EXPECT_EQ(reqs[2].Final.substr(0, 4), "B" + Bytes({0, 10}) + "F");
+  EXPECT_EQ(reqs[2].Final.substr(0, 4), "B" + B({0, 10}) + "F");
 }
 
 TEST(FirmwareUpdate, BlockBoundaries) {
@@ -52,8 +48,8 @@ TEST(FirmwareUpdate, BlockBoundaries) {
   const std::string img = Image(257);
   reqs = FirmwareBlockRequests(img);
   ASSERT_EQ(reqs.size(), 5u);
-  EXPECT_EQ(reqs[3].Final, "A" + Bytes({0, 128}));
-  EXPECT_EQ(reqs[4].Final, "B" + Bytes({0, 1}) + "F" + img.substr(256, 1));
+  EXPECT_EQ(reqs[3].Final, "A" + B({0, 128}));
+  EXPECT_EQ(reqs[4].Final, "B" + B({0, 1}) + "F" + img.substr(256, 1));
 }
 
 TEST(FirmwareUpdate, LargestImageReachesTheLastWordAddressAndRebuildsTheImage) {
@@ -61,7 +57,7 @@ TEST(FirmwareUpdate, LargestImageReachesTheLastWordAddressAndRebuildsTheImage) {
   EXPECT_EQ(FirmwareImageProblem(img), "");
   const auto reqs = FirmwareBlockRequests(img);
   ASSERT_EQ(reqs.size(), 1u + 2u * 512u);
-  EXPECT_EQ(reqs[reqs.size() - 2].Final, "A" + Bytes({0xFF, 0x80}));
+  EXPECT_EQ(reqs[reqs.size() - 2].Final, "A" + B({0xFF, 0x80}));
   // Reassembling the blocks at their word addresses gives the image back,
   // byte for byte, including bytes 0, 13 and 27 that mean something on the link.
   std::string flash(FirmwareMaxBytes, '\xFF');
