@@ -200,7 +200,6 @@ class LCDProg : public QMainWindow {
 
  private:
   void TellUserLater(const std::string& text, int delayTicks = 0);
-  void CarriageReturnAcknowledged(const Packet& p);
   void HelloAnswered();
   void ShowReadReply(const Packet& p);
   void ShowItems(const std::array<int, unit::kPlaces + 1>& codes);
@@ -271,6 +270,9 @@ class LCDProg : public QMainWindow {
   void PressKey(unit::KeypadKey key);
   // The link dropped its queue or closed in the middle of an update.
   void FirmwareUpdateBroken();
+  // The reply handler's part of the update: progress, the way out of the
+  // bootloader and the hello after it.
+  void CarriageReturnAcknowledged(const Packet& p);
   // Follows the acknowledgements of the update after the reply handler.
   void FirmwareStep(PacketRef p);
 

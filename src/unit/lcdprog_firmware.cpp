@@ -1,9 +1,10 @@
-// Update Firmware: the whole update is queued at once; the reply handler
-// follows its acknowledgements, this file starts it and cleans up when it
-// breaks off.
+// Update Firmware: the whole update is queued at once. This file starts it,
+// follows its acknowledgements as the reply handler passes them on, and
+// cleans up when it breaks off.
 #include "mainwindow/firmware_image.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/qt/msgbox.h"
+#include "unit/command_set.h"
 #include "unit/firmware_update.h"
 
 void LCDProg::FWUpdate_Action() {
@@ -35,6 +36,26 @@ void LCDProg::Upgrade(int /*unused*/) {
   FWProg.SetMaximum(2 * unit::FirmwareBlockCount(image.size()));
   for (const unit::QueuedRequest& r : unit::FirmwareBlockRequests(image))
     Sline.AddPacket(r.Type, r.Final);
+}
+
+// Every carriage return the bootloader sends back: one more step of the
+// update, and after the last block the "E" that leaves the bootloader; once
+// that is acknowledged the unit runs its firmware again and is greeted.
+void LCDProg::CarriageReturnAcknowledged(const Packet& p) {
+  if (Upgrading) {
+    if (Sline.PacketCount() > 0) {
+      FWProg.SetValue(FWProg.Value() + 1);
+    } else {
+      Upgrading = false;
+      Sline.AddPacket(PacketTypeCR, "E");
+    }
+    return;
+  }
+  if (p.Final == "E") {
+    UpdateButtons(true);
+    FWProg.SetValue(0);
+    Sline.AddPacket(unit::kHello.Type, unit::kHello.Final);
+  }
 }
 
 // The reply handler has enabled the buttons, cleared the progress bar and

@@ -61,23 +61,6 @@ void LCDProg::Sline_PacketSucceeded(PacketRef p) {
   }
 }
 
-void LCDProg::CarriageReturnAcknowledged(const Packet& p) {
-  if (Upgrading) {
-    if (Sline.PacketCount() > 0) {
-      FWProg.SetValue(FWProg.Value() + 1);
-    } else {
-      Upgrading = false;
-      Sline.AddPacket(PacketTypeCR, "E");
-    }
-    return;
-  }
-  if (p.Final == "E") {
-    UpdateButtons(true);
-    FWProg.SetValue(0);
-    Sline.AddPacket(unit::kHello.Type, unit::kHello.Final);
-  }
-}
-
 void LCDProg::HelloAnswered() {
   if (Sline.PMode) return;
   if (Spec::Revision < unit::kFirstCurrentRevision) {
