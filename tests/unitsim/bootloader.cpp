@@ -23,27 +23,29 @@ std::uint8_t B(std::string_view in, std::size_t i) {
   return static_cast<std::uint8_t>(in[i]);
 }
 
+// The bytes of the memory a block command names ('F' flash, addressed in
+// words; 'E' EEPROM, addressed in bytes) from the current address on, which
+// moves past the block. Null, the address unchanged, for any other type or a
+// block that would run past the end of its memory.
+std::uint8_t* TakeBlock(BootState& st, char type, std::size_t length) {
+  if (type != 'F' && type != 'E') return nullptr;
+  const bool flash = type == 'F';
+  std::vector<std::uint8_t>& memory = flash ? st.Flash : st.Eeprom;
+  const std::size_t at = flash ? static_cast<std::size_t>(st.Address) * 2 : st.Address;
+  if (at + length > memory.size()) return nullptr;
+  st.Address += static_cast<std::uint32_t>(flash ? (length + 1) / 2 : length);
+  return memory.data() + at;
+}
+
 // "B" length(2) type data: loads a block at the current address.
 Step BlockWrite(std::string_view in, BootState& st) {
   if (in.size() < 4) return Step{};
   const std::size_t length = static_cast<std::size_t>(B(in, 1) * 256 + B(in, 2));
   if (length == 0 || length > kBlockSize) return Answer(4, "?");
   if (in.size() < 4 + length) return Step{};
-  const char type = in[3];
-  const auto* data = reinterpret_cast<const std::uint8_t*>(in.data() + 4);
-  if (type == 'F') {
-    const std::size_t at = static_cast<std::size_t>(st.Address) * 2;
-    if (at + length > st.Flash.size()) return Answer(4 + length, "?");
-    std::copy_n(data, length, st.Flash.begin() + static_cast<std::ptrdiff_t>(at));
-    st.Address += static_cast<std::uint32_t>((length + 1) / 2);
-  } else if (type == 'E') {
-    const std::size_t at = st.Address;
-    if (at + length > st.Eeprom.size()) return Answer(4 + length, "?");
-    std::copy_n(data, length, st.Eeprom.begin() + static_cast<std::ptrdiff_t>(at));
-    st.Address += static_cast<std::uint32_t>(length);
-  } else {
-    return Answer(4 + length, "?");
-  }
+  std::uint8_t* block = TakeBlock(st, in[3], length);
+  if (block == nullptr) return Answer(4 + length, "?");
+  std::copy_n(reinterpret_cast<const std::uint8_t*>(in.data() + 4), length, block);
   return Answer(4 + length, std::string(1, kCR));
 }
 
@@ -51,23 +53,10 @@ Step BlockWrite(std::string_view in, BootState& st) {
 Step BlockRead(std::string_view in, BootState& st) {
   if (in.size() < 4) return Step{};
   const std::size_t length = static_cast<std::size_t>(B(in, 1) * 256 + B(in, 2));
-  const char type = in[3];
   if (length == 0 || length > kBlockSize) return Answer(4, "?");
-  std::string out;
-  if (type == 'F') {
-    const std::size_t at = static_cast<std::size_t>(st.Address) * 2;
-    if (at + length > st.Flash.size()) return Answer(4, "?");
-    out.assign(reinterpret_cast<const char*>(st.Flash.data() + at), length);
-    st.Address += static_cast<std::uint32_t>((length + 1) / 2);
-  } else if (type == 'E') {
-    const std::size_t at = st.Address;
-    if (at + length > st.Eeprom.size()) return Answer(4, "?");
-    out.assign(reinterpret_cast<const char*>(st.Eeprom.data() + at), length);
-    st.Address += static_cast<std::uint32_t>(length);
-  } else {
-    return Answer(4, "?");
-  }
-  return Answer(4, out);
+  const std::uint8_t* block = TakeBlock(st, in[3], length);
+  if (block == nullptr) return Answer(4, "?");
+  return Answer(4, std::string(reinterpret_cast<const char*>(block), length));
 }
 }  // namespace
 

@@ -18,8 +18,7 @@ std::string PushButton::Caption() const {
 
 void PushButton::SetCaption(const std::string& caption) {
   caption_ = caption;
-  // "&" is a plain character in the framework's captions.
-  button_->setText(ToQ(caption).replace(QChar('&'), QLatin1String("&&")));
+  button_->setText(CaptionToQ(caption));
 }
 
 void PushButton::SetDefault(bool isDefault) {
@@ -40,7 +39,7 @@ std::string CheckBox::Caption() const {
 
 void CheckBox::SetCaption(const std::string& caption) {
   caption_ = caption;
-  box_->setText(ToQ(caption).replace(QChar('&'), QLatin1String("&&")));
+  box_->setText(CaptionToQ(caption));
 }
 
 bool CheckBox::Value() const {

@@ -12,6 +12,10 @@ std::string FromQ(const QString& text) {
   return text.toUtf8().toStdString();
 }
 
+QString CaptionToQ(const std::string& caption) {
+  return ToQ(caption).replace(QChar('&'), QLatin1String("&&"));
+}
+
 Control::Control(std::string name, int index) : name_(std::move(name)), index_(index) {}
 
 Control::~Control() {

@@ -17,6 +17,9 @@ namespace platform {
 
 QString ToQ(const std::string& text);
 std::string FromQ(const QString& text);
+// A caption as Qt is to show it: "&" is a plain character in the framework's
+// captions, where Qt would take it for a shortcut mark.
+QString CaptionToQ(const std::string& caption);
 
 class Control {
  public:

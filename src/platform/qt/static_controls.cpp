@@ -31,7 +31,7 @@ GroupBox::GroupBox(std::string name, int index)
 
 void GroupBox::SetCaption(const std::string& caption) {
   caption_ = caption;
-  box_->setTitle(ToQ(caption).replace(QChar('&'), QLatin1String("&&")));
+  box_->setTitle(CaptionToQ(caption));
 }
 
 ProgressBar::ProgressBar(std::string name, int index)
