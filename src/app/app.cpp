@@ -18,6 +18,7 @@
 #include "mainwindow/site_config.h"
 #include "platform/qt/msgbox.h"
 #include "platform/qt/trash.h"
+#include "unit/conversions.h"
 
 namespace {
 
@@ -164,6 +165,8 @@ void Application::Event_Open() {
 }
 
 void Application::Event_Close() {
+  // The preference hook runs at every quit, whatever it keeps.
+  Spec::SavePrefs();
   if (LaunchNew.empty()) return;
   const QString path = QString::fromStdString(LaunchNew.string());
   const QFileInfo info(path);
