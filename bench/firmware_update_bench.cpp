@@ -54,7 +54,7 @@ int WindowUpdate(const std::string& image) {
   LCDProg w;
   w.FirmwareImage = [&image] { return image; };
   w.ConButton_Action();
-  const auto idle = [&] { return !w.Sline.CurrentPacket && w.Sline.PacketCount() == 0; };
+  const auto idle = [&] { return w.Sline.IsIdle(); };
   if (!unitsim::Await([&] { return w.Sline.isConnected && idle(); }, 20000)) {
     std::fprintf(stderr, "the simulated unit did not answer\n");
     return 1;

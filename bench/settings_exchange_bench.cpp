@@ -29,7 +29,7 @@ struct Figure {
 };
 
 bool Idle(const LCDProg& w) {
-  return !w.Sline.CurrentPacket && w.Sline.PacketCount() == 0;
+  return w.Sline.IsIdle();
 }
 
 // Starts an exchange, counts what it queued and times it until the link is idle.
@@ -81,8 +81,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   // The window greets the unit on Connecting; greet it here when nobody did.
-  if (!w.Sline.CurrentPacket && w.Sline.PacketCount() == 0 && !w.Sline.isConnected)
-    w.Sline.AddPacket(PacketTypeHello, "VV");
+  if (w.Sline.IsIdle() && !w.Sline.isConnected) w.Sline.AddPacket(PacketTypeHello, "VV");
   if (!unitsim::Await([&] { return w.Sline.isConnected && Idle(w); }, 20000)) {
     std::fprintf(stderr, "the unit did not answer the hello\n");
     return 1;

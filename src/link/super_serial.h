@@ -39,6 +39,8 @@ class SuperSerial : public QObject {
 
   // Upper bound of Packets: 0 when the queue is empty.
   int PacketCount() const { return static_cast<int>(Packets.size()) - 1; }
+  // Nothing outstanding and nothing queued.
+  bool IsIdle() const { return !CurrentPacket && PacketCount() == 0; }
 
   bool Opened = false;                      // the port is open
   bool isConnected = false;                 // a hello reply has been accepted since Connect

@@ -74,11 +74,8 @@ void LCDProg::FirmwareUpdateBroken() {
   if (!FirmwareUnderway) return;
   FirmwareUnderway = false;
   Upgrading = false;
-  // What is left of the update must not go out later, nor hold up the hello
-  // of the next connection; a closed port will never answer the request it
-  // was waiting on.
-  Sline.Packets.resize(1);
-  if (!Sline.Opened) Sline.CurrentPacket.reset();
+  // Nothing of the update is left to go out: the link has already dropped its
+  // queue (and, when it closed, the request it was waiting on).
   UpdateButtons(true);
   FWProg.SetValue(0);
   TellUserLater(unit::FirmwareInterruptedMessage);

@@ -13,7 +13,7 @@ void LCDProg::Timer2_Action() {
   in.isConnected = Sline.isConnected;
   in.pMode = Sline.PMode;
   in.upgrading = FirmwareUnderway;
-  in.linkIdle = !Sline.CurrentPacket && Sline.PacketCount() == 0;
+  in.linkIdle = Sline.IsIdle();
   in.previewChecked = Preview.Value();
   in.dlSpeed = DLSlider.Value();
   for (const unit::QueuedRequest& r : unit::LinkWatchRequests(in)) Sline.AddPacket(r.Type, r.Final);

@@ -152,7 +152,7 @@ class SettingsExchangeTest : public WindowFixture {
     ASSERT_TRUE(unitsim::Await([&] { return w->Sline.Opened; }));
     // The window's Connecting handler greets the unit; greet it here where
     // nothing did.
-    if (!w->Sline.isConnected && !w->Sline.CurrentPacket && w->Sline.PacketCount() == 0)
+    if (!w->Sline.isConnected && w->Sline.IsIdle())
       w->Sline.AddPacket(unit::kHello.Type, unit::kHello.Final);
     ASSERT_TRUE(unitsim::Await([&] { return w->Sline.isConnected && LinkIdle(); }, 10000));
     unit.ClearRequests();

@@ -45,7 +45,7 @@ class WindowFixture : public ::testing::Test {
     static_cast<QPushButton*>(button.Widget())->click();
   }
 
-  bool LinkIdle() const { return !w->Sline.CurrentPacket && w->Sline.PacketCount() == 0; }
+  bool LinkIdle() const { return w->Sline.IsIdle(); }
 
   // Presses Connect, lets the port's opening wait pass, and waits until the
   // unit has been greeted and everything that followed has been answered.
