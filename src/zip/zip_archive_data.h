@@ -4,19 +4,28 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/binary_stream.h"
+#include "platform/folder_item.h"
 #include "platform/memory_block.h"
 #include "platform/text_encoding.h"
 
 namespace zip {
 
 class ZipEntry;
+class ZipProgressNotifier;
 using ZipEntryRef = std::shared_ptr<ZipEntry>;
+
+// A reference to an item on disk that names the item itself: a symbolic link
+// stands for the link, never for what it points at.
+struct FSRef {
+  std::filesystem::path path;
+};
 
 class ZipArchiveData {
  public:
@@ -50,6 +59,17 @@ class ZipArchiveData {
   void checkDirectory(NameIndex& index);
   bool isFakeEntry(const platform::MemoryBlock& header, std::int32_t localFlags);
 
+  // -- Unix permissions and file references (unix_permissions.cpp). Results
+  // are Mac OS result codes: 0, or negative on failure.
+  std::optional<FSRef> makeFSRef(const platform::FolderItem& f) const;
+  std::int32_t getUnixPermissionsFromFile(const FSRef& ref, std::int32_t& mode) const;
+  // Sets the mode to (keep AND old mode) OR add.
+  std::int32_t updateUnixPermissions(const FSRef& ref, std::int32_t keep, std::int32_t add) const;
+  // The upper 16 bits of `v` as 0..65535, and the low 16 bits of `v` moved
+  // into the upper half (negative when bit 15 is set).
+  static std::int32_t shiftRight16(std::int32_t v);
+  static std::int32_t shiftLeft16(std::int32_t v);
+
   std::int32_t EntryCount() const { return static_cast<std::int32_t>(entries_1.size()) - 1; }
   // Forgets every entry, including those set aside.
   void ClearEntries();
@@ -60,6 +80,7 @@ class ZipArchiveData {
   // whether the directory on disk still says what the entries say.
   bool changedSinceOpen = false;
   void MarkChanged() { dirty = changedSinceOpen = true; }
+  std::shared_ptr<ZipProgressNotifier> monitor;
   // 1-based: element 0 stays empty, so the size is the entry count + 1.
   std::vector<ZipEntryRef> entries_1;
   // The records checkDirectory took out of entries_1 ("__MACOSX/" folders and
