@@ -44,17 +44,24 @@ std::string Reason(const std::string& what, int err) {
   return what + ": " + std::generic_category().message(err);
 }
 
-// Exactly `count` bytes at `offset`, or false.
-bool ReadAt(int fd, std::uint64_t offset, std::size_t count, std::string& out) {
-  out.assign(count, '\0');
+// Up to `count` bytes at `offset`; fewer where the file ends or fails.
+std::string ReadUpTo(int fd, std::uint64_t offset, std::size_t count) {
+  std::string out(count, '\0');
   std::size_t got = 0;
   while (got < count) {
     const ssize_t n = ::pread(fd, out.data() + got, count - got, static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) break;
     got += static_cast<std::size_t>(n);
   }
-  return true;
+  out.resize(got);
+  return out;
+}
+
+// Exactly `count` bytes at `offset`, or false.
+bool ReadAt(int fd, std::uint64_t offset, std::size_t count, std::string& out) {
+  out = ReadUpTo(fd, offset, count);
+  return out.size() == count;
 }
 
 bool CopyRange(int from, std::uint64_t offset, std::uint64_t length, int to, int* err) {
@@ -62,7 +69,7 @@ bool CopyRange(int from, std::uint64_t offset, std::uint64_t length, int to, int
   while (length > 0) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, 65536));
     if (!ReadAt(from, offset, n, buffer)) {
-      *err = errno ? errno : EIO;
+      *err = EIO;  // the source ended before the bytes it was said to hold
       return false;
     }
     if (!WriteAll(to, buffer, err)) return false;
@@ -192,6 +199,12 @@ bool SidecarContents::SetEntry(std::uint32_t id, std::optional<std::string> byte
   if (at->second == *bytes) return false;
   at->second = std::move(*bytes);
   return true;
+}
+
+std::string SidecarContents::ReadFork(std::uint64_t at, std::size_t count) const {
+  if (fd < 0 || at >= forkLength) return {};
+  return ReadUpTo(fd, forkOffset + at,
+                  static_cast<std::size_t>(std::min<std::uint64_t>(count, forkLength - at)));
 }
 
 bool ReadSidecar(const std::filesystem::path& item, SidecarContents& out, std::string* error) {

@@ -81,6 +81,9 @@ class SidecarContents {
   const std::string* Entry(std::uint32_t id) const;
   // Sets (or, with no bytes, removes) one entry; true when that changed it.
   bool SetEntry(std::uint32_t id, std::optional<std::string> bytes);
+  // Up to `count` bytes of the resource fork from `at`, never beyond the
+  // fork; fewer when the sidecar could not give them.
+  std::string ReadFork(std::uint64_t at, std::size_t count) const;
 };
 
 // Reads the sidecar of `item`. A missing sidecar reads as Kind::None, a "._"
