@@ -24,6 +24,7 @@ ZipArchive::ZipArchive() {
 void ZipArchive::z_setup() {
   d = std::make_shared<ZipArchiveData>();
   d->copyChunkSize = 16384;
+  maxIntPlus1 = 2147483648.0;
 }
 
 ZipArchive::~ZipArchive() {
