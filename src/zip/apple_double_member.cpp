@@ -8,27 +8,20 @@
 #include "platform/mac_dates.h"
 #include "zip/zip_entry.h"
 #include "zip/zip_extra_field.h"
+#include "zip/zip_records.h"
 
 namespace zip {
 
 namespace {
 
 constexpr char kBadAppleDouble[] = "Invalid or unsupported AppleDouble header";
-constexpr std::size_t kHeaderSize = 128;
+namespace mb = records::macbinary;
 
-// Where the parts of a companion's Finder information go in the header.
-namespace mb {
-constexpr std::size_t kFinderInfo = 65;  // type, creator, flags, icon position, folder: 16 bytes
-constexpr std::size_t kFinderInfoLength = 16;
-constexpr std::size_t kFlagsLow = 74;  // as copied; its place in the header is 101
-constexpr std::size_t kFinderFlagsLow = 101;
-constexpr std::size_t kRsrcLength = 87;
-constexpr std::size_t kCreated = 91;
-constexpr std::size_t kModified = 95;
-constexpr std::size_t kScript = 106;
-constexpr std::size_t kExtendedFlags = 107;
-constexpr std::size_t kDataLength = 83;
-}  // namespace mb
+// The first 16 bytes of a companion's Finder information (type, creator,
+// flags, icon position, folder) are copied to the header from its type on;
+// the low byte of the flags then sits where the header has a zero fill.
+constexpr std::size_t kFinderInfoCopied = 16;
+constexpr std::size_t kCopiedFlagsLow = mb::kFinderFlagsHigh + 1;
 
 // The bytes of the Finder information that are used: up to the extended flags.
 constexpr std::size_t kFinderInfoUsed = 26;
@@ -44,15 +37,16 @@ bool UsableEntries(const std::vector<platform::AppleDoubleEntry>& e) {
 
 bool ZipEntry::z_unzipMBHdr(bool isAppleDouble, std::string_view firstRead,
                             platform::MemoryBlockRef& mbHdr, std::int64_t& rsrcStart) {
-  auto block = std::make_shared<platform::MemoryBlock>(kHeaderSize);
+  auto block = std::make_shared<platform::MemoryBlock>(mb::kSize);
   block->LittleEndian = false;
   if (!isAppleDouble) {
-    if (firstRead.size() < kHeaderSize) return true;
-    block->SetStringValue(0, firstRead.substr(0, kHeaderSize));
+    if (firstRead.size() < mb::kSize) return true;
+    block->SetStringValue(0, firstRead.substr(0, mb::kSize));
     if (z_MBHdrLevel(*block) > 0) {
       mbHdr = block;
       // The resource fork follows the data fork, both padded to 128 bytes.
-      rsrcStart = (static_cast<std::int64_t>(block->UInt32Value(mb::kDataLength)) + 255) & ~127LL;
+      rsrcStart =
+          static_cast<std::int64_t>(mb::ResourceForkStart(block->UInt32Value(mb::kDataLength)));
     }
     return true;
   }
@@ -69,11 +63,14 @@ bool ZipEntry::z_unzipMBHdr(bool isAppleDouble, std::string_view firstRead,
       (fork.length > 0 && fork.offset < firstRead.size())) {
     return Fail(kBadAppleDouble);
   }
-  block->SetStringValue(mb::kFinderInfo, firstRead.substr(info, mb::kFinderInfoLength));
-  block->SetUInt8Value(mb::kScript, static_cast<std::uint8_t>(firstRead[info + 24]));
-  block->SetUInt8Value(mb::kExtendedFlags, static_cast<std::uint8_t>(firstRead[info + 25]));
-  block->SetUInt8Value(mb::kFinderFlagsLow, block->UInt8Value(mb::kFlagsLow));
-  block->SetUInt8Value(mb::kFlagsLow, 0);
+  block->SetStringValue(mb::kType, firstRead.substr(info, kFinderInfoCopied));
+  block->SetUInt8Value(mb::kScript,
+                       static_cast<std::uint8_t>(firstRead[info + platform::finder_info::kScript]));
+  block->SetUInt8Value(
+      mb::kExtendedFlags,
+      static_cast<std::uint8_t>(firstRead[info + platform::finder_info::kExtendedFlags]));
+  block->SetUInt8Value(mb::kFinderFlagsLow, block->UInt8Value(kCopiedFlagsLow));
+  block->SetUInt8Value(kCopiedFlagsLow, 0);
   std::int32_t accessTime = 0, modTime = 0;
   if (extra->GetUnixTimes(accessTime, modTime)) {
     // Kept to 32 bits as the header holds it; dates past 2040 wrap.
@@ -83,7 +80,7 @@ bool ZipEntry::z_unzipMBHdr(bool isAppleDouble, std::string_view firstRead,
     block->SetUInt32Value(mb::kModified, date);
   }
   rsrcStart = fork.offset;
-  block->SetUInt32Value(mb::kRsrcLength, fork.length);
+  block->SetUInt32Value(mb::kResourceLength, fork.length);
   return true;
 }
 

@@ -47,10 +47,7 @@ constexpr char kGzipHeader[] = "\x1F\x8B\x08\x00\x00\x00\x00\x00\x00\x07";
 constexpr std::size_t kGzipHeaderSize = 10;
 
 constexpr std::int64_t kAppleDoubleHeaderRead = 82;
-constexpr std::int64_t kMacBinaryHeaderRead = 128;
-// Header bytes that hold the forks' lengths (big-endian).
-constexpr std::size_t kDataForkLength = 83;
-constexpr std::size_t kRsrcForkLength = 87;
+constexpr std::int64_t kMacBinaryHeaderRead = records::macbinary::kSize;
 
 std::string InflateError(std::int32_t value) {
   return "An error " + std::to_string(value) + " occured while deflation";
@@ -227,8 +224,8 @@ void ZipEntry::z_unzipLoop(UnzipRun& run) {
       }
       if (run.mbHdr) {
         isHeader = run.produced = true;
-        run.dataLeft = run.mbHdr->UInt32Value(kDataForkLength);
-        run.rsrcLeft = run.mbHdr->UInt32Value(kRsrcForkLength);
+        run.dataLeft = run.mbHdr->UInt32Value(records::macbinary::kDataLength);
+        run.rsrcLeft = run.mbHdr->UInt32Value(records::macbinary::kResourceLength);
         if (run.size < run.rsrcStart + run.rsrcLeft) return;
       }
     }
@@ -285,7 +282,7 @@ bool ZipEntry::z_unzipOutcome(UnzipRun& run, MemoryBlockRef& mbHdr) {
       errmsg = appleDoubleEntry->ErrorMessage();
       run.failed = true;
     } else if (mbHdr) {
-      mbHdr->SetUInt32Value(kDataForkLength, static_cast<std::uint32_t>(run.size));
+      mbHdr->SetUInt32Value(records::macbinary::kDataLength, static_cast<std::uint32_t>(run.size));
     }
   }
   if (run.failed) return false;
@@ -376,12 +373,13 @@ bool ZipEntry::Verify() {
   }
 }
 
-std::int32_t ZipEntry::z_CRC(const platform::MemoryBlock& mb, std::int32_t length) {
-  return platform::Crc16_MemoryBlock(mb, 0, static_cast<std::size_t>(length), 0);
-}
-
-double ZipEntry::z_ulongToDouble(std::int32_t value) {
-  return value >= 0 ? value : value + 4294967296.0;
+bool ZipEntry::GetMacBinaryHeader(MemoryBlockRef& mbHdr) {
+  mbHdr.reset();
+  MemoryBlockRef h;
+  if (!z_unzip(nullptr, nullptr, true, true, h)) return false;
+  errmsg.clear();
+  mbHdr = h;
+  return mbHdr != nullptr;
 }
 
 }  // namespace zip

@@ -117,13 +117,16 @@ bool ZipEntry::z_extract(const std::optional<FolderItem>& destination, bool deco
   return true;
 }
 
+// A link at the destination is an alias file, whatever it points at: it is
+// removed, and the member is written in its place, never where it pointed.
+bool ZipEntry::z_removeAlias(FolderItem& dest) {
+  if (!dest.Alias()) return true;
+  dest.Delete();
+  return !dest.Alias() || Fail(kAliasStays);
+}
+
 bool ZipEntry::z_extractFolder(FolderItem& dest, bool decodeMacBinary, MemoryBlockRef& mbHdr) {
-  // A link in the folder's place is removed first, so that the folder is
-  // made in the root and never where the link pointed.
-  if (dest.Alias()) {
-    dest.Delete();
-    if (dest.Alias()) return Fail(kAliasStays);
-  }
+  if (!z_removeAlias(dest)) return false;
   bool created = false;
   if (!dest.Exists()) created = dest.CreateAsFolder();
   if (!dest.Exists()) return Fail(kFolderCreation);
@@ -138,11 +141,8 @@ bool ZipEntry::z_extractFolder(FolderItem& dest, bool decodeMacBinary, MemoryBlo
 }
 
 bool ZipEntry::z_extractFile(FolderItem& dest, bool decodeMacBinary, MemoryBlockRef& mbHdr) {
+  if (!z_removeAlias(dest)) return false;
   if (dest.Directory()) return Fail(kFileOverFolder);
-  if (dest.Alias()) {
-    dest.Delete();
-    if (dest.Alias()) return Fail(kAliasStays);
-  }
   if (dest.Exists() && dest.Locked()) return Fail(kWriteProtected);
   const std::optional<FolderItem> staged = CreateStagedFile(dest);
   if (!staged) return Fail(kCreateFailed);

@@ -17,16 +17,15 @@ namespace fs = std::filesystem;
 std::optional<platform::FolderItem> CreateStagedFile(const platform::FolderItem& destination) {
   const fs::path folder = destination.Path().parent_path();
   struct stat old {};
-  const bool replacing =
-      ::lstat(destination.Path().c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  const bool replacing = ::lstat(destination.Path().c_str(), &old) == 0 && S_ISREG(old.st_mode);
   static thread_local std::mt19937_64 random{std::random_device{}()};
   for (int attempt = 0; attempt < 16; ++attempt) {
     char name[40];
     std::snprintf(name, sizeof name, ".vantora-%016llx.part",
                   static_cast<unsigned long long>(random()));
     const fs::path staged = folder / name;
-    const int fd = ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0666);
+    const int fd =
+        ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return std::nullopt;

@@ -104,8 +104,8 @@ class ZipEntry {
   // AppleDouble companion's first 82, or a possibly MacBinary-encoded
   // member's first 128. `mbHdr` stays null when the bytes are no MacBinary
   // header; False with the reason in ErrorMessage for a bad companion.
-  bool z_unzipMBHdr(bool isAppleDouble, std::string_view firstRead,
-                    platform::MemoryBlockRef& mbHdr, std::int64_t& rsrcStart);
+  bool z_unzipMBHdr(bool isAppleDouble, std::string_view firstRead, platform::MemoryBlockRef& mbHdr,
+                    std::int64_t& rsrcStart);
 
   // -- member data (entry_decode.cpp)
   // Decodes the member into `dataOut` and `rsrcOut` (either may be null: its
@@ -120,10 +120,8 @@ class ZipEntry {
                platform::MemoryBlockRef& mbHdr);
   // Reads the whole member and checks it, writing nothing.
   bool Verify();
-  // The MacBinary header CRC of the first `length` bytes, 0..65535.
-  static std::int32_t z_CRC(const platform::MemoryBlock& mb, std::int32_t length);
-  // An Int32 that holds an unsigned 32-bit number, as that number.
-  static double z_ulongToDouble(std::int32_t value);
+  // The member's MacBinary header, or null for a member without one.
+  bool GetMacBinaryHeader(platform::MemoryBlockRef& mbHdr);
 
   // -- extraction to disk (entry_extract.cpp)
   // The member's place below `root`, creating the folders on the way; none
@@ -140,8 +138,6 @@ class ZipEntry {
                bool executable = true);
   bool ApplyUnixPermissions(const platform::FolderItem& destination);
   bool ApplyUnixPermissions(const platform::FolderItem& destination, std::int32_t attributes);
-  void z_adjustMacFilename(std::string_view macName, std::int32_t script,
-                           platform::FolderItem& destination);
   bool z_icMapFilename(std::string_view fileName, std::string& type, std::string& creator);
 
  private:
@@ -157,6 +153,7 @@ class ZipEntry {
   bool z_unzipOutcome(UnzipRun& run, platform::MemoryBlockRef& mbHdr);
   bool z_extract(const std::optional<platform::FolderItem>& destination, bool decodeMacBinary,
                  bool executable);
+  bool z_removeAlias(platform::FolderItem& dest);
   bool z_extractFolder(platform::FolderItem& dest, bool decodeMacBinary,
                        platform::MemoryBlockRef& mbHdr);
   bool z_extractFile(platform::FolderItem& dest, bool decodeMacBinary,

@@ -1,7 +1,12 @@
 #pragma once
 // Shared bits of the zip tests: archives written to a temporary folder and
 // opened, and the reader's messages spelled once.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "fixtures/zip_builder.h"
 #include "zip/zip_archive.h"
@@ -18,12 +23,66 @@ inline constexpr char kNewerFormat[] =
     "Archive was written in a newer format than what this software supports (it supports up to "
     "v2.0 archives)";
 
+// Messages of decoding and extraction.
+inline constexpr char kNoDestination[] = "No destination given";
+inline constexpr char kDataCorrupted[] = "Data appears to be corrupted";
+inline constexpr char kBadLocalHeader[] =
+    "Invalid Local File Header signature (archive appears to be severely corrupted)";
+inline constexpr char kEncrypted[] = "Unsupported format (encrypted)";
+inline constexpr char kCreateFailed[] = "Creating destination file failed";
+inline constexpr char kBadAppleDouble[] = "Invalid or unsupported AppleDouble header";
+
 // Writes `bytes` as a file in `dir` and opens it.
 inline bool OpenBytes(zip::ZipArchive& archive, const fixtures::TempDir& dir,
                       const std::string& bytes, bool writable = false,
                       const std::string& name = "test.zip") {
   fixtures::WriteFile(dir / name, bytes);
   return archive.Open(dir / name, writable);
+}
+
+// What extracting one member gave: "" when it was written, else its message.
+struct Extracted {
+  std::string rawPath;
+  std::string message;
+};
+
+// Every member extracted below `root` the way the update does it: its place
+// from MakeDestination with aliases not followed, then Extract.
+inline std::vector<Extracted> ExtractAll(zip::ZipArchive& archive,
+                                         const std::filesystem::path& root,
+                                         bool decodeMacBinary = true) {
+  std::vector<Extracted> out;
+  for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
+    zip::ZipEntryRef e = archive.Entry(i);
+    const bool ok = e->Extract(e->MakeDestination(platform::FolderItem(root), false),
+                               decodeMacBinary);
+    out.push_back({e->RawPath().bytes, ok ? "" : e->ErrorMessage()});
+  }
+  return out;
+}
+
+// Every item below `dir` (links not followed) with what it is: a file's
+// bytes, a link's target, or "/" for a folder. Two equal snapshots mean
+// nothing was created, changed or removed there.
+inline std::map<std::string, std::string> Snapshot(const std::filesystem::path& dir) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> items;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
+    const std::string rel = e.path().lexically_relative(dir).string();
+    if (e.is_symlink()) {
+      items[rel] = "-> " + fs::read_symlink(e.path()).string();
+    } else if (e.is_directory()) {
+      items[rel] = "/";
+    } else {
+      items[rel] = fixtures::ReadFile(e.path());
+    }
+  }
+  return items;
+}
+
+inline unsigned ModeOf(const std::filesystem::path& p) {
+  struct stat st {};
+  return ::lstat(p.c_str(), &st) == 0 ? st.st_mode : 0;
 }
 
 inline std::string RawPathOf(const zip::ZipArchive& archive, int index) {
