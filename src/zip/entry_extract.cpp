@@ -207,27 +207,10 @@ bool ZipEntry::ApplyUnixPermissions(const FolderItem& destination, std::int32_t 
   // Only the permission bits of a regular file's mode are taken, and only
   // onto a regular file: no setuid, setgid or sticky bit from an archive.
   struct stat st {};
-  if ((mode & S_IFMT) != S_IFREG || ::lstat(ref->path.c_str(), &st) != 0 ||
-      !S_ISREG(st.st_mode)) {
+  if ((mode & S_IFMT) != S_IFREG || ::lstat(ref->path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     return false;
   }
   return d->updateUnixPermissions(*ref, 0, mode & 0777) == 0;
-}
-
-void ZipEntry::z_adjustMacFilename(std::string_view macName, std::int32_t script,
-                                   FolderItem& destination) {
-  const platform::TextEncoding* encoding =
-      (script & 0x80) == 0 ? &platform::TextEncoding::MacRoman()
-                           : platform::GetTextEncoding(script & 0x7F, 0, 0);
-  if (!encoding) return;
-  const std::string name =
-      platform::ConvertEncoding(macName, *encoding, platform::TextEncoding::UTF8());
-  const std::string current = destination.Name();
-  if (name.empty() || name == current) return;
-  // A Mac name may hold what no file name here can: "/", NUL, or be "." or "..".
-  if (!FolderItem::IsValidName(name)) return;
-  if (current != d->cleanName(name) || path.empty() || current != z_diskName(path.back())) return;
-  destination.SetName(name);
 }
 
 // There is no desktop database of file types here to map a name with; a

@@ -54,8 +54,8 @@ inline std::vector<Extracted> ExtractAll(zip::ZipArchive& archive,
   std::vector<Extracted> out;
   for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
     zip::ZipEntryRef e = archive.Entry(i);
-    const bool ok = e->Extract(e->MakeDestination(platform::FolderItem(root), false),
-                               decodeMacBinary);
+    const bool ok =
+        e->Extract(e->MakeDestination(platform::FolderItem(root), false), decodeMacBinary);
     out.push_back({e->RawPath().bytes, ok ? "" : e->ErrorMessage()});
   }
   return out;
