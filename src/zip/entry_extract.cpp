@@ -8,6 +8,7 @@
 #include <new>
 #include <system_error>
 
+#include "platform/apple_double.h"
 #include "platform/framework_exceptions.h"
 #include "zip/file_streams.h"
 #include "zip/rsrc_fork_streams.h"
@@ -53,6 +54,15 @@ std::optional<fs::path> RealPath(const FolderItem& item, bool resolveLast) {
   }
   fs::path parent = fs::weakly_canonical(item.Path().parent_path(), ec);
   return ec ? std::nullopt : std::optional(parent / item.Path().filename());
+}
+
+// Both in one change of the Finder information; a folder has neither.
+void SetTypeAndCreator(FolderItem& dest, std::string_view type, std::string_view creator) {
+  if (dest.Directory()) return;
+  std::string info = dest.FinderInfo();
+  info.replace(platform::finder_info::kType, 4, std::string(type).append(4, '\0'), 0, 4);
+  info.replace(platform::finder_info::kCreator, 4, std::string(creator).append(4, '\0'), 0, 4);
+  dest.SetFinderInfo(info);
 }
 
 }  // namespace
@@ -177,12 +187,10 @@ void ZipEntry::z_applyMetadata(FolderItem& dest, const MemoryBlockRef& mbHdr, bo
   if (mbHdr) {
     ApplyMacBinaryInformation(dest, mbHdr);
   } else if (extra->GetTypeCreatorName(type, creator, name)) {
-    dest.SetMacType(type);
-    dest.SetMacCreator(creator);
+    SetTypeAndCreator(dest, type, creator);
     if (!name.bytes.empty()) z_adjustMacFilename(name.bytes, 0, dest);
   } else if (z_icMapFilename(dest.Name(), type, creator)) {
-    dest.SetMacType(type);
-    dest.SetMacCreator(creator);
+    SetTypeAndCreator(dest, type, creator);
   }
   const std::int32_t attributes = ExternalFileAttributes();
   const std::int32_t host = OSMadeBy();
