@@ -1,7 +1,6 @@
 // The warning limits and the unit switches of the main window. The limits are
 // kept in range on every change of their text, by the user or by code.
 #include "editor/bounds.h"
-#include "link/packet.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/valstr.h"
 #include "unit/conversions.h"
@@ -45,7 +44,7 @@ void LCDProg::usecelsius_Action() {
   // back through the conversion that now sees the new unit. Not while the
   // firmware is being replaced: the full read after it shows them again.
   if (FirmwareOwnsLinkNow()) return;
-  Sline.AddPacket(PacketTypeRead, "ra");
+  ReadLimits();
 }
 
 void LCDProg::StPage_Open() {

@@ -176,14 +176,19 @@ class LCDProg : public QMainWindow {
   void BindSettingsExchange();
   // Queues the thirteen reads of a full settings read; checks nothing.
   void ReadSettings();
+  // Queues "ra" alone, so the limits are shown again in the unit now chosen.
+  void ReadLimits();
   // Queues the full write of what the controls hold, in one pass. Nothing
-  // while the link is down or the unit sits in its bootloader.
+  // while the link is down or the unit sits in its bootloader, and nothing
+  // (the user is told why) until a full read has come back whole.
   void WriteSettings();
   // Every reply the link accepted: completion of a write, the bootloader's
   // acknowledgements, the hello, and every read reply shown in the controls.
   void Sline_PacketSucceeded(PacketRef p);
   // The link dropped its queue or closed: a write underway did not finish.
   void SettingsWriteBroken();
+  // The link dropped its queue or closed while reads were pending.
+  void SettingsReadBroken();
 
   // The list, name field and "Show Decimals" box of one sensor table.
   struct SensorTableControls {
@@ -197,9 +202,23 @@ class LCDProg : public QMainWindow {
   unit::WindowSettings SettingsSnapshot();
   // Requests of the write underway that the unit has not acknowledged yet.
   std::vector<PacketRef> UnackedWrites;
+  // Reads whose replies the controls still wait for: full reads and the
+  // limits' refresh. Only reads queued on an open port: the pump throws away
+  // the others unsent.
+  std::vector<PacketRef> PendingReads;
+  // A full read has come back whole since the link last connected. Until
+  // then the controls hold design values or half a read, which Program would
+  // write over the unit.
+  bool SettingsReadComplete = false;
 
  private:
+  void QueueReads(const std::vector<unit::QueuedRequest>& reads, bool fullRead);
+  void ReadAnswered(const PacketRef& p);
+  bool fullReadPending_ = false;
+  // Shows a message box once `delayTicks` ticks have passed, from the event
+  // loop: never a modal box inside the link's handlers.
   void TellUserLater(const std::string& text, int delayTicks = 0);
+  void TellUserAt(const std::string& text, std::int64_t dueTick);
   void HelloAnswered();
   void ShowReadReply(const Packet& p);
   void ShowItems(const std::array<int, unit::kPlaces + 1>& codes);
