@@ -279,6 +279,9 @@ class LCDProg : public QMainWindow {
   // or until the update broke off. Wider than Upgrading, which ends with the
   // last block: the "E" that follows still belongs to the update.
   bool FirmwareUnderway = false;
+  // An update broke off in this run and none has completed since: the unit
+  // may hold half an image, so a unit found in its bootloader stays there.
+  bool FirmwareBrokenOff = false;
   // While true, nothing but the update's own requests may be queued: the
   // bootloader would take them as commands, and behind the last block they
   // would keep the update from ending.

@@ -10,6 +10,7 @@
 #include "platform/valstr.h"
 #include "unit/command_set.h"
 #include "unit/conversions.h"
+#include "unit/firmware_update.h"
 #include "unit/reply_decode.h"
 #include "unit/settings_messages.h"
 #include "unit/temperature_box.h"
@@ -115,7 +116,12 @@ void LCDProg::Sline_PacketSucceeded(PacketRef p) {
 }
 
 void LCDProg::HelloAnswered() {
-  if (Sline.PMode) return;
+  if (Sline.PMode) {
+    // The link left the unit in its bootloader: tell the user why, unless
+    // the hello is the update's own way in.
+    if (FirmwareBrokenOff && !FirmwareUnderway) TellUserLater(unit::FirmwareRepeatMessage);
+    return;
+  }
   if (Spec::Revision < unit::kFirstCurrentRevision) {
     MainBox.SetListIndex(kComPage);
     WriteBut.SetEnabled(false);
