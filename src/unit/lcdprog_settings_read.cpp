@@ -9,11 +9,9 @@
 #include "platform/ticks.h"
 #include "platform/valstr.h"
 #include "unit/command_set.h"
-#include "unit/conversions.h"
 #include "unit/firmware_update.h"
 #include "unit/reply_decode.h"
 #include "unit/settings_messages.h"
-#include "unit/temperature_box.h"
 
 using platform::Str;
 
@@ -24,7 +22,6 @@ constexpr int kComPage = 5;  // row of "COM" in MainBox
 }  // namespace
 
 void LCDProg::BindSettingsExchange() {
-  Spec::UseCelsiusBox(&usecelsius);
   connect(&Sline, &SuperSerial::PacketSucceeded, this, &LCDProg::Sline_PacketSucceeded);
   // A write that breaks off must not be reported as done by the next reply,
   // and a read that breaks off must not leave the controls passing for the
@@ -194,12 +191,7 @@ void LCDProg::ShowReadReply(const Packet& p) {
       if (auto e = unit::DecodeItems(in)) ShowItems(*e);
       break;
     case 'a':
-      if (auto a = unit::DecodeLimits(in)) {
-        rpmw.SetText(Str(a->rpm));
-        ectw.SetText(Str(Spec::FtoC(a->ectF)));
-        mapw.SetText(mappop.ListIndex() == 0 ? Str(a->mapMbar) : Str(Spec::mBarToPSI(a->mapMbar)));
-        iatw.SetText(Str(Spec::FtoC(a->iatF)));
-      }
+      if (auto a = unit::DecodeLimits(in)) ShowLimits(*a);
       break;
     case 's':
     case 'u':
