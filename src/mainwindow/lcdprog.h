@@ -336,7 +336,14 @@ class LCDProg : public QMainWindow {
   void mappop_Change();
   void usecelsius_Action();
   void StPage_Open();
+  // Shows the limits the unit holds, each as it stands even beyond what the
+  // user may type there: a write with nothing edited gives back what was read.
+  void ShowLimits(const unit::LimitsReply& limits);
 
+ private:
+  bool showingUnitLimits_ = false;
+
+ public:
   // ===== end of editor =====
 
   // ===== Layout file (src/editor) =====

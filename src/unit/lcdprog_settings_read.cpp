@@ -8,10 +8,8 @@
 #include "platform/ticks.h"
 #include "platform/valstr.h"
 #include "unit/command_set.h"
-#include "unit/conversions.h"
 #include "unit/reply_decode.h"
 #include "unit/settings_messages.h"
-#include "unit/temperature_box.h"
 
 using platform::Str;
 
@@ -22,7 +20,6 @@ constexpr int kComPage = 5;  // row of "COM" in MainBox
 }  // namespace
 
 void LCDProg::BindSettingsExchange() {
-  Spec::UseCelsiusBox(&usecelsius);
   connect(&Sline, &SuperSerial::PacketSucceeded, this, &LCDProg::Sline_PacketSucceeded);
   // A write that breaks off must not be reported as done by the next reply.
   connect(&Sline, &SuperSerial::QueueDropped, this, [this](PacketRef) { SettingsWriteBroken(); });
@@ -135,12 +132,7 @@ void LCDProg::ShowReadReply(const Packet& p) {
       if (auto e = unit::DecodeItems(in)) ShowItems(*e);
       break;
     case 'a':
-      if (auto a = unit::DecodeLimits(in)) {
-        rpmw.SetText(Str(a->rpm));
-        ectw.SetText(Str(Spec::FtoC(a->ectF)));
-        mapw.SetText(mappop.ListIndex() == 0 ? Str(a->mapMbar) : Str(Spec::mBarToPSI(a->mapMbar)));
-        iatw.SetText(Str(Spec::FtoC(a->iatF)));
-      }
+      if (auto a = unit::DecodeLimits(in)) ShowLimits(*a);
       break;
     case 's':
     case 'u':
