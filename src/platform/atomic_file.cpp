@@ -22,19 +22,6 @@ bool Fail(std::string* error, std::string text) {
   return false;
 }
 
-bool WriteAll(int fd, std::string_view bytes, int* err) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *err = errno;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // The file a path names, following a symbolic link when the path is one.
 std::string Target(const std::string& path) {
   struct stat st {};
@@ -77,7 +64,35 @@ mode_t NewFileMode(const struct stat* existing) {
 
 }  // namespace
 
+bool WriteAll(int fd, std::string_view bytes, int* err) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *err = errno;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+int OpenScratchFile(const std::filesystem::path& folder) {
+  std::string pattern = (folder / ".scratch.XXXXXX").string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.data());
+  return fd;
+}
+
 bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::string* error) {
+  return WriteFileAtomic(
+      path, [bytes](int fd, int* err) { return WriteAll(fd, bytes, err); }, error);
+}
+
+bool WriteFileAtomic(const std::string& path, const std::function<bool(int fd, int* err)>& fill,
+                     std::string* error) {
   if (path.empty()) return Fail(error, "No file name was given");
   const std::string target = Target(path);
   const std::size_t slash = target.rfind('/');
@@ -102,7 +117,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::strin
   const char* step = nullptr;
   if (::fchmod(fd, NewFileMode(exists ? &existing : nullptr)) != 0) {
     err = errno, step = "Cannot set the file's permissions";
-  } else if (!WriteAll(fd, bytes, &err)) {
+  } else if (!fill(fd, &err)) {
     step = "Cannot write the file";
   } else if (::fsync(fd) != 0) {
     err = errno, step = "Cannot write the file to the disk";
