@@ -11,10 +11,10 @@
 namespace platform {
 
 // Replaces (or creates) the file at path with bytes. A file that already
-// exists keeps its permissions; a symbolic link is followed, so the file it
-// points at is replaced. Returns false with a reason in *error (may be null)
-// when anything failed; the old file is then untouched and no temporary file
-// is left behind.
+// exists keeps its permissions, and one whose permissions forbid this user to
+// write it (write-protected) is refused as a failure; a symbolic link is
+// followed, so the file it points at is replaced. Returns false with a reason in *error (may be
+// null) when anything failed; the old file is then untouched and no temporary file is left behind.
 bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::string* error);
 
 // The same, with the new contents written by `fill` into the open temporary
