@@ -33,11 +33,6 @@ std::string RsrcFork(const fs::path& file) {
 
 class MacExtractTest : public ::testing::Test {
  protected:
-  int Sh(const std::string& line) {
-    return fixtures::Run("cd " + fixtures::Quote(dir_.path()) +
-                         " && HOME=" + fixtures::Quote(dir_.path()) + " sh -c " +
-                         fixtures::Quote(line) + " >/dev/null 2>&1");
-  }
   void Open(const std::vector<RawMember>& members) {
     fixtures::RawArchive raw;
     raw.members = members;
@@ -61,12 +56,7 @@ class MacExtractTest : public ::testing::Test {
 };
 
 TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
-  fixtures::WriteFile(dir_ / "Report.data", "hello data fork");
-  ASSERT_EQ(Sh("macstream -d -t TEXT -c ttxt Report.data > mb1.bin"), 0);
-  ASSERT_EQ(Sh("dd if=/dev/zero of=img bs=1k count=800 && hformat -l Test img && "
-               "hcopy -r Report.data :Report && hattrib -t TEXT -c ttxt :Report && "
-               "hcopy -m :Report mb2.bin; humount"),
-            0);
+  ASSERT_TRUE(MakeMacBinaryFiles(dir_.path()));
   const std::string mb1 = fixtures::ReadFile(dir_ / "mb1.bin");
   const std::string rsrc(300, 'r');
   struct Case {

@@ -10,6 +10,7 @@
 #include "platform/framework_exceptions.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_records.h"
+#include "zip_test_util.h"
 
 namespace {
 
@@ -31,11 +32,7 @@ std::string Padded(const std::string& fork) {
 class MacBinaryTest : public ::testing::Test {
  protected:
   // Runs a shell line in the test folder, with hfsutils' state kept there.
-  int Sh(const std::string& line) {
-    return fixtures::Run("cd " + fixtures::Quote(dir_.path()) +
-                         " && HOME=" + fixtures::Quote(dir_.path()) + " sh -c " +
-                         fixtures::Quote(line) + " >/dev/null 2>&1");
-  }
+  int Sh(const std::string& line) { return ziptest::ShellIn(dir_.path(), line); }
   zip::ZipEntryRef Entry(const std::string& name) {
     return std::make_shared<zip::ZipEntry>(archive_.Data(), nullptr, name, nullptr, "");
   }
@@ -44,12 +41,7 @@ class MacBinaryTest : public ::testing::Test {
 };
 
 TEST_F(MacBinaryTest, HeadersOfOtherToolsAreRecognisedAndDecoded) {
-  fixtures::WriteFile(dir_ / "Report.data", "hello data fork");
-  ASSERT_EQ(Sh("macstream -d -t TEXT -c ttxt Report.data > mb1.bin"), 0);
-  ASSERT_EQ(Sh("dd if=/dev/zero of=img bs=1k count=800 && hformat -l Test img && "
-               "hcopy -r Report.data :Report && hattrib -t TEXT -c ttxt :Report && "
-               "hcopy -m :Report mb2.bin; humount"),
-            0);
+  ASSERT_TRUE(ziptest::MakeMacBinaryFiles(dir_.path()));
   struct Case {
     const char* file;
     std::int32_t level, levelWithMB1;

@@ -85,6 +85,24 @@ inline unsigned ModeOf(const std::filesystem::path& p) {
   return ::lstat(p.c_str(), &st) == 0 ? st.st_mode : 0;
 }
 
+// Runs a shell line in `dir`, with hfsutils' state kept there; its status.
+inline int ShellIn(const std::filesystem::path& dir, const std::string& line) {
+  return fixtures::Run("cd " + fixtures::Quote(dir) + " && HOME=" + fixtures::Quote(dir) +
+                       " sh -c " + fixtures::Quote(line) + " >/dev/null 2>&1");
+}
+
+// Writes Report.data ("hello data fork") into `dir` and, from it, typed
+// TEXT/ttxt: mb1.bin in MacBinary I (macutils) and mb2.bin in MacBinary II
+// (hfsutils, named "Report").
+inline bool MakeMacBinaryFiles(const std::filesystem::path& dir) {
+  fixtures::WriteFile(dir / "Report.data", "hello data fork");
+  return ShellIn(dir, "macstream -d -t TEXT -c ttxt Report.data > mb1.bin") == 0 &&
+         ShellIn(dir,
+                 "dd if=/dev/zero of=img bs=1k count=800 && hformat -l Test img && "
+                 "hcopy -r Report.data :Report && hattrib -t TEXT -c ttxt :Report && "
+                 "hcopy -m :Report mb2.bin; humount") == 0;
+}
+
 inline std::string RawPathOf(const zip::ZipArchive& archive, int index) {
   return archive.Entry(index)->RawPath().bytes;
 }
