@@ -154,24 +154,18 @@ bool ZipEntry::z_extractFile(FolderItem& dest, bool decodeMacBinary, MemoryBlock
   if (!z_removeAlias(dest)) return false;
   if (dest.Directory()) return Fail(kFileOverFolder);
   if (dest.Exists() && dest.Locked()) return Fail(kWriteProtected);
-  const std::optional<FolderItem> staged = CreateStagedFile(dest);
+  // Whatever ends this early, an exception included, removes the staged file.
+  const std::unique_ptr<StagedFile> staged = StagedFile::Create(dest);
   if (!staged) return Fail(kCreateFailed);
   bool decoded = false;
   {
-    FileWriter data(*staged);
+    FileWriter data(staged->Item());
     std::unique_ptr<RsrcForkWriter> rsrc;
-    if (decodeMacBinary) rsrc = std::make_unique<RsrcForkWriter>(*staged);
+    if (decodeMacBinary) rsrc = std::make_unique<RsrcForkWriter>(staged->Item());
     decoded = z_unzip(&data, rsrc.get(), decodeMacBinary, false, mbHdr);
   }
-  if (!decoded) {
-    staged->Delete();
-    return false;
-  }
-  if (!CommitStagedFile(*staged, dest)) {
-    staged->Delete();
-    return Fail(kCreateFailed);
-  }
-  return true;
+  if (!decoded) return false;
+  return staged->Commit() || Fail(kCreateFailed);
 }
 
 // Dates, type and creator, name and permissions. What cannot be applied is

@@ -14,7 +14,7 @@ namespace zip {
 
 namespace fs = std::filesystem;
 
-std::optional<platform::FolderItem> CreateStagedFile(const platform::FolderItem& destination) {
+std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination) {
   const fs::path folder = destination.Path().parent_path();
   struct stat old {};
   const bool replacing = ::lstat(destination.Path().c_str(), &old) == 0 && S_ISREG(old.st_mode);
@@ -28,19 +28,24 @@ std::optional<platform::FolderItem> CreateStagedFile(const platform::FolderItem&
         ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      return std::nullopt;
+      return nullptr;
     }
     if (replacing) ::fchmod(fd, old.st_mode & 0777);
     ::close(fd);
-    return platform::FolderItem(staged);
+    return std::unique_ptr<StagedFile>(new StagedFile(platform::FolderItem(staged), destination));
   }
-  return std::nullopt;
+  return nullptr;
 }
 
-bool CommitStagedFile(const platform::FolderItem& staged, const platform::FolderItem& destination) {
-  if (::rename(staged.Path().c_str(), destination.Path().c_str()) != 0) return false;
-  const fs::path from = platform::AppleDoubleSidecar(staged.Path());
-  const fs::path to = platform::AppleDoubleSidecar(destination.Path());
+StagedFile::~StagedFile() {
+  if (!committed_) item_.Delete();
+}
+
+bool StagedFile::Commit() {
+  if (::rename(item_.Path().c_str(), destination_.Path().c_str()) != 0) return false;
+  committed_ = true;
+  const fs::path from = platform::AppleDoubleSidecar(item_.Path());
+  const fs::path to = platform::AppleDoubleSidecar(destination_.Path());
   struct stat st {};
   const bool foreign = ::lstat(to.c_str(), &st) == 0 && !platform::IsAppleDoubleFile(to);
   if (platform::IsAppleDoubleFile(from)) {
