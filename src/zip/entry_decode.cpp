@@ -277,7 +277,9 @@ bool ZipEntry::z_unzipOutcome(UnzipRun& run, MemoryBlockRef& mbHdr) {
   if (run.rsrcOut && !run.rsrcOut->Close()) run.writeError = true;
   if (run.dataOut && !run.dataOut->Close()) run.writeError = true;
   mbHdr = run.mbHdr;
-  if (!run.failed && run.decodeCompanion && appleDoubleEntry) {
+  // A companion's own companion ("._._name") is not followed: a chain of them
+  // would nest one decoding in another as deep as the archive likes.
+  if (!run.failed && run.decodeCompanion && appleDoubleEntry && !thisIsTheAppleDoubleEntry) {
     if (!appleDoubleEntry->z_unzip(nullptr, run.rsrcOut, true, run.headerOnly, mbHdr)) {
       errmsg = appleDoubleEntry->ErrorMessage();
       run.failed = true;

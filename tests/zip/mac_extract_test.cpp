@@ -107,12 +107,16 @@ TEST_F(MacExtractTest, AppleDoubleCompanionsGiveTheirFileItsForkAndFinderInforma
   versionOne[5] = 1;
   Open({Member("dir/"), Member("dir/file", "data fork"), Member("dir/bad", "other"),
         Member("__MACOSX/", "", ux), Member("__MACOSX/dir/", "", ux),
-        Member("__MACOSX/dir/._file", good, ux), Member("__MACOSX/dir/._bad", versionOne, ux)});
+        Member("__MACOSX/dir/._file", good, ux), Member("__MACOSX/dir/._bad", versionOne, ux),
+        // A companion's own companion is not looked at.
+        Member("top", "t"), Member("._top", good, ux), Member("._._top", versionOne, ux)});
   ASSERT_TRUE(archive_.UsesAppleDittoFormat());
   const std::vector<Extracted> got = ExtractAll(archive_, out_);
-  ASSERT_EQ(got.size(), 3u);
+  ASSERT_EQ(got.size(), 4u);
   EXPECT_EQ(got[1].message, "");
   EXPECT_EQ(got[2].message, kBadAppleDouble);
+  EXPECT_EQ(got[3].message, "");
+  EXPECT_EQ(RsrcFork(out_ / "top"), "RSRC-BYTES");
 
   const FolderItem file(out_ / "dir/file");
   EXPECT_EQ(fixtures::ReadFile(file.Path()), "data fork");
