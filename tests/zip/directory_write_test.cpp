@@ -1,0 +1,282 @@
+// Writing the central directory on Close and Flush: what a new, a changed
+// and an unchanged archive look like afterwards, the AppleDouble records that
+// the reader set aside, and every directory the writer must refuse.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include "independent_readers.h"
+#include "platform/binary_stream.h"
+#include "platform/framework_exceptions.h"
+#include "zip_test_util.h"
+
+using fixtures::RawArchive;
+using fixtures::TempDir;
+using zip::ZipArchive;
+using namespace ziptest;
+
+namespace {
+
+std::vector<std::string> Names(const std::vector<zip::ZipEntryRef>& entries, std::size_t from) {
+  std::vector<std::string> out;
+  for (std::size_t i = from; i < entries.size(); ++i) out.push_back(entries[i]->RawPath().bytes);
+  return out;
+}
+
+std::filesystem::path PythonArchive(const TempDir& dir, const std::string& kind) {
+  const auto path = dir / (kind + ".zip");
+  fixtures::Run("python3 " + fixtures::Quote(fixtures::PythonArchiveScript()) + " " + kind + " " +
+                fixtures::Quote(path));
+  return path;
+}
+
+// Makes writes that would take the process's files past `bytes` fail, as a
+// full disk does, for as long as it lives.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+
+}  // namespace
+
+TEST(DirectoryWrite, NewArchiveClosesToItsSlashMember) {
+  TempDir dir;
+  ZipArchive archive;
+  ASSERT_TRUE(archive.Open(dir / "new.zip", true));
+  ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+  const std::string bytes = fixtures::ReadFile(dir / "new.zip");
+  // A 31-byte local header at 0, one 47-byte record, the end record.
+  ASSERT_EQ(bytes.size(), 31u + 47u + 22u);
+  EXPECT_EQ(bytes.substr(0, 4), "PK\x03\x04");
+  EXPECT_EQ(bytes.substr(31, 4), "PK\x01\x02");
+  EXPECT_TRUE(ReadersAccept(dir / "new.zip"));
+
+  ASSERT_TRUE(archive.Open(dir / "new.zip", false));
+  ASSERT_EQ(archive.EntryCount(), 1);
+  EXPECT_EQ(RawPathOf(archive, 1), "/");
+  EXPECT_EQ(archive.Entry(1)->CompressionMethod(), 0);
+  EXPECT_EQ(archive.Entry(1)->Size(), 0);
+  EXPECT_EQ(archive.StartOfDirectory(), 31);
+}
+
+TEST(DirectoryWrite, FlushWritesOnlyWhatChangedAndKeepsTheArchiveOpen) {
+  TempDir dir;
+  const auto path = PythonArchive(dir, "unixmodes");
+  ZipArchive archive;
+  ASSERT_TRUE(archive.Open(path, true));
+  // A writable open rewrites the directory once, as it stands.
+  ASSERT_TRUE(archive.Flush()) << archive.ErrorMessage();
+  const std::string once = fixtures::ReadFile(path);
+  EXPECT_TRUE(archive.Flush());
+  EXPECT_EQ(fixtures::ReadFile(path), once);
+  EXPECT_TRUE(ReadersAccept(path));
+
+  ASSERT_TRUE(archive.SetComment("archive note"));
+  archive.Entry(2)->SetComment("member note");
+  ASSERT_TRUE(archive.Flush());
+  EXPECT_TRUE(archive.IsOpen());
+  EXPECT_EQ(archive.EntryCount(), 3);
+  EXPECT_TRUE(ReadersAccept(path));
+  std::string out;
+  Capture("unzip -z " + fixtures::Quote(path), out);
+  EXPECT_NE(out.find("archive note"), std::string::npos) << out;
+  // Removing shortens the directory; the old end of the file is cut off.
+  ASSERT_TRUE(archive.RemoveEntry(3));
+  ASSERT_TRUE(archive.Close());
+  EXPECT_EQ(static_cast<std::int64_t>(std::filesystem::file_size(path)),
+            archive.StartOfDirectory() + 2 * 46 + 4 + 10 + 11 + 22 + 12);
+  EXPECT_TRUE(ReadersAccept(path));
+  ASSERT_TRUE(archive.Open(path, false));
+  EXPECT_EQ(archive.Comment(), "archive note");
+  EXPECT_EQ(archive.Entry(2)->Comment().bytes, "member note");
+  EXPECT_EQ(archive.EntryCount(), 2);
+
+  // Read-only, and writable but closed since.
+  EXPECT_FALSE(archive.Flush());
+  EXPECT_EQ(archive.ErrorMessage(), "Archive was opened read-only");
+  archive.Close();
+  ASSERT_TRUE(archive.Open(path, true));
+  archive.Close();
+  EXPECT_THROW(archive.Flush(), platform::RuntimeException);
+}
+
+TEST(DirectoryWrite, AppleDoubleRecordsSetAsideAreWrittenBack) {
+  TempDir dir;
+  const auto path = PythonArchive(dir, "ditto");
+  using V = std::vector<std::string>;
+  {
+    ZipArchive archive;
+    ASSERT_TRUE(archive.Open(path, true));
+    ASSERT_TRUE(archive.Close());
+  }
+  EXPECT_TRUE(ReadersAccept(path));
+  ZipArchive archive;
+  ASSERT_TRUE(archive.Open(path, true));
+  EXPECT_EQ(Names(archive.Data()->entries_1, 1), (V{"dir/", "dir/file", "notes", "._orphan"}));
+  EXPECT_EQ(archive.Entry(2)->AppleDoubleEntry()->RawPath().bytes, "__MACOSX/dir/._file");
+  EXPECT_EQ(archive.Entry(3)->AppleDoubleEntry()->RawPath().bytes, "._notes");
+
+  // A data member removed takes its companion with it, and only that.
+  ASSERT_TRUE(archive.RemoveEntry(2));
+  ASSERT_TRUE(archive.Close());
+  EXPECT_TRUE(ReadersAccept(path));
+  ASSERT_TRUE(archive.Open(path, false));
+  EXPECT_EQ(Names(archive.Data()->entries_1, 1), (V{"dir/", "notes", "._orphan"}));
+  EXPECT_EQ(Names(archive.Data()->setAside, 0), (V{"__MACOSX/", "__MACOSX/dir/", "._notes"}));
+  EXPECT_TRUE(archive.UsesAppleDittoFormat());
+}
+
+TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
+  TempDir dir;
+  RawArchive raw;
+  raw.members.push_back(fixtures::Member("one", "1"));
+  const std::string bytes = raw.Build();
+  const std::string tooLong(65536, 'x');
+  const struct {
+    const char* what;
+    std::function<void(ZipArchive&)> change;
+    const char* message;
+  } cases[] = {
+      {"entry comment", [&](ZipArchive& a) { a.Entry(1)->SetComment(tooLong); },
+       "Comment must not be longer than 65535 bytes"},
+      {"extra field",
+       [&](ZipArchive& a) {
+         a.Entry(1)->SetExtraFieldInCentralDir(a.MakeZipExtraField(std::string(65540, 'e')));
+       },
+       "Extra field must not be longer than 65535 bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ZipArchive archive;
+    ASSERT_TRUE(OpenBytes(archive, dir, bytes, true));
+    c.change(archive);
+    EXPECT_FALSE(archive.Close());
+    EXPECT_EQ(archive.ErrorMessage(), c.message);
+    EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), bytes);
+  }
+
+  ZipArchive archive;
+  ASSERT_TRUE(OpenBytes(archive, dir, bytes, true));
+  EXPECT_FALSE(archive.SetComment(tooLong));
+  EXPECT_EQ(archive.ErrorMessage(), "Comment must not be longer than 65535 bytes");
+  EXPECT_EQ(archive.AddItemByStreams(nullptr, 0, nullptr, 0, nullptr, tooLong, nullptr, {}),
+            ZipArchive::kInvalidArgument);
+  EXPECT_EQ(archive.ErrorMessage(), "Name must not be longer than 65535 bytes");
+  EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), bytes);
+  EXPECT_TRUE(archive.SetComment(std::string(65535, 'c')));
+  EXPECT_TRUE(archive.Close());
+  EXPECT_TRUE(ReadersAccept(dir / "test.zip"));
+}
+
+TEST(DirectoryWrite, TheSixtyFiveThousandFiveHundredAndThirtySixthEntryIsRefused) {
+  TempDir dir;
+  RawArchive raw;
+  for (int i = 0; i < 65535; ++i) raw.members.push_back(fixtures::Member(std::to_string(i)));
+  ZipArchive archive;
+  ASSERT_TRUE(OpenBytes(archive, dir, raw.Build(), true));
+  const std::string before = fixtures::ReadFile(dir / "test.zip");
+  EXPECT_EQ(archive.AddItemByStreams(nullptr, 0, nullptr, 0, nullptr, "more", nullptr, {}),
+            ZipArchive::kInvalidArgument);
+  EXPECT_EQ(archive.ErrorMessage(), "Archive must not hold more than 65535 entries");
+  EXPECT_EQ(archive.AddFakeDuplicate(archive.Entry(1), "again", {}, nullptr),
+            ZipArchive::kInvalidArgument);
+  EXPECT_EQ(archive.ErrorMessage(), "Archive must not hold more than 65535 entries");
+  EXPECT_EQ(archive.EntryCount(), 65535);
+  EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), before);
+  ASSERT_TRUE(archive.RemoveEntry(1));
+  EXPECT_GT(archive.AddItemByStreams(nullptr, 0, nullptr, 0, nullptr, "more", nullptr, {}), 0);
+  EXPECT_TRUE(archive.Close());
+  ASSERT_TRUE(archive.Open(dir / "test.zip", false));
+  EXPECT_EQ(archive.EntryCount(), 65535);
+}
+
+TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
+  // A sparse archive whose one member ends just short of 4 GiB.
+  TempDir dir;
+  const std::uint32_t size = 0xFFFFFF00u - 30 - 4;
+  fixtures::RawMember head = fixtures::Member("head");
+  head.compressedSize = head.uncompressedSize = size;
+  head.crc32 = 0;
+  const std::uint32_t dirStart = 30 + 4 + size;
+  const std::string directory = fixtures::CentralRecord(head, 0);
+  {
+    auto file = platform::BinaryStream::Create(dir / "big.zip");
+    ASSERT_NE(file, nullptr);
+    file->Write(fixtures::LocalHeader(head));
+    file->SetPosition(dirStart);
+    file->Write(directory + fixtures::EndRecord(0, 0, 1, 1, 50, dirStart, 0));
+    ASSERT_FALSE(file->WriteError());
+  }
+  const auto tail = [&] {
+    auto file = platform::BinaryStream::Open(dir / "big.zip", false);
+    file->SetPosition(dirStart);
+    return file->Read(100);
+  };
+  const std::string before = tail();
+  ZipArchive archive;
+  ASSERT_TRUE(archive.Open(dir / "big.zip", true)) << archive.ErrorMessage();
+  // 256 bytes are left: a small entry fits, but not with the directory behind it.
+  EXPECT_EQ(
+      archive.AddItemByStreams(nullptr, 0, nullptr, 0, nullptr, std::string(100, 'n'), nullptr, {}),
+      ZipArchive::kInvalidArgument);
+  EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
+  EXPECT_FALSE(archive.SetComment(std::string(200, 'c')));
+  EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
+  archive.Entry(1)->SetComment(std::string(200, 'c'));
+  EXPECT_FALSE(archive.Flush());
+  EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
+  EXPECT_EQ(tail(), before);
+  archive.Entry(1)->SetComment("");
+  ASSERT_TRUE(archive.SetComment("short"));
+  EXPECT_GT(archive.AddItemByStreams(nullptr, 0, nullptr, 0, nullptr, "x", nullptr, {}), 0);
+  ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Open(dir / "big.zip", false));
+  EXPECT_EQ(archive.EntryCount(), 2);
+  EXPECT_EQ(archive.Comment(), "short");
+}
+
+TEST(DirectoryWrite, AFailedWriteIsReportedNotSaved) {
+  TempDir dir;
+  RawArchive raw;
+  raw.members.push_back(fixtures::Member("one", "1"));
+  const std::string bytes = raw.Build();
+  ZipArchive archive;
+  ASSERT_TRUE(OpenBytes(archive, dir, bytes, true));
+  ASSERT_TRUE(archive.SetComment(std::string(5000, 'c')));
+  {
+    FileSizeLimit full(bytes.size() + 100);
+    EXPECT_FALSE(archive.Flush());
+  }
+  EXPECT_EQ(archive.ErrorMessage(), "Writing the archive directory failed");
+  // Still dirty: the next attempt, with room again, succeeds.
+  EXPECT_TRUE(archive.Close()) << archive.ErrorMessage();
+  EXPECT_TRUE(ReadersAccept(dir / "test.zip"));
+}
+
+TEST(DirectoryWrite, ANewArchiveWhoseDirectoryFailedIsRemoved) {
+  TempDir dir;
+  {
+    FileSizeLimit full(0);
+    ZipArchive fresh;
+    ASSERT_TRUE(fresh.Open(dir / "fresh.zip", true));
+    EXPECT_TRUE(std::filesystem::exists(dir / "fresh.zip"));
+    // Left open to the destructor, whose Close cannot write a byte.
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "fresh.zip"));
+  {
+    ZipArchive fresh;
+    ASSERT_TRUE(fresh.Open(dir / "fresh.zip", true));
+  }
+  EXPECT_TRUE(ReadersAccept(dir / "fresh.zip"));
+}
