@@ -139,7 +139,11 @@ class ZipArchive {
   const std::shared_ptr<ZipArchiveData>& Data() const { return d; }
   std::int64_t StartOfDirectory() const { return startOfDirInArchive; }
   bool Marked() const { return marked; }
+  // More central records than the end record counts.
   bool CentralDirectoryCorrupted() const { return centralDirCorrupted; }
+  // An entry's header or data reaches into the directory, where the next
+  // entry added would overwrite it.
+  bool EntriesReachIntoDirectory() const { return entriesReachIntoDir; }
 
  private:
   void z_setup();
@@ -193,6 +197,8 @@ class ZipArchive {
   std::int64_t markDirStart = 0;
   std::shared_ptr<ZipArchiveData> d;
   bool centralDirCorrupted = false;
+  // Like centralDirCorrupted, it keeps a writable open read-only.
+  bool entriesReachIntoDir = false;
 };
 
 }  // namespace zip
