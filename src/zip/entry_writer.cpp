@@ -15,13 +15,7 @@ using namespace messages;
 namespace cr = records::central;
 namespace lh = records::local;
 
-constexpr std::size_t kMacBinaryHeaderSize = 128;
-constexpr std::size_t kMacBinaryDataLength = 83;
-constexpr std::size_t kMacBinaryRsrcLength = 87;
-
-std::int64_t Pad128(std::int64_t length) {
-  return (length + 127) & ~std::int64_t{127};
-}
+namespace mb = records::macbinary;
 
 // The most bytes deflate can make of `size` bytes, however badly they
 // compress (zlib's own bound for any setting, and room for the framing).
@@ -92,13 +86,12 @@ const char* ZipArchive::z_entryProblem(const EntrySources& src, std::size_t head
   size = src.dataLength;
   if (src.macBinary) {
     const platform::MemoryBlock& h = *src.macBinary;
-    if (h.Size() < kMacBinaryHeaderSize ||
-        h.UInt32Value(kMacBinaryDataLength) != static_cast<std::uint32_t>(src.dataLength) ||
-        h.UInt32Value(kMacBinaryRsrcLength) != static_cast<std::uint32_t>(src.rsrcLength)) {
+    if (h.Size() < mb::kSize ||
+        h.UInt32Value(mb::kDataLength) != static_cast<std::uint32_t>(src.dataLength) ||
+        h.UInt32Value(mb::kResourceLength) != static_cast<std::uint32_t>(src.rsrcLength)) {
       throw platform::RuntimeException();
     }
-    size = static_cast<std::int64_t>(kMacBinaryHeaderSize) + Pad128(src.dataLength) +
-           Pad128(src.rsrcLength);
+    size = mb::StreamLength(src.dataLength, src.rsrcLength);
   }
   if (size > records::kMaxEntrySize) return kItemTooLarge;
   if (!d->RoomForEntries(1)) return kTooManyEntries;

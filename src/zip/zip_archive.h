@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/folder_item.h"
@@ -86,6 +87,26 @@ class ZipArchive {
                                 const platform::MemoryBlock* macBinaryHeader,
                                 std::string_view rawPath, ZipExtraFieldRef extra,
                                 const std::optional<platform::Date>& date);
+
+  // Items of the file system. An empty path stands for no item. The
+  // MacBinary mode says how a resource fork is stored (MacBinaryNever,
+  // MacBinarySmart, MacBinaryAlways). Each file or folder is one entry; a
+  // folder's raw path must end in "/".
+  std::int32_t AddItemWithRawPath(const platform::FolderItem& item, std::string_view rawPath,
+                                  std::int32_t macBinaryMode);
+  // Under the item's own name, at the top of the archive.
+  std::int32_t AddItemToRoot(const platform::FolderItem& item, std::int32_t macBinaryMode);
+  // Every file below `folder`, under `path` and the folders' names on the
+  // way down: a folder's files in name order, then each subfolder whole.
+  // Folders get no entries of their own, and the archive itself is never
+  // added. False, with the reason in ErrorMessage, when the walk stopped.
+  bool AddFolderContents(const platform::FolderItem& folder, std::string_view path,
+                         std::int32_t macBinaryMode, bool followAliases);
+  // The content bytes an item or a folder's files would take; -1 when they
+  // reach 2 GiB. Nothing is opened, and the archive need not be open.
+  std::int32_t CalcItemSize(const platform::FolderItem& item, std::int32_t macBinaryMode);
+  std::int32_t CalcFolderSize(const platform::FolderItem& folder, bool followAliases,
+                              std::int32_t macBinaryMode);
 
   // The monitor of long operations; null for none. It stays installed
   // across Close and Open.
@@ -196,6 +217,21 @@ class ZipArchive {
   // `entriesEnd` and its directory grows by `moreRecords` bytes and has a
   // comment of `commentLength` bytes.
   bool z_fitsInFourGB(std::int64_t entriesEnd, std::int64_t moreRecords, std::size_t commentLength);
+  std::int32_t z_addItem(const platform::FolderItem& file, std::string_view path,
+                         std::int32_t macBinaryMode, bool withUnixPerm, bool calcOnly);
+  std::int32_t z_addFolder(const platform::FolderItem& folder, std::string_view path,
+                           bool followAliases, std::int32_t macBinaryMode, bool withUnixPerm,
+                           bool calcOnly);
+  struct WalkOptions {
+    bool followAliases;
+    std::int32_t macBinaryMode;
+    bool withUnixPerm;
+    bool calcOnly;
+    // The archive's own file (device and inode), never added; none when unknown.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> self;
+  };
+  std::int64_t z_walkFolder(const platform::FolderItem& folder, const std::string& prefix,
+                            const WalkOptions& walk);
   bool z_abort(const platform::FolderItem& file, std::int32_t code, const std::string& msg,
                bool skippable);
   void z_noWriteMsg();

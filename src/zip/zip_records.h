@@ -131,6 +131,16 @@ inline constexpr std::uint8_t kVersionNeeded = 129;
 inline constexpr std::size_t kCrc = 124;       // CRC-16 of bytes 0 to 123
 inline constexpr std::size_t kReserved = 126;  // must be 0
 
+// A fork's length padded with zero bytes to a multiple of 128, as the
+// MacBinary form stores it.
+constexpr std::int64_t Padded(std::int64_t length) {
+  return (length + 127) & ~std::int64_t{127};
+}
+// The length of a whole MacBinary stream: header and both padded forks.
+constexpr std::int64_t StreamLength(std::int64_t dataLength, std::int64_t rsrcLength) {
+  return static_cast<std::int64_t>(kSize) + Padded(dataLength) + Padded(rsrcLength);
+}
+
 // Where the resource fork starts in a MacBinary stream: after the header
 // and the data fork padded to a multiple of 128 bytes.
 constexpr std::uint64_t ResourceForkStart(std::uint32_t dataLength) {

@@ -1,9 +1,6 @@
 // Writing the central directory on Close and Flush: what a new, a changed
 // and an unchanged archive look like afterwards, the AppleDouble records that
 // the reader set aside, and every directory the writer must refuse.
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <gtest/gtest.h>
 
 #include "independent_readers.h"
@@ -30,23 +27,6 @@ std::filesystem::path PythonArchive(const TempDir& dir, const std::string& kind)
                 fixtures::Quote(path));
   return path;
 }
-
-// Makes writes that would take the process's files past `bytes` fail, as a
-// full disk does, for as long as it lives.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
- private:
-  rlimit saved_{};
-};
 
 }  // namespace
 

@@ -1,6 +1,9 @@
 #pragma once
 // Shared bits of the zip tests: archives written to a temporary folder and
-// opened, and the reader's messages spelled once.
+// opened, a full disk, and the reader's messages spelled once.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <string>
 
 #include "fixtures/zip_builder.h"
@@ -25,6 +28,23 @@ inline bool OpenBytes(zip::ZipArchive& archive, const fixtures::TempDir& dir,
   fixtures::WriteFile(dir / name, bytes);
   return archive.Open(dir / name, writable);
 }
+
+// Makes writes that would take the process's files past `bytes` fail, as a
+// full disk does, for as long as it lives.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
 
 inline std::string RawPathOf(const zip::ZipArchive& archive, int index) {
   return archive.Entry(index)->RawPath().bytes;
