@@ -2,6 +2,8 @@
 // local entry, the end record behind them, and the file cut there. Every
 // length and offset is checked before the first byte goes out, so a
 // directory that cannot be written is refused without touching the file.
+#include <algorithm>
+
 #include "platform/framework_exceptions.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive.h"
@@ -53,39 +55,33 @@ bool ZipArchive::z_writeDirectory() {
     z_noWriteMsg();
     return false;
   }
+  if (const char* problem = z_directoryProblem()) {
+    errmsg = problem;
+    return false;
+  }
   // An archive without members is not a valid zip file to every reader, so
   // it gets a single empty one. Should that fail, the directory is still
-  // written, without it.
+  // written, without it. The entry writer has made sure that its record
+  // still fits.
   if (d->EntryCount() == 0) z_zip(nullptr, 0, nullptr, 0, nullptr, "/", std::nullopt, nullptr);
-
-  const std::vector<ZipEntry*> entries = d->DirectoryEntries();
-  if (entries.size() > records::kMaxEntries) {
-    errmsg = kTooManyEntries;
-    return false;
-  }
-  if (comment_.size() > records::kMaxField16) {
-    errmsg = kCommentTooLong;
-    return false;
-  }
-  std::int64_t directorySize = 0;
-  for (const ZipEntry* e : entries) {
-    if (const char* problem = RecordProblem(*e)) {
-      errmsg = problem;
-      return false;
-    }
-    directorySize += ZipArchiveData::RecordSize(*e);
-  }
-  if (startOfDirInArchive + directorySize + static_cast<std::int64_t>(er::kSize + comment_.size()) >
-      records::kMaxOffset) {
-    errmsg = kArchiveTooLarge;
-    return false;
-  }
-  if (!z_writeRecords(entries, directorySize)) {
+  if (!z_writeRecords(d->DirectoryEntries(), d->DirectorySize())) {
     errmsg = kWriteFailed;
     return false;
   }
   d->dirty = false;
   return true;
+}
+
+// Why the directory as it stands cannot be written, or null.
+const char* ZipArchive::z_directoryProblem() {
+  const std::vector<ZipEntry*> entries = d->DirectoryEntries();
+  if (entries.size() > records::kMaxEntries) return kTooManyEntries;
+  if (comment_.size() > records::kMaxField16) return kCommentTooLong;
+  for (const ZipEntry* e : entries) {
+    if (const char* problem = RecordProblem(*e)) return problem;
+  }
+  if (!z_fitsInFourGB(startOfDirInArchive, 0, comment_.size())) return kArchiveTooLarge;
+  return nullptr;
 }
 
 // Writes the checked records and the end record at the directory's place and
@@ -95,7 +91,8 @@ bool ZipArchive::z_writeRecords(const std::vector<ZipEntry*>& entries, std::int6
   s.ClearErrors();
   s.SetPosition(startOfDirInArchive);
   std::string buffer;
-  buffer.reserve(kWriteBuffer + cr::kSize + 3 * records::kMaxField16);
+  buffer.reserve(static_cast<std::size_t>(std::min<std::int64_t>(directorySize, kWriteBuffer)) +
+                 er::kSize + comment_.size());
   for (ZipEntry* e : entries) {
     platform::MemoryBlock& record = *e->z_Header();
     const std::string extra = e->ExtraFieldInCentralDir()->AsData();

@@ -239,6 +239,7 @@ class ZipArchive {
   // raises RuntimeException when it may but has been closed since.
   bool z_mayChange();
   bool z_writeDirectory();
+  const char* z_directoryProblem();
   bool z_writeRecords(const std::vector<ZipEntry*>& entries, std::int64_t directorySize);
   bool z_copy(std::int64_t from, std::int64_t to, std::int64_t length);
 

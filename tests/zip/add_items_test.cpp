@@ -92,9 +92,7 @@ TEST(AddItems, FolderWalkOrderAndPaths) {
   EXPECT_EQ(archive.Entry(1)->ExtraFieldInCentralDir()->AsData(), "");
   ASSERT_TRUE(archive.Close());
   EXPECT_TRUE(ReadersAccept(root / "self.zip"));
-  std::string out;
-  Capture("unzip -p " + Quote(root / "self.zip") + " root/a.txt", out);
-  EXPECT_EQ(out, std::string(5000, 'a'));
+  EXPECT_EQ(Unzipped(root / "self.zip", "root/a.txt"), std::string(5000, 'a'));
 }
 
 TEST(AddItems, SizesCountedBeforehand) {
@@ -169,8 +167,7 @@ TEST(AddItems, MacBinaryAndUnixPermissionEntries) {
   const std::string info = ZipInfo(dir / "a.zip");
   EXPECT_NE(info.find("-rwxr-x---"), std::string::npos) << info;
   EXPECT_NE(info.find("drwxr-xr-x"), std::string::npos) << info;
-  std::string out;
-  Capture("unzip -p " + Quote(dir / "a.zip") + " " + Quote("Read Me"), out);
+  const std::string out = Unzipped(dir / "a.zip", "Read Me");
   ASSERT_EQ(out.size(), 640u);
   EXPECT_EQ(out.substr(65, 8), "TEXTttxt");
   EXPECT_EQ(out.substr(128, 9), "data fork");

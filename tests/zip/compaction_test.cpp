@@ -26,12 +26,6 @@ std::uint16_t LocalFlags(const std::filesystem::path& path, std::uint32_t offset
   return s->ReadUInt16();
 }
 
-std::string Unzipped(const std::filesystem::path& archive, const std::string& name) {
-  std::string out;
-  Capture("unzip -p " + Quote(archive) + " " + Quote(name), out);
-  return out;
-}
-
 // Info-ZIP's archive of six files, stored and deflated, in a fresh folder.
 std::filesystem::path InfoZipArchive(const TempDir& dir, const std::string& args) {
   std::filesystem::create_directories(dir / "src");

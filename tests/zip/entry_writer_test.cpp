@@ -80,12 +80,6 @@ std::string Noise(std::size_t size) {
   return out;
 }
 
-std::string Unzipped(const std::filesystem::path& archive, const std::string& name) {
-  std::string out;
-  Capture("unzip -p " + Quote(archive) + " " + Quote(name), out);
-  return out;
-}
-
 }  // namespace
 
 TEST(EntryWriter, StoredDeflatedAndMacBinaryEntriesReadBack) {

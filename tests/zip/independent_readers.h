@@ -44,6 +44,13 @@ inline ::testing::AssertionResult ReadersAccept(const std::filesystem::path& arc
   return ::testing::AssertionSuccess();
 }
 
+// A member's bytes as Info-ZIP's unzip gives them.
+inline std::string Unzipped(const std::filesystem::path& archive, const std::string& name) {
+  std::string out;
+  Capture("unzip -p " + fixtures::Quote(archive) + " " + fixtures::Quote(name), out);
+  return out;
+}
+
 // `zipinfo` of the archive, one line per member ("-rw-r--r--  2.0 unx ...").
 inline std::string ZipInfo(const std::filesystem::path& archive) {
   std::string out;

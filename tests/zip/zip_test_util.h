@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <string>
+#include <vector>
 
 #include "fixtures/zip_builder.h"
 #include "zip/zip_archive.h"
@@ -45,6 +46,14 @@ class FileSizeLimit {
  private:
   rlimit saved_{};
 };
+
+// The raw paths of a list of entries, from index `from` on.
+inline std::vector<std::string> Names(const std::vector<zip::ZipEntryRef>& entries,
+                                      std::size_t from) {
+  std::vector<std::string> out;
+  for (std::size_t i = from; i < entries.size(); ++i) out.push_back(entries[i]->RawPath().bytes);
+  return out;
+}
 
 inline std::string RawPathOf(const zip::ZipArchive& archive, int index) {
   return archive.Entry(index)->RawPath().bytes;
