@@ -26,63 +26,54 @@ std::filesystem::path PythonArchive(const TempDir& dir, const std::string& kind)
 
 TEST(DirectoryWrite, NewArchiveClosesToItsSlashMember) {
   TempDir dir;
+  {
+    FileSizeLimit full(0);
+    ZipArchive fresh;
+    ASSERT_TRUE(fresh.Open(dir / "new.zip", true));
+    // Left open to the destructor, whose Close cannot write a byte.
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "new.zip"));
   ZipArchive archive;
   ASSERT_TRUE(archive.Open(dir / "new.zip", true));
   ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
-  const std::string bytes = fixtures::ReadFile(dir / "new.zip");
   // A 31-byte local header at 0, one 47-byte record, the end record.
-  ASSERT_EQ(bytes.size(), 31u + 47u + 22u);
-  EXPECT_EQ(bytes.substr(0, 4), "PK\x03\x04");
-  EXPECT_EQ(bytes.substr(31, 4), "PK\x01\x02");
+  EXPECT_EQ(std::filesystem::file_size(dir / "new.zip"), 31u + 47u + 22u);
   EXPECT_TRUE(ReadersAccept(dir / "new.zip"));
-
   ASSERT_TRUE(archive.Open(dir / "new.zip", false));
   ASSERT_EQ(archive.EntryCount(), 1);
   EXPECT_EQ(RawPathOf(archive, 1), "/");
   EXPECT_EQ(archive.Entry(1)->CompressionMethod(), 0);
-  EXPECT_EQ(archive.Entry(1)->Size(), 0);
-  EXPECT_EQ(archive.StartOfDirectory(), 31);
 }
 
-TEST(DirectoryWrite, FlushWritesOnlyWhatChangedAndKeepsTheArchiveOpen) {
+TEST(DirectoryWrite, FlushWritesWhatChangedAndKeepsTheArchiveOpen) {
   TempDir dir;
   const auto path = PythonArchive(dir, "unixmodes");
   ZipArchive archive;
   ASSERT_TRUE(archive.Open(path, true));
-  // A writable open rewrites the directory once, as it stands.
-  ASSERT_TRUE(archive.Flush()) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Flush()) << archive.ErrorMessage();  // once after a writable open
   const std::string once = fixtures::ReadFile(path);
   EXPECT_TRUE(archive.Flush());
   EXPECT_EQ(fixtures::ReadFile(path), once);
-  EXPECT_TRUE(ReadersAccept(path));
 
   ASSERT_TRUE(archive.SetComment("archive note"));
   archive.Entry(2)->SetComment("member note");
-  ASSERT_TRUE(archive.Flush());
-  EXPECT_TRUE(archive.IsOpen());
-  EXPECT_EQ(archive.EntryCount(), 3);
-  EXPECT_TRUE(ReadersAccept(path));
-  std::string out;
-  Capture("unzip -z " + fixtures::Quote(path), out);
-  EXPECT_NE(out.find("archive note"), std::string::npos) << out;
-  // Removing shortens the directory; the old end of the file is cut off.
   ASSERT_TRUE(archive.RemoveEntry(3));
-  ASSERT_TRUE(archive.Close());
+  ASSERT_TRUE(archive.Flush());
+  EXPECT_EQ(archive.EntryCount(), 2);
+  // The old, longer directory is cut off behind the new end record.
   EXPECT_EQ(static_cast<std::int64_t>(std::filesystem::file_size(path)),
             archive.StartOfDirectory() + 2 * 46 + 4 + 10 + 11 + 22 + 12);
+  ASSERT_TRUE(archive.Close());
   EXPECT_TRUE(ReadersAccept(path));
   ASSERT_TRUE(archive.Open(path, false));
   EXPECT_EQ(archive.Comment(), "archive note");
   EXPECT_EQ(archive.Entry(2)->Comment().bytes, "member note");
-  EXPECT_EQ(archive.EntryCount(), 2);
-
-  // Read-only, and writable but closed since.
   EXPECT_FALSE(archive.Flush());
   EXPECT_EQ(archive.ErrorMessage(), "Archive was opened read-only");
   archive.Close();
   ASSERT_TRUE(archive.Open(path, true));
   archive.Close();
-  EXPECT_THROW(archive.Flush(), platform::RuntimeException);
+  EXPECT_THROW(archive.Flush(), platform::RuntimeException);  // writable, but closed since
 }
 
 TEST(DirectoryWrite, AppleDoubleRecordsSetAsideAreWrittenBack) {
@@ -168,13 +159,10 @@ TEST(DirectoryWrite, TheSixtyFiveThousandFiveHundredAndThirtySixthEntryIsRefused
   EXPECT_EQ(archive.AddFakeDuplicate(archive.Entry(1), "again", {}, nullptr),
             ZipArchive::kInvalidArgument);
   EXPECT_EQ(archive.ErrorMessage(), "Archive must not hold more than 65535 entries");
-  EXPECT_EQ(archive.EntryCount(), 65535);
   EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), before);
   ASSERT_TRUE(archive.RemoveEntry(1));
   EXPECT_GT(archive.AddItemByStreams(nullptr, 0, nullptr, 0, nullptr, "more", nullptr, {}), 0);
   EXPECT_TRUE(archive.Close());
-  ASSERT_TRUE(archive.Open(dir / "test.zip", false));
-  EXPECT_EQ(archive.EntryCount(), 65535);
 }
 
 TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
@@ -226,33 +214,14 @@ TEST(DirectoryWrite, AFailedWriteIsReportedNotSaved) {
   TempDir dir;
   RawArchive raw;
   raw.members.push_back(fixtures::Member("one", "1"));
-  const std::string bytes = raw.Build();
   ZipArchive archive;
-  ASSERT_TRUE(OpenBytes(archive, dir, bytes, true));
+  ASSERT_TRUE(OpenBytes(archive, dir, raw.Build(), true));
   ASSERT_TRUE(archive.SetComment(std::string(5000, 'c')));
   {
-    FileSizeLimit full(bytes.size() + 100);
+    FileSizeLimit full(raw.Build().size() + 100);
     EXPECT_FALSE(archive.Flush());
   }
   EXPECT_EQ(archive.ErrorMessage(), "Writing the archive directory failed");
-  // Still dirty: the next attempt, with room again, succeeds.
-  EXPECT_TRUE(archive.Close()) << archive.ErrorMessage();
+  EXPECT_TRUE(archive.Close()) << archive.ErrorMessage();  // still to be written, and now it is
   EXPECT_TRUE(ReadersAccept(dir / "test.zip"));
-}
-
-TEST(DirectoryWrite, ANewArchiveWhoseDirectoryFailedIsRemoved) {
-  TempDir dir;
-  {
-    FileSizeLimit full(0);
-    ZipArchive fresh;
-    ASSERT_TRUE(fresh.Open(dir / "fresh.zip", true));
-    EXPECT_TRUE(std::filesystem::exists(dir / "fresh.zip"));
-    // Left open to the destructor, whose Close cannot write a byte.
-  }
-  EXPECT_FALSE(std::filesystem::exists(dir / "fresh.zip"));
-  {
-    ZipArchive fresh;
-    ASSERT_TRUE(fresh.Open(dir / "fresh.zip", true));
-  }
-  EXPECT_TRUE(ReadersAccept(dir / "fresh.zip"));
 }

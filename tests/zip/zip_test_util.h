@@ -9,6 +9,7 @@
 
 #include "fixtures/zip_builder.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_progress_notifier.h"
 
 namespace ziptest {
 
@@ -54,6 +55,38 @@ inline std::vector<std::string> Names(const std::vector<zip::ZipEntryRef>& entri
   for (std::size_t i = from; i < entries.size(); ++i) out.push_back(entries[i]->RawPath().bytes);
   return out;
 }
+
+// Text that deflates well: numbers on lines.
+inline std::string LinesOfText(std::size_t size) {
+  std::string out;
+  for (std::size_t i = 0; out.size() < size; ++i) out += std::to_string(i * 7919 % 1000) + "\n";
+  out.resize(size);
+  return out;
+}
+
+// A monitor that records what it is told. It stops the entry named
+// `abortEntry` at its first report, skips the walk at the file named
+// `skipAt`, and answers a failed file with `stopOnError`.
+class RecordingMonitor : public zip::ZipProgressNotifier {
+ public:
+  void zipProgress(const zip::ZipEntry& entry, std::int32_t total, std::int32_t done,
+                   bool& abort) override {
+    progress.emplace_back(total, done);
+    if (done == 0 && entry.Name() == abortEntry) abort = true;
+  }
+  void ZipFileError(const platform::FolderItem& file, std::int32_t code, const std::string& msg,
+                    bool& abort) override {
+    errors.push_back(file.Name() + " " + std::to_string(code) + " " + msg);
+    abort = stopOnError;
+  }
+  void ZipFileStarting(const platform::FolderItem& file, bool& skip) override {
+    skip = file.Name() == skipAt;
+  }
+  std::string abortEntry, skipAt;
+  bool stopOnError = false;
+  std::vector<std::pair<std::int32_t, std::int32_t>> progress;
+  std::vector<std::string> errors;
+};
 
 inline std::string RawPathOf(const zip::ZipArchive& archive, int index) {
   return archive.Entry(index)->RawPath().bytes;
