@@ -19,7 +19,6 @@ using namespace messages;
 namespace mb = records::macbinary;
 
 constexpr char kAborted[] = "Aborted";
-constexpr char kDataNotOpened[] = "Opening the source data stream failed";
 constexpr char kRsrcNotOpened[] = "Opening the source rsrc stream failed";
 constexpr std::int64_t kGzipHeader = 10;
 constexpr std::int64_t kGzipTrailer = 8;

@@ -80,6 +80,12 @@ std::int32_t ZipArchive::z_addItem(const platform::FolderItem& file, std::string
     return calcOnly ? -1 : kInvalidArgument;
   }
   if (calcOnly) return static_cast<std::int32_t>(sizes.Content());
+  // An item that is not there (or a broken link) would otherwise come out
+  // as an empty entry, as if it had been added.
+  if (!file.Exists()) {
+    errmsg = kDataNotOpened;
+    return kSourceNotOpened;
+  }
 
   const auto data32 = static_cast<std::int32_t>(sizes.data);
   const auto rsrc32 = static_cast<std::int32_t>(sizes.rsrc);

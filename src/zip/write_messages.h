@@ -14,5 +14,6 @@ inline constexpr char kArchiveTooLarge[] = "Archive would exceed the Zip size li
 inline constexpr char kReadError[] = "Read error, the archived item may be corrupted";
 inline constexpr char kWriteError[] = "Write error, the archived item may be corrupted";
 inline constexpr char kNoEntry[] = "no entry reference given";
+inline constexpr char kDataNotOpened[] = "Opening the source data stream failed";
 
 }  // namespace zip::messages

@@ -119,6 +119,8 @@ TEST(AddItems, MacBinaryAndUnixPermissionEntries) {
   archive.PreserveUnixPermissions(true);
   ASSERT_EQ(archive.AddItemToRoot(FolderItem(dir / "tool"), ZipArchive::MacBinarySmart()), 2);
   ASSERT_EQ(archive.AddItemToRoot(FolderItem(dir / "shared"), ZipArchive::MacBinarySmart()), 3);
+  EXPECT_EQ(archive.AddItemToRoot(FolderItem(dir / "gone"), 0), -38);
+  EXPECT_EQ(archive.ErrorMessage(), "Opening the source data stream failed");
   std::string type, creator;
   platform::Text name;
   ASSERT_TRUE(archive.Entry(1)->ExtraFieldInCentralDir()->GetTypeCreatorName(type, creator, name));
