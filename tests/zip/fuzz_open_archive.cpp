@@ -2,9 +2,12 @@
 // every entry read, and what an open promises checked: no record lost, every
 // entry found by its own raw path, every paired companion marked. Then every
 // member is extracted into a fresh folder beside one that a link in it leads
-// to, and nothing may appear or change outside it. A broken promise aborts,
-// so the replay and libFuzzer both report it. Built into the corpus replay
-// test, and with clang's libFuzzer when VANTORA_FUZZ is on.
+// to, and nothing may appear or change outside it. Then the same bytes opened
+// writable, one member removed, compacted and closed: what was written must
+// open again with the other members, or have been refused with a message. A
+// broken promise aborts, so the replay and libFuzzer both report it. Built
+// into the corpus replay test, and with clang's libFuzzer when VANTORA_FUZZ
+// is on.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -154,6 +157,39 @@ void ExtractEverything(zip::ZipArchive& archive, bool followAliases) {
   fs::remove_all(base, ec);
 }
 
+std::vector<std::string> ListedNames(const zip::ZipArchive& archive) {
+  std::vector<std::string> names;
+  for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
+    names.push_back(archive.Entry(i)->z_origEncodedName());
+  }
+  return names;
+}
+
+// Removes the member that the input's size picks, compacts and closes.
+void RemoveCompactAndClose(const std::string& path, std::size_t size) {
+  std::vector<std::string> expected;
+  {
+    zip::ZipArchive archive;
+    if (!archive.Open(path, true)) return;
+    if (!archive.IsWritable()) return;
+    expected = ListedNames(archive);
+    if (!expected.empty()) {
+      const std::size_t victim = size % expected.size();
+      Check(archive.RemoveEntry(static_cast<std::int32_t>(victim) + 1), "removal refused");
+      expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(victim));
+    }
+    if (!archive.Compact()) Check(!archive.ErrorMessage().empty(), "compaction failed silently");
+    if (!archive.Close()) {
+      Check(!archive.ErrorMessage().empty(), "close failed silently");
+      return;
+    }
+  }
+  if (expected.empty()) expected.push_back("/");
+  zip::ZipArchive reopened;
+  Check(reopened.Open(path, false), "a closed archive does not open again");
+  Check(ListedNames(reopened) == expected, "the members kept are not the ones listed");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -177,6 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       archive.Close();
     }
   }
+  RemoveCompactAndClose(path, size);
   close(fd);
   return 0;
 }

@@ -129,38 +129,25 @@ TEST_F(MacExtractTest, AppleDoubleCompanionsGiveTheirFileItsForkAndFinderInforma
   EXPECT_FALSE(fs::exists(out_ / "dir/bad"));
 }
 
-class Recorder : public zip::ZipProgressNotifier {
- public:
-  void zipProgress(const zip::ZipEntry&, std::int32_t total, std::int32_t done,
-                   bool& abort) override {
-    reports.push_back({total, done});
-    if (abortAt == static_cast<int>(reports.size())) abort = true;
-  }
-  void ZipFileError(const FolderItem&, std::int32_t, const std::string&, bool&) override {}
-  void ZipFileStarting(const FolderItem&, bool&) override {}
-  std::vector<std::pair<std::int32_t, std::int32_t>> reports;
-  int abortAt = 0;
-};
-
 TEST_F(MacExtractTest, DecoderReportsProgressStopsWhenAskedAndChecksWithoutWriting) {
   const std::string big(40000, 'b');
   Open({fixtures::Deflated("big", big), Member("tool", OurMacBinary("code", "rs")),
         fixtures::With(Member("bad", "stored"), [](RawMember& m) { m.crc32 = 1; })});
-  auto monitor = std::make_shared<Recorder>();
-  archive_.Data()->monitor = monitor;
+  auto monitor = std::make_shared<RecordingMonitor>();
+  archive_.SetProgressMonitor(monitor);
   zip::ZipEntryRef e = archive_.Entry(1);
   EXPECT_TRUE(e->Verify()) << e->ErrorMessage();
-  EXPECT_EQ(monitor->reports.front(), std::make_pair(40000, 0));
-  EXPECT_EQ(monitor->reports.back(), std::make_pair(40000, 40000));
-  EXPECT_GE(monitor->reports.size(), 4u);  // a report per chunk of 16384
+  EXPECT_EQ(monitor->progress.front(), std::make_pair(40000, 0));
+  EXPECT_EQ(monitor->progress.back(), std::make_pair(40000, 40000));
+  EXPECT_GE(monitor->progress.size(), 4u);  // a report per chunk of 16384
 
-  monitor->reports.clear();
-  monitor->abortAt = 1;
+  monitor->progress.clear();
+  monitor->abortEntry = "big";
   EXPECT_FALSE(e->Extract(e->MakeDestination(FolderItem(out_), false)));
   EXPECT_EQ(e->ErrorMessage(), "Aborted");
-  EXPECT_EQ(monitor->reports.size(), 2u);
+  EXPECT_EQ(monitor->progress.size(), 2u);
   EXPECT_FALSE(fs::exists(out_ / "big"));
-  archive_.Data()->monitor = nullptr;
+  archive_.SetProgressMonitor(nullptr);
 
   platform::MemoryBlockRef h;
   EXPECT_TRUE(archive_.Entry(2)->GetMacBinaryHeader(h));
