@@ -154,13 +154,13 @@ class SettingsExchangeTest : public WindowFixture {
     // nothing did.
     if (!w->Sline.isConnected && w->Sline.IsIdle())
       w->Sline.AddPacket(unit::kHello.Type, unit::kHello.Final);
-    ASSERT_TRUE(unitsim::Await([&] { return w->Sline.isConnected && LinkIdle(); }, 10000));
-    unit.ClearRequests();
+    ASSERT_TRUE(unitsim::Await([&] { return w->Sline.isConnected && LinkIdle(); }));
+    ForgetTraffic();
   }
 
   // Waits until the link has nothing left to send or to wait for.
   void Settle() {
-    ASSERT_TRUE(unitsim::Await([&] { return LinkIdle(); }, 20000));
+    ASSERT_TRUE(unitsim::Await([&] { return LinkIdle(); }));
   }
 
   // Writes and waits for the end of the write as the user sees it.
@@ -237,7 +237,7 @@ TEST_F(SettingsExchangeTest, WriteAfterAReadSendsNoItemsAndNoTableRows) {
   ConnectToUnit();
   WriteAndSettle();
   EXPECT_EQ(messages, std::vector<std::string>{unit::kProgrammedMessage});
-  std::vector<std::string> reqs = unit.Requests();
+  std::vector<std::string> reqs = answered;
   EXPECT_EQ(reqs.size(), 29u);
   EXPECT_EQ(Count(reqs, IsItemWrite), 0);
   EXPECT_EQ(Count(reqs, IsTableRowWrite), 0);
@@ -266,7 +266,7 @@ TEST_F(SettingsExchangeTest, ChangedSettingsReachTheUnitAndOnlyOnce) {
   w->DLSlider.SetValue(20);
   WriteAndSettle();
   EXPECT_EQ(messages, std::vector<std::string>{unit::kProgrammedMessage});
-  std::vector<std::string> reqs = unit.Requests();
+  std::vector<std::string> reqs = answered;
   EXPECT_EQ(reqs.front(), unittest::B({'w', 'e', 20, 7}));
   EXPECT_EQ(Count(reqs, IsItemWrite), 1);
   EXPECT_EQ(Count(reqs, IsTableRowWrite), 2);
@@ -281,10 +281,10 @@ TEST_F(SettingsExchangeTest, ChangedSettingsReachTheUnitAndOnlyOnce) {
   EXPECT_EQ(w->Sensors[2][5], 15.0);
   EXPECT_EQ(w->Sensors[5][1], 2.5);
 
-  unit.ClearRequests();
+  ForgetTraffic();
   messages.clear();
   WriteAndSettle();
-  reqs = unit.Requests();
+  reqs = answered;
   EXPECT_EQ(reqs.size(), 29u);
   EXPECT_EQ(Count(reqs, IsItemWrite), 0);
   EXPECT_EQ(Count(reqs, IsTableRowWrite), 0);
@@ -404,7 +404,7 @@ TEST_F(SettingsExchangeTest, LeavingTheBootloaderGreetsAndReadsAgain) {
   ASSERT_TRUE(w->Sline.PMode);
   w->UpdateButtons(false);
   w->FWProg.SetValue(3);
-  unit.ClearRequests();
+  ForgetTraffic();
   w->Sline.AddPacket(PacketTypeCR, "E");
   Settle();
   EXPECT_EQ(unit.CurrentMode(), unitsim::Mode::Firmware);
@@ -412,7 +412,7 @@ TEST_F(SettingsExchangeTest, LeavingTheBootloaderGreetsAndReadsAgain) {
   EXPECT_TRUE(w->ReadBut.Enabled());
   EXPECT_TRUE(w->EnterC.Enabled());
   EXPECT_EQ(w->FWProg.Value(), 0);
-  std::vector<std::string> reqs = unit.Requests();
+  const std::vector<std::string>& reqs = answered;
   ASSERT_EQ(reqs.size(), 2u + 13u);
   EXPECT_EQ(reqs[1], "VV");
   EXPECT_EQ(reqs[2], "rt");
@@ -424,26 +424,24 @@ TEST_F(SettingsExchangeTest, UpdateAcknowledgementsMoveTheBarThenLeaveTheBootloa
   w->Sline.AddPacket(PacketTypeHello, "V");
   Settle();
   ASSERT_TRUE(w->Sline.PMode);
-  unit.ClearRequests();
+  ForgetTraffic();
   std::string image(300, '\x5a');
   int bar = 0;
   w->Upgrading = true;
   w->FWProg.SetValue(0);
   for (const unit::QueuedRequest& r : unit::FirmwareBlockRequests(image))
     w->Sline.AddPacket(r.Type, r.Final);
-  ASSERT_TRUE(unitsim::Await(
-      [&] {
-        bar = std::max(bar, w->FWProg.Value());
-        return LinkIdle();
-      },
-      20000));
+  ASSERT_TRUE(unitsim::Await([&] {
+    bar = std::max(bar, w->FWProg.Value());
+    return LinkIdle();
+  }));
   // Every acknowledgement but the last moved the bar; the last sent the unit
   // back to its firmware, whose hello started a read.
   EXPECT_EQ(bar, 4);
   EXPECT_FALSE(w->Upgrading);
   EXPECT_EQ(w->FWProg.Value(), 0);
   EXPECT_EQ(unit.CurrentMode(), unitsim::Mode::Firmware);
-  std::vector<std::string> reqs = unit.Requests();
+  const std::vector<std::string>& reqs = answered;
   ASSERT_GE(reqs.size(), 7u);
   EXPECT_EQ(reqs[5], "E");
   EXPECT_EQ(reqs[6], "VV");
