@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libgl-dev
   zlib1g-dev libgtest-dev libgmock-dev
   avrdude zip unzip python3 xvfb xauth imagemagick
+  macutils hfsutils
 )
 missing=()
 for p in "${packages[@]}"; do

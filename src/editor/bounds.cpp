@@ -7,7 +7,7 @@ namespace editor {
 std::optional<std::string> BoundedText(std::string_view text, const Bound& bound) {
   double v = platform::Val(text);
   if (v > bound.upper) return std::string(bound.upperText);
-  if (v < 0) return std::string("0");
+  if (v < bound.lower) return std::string(bound.lowerText);
   return std::nullopt;
 }
 

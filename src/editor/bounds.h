@@ -8,23 +8,30 @@
 namespace editor {
 
 struct Bound {
+  double lower;
+  const char* lowerText;
   double upper;
   const char* upperText;
 };
 
 // Calibration tables: column 0 is the input voltage, column 1 the value.
-inline constexpr Bound kVoltBound{5, "5"};
-inline constexpr Bound kSensorValueBound{3200, "3200"};
-inline constexpr Bound kAirFuelBound{25.5, "25.5"};
+inline constexpr Bound kVoltBound{0, "0", 5, "5"};
+inline constexpr Bound kSensorValueBound{0, "0", 3200, "3200"};
+inline constexpr Bound kAirFuelBound{0, "0", 25.5, "25.5"};
 
-// Warning limits; the same numbers hold in either unit the window shows.
-inline constexpr Bound kRpmWarningBound{16000, "16000"};
-inline constexpr Bound kMapWarningBound{16000, "16000"};
-inline constexpr Bound kTempWarningBound{250, "250"};
+// Warning limits. The unit holds the pressure as absolute mbar and the
+// temperatures as whole degrees F, so their lower bounds are where those reach
+// zero: in gauge PSI 0 mbar is -14.7, and -18 C is the Celsius value written
+// as 0 F. The upper Celsius bound is the one written as 250 F.
+inline constexpr Bound kRpmWarningBound{0, "0", 16000, "16000"};
+inline constexpr Bound kMapMbarWarningBound{0, "0", 16000, "16000"};
+inline constexpr Bound kMapPsiWarningBound{-14.7, "-14.7", 16000, "16000"};
+inline constexpr Bound kTempFahrenheitWarningBound{0, "0", 250, "250"};
+inline constexpr Bound kTempCelsiusWarningBound{-18, "-18", 121, "121"};
 
-// The text to write back when `text` reads (as `Val`) above the bound or below
-// zero; nothing when it is within range, bounds included. A text that is not a
-// number reads as 0 and so stays.
+// The text to write back when `text` reads (as `Val`) outside the bound;
+// nothing when it is within range, bounds included. A text that is not a
+// number reads as 0, which every bound holds, and so stays.
 std::optional<std::string> BoundedText(std::string_view text, const Bound& bound);
 
 enum class TableKind { Sensor, Wideband };

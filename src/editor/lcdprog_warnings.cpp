@@ -1,7 +1,8 @@
 // The warning limits and the unit switches of the main window. The limits are
-// kept in range on every change of their text, by the user or by code.
+// kept in range on every change of their text, by the user or by code, except
+// while they show what the unit holds: the unit may hold any value its fields
+// carry, and showing it altered would write it back altered.
 #include "editor/bounds.h"
-#include "link/packet.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/valstr.h"
 #include "unit/conversions.h"
@@ -14,19 +15,38 @@ void KeepInBounds(platform::EditField& field, const editor::Bound& bound) {
   if (auto text = editor::BoundedText(field.Text(), bound)) field.SetText(*text);
 }
 
+const editor::Bound& TempBound(bool celsius) {
+  return celsius ? editor::kTempCelsiusWarningBound : editor::kTempFahrenheitWarningBound;
+}
+
 }  // namespace
 
+// Each field is held within the bound of the unit it shows now, the unit that
+// the read and the write also follow.
 void LCDProg::rpmw_TextChange() {
-  KeepInBounds(rpmw, editor::kRpmWarningBound);
+  if (!showingUnitLimits_) KeepInBounds(rpmw, editor::kRpmWarningBound);
 }
 void LCDProg::mapw_TextChange() {
-  KeepInBounds(mapw, editor::kMapWarningBound);
+  if (showingUnitLimits_) return;
+  const bool psi = mappop.ListIndex() != 0;
+  KeepInBounds(mapw, psi ? editor::kMapPsiWarningBound : editor::kMapMbarWarningBound);
 }
 void LCDProg::ectw_TextChange() {
-  KeepInBounds(ectw, editor::kTempWarningBound);
+  if (!showingUnitLimits_) KeepInBounds(ectw, TempBound(usecelsius.Value()));
 }
 void LCDProg::iatw_TextChange() {
-  KeepInBounds(iatw, editor::kTempWarningBound);
+  if (!showingUnitLimits_) KeepInBounds(iatw, TempBound(usecelsius.Value()));
+}
+
+void LCDProg::ShowLimits(const unit::LimitsReply& limits) {
+  const unit::LimitTexts shown =
+      unit::ShownLimits(limits, usecelsius.Value(), mappop.ListIndex() != 0);
+  showingUnitLimits_ = true;
+  rpmw.SetText(shown.rpmw);
+  ectw.SetText(shown.ectw);
+  mapw.SetText(shown.mapw);
+  iatw.SetText(shown.iatw);
+  showingUnitLimits_ = false;
 }
 
 void LCDProg::mappop_Change() {
@@ -45,7 +65,7 @@ void LCDProg::usecelsius_Action() {
   // back through the conversion that now sees the new unit. Not while the
   // firmware is being replaced: the full read after it shows them again.
   if (FirmwareOwnsLinkNow()) return;
-  Sline.AddPacket(PacketTypeRead, "ra");
+  ReadLimits();
 }
 
 void LCDProg::StPage_Open() {

@@ -93,8 +93,8 @@ void SuperSerial::Accept(const PacketRef& p, bool bootloader, int revision,
     if (bootloader) {
       PMode = true;
       // A unit found in its bootloader is sent back to its firmware and
-      // greeted again.
-      if (!isConnected) {
+      // greeted again, unless its firmware may be half written.
+      if (!isConnected && ExitBootloaderOnConnect) {
         AddPacket(PacketTypeCR, "E");
         AddPacket(PacketTypeHello, "VV");
       }

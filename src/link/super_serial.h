@@ -49,6 +49,10 @@ class SuperSerial : public QObject {
   bool PMode = false;                       // the unit's bootloader answered the last hello
   PacketRef CurrentPacket;                  // the request awaiting its reply, or null
   std::vector<PacketRef> Packets{nullptr};  // 1-based queue; element 0 stays empty
+  // A unit whose bootloader answers the first hello of a connection is sent
+  // "E" and greeted again. Cleared while leaving would start a half-written
+  // firmware.
+  bool ExitBootloaderOnConnect = true;
 
  signals:
   void Connecting();

@@ -176,14 +176,19 @@ class LCDProg : public QMainWindow {
   void BindSettingsExchange();
   // Queues the thirteen reads of a full settings read; checks nothing.
   void ReadSettings();
+  // Queues "ra" alone, so the limits are shown again in the unit now chosen.
+  void ReadLimits();
   // Queues the full write of what the controls hold, in one pass. Nothing
-  // while the link is down or the unit sits in its bootloader.
+  // while the link is down or the unit sits in its bootloader, and nothing
+  // (the user is told why) until a full read has come back whole.
   void WriteSettings();
   // Every reply the link accepted: completion of a write, the bootloader's
   // acknowledgements, the hello, and every read reply shown in the controls.
   void Sline_PacketSucceeded(PacketRef p);
   // The link dropped its queue or closed: a write underway did not finish.
   void SettingsWriteBroken();
+  // The link dropped its queue or closed while reads were pending.
+  void SettingsReadBroken();
 
   // The list, name field and "Show Decimals" box of one sensor table.
   struct SensorTableControls {
@@ -197,9 +202,23 @@ class LCDProg : public QMainWindow {
   unit::WindowSettings SettingsSnapshot();
   // Requests of the write underway that the unit has not acknowledged yet.
   std::vector<PacketRef> UnackedWrites;
+  // Reads whose replies the controls still wait for: full reads and the
+  // limits' refresh. Only reads queued on an open port: the pump throws away
+  // the others unsent.
+  std::vector<PacketRef> PendingReads;
+  // A full read has come back whole since the link last connected. Until
+  // then the controls hold design values or half a read, which Program would
+  // write over the unit.
+  bool SettingsReadComplete = false;
 
  private:
+  void QueueReads(const std::vector<unit::QueuedRequest>& reads, bool fullRead);
+  void ReadAnswered(const PacketRef& p);
+  bool fullReadPending_ = false;
+  // Shows a message box once `delayTicks` ticks have passed, from the event
+  // loop: never a modal box inside the link's handlers.
   void TellUserLater(const std::string& text, int delayTicks = 0);
+  void TellUserAt(const std::string& text, std::int64_t dueTick);
   void HelloAnswered();
   void ShowReadReply(const Packet& p);
   void ShowItems(const std::array<int, unit::kPlaces + 1>& codes);
@@ -260,6 +279,9 @@ class LCDProg : public QMainWindow {
   // or until the update broke off. Wider than Upgrading, which ends with the
   // last block: the "E" that follows still belongs to the update.
   bool FirmwareUnderway = false;
+  // An update broke off in this run and none has completed since: the unit
+  // may hold half an image, so a unit found in its bootloader stays there.
+  bool FirmwareBrokenOff = false;
   // While true, nothing but the update's own requests may be queued: the
   // bootloader would take them as commands, and behind the last block they
   // would keep the update from ending.
@@ -336,7 +358,14 @@ class LCDProg : public QMainWindow {
   void mappop_Change();
   void usecelsius_Action();
   void StPage_Open();
+  // Shows the limits the unit holds, each as it stands even beyond what the
+  // user may type there: a write with nothing edited gives back what was read.
+  void ShowLimits(const unit::LimitsReply& limits);
 
+ private:
+  bool showingUnitLimits_ = false;
+
+ public:
   // ===== end of editor =====
 
   // ===== Layout file (src/editor) =====

@@ -1,15 +1,25 @@
 #include "platform/apple_double.h"
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <system_error>
-#include <utility>
 
 #include "platform/atomic_file.h"
+#include "platform/mac_dates.h"
 
 namespace platform {
 
 namespace {
+
+// Metadata entries are read whole; one larger than this is no metadata of
+// ours, and is refused rather than loaded.
+constexpr std::uint32_t kMaxMetadataEntry = 1u << 20;
+// Seconds from 1904-01-01 to 2000-01-01, the epoch of AppleDouble dates.
+constexpr std::int64_t kMacEpochTo2000 = 3029529600;
 
 std::uint32_t BE(std::string_view bytes, std::size_t at, int width) {
   std::uint32_t value = 0;
@@ -28,6 +38,99 @@ void PutBE(std::string& out, std::uint32_t value, int width) {
 bool Fail(std::string* error, std::string text) {
   if (error) *error = std::move(text);
   return false;
+}
+
+std::string Reason(const std::string& what, int err) {
+  return what + ": " + std::generic_category().message(err);
+}
+
+// Up to `count` bytes at `offset`; fewer where the file ends or fails.
+std::string ReadUpTo(int fd, std::uint64_t offset, std::size_t count) {
+  std::string out(count, '\0');
+  std::size_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::pread(fd, out.data() + got, count - got, static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  out.resize(got);
+  return out;
+}
+
+// Exactly `count` bytes at `offset`, or false.
+bool ReadAt(int fd, std::uint64_t offset, std::size_t count, std::string& out) {
+  out = ReadUpTo(fd, offset, count);
+  return out.size() == count;
+}
+
+bool CopyRange(int from, std::uint64_t offset, std::uint64_t length, int to, int* err) {
+  std::string buffer;
+  while (length > 0) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, 65536));
+    if (!ReadAt(from, offset, n, buffer)) {
+      *err = EIO;  // the source ended before the bytes it was said to hold
+      return false;
+    }
+    if (!WriteAll(to, buffer, err)) return false;
+    offset += n;
+    length -= n;
+  }
+  return true;
+}
+
+std::string EncodeHeader(const std::vector<std::pair<std::uint32_t, std::string>>& entries,
+                         std::uint64_t forkLength) {
+  const std::size_t count = entries.size() + (forkLength > 0 ? 1 : 0);
+  std::string out;
+  PutBE(out, kAppleDoubleMagic, 4);
+  PutBE(out, kAppleDoubleVersion2, 4);
+  out.append(16, '\0');
+  PutBE(out, static_cast<std::uint32_t>(count), 2);
+  std::uint64_t offset = kAppleDoubleHeaderSize + count * kAppleDoubleDescriptorSize;
+  for (const auto& [id, data] : entries) {
+    PutBE(out, id, 4);
+    PutBE(out, static_cast<std::uint32_t>(offset), 4);
+    PutBE(out, static_cast<std::uint32_t>(data.size()), 4);
+    offset += data.size();
+  }
+  if (forkLength > 0) {  // last, so that it can be any length
+    PutBE(out, kAppleDoubleResourceFork, 4);
+    PutBE(out, static_cast<std::uint32_t>(offset), 4);
+    PutBE(out, static_cast<std::uint32_t>(forkLength), 4);
+  }
+  for (const auto& entry : entries) out += entry.second;
+  return out;
+}
+
+// Reads the header and the metadata entries of an open sidecar of `size`
+// bytes; false (Foreign) when it is no AppleDouble file.
+bool ReadEntries(SidecarContents& c, std::uint64_t size, std::string* error, bool* foreign) {
+  std::string head;
+  *foreign = true;
+  if (!ReadAt(c.fd, 0, kAppleDoubleHeaderSize, head)) return true;
+  const std::size_t count = BE(head, 24, 2);
+  if (!ReadAt(c.fd, 0, kAppleDoubleHeaderSize + count * kAppleDoubleDescriptorSize, head)) {
+    return true;
+  }
+  auto found = ParseAppleDoubleHeader(head, size);
+  if (!found) return true;
+  *foreign = false;
+  bool haveFork = false;
+  for (const AppleDoubleEntry& e : *found) {
+    if (e.id == kAppleDoubleResourceFork && !haveFork) {
+      haveFork = true;
+      c.forkOffset = e.offset;
+      c.forkLength = e.length;
+      continue;
+    }
+    if (e.length > kMaxMetadataEntry) return Fail(error, "The Mac metadata file is too large");
+    std::string bytes;
+    if (!ReadAt(c.fd, e.offset, e.length, bytes))
+      return Fail(error, "Cannot read the Mac metadata");
+    c.entries.emplace_back(e.id, std::move(bytes));
+  }
+  return true;
 }
 
 }  // namespace
@@ -59,75 +162,186 @@ std::filesystem::path AppleDoubleSidecar(const std::filesystem::path& item) {
   return p.parent_path() / ("._" + p.filename().string());
 }
 
+bool IsAppleDoubleFile(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  std::string head;
+  const bool yes = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ReadAt(fd, 0, 8, head) &&
+                   BE(head, 0, 4) == kAppleDoubleMagic && BE(head, 4, 4) == kAppleDoubleVersion2;
+  ::close(fd);
+  return yes;
+}
+
+SidecarContents::~SidecarContents() {
+  if (fd >= 0) ::close(fd);
+}
+
+const std::string* SidecarContents::Entry(std::uint32_t id) const {
+  for (const auto& [entryId, bytes] : entries) {
+    if (entryId == id) return &bytes;
+  }
+  return nullptr;
+}
+
+bool SidecarContents::SetEntry(std::uint32_t id, std::optional<std::string> bytes) {
+  auto at =
+      std::find_if(entries.begin(), entries.end(), [id](const auto& e) { return e.first == id; });
+  if (!bytes) {
+    if (at == entries.end()) return false;
+    entries.erase(at);
+    return true;
+  }
+  if (at == entries.end()) {
+    entries.emplace_back(id, std::move(*bytes));
+    return true;
+  }
+  if (at->second == *bytes) return false;
+  at->second = std::move(*bytes);
+  return true;
+}
+
+std::string SidecarContents::ReadFork(std::uint64_t at, std::size_t count) const {
+  if (fd < 0 || at >= forkLength) return {};
+  return ReadUpTo(fd, forkOffset + at,
+                  static_cast<std::size_t>(std::min<std::uint64_t>(count, forkLength - at)));
+}
+
+bool ReadSidecar(const std::filesystem::path& item, SidecarContents& out, std::string* error) {
+  const std::filesystem::path sidecar = AppleDoubleSidecar(item);
+  struct stat st {};
+  if (::lstat(sidecar.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return true;
+    return Fail(error, Reason("Cannot read " + sidecar.filename().string(), errno));
+  }
+  out.kind = SidecarContents::Kind::Foreign;
+  if (!S_ISREG(st.st_mode)) return true;
+  out.fd = ::open(sidecar.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (out.fd < 0) return Fail(error, Reason("Cannot read " + sidecar.filename().string(), errno));
+  bool foreign = true;
+  if (!ReadEntries(out, static_cast<std::uint64_t>(st.st_size), error, &foreign)) return false;
+  if (!foreign) out.kind = SidecarContents::Kind::AppleDouble;
+  return true;
+}
+
+bool WriteSidecar(const std::filesystem::path& item,
+                  const std::vector<std::pair<std::uint32_t, std::string>>& entries, int forkFd,
+                  std::uint64_t forkOffset, std::uint64_t forkLength, std::string* error) {
+  const std::filesystem::path sidecar = AppleDoubleSidecar(item);
+  if (entries.empty() && forkLength == 0) {
+    if (::unlink(sidecar.c_str()) != 0 && errno != ENOENT) {
+      return Fail(error, Reason("Cannot remove " + sidecar.filename().string(), errno));
+    }
+    return true;
+  }
+  std::uint64_t total = kAppleDoubleHeaderSize + (entries.size() + 1) * kAppleDoubleDescriptorSize;
+  for (const auto& entry : entries) total += entry.second.size();
+  if (total + forkLength > 0xFFFFFFFFu) return Fail(error, "The resource fork is too large");
+  const std::string head = EncodeHeader(entries, forkLength);
+  return WriteFileAtomic(
+      sidecar.string(),
+      [&](int fd, int* err) {
+        return WriteAll(fd, head, err) && CopyRange(forkFd, forkOffset, forkLength, fd, err);
+      },
+      error);
+}
+
+bool UpdateSidecarEntry(const std::filesystem::path& item, std::uint32_t id,
+                        std::optional<std::string> bytes, std::string* error) {
+  SidecarContents c;
+  if (!ReadSidecar(item, c, error)) return false;
+  if (c.kind == SidecarContents::Kind::Foreign) {
+    return Fail(error,
+                AppleDoubleSidecar(item).filename().string() + " is not an AppleDouble file");
+  }
+  if (!c.SetEntry(id, std::move(bytes))) return true;
+  return WriteSidecar(item, c.entries, c.fd, c.forkOffset, c.forkLength, error);
+}
+
+bool WriteResourceFork(const std::filesystem::path& item, int forkFd, std::uint64_t length,
+                       std::string* error) {
+  SidecarContents c;
+  if (!ReadSidecar(item, c, error)) return false;
+  if (c.kind == SidecarContents::Kind::Foreign) {
+    return Fail(error,
+                AppleDoubleSidecar(item).filename().string() + " is not an AppleDouble file");
+  }
+  if (length == 0 && c.forkLength == 0) return true;
+  return WriteSidecar(item, c.entries, forkFd, 0, length, error);
+}
+
+std::string ReadFinderInfo(const std::filesystem::path& item) {
+  SidecarContents c;
+  std::string info(kFinderInfoSize, '\0');
+  if (!ReadSidecar(item, c, nullptr)) return info;
+  if (const std::string* entry = c.Entry(kAppleDoubleFinderInfo)) {
+    info.replace(0, std::min(entry->size(), kFinderInfoSize), *entry, 0, kFinderInfoSize);
+  }
+  return info;
+}
+
+bool WriteFinderInfo(const std::filesystem::path& item, std::string_view info, std::string* error) {
+  if (info.size() < kFinderInfoSize) return Fail(error, "Finder information takes 32 bytes");
+  SidecarContents c;
+  if (!ReadSidecar(item, c, error)) return false;
+  if (c.kind == SidecarContents::Kind::Foreign) {
+    return Fail(error,
+                AppleDoubleSidecar(item).filename().string() + " is not an AppleDouble file");
+  }
+  std::string entry(info.substr(0, kFinderInfoSize));
+  if (const std::string* old = c.Entry(kAppleDoubleFinderInfo);
+      old && old->size() > kFinderInfoSize) {
+    entry += old->substr(kFinderInfoSize);
+  }
+  const bool empty = entry == std::string(kFinderInfoSize, '\0');
+  if (!c.SetEntry(kAppleDoubleFinderInfo, empty ? std::nullopt : std::optional(entry))) return true;
+  return WriteSidecar(item, c.entries, c.fd, c.forkOffset, c.forkLength, error);
+}
+
+std::optional<std::int64_t> ReadCreationDate(const std::filesystem::path& item) {
+  SidecarContents c;
+  if (!ReadSidecar(item, c, nullptr)) return std::nullopt;
+  const std::string* dates = c.Entry(kAppleDoubleFileDates);
+  if (!dates || dates->size() < 4 || BE(*dates, 0, 4) == kUnknownAppleDoubleDate) {
+    return std::nullopt;
+  }
+  const auto since2000 = static_cast<std::int32_t>(BE(*dates, 0, 4));
+  return since2000 + kMacEpochTo2000 + 60 * static_cast<std::int64_t>(UTCOffsetInMinutes());
+}
+
+bool WriteCreationDate(const std::filesystem::path& item, std::optional<std::int64_t> macSeconds,
+                       std::string* error) {
+  if (!macSeconds) return UpdateSidecarEntry(item, kAppleDoubleFileDates, std::nullopt, error);
+  const std::int64_t since2000 =
+      *macSeconds - kMacEpochTo2000 - 60 * static_cast<std::int64_t>(UTCOffsetInMinutes());
+  if (since2000 <= INT32_MIN || since2000 > INT32_MAX)
+    return Fail(error, "The date is out of range");
+  std::string dates;
+  PutBE(dates, static_cast<std::uint32_t>(since2000), 4);
+  for (int i = 0; i < 3; ++i) PutBE(dates, kUnknownAppleDoubleDate, 4);
+  return UpdateSidecarEntry(item, kAppleDoubleFileDates, dates, error);
+}
+
 void ReadMacTypeCreator(const std::filesystem::path& item, std::string& type,
                         std::string& creator) {
   type.clear();
   creator.clear();
   std::error_code ec;
   if (std::filesystem::is_directory(item, ec)) return;
-  const std::filesystem::path sidecar = AppleDoubleSidecar(item);
-  const std::uintmax_t size = std::filesystem::file_size(sidecar, ec);
-  if (ec) return;
-  std::ifstream f(sidecar, std::ios::binary);
-  if (!f) return;
-  // The header and Finder information sit at the start; the resource fork,
-  // which may be large, is not read.
-  std::string head(4096, '\0');
-  f.read(head.data(), static_cast<std::streamsize>(head.size()));
-  head.resize(static_cast<std::size_t>(f.gcount()));
-  auto entries = ParseAppleDoubleHeader(head, size);
-  if (!entries) return;
-  for (const AppleDoubleEntry& e : *entries) {
-    // Compared without adding to the offset, which could wrap past 4 GiB.
-    if (e.id == kAppleDoubleFinderInfo && e.length >= 8 && e.offset <= head.size() &&
-        head.size() - e.offset >= 8) {
-      type = head.substr(e.offset, 4);
-      creator = head.substr(e.offset + 4, 4);
-      return;
-    }
-  }
+  const std::string info = ReadFinderInfo(item);
+  if (info.compare(0, 8, std::string(8, '\0')) == 0) return;
+  type = info.substr(finder_info::kType, 4);
+  creator = info.substr(finder_info::kCreator, 4);
 }
 
 bool WriteMacTypeCreator(const std::filesystem::path& item, std::string_view type,
                          std::string_view creator, std::string* error) {
   if (type.size() != 4 || creator.size() != 4)
     return Fail(error, "Type and creator take 4 bytes each");
-  const std::filesystem::path sidecar = AppleDoubleSidecar(item);
-  // The entries already there, by id, with their bytes.
-  std::vector<std::pair<std::uint32_t, std::string>> entries;
-  std::error_code ec;
-  if (std::filesystem::exists(std::filesystem::symlink_status(sidecar, ec))) {
-    std::ifstream f(sidecar, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    if (!f && !f.eof()) return Fail(error, "Cannot read " + sidecar.filename().string());
-    auto found = ParseAppleDoubleHeader(bytes);
-    if (!found) return Fail(error, sidecar.filename().string() + " is not an AppleDouble file");
-    for (const AppleDoubleEntry& e : *found)
-      entries.emplace_back(e.id, bytes.substr(e.offset, e.length));
-  }
-  std::string* info = nullptr;
-  for (auto& [id, data] : entries) {
-    if (id == kAppleDoubleFinderInfo) info = &data;
-  }
-  if (info == nullptr) info = &entries.emplace_back(kAppleDoubleFinderInfo, std::string()).second;
-  if (info->size() < kFinderInfoSize) info->resize(kFinderInfoSize, '\0');
-  info->replace(0, 4, type);
-  info->replace(4, 4, creator);
-
-  std::string out;
-  PutBE(out, kAppleDoubleMagic, 4);
-  PutBE(out, kAppleDoubleVersion2, 4);
-  out.append(16, '\0');
-  PutBE(out, static_cast<std::uint32_t>(entries.size()), 2);
-  std::size_t offset = kAppleDoubleHeaderSize + entries.size() * kAppleDoubleDescriptorSize;
-  for (const auto& [id, data] : entries) {
-    PutBE(out, id, 4);
-    PutBE(out, static_cast<std::uint32_t>(offset), 4);
-    PutBE(out, static_cast<std::uint32_t>(data.size()), 4);
-    offset += data.size();
-  }
-  for (const auto& entry : entries) out += entry.second;
-  return WriteFileAtomic(sidecar.string(), out, error);
+  std::string info = ReadFinderInfo(item);
+  info.replace(finder_info::kType, 4, type);
+  info.replace(finder_info::kCreator, 4, creator);
+  return WriteFinderInfo(item, info, error);
 }
 
 }  // namespace platform

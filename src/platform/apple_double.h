@@ -4,11 +4,17 @@
 // members in archives made on a Mac. The header is big-endian: magic,
 // version, 16 filler bytes, an entry count, then one {id, offset, length}
 // descriptor per entry.
+//
+// As the store of an item's metadata, a sidecar holds its resource fork,
+// Finder information (type, creator, flags, script) and creation date. It
+// exists only while one of them is not the default, is always replaced in one
+// rename, and a "._" file that is not AppleDouble is never written over.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -18,8 +24,23 @@ inline constexpr std::uint32_t kAppleDoubleVersion2 = 0x00020000;
 inline constexpr std::size_t kAppleDoubleHeaderSize = 26;
 inline constexpr std::size_t kAppleDoubleDescriptorSize = 12;
 inline constexpr std::uint32_t kAppleDoubleResourceFork = 2;
+inline constexpr std::uint32_t kAppleDoubleFileDates = 8;
 inline constexpr std::uint32_t kAppleDoubleFinderInfo = 9;
 inline constexpr std::size_t kFinderInfoSize = 32;
+// File dates: creation, modification, backup, access; signed seconds since
+// 2000-01-01 00:00 UTC, 0x80000000 for a date not known.
+inline constexpr std::size_t kFileDatesSize = 16;
+inline constexpr std::uint32_t kUnknownAppleDoubleDate = 0x80000000u;
+
+// Finder information: where the parts this program uses lie in its 32 bytes.
+namespace finder_info {
+inline constexpr std::size_t kType = 0;
+inline constexpr std::size_t kCreator = 4;
+inline constexpr std::size_t kFlags = 8;  // 16 bits, big-endian
+inline constexpr std::size_t kScript = 24;
+inline constexpr std::size_t kExtendedFlags = 25;
+inline constexpr std::uint16_t kIsInvisible = 0x4000;
+}  // namespace finder_info
 
 struct AppleDoubleEntry {
   std::uint32_t id = 0;
@@ -35,6 +56,74 @@ std::optional<std::vector<AppleDoubleEntry>> ParseAppleDoubleHeader(std::string_
 
 // The name of the sidecar that holds an item's Mac metadata.
 std::filesystem::path AppleDoubleSidecar(const std::filesystem::path& item);
+
+// True when `path` is a regular file (not a link) that begins as AppleDouble.
+bool IsAppleDoubleFile(const std::filesystem::path& path);
+
+// An item's sidecar as read: every entry but the resource fork with its
+// bytes, and where the fork's bytes lie in the sidecar, which stays open for
+// reading them while this object lives.
+class SidecarContents {
+ public:
+  enum class Kind { None, AppleDouble, Foreign };
+  SidecarContents() = default;
+  ~SidecarContents();
+  SidecarContents(const SidecarContents&) = delete;
+  SidecarContents& operator=(const SidecarContents&) = delete;
+
+  Kind kind = Kind::None;
+  std::vector<std::pair<std::uint32_t, std::string>> entries;
+  std::uint64_t forkOffset = 0;
+  std::uint64_t forkLength = 0;
+  int fd = -1;
+
+  // The bytes of the entry with that id; nullptr when there is none.
+  const std::string* Entry(std::uint32_t id) const;
+  // Sets (or, with no bytes, removes) one entry; true when that changed it.
+  bool SetEntry(std::uint32_t id, std::optional<std::string> bytes);
+  // Up to `count` bytes of the resource fork from `at`, never beyond the
+  // fork; fewer when the sidecar could not give them.
+  std::string ReadFork(std::uint64_t at, std::size_t count) const;
+};
+
+// Reads the sidecar of `item`. A missing sidecar reads as Kind::None, a "._"
+// file that is no AppleDouble file (or is not a regular file, or whose
+// entries lie outside it) as Kind::Foreign. False, with the reason in
+// *error (may be null), when it cannot be read.
+bool ReadSidecar(const std::filesystem::path& item, SidecarContents& out, std::string* error);
+
+// Replaces the sidecar of `item` with `entries` and a resource fork copied
+// from bytes [forkOffset, forkOffset + forkLength) of `forkFd`, or removes it
+// when there is nothing to keep. The caller has read the sidecar there and
+// found it AppleDouble or missing. False with the reason when it was not
+// written; the old sidecar then stands as it was.
+bool WriteSidecar(const std::filesystem::path& item,
+                  const std::vector<std::pair<std::uint32_t, std::string>>& entries, int forkFd,
+                  std::uint64_t forkOffset, std::uint64_t forkLength, std::string* error);
+
+// Sets (or, with no bytes, removes) one entry of an item's sidecar and keeps
+// the rest, the resource fork included. A foreign "._" file is refused.
+bool UpdateSidecarEntry(const std::filesystem::path& item, std::uint32_t id,
+                        std::optional<std::string> bytes, std::string* error);
+
+// Gives an item the resource fork held in bytes [0, length) of `forkFd`
+// (none when length is 0), keeping its other metadata. A foreign "._" file
+// is refused.
+bool WriteResourceFork(const std::filesystem::path& item, int forkFd, std::uint64_t length,
+                       std::string* error);
+
+// An item's 32 bytes of Finder information; all zero when it has none.
+std::string ReadFinderInfo(const std::filesystem::path& item);
+// Stores the first 32 bytes of an item's Finder information, keeping any
+// bytes the entry holds beyond them; all zero removes a 32-byte entry.
+bool WriteFinderInfo(const std::filesystem::path& item, std::string_view info, std::string* error);
+
+// An item's creation date of its own, in seconds on the Mac scale (since
+// 1904-01-01 local time); none when its sidecar holds none.
+std::optional<std::int64_t> ReadCreationDate(const std::filesystem::path& item);
+// Stores a creation date, or with none removes it.
+bool WriteCreationDate(const std::filesystem::path& item, std::optional<std::int64_t> macSeconds,
+                       std::string* error);
 
 // A file's Mac type and creator (4 bytes each, as stored) from its sidecar.
 // Empty strings when the item has no sidecar, the sidecar is no AppleDouble

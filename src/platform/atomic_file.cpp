@@ -22,19 +22,6 @@ bool Fail(std::string* error, std::string text) {
   return false;
 }
 
-bool WriteAll(int fd, std::string_view bytes, int* err) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *err = errno;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // The file a path names, following a symbolic link when the path is one.
 std::string Target(const std::string& path) {
   struct stat st {};
@@ -48,9 +35,28 @@ std::string Target(const std::string& path) {
   return path;
 }
 
-mode_t NewFileMode(const std::string& target) {
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+bool InGroup(gid_t gid) {
+  if (gid == ::getegid()) return true;
+  int n = ::getgroups(0, nullptr);
+  if (n <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(n));
+  n = ::getgroups(n, groups.data());
+  for (int i = 0; i < n; ++i)
+    if (groups[static_cast<std::size_t>(i)] == gid) return true;
+  return false;
+}
+
+// Whether the file's mode lets this user write it. The rename would replace a
+// write-protected file all the same, and root passes every access check, so
+// the bits are read for the class (owner, group, others) this user falls in.
+bool ModeAllowsWriting(const struct stat& st) {
+  if (st.st_uid == ::geteuid()) return st.st_mode & S_IWUSR;
+  if (InGroup(st.st_gid)) return st.st_mode & S_IWGRP;
+  return st.st_mode & S_IWOTH;
+}
+
+mode_t NewFileMode(const struct stat* existing) {
+  if (existing) return existing->st_mode & 07777;
   mode_t mask = ::umask(0);
   ::umask(mask);
   return 0666 & ~mask;
@@ -58,7 +64,35 @@ mode_t NewFileMode(const std::string& target) {
 
 }  // namespace
 
+bool WriteAll(int fd, std::string_view bytes, int* err) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *err = errno;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+int OpenScratchFile(const std::filesystem::path& folder) {
+  std::string pattern = (folder / ".scratch.XXXXXX").string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.data());
+  return fd;
+}
+
 bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::string* error) {
+  return WriteFileAtomic(
+      path, [bytes](int fd, int* err) { return WriteAll(fd, bytes, err); }, error);
+}
+
+bool WriteFileAtomic(const std::string& path, const std::function<bool(int fd, int* err)>& fill,
+                     std::string* error) {
   if (path.empty()) return Fail(error, "No file name was given");
   const std::string target = Target(path);
   const std::size_t slash = target.rfind('/');
@@ -66,6 +100,11 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::strin
       slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   if (name.empty()) return Fail(error, "No file name was given");
+
+  struct stat existing {};
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists && !ModeAllowsWriting(existing))
+    return Fail(error, Reason("Cannot replace the file", EACCES));
 
   std::string pattern = folder + "/." + name + ".XXXXXX";
   std::vector<char> temp(pattern.begin(), pattern.end());
@@ -76,9 +115,9 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::strin
 
   int err = 0;
   const char* step = nullptr;
-  if (::fchmod(fd, NewFileMode(target)) != 0) {
+  if (::fchmod(fd, NewFileMode(exists ? &existing : nullptr)) != 0) {
     err = errno, step = "Cannot set the file's permissions";
-  } else if (!WriteAll(fd, bytes, &err)) {
+  } else if (!fill(fd, &err)) {
     step = "Cannot write the file";
   } else if (::fsync(fd) != 0) {
     err = errno, step = "Cannot write the file to the disk";

@@ -3,16 +3,31 @@
 // stick, crash) leaves the previous file exactly as it was: the new bytes go
 // to a temporary file in the same folder, are flushed to the disk, and only
 // then take the old file's name in one rename.
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace platform {
 
 // Replaces (or creates) the file at path with bytes. A file that already
-// exists keeps its permissions; a symbolic link is followed, so the file it
-// points at is replaced. Returns false with a reason in *error (may be null)
-// when anything failed; the old file is then untouched and no temporary file
-// is left behind.
+// exists keeps its permissions, and one whose permissions forbid this user to
+// write it (write-protected) is refused as a failure; a symbolic link is
+// followed, so the file it points at is replaced. Returns false with a reason in *error (may be
+// null) when anything failed; the old file is then untouched and no temporary file is left behind.
 bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::string* error);
+
+// The same, with the new contents written by `fill` into the open temporary
+// file (at its start, in order); `fill` returns false with errno's value in
+// *err when a write failed.
+bool WriteFileAtomic(const std::string& path, const std::function<bool(int fd, int* err)>& fill,
+                     std::string* error);
+
+// A file in `folder` for bytes that are wanted only while it is open: it has
+// no name, so nothing is left behind whatever happens. Its descriptor, or -1.
+int OpenScratchFile(const std::filesystem::path& folder);
+
+// Writes all of `bytes` to `fd` at its position; false with errno in *err.
+bool WriteAll(int fd, std::string_view bytes, int* err);
 
 }  // namespace platform

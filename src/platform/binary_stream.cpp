@@ -8,8 +8,10 @@
 
 namespace platform {
 
-std::unique_ptr<BinaryStream> BinaryStream::Open(const std::filesystem::path& path, bool writable) {
-  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+std::unique_ptr<BinaryStream> BinaryStream::Open(const std::filesystem::path& path, bool writable,
+                                                 bool followLink) {
+  int fd = ::open(path.c_str(),
+                  (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
   if (fd < 0) return nullptr;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -19,8 +21,10 @@ std::unique_ptr<BinaryStream> BinaryStream::Open(const std::filesystem::path& pa
   return std::unique_ptr<BinaryStream>(new BinaryStream(fd, writable));
 }
 
-std::unique_ptr<BinaryStream> BinaryStream::Create(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+std::unique_ptr<BinaryStream> BinaryStream::Create(const std::filesystem::path& path,
+                                                   bool followLink) {
+  int fd = ::open(path.c_str(),
+                  O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW), 0644);
   if (fd < 0) return nullptr;
   return std::unique_ptr<BinaryStream>(new BinaryStream(fd, true));
 }

@@ -18,11 +18,14 @@ namespace platform {
 class BinaryStream {
  public:
   // Opens an existing file; nullptr when it is missing, not a regular file or
-  // cannot be opened as asked.
-  static std::unique_ptr<BinaryStream> Open(const std::filesystem::path& path, bool writable);
+  // cannot be opened as asked. With followLink false a symbolic link at the
+  // path itself is refused rather than followed.
+  static std::unique_ptr<BinaryStream> Open(const std::filesystem::path& path, bool writable,
+                                            bool followLink = true);
   // Creates a new empty file (replacing one that is there) opened for
   // reading and writing; nullptr on failure.
-  static std::unique_ptr<BinaryStream> Create(const std::filesystem::path& path);
+  static std::unique_ptr<BinaryStream> Create(const std::filesystem::path& path,
+                                              bool followLink = true);
 
   ~BinaryStream();
   BinaryStream(const BinaryStream&) = delete;

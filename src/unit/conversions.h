@@ -1,8 +1,7 @@
 #pragma once
 // Conversions between the units the window shows and the units the unit
 // stores, and the small byte helpers that build two-byte fields. All pure: the
-// temperature pair takes the state of the "Use Celsius" box as an argument;
-// the window's own wrappers read the box and call these.
+// temperature pair takes the state of the "Use Celsius" box as an argument.
 #include <cstdint>
 #include <string>
 #include <string_view>

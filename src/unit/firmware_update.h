@@ -23,6 +23,11 @@ inline constexpr const char* FirmwareTooLargeMessage =
 inline constexpr const char* FirmwareInterruptedMessage =
     "The firmware update did not finish. Please hit the Update Firmware button on the COM page to "
     "try again.";
+// Found in its bootloader after an update of this run broke off: its "E" could
+// start half an image.
+inline constexpr const char* FirmwareRepeatMessage =
+    "This Vantora II is waiting in its bootloader because the firmware update did not finish. "
+    "Please hit the Update Firmware button on the COM page to repeat the update.";
 
 // Empty when the image can be sent as it is, else the message for the user.
 // Checked before anything is queued: an empty image would only erase the

@@ -63,7 +63,11 @@ void LCDProg::CarriageReturnAcknowledged(const Packet& p) {
 // over.
 void LCDProg::FirmwareStep(PacketRef p) {
   if (!FirmwareUnderway || Upgrading || !p) return;
-  if (p->Type == PacketTypeCR && p->Final == "E") FirmwareUnderway = false;
+  if (p->Type == PacketTypeCR && p->Final == "E") {
+    FirmwareUnderway = false;
+    FirmwareBrokenOff = false;
+    Sline.ExitBootloaderOnConnect = true;
+  }
 }
 
 // A dropped queue or a closed link stops the update where it was: nothing
@@ -74,6 +78,10 @@ void LCDProg::FirmwareUpdateBroken() {
   if (!FirmwareUnderway) return;
   FirmwareUnderway = false;
   Upgrading = false;
+  // The unit may now hold half an image: found in its bootloader at a later
+  // connection, it must wait there for the update to be repeated.
+  FirmwareBrokenOff = true;
+  Sline.ExitBootloaderOnConnect = false;
   // Nothing of the update is left to go out: the link has already dropped its
   // queue (and, when it closed, the request it was waiting on).
   UpdateButtons(true);

@@ -1,6 +1,7 @@
 // The window's side of a settings read: queuing the thirteen reads and the
 // reply handler that shows what the unit sent.
 #include <QTimer>
+#include <algorithm>
 
 #include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
@@ -8,10 +9,9 @@
 #include "platform/ticks.h"
 #include "platform/valstr.h"
 #include "unit/command_set.h"
-#include "unit/conversions.h"
+#include "unit/firmware_update.h"
 #include "unit/reply_decode.h"
 #include "unit/settings_messages.h"
-#include "unit/temperature_box.h"
 
 using platform::Str;
 
@@ -22,20 +22,70 @@ constexpr int kComPage = 5;  // row of "COM" in MainBox
 }  // namespace
 
 void LCDProg::BindSettingsExchange() {
-  Spec::UseCelsiusBox(&usecelsius);
   connect(&Sline, &SuperSerial::PacketSucceeded, this, &LCDProg::Sline_PacketSucceeded);
-  // A write that breaks off must not be reported as done by the next reply.
-  connect(&Sline, &SuperSerial::QueueDropped, this, [this](PacketRef) { SettingsWriteBroken(); });
-  connect(&Sline, &SuperSerial::Disconnected, this, [this] { SettingsWriteBroken(); });
+  // A write that breaks off must not be reported as done by the next reply,
+  // and a read that breaks off must not leave the controls passing for the
+  // unit's settings.
+  connect(&Sline, &SuperSerial::QueueDropped, this, [this](PacketRef) {
+    SettingsWriteBroken();
+    SettingsReadBroken();
+  });
+  connect(&Sline, &SuperSerial::Disconnected, this, [this] {
+    SettingsWriteBroken();
+    SettingsReadBroken();
+    // A read of the last connection says nothing about the unit of the next.
+    SettingsReadComplete = false;
+  });
 }
 
 void LCDProg::ReadSettings() {
-  for (const unit::QueuedRequest& r : unit::FullReadRequests()) Sline.AddPacket(r.Type, r.Final);
+  QueueReads(unit::FullReadRequests(), true);
+}
+
+void LCDProg::ReadLimits() {
+  QueueReads({unit::ReadRequest('a')}, false);
+}
+
+void LCDProg::QueueReads(const std::vector<unit::QueuedRequest>& reads, bool fullRead) {
+  for (const unit::QueuedRequest& r : reads) {
+    Sline.AddPacket(r.Type, r.Final);
+    if (Sline.Opened) PendingReads.push_back(Sline.Packets.back());
+  }
+  if (Sline.Opened && fullRead) fullReadPending_ = true;
+}
+
+// The link answers in queue order and drops the whole queue on a failure, so
+// a full read is whole once nothing it queued is pending any more.
+void LCDProg::ReadAnswered(const PacketRef& p) {
+  const auto erased = std::erase(PendingReads, p);
+  if (erased == 0 || !PendingReads.empty() || !fullReadPending_) return;
+  fullReadPending_ = false;
+  SettingsReadComplete = true;
+}
+
+void LCDProg::SettingsReadBroken() {
+  if (PendingReads.empty()) return;
+  PendingReads.clear();
+  fullReadPending_ = false;
+  SettingsReadComplete = false;
+  TellUserLater(unit::kNotReadMessage);
 }
 
 void LCDProg::TellUserLater(const std::string& text, int delayTicks) {
-  // Never a modal box inside the link's handler: the pump must keep running.
-  QTimer::singleShot(platform::TicksToMs(delayTicks), this, [text] { platform::MsgBox(text); });
+  TellUserAt(text, platform::Ticks() + delayTicks);
+}
+
+// The wait is counted on the tick clock, as every wait of the link is; the
+// timer only says when to look at the clock again.
+void LCDProg::TellUserAt(const std::string& text, std::int64_t dueTick) {
+  const std::int64_t left = std::max<std::int64_t>(dueTick - platform::Ticks(), 0);
+  QTimer::singleShot(platform::TicksToMs(left), this, [this, text, dueTick] {
+    if (platform::Ticks() < dueTick) {
+      TellUserAt(text, dueTick);
+    } else {
+      platform::MsgBox(text);
+    }
+  });
 }
 
 void LCDProg::Sline_PacketSucceeded(PacketRef p) {
@@ -55,6 +105,7 @@ void LCDProg::Sline_PacketSucceeded(PacketRef p) {
       break;
     case PacketTypeRead:
       ShowReadReply(*p);
+      ReadAnswered(p);
       break;
     default:
       break;
@@ -62,7 +113,12 @@ void LCDProg::Sline_PacketSucceeded(PacketRef p) {
 }
 
 void LCDProg::HelloAnswered() {
-  if (Sline.PMode) return;
+  if (Sline.PMode) {
+    // The link left the unit in its bootloader: tell the user why, unless
+    // the hello is the update's own way in.
+    if (FirmwareBrokenOff && !FirmwareUnderway) TellUserLater(unit::FirmwareRepeatMessage);
+    return;
+  }
   if (Spec::Revision < unit::kFirstCurrentRevision) {
     MainBox.SetListIndex(kComPage);
     WriteBut.SetEnabled(false);
@@ -135,12 +191,7 @@ void LCDProg::ShowReadReply(const Packet& p) {
       if (auto e = unit::DecodeItems(in)) ShowItems(*e);
       break;
     case 'a':
-      if (auto a = unit::DecodeLimits(in)) {
-        rpmw.SetText(Str(a->rpm));
-        ectw.SetText(Str(Spec::FtoC(a->ectF)));
-        mapw.SetText(mappop.ListIndex() == 0 ? Str(a->mapMbar) : Str(Spec::mBarToPSI(a->mapMbar)));
-        iatw.SetText(Str(Spec::FtoC(a->iatF)));
-      }
+      if (auto a = unit::DecodeLimits(in)) ShowLimits(*a);
       break;
     case 's':
     case 'u':

@@ -55,6 +55,16 @@ void LCDProg::WriteSettings() {
   if (!Sline.isConnected) return;
   // In the bootloader "we" is no settings write but the start of a chip erase.
   if (Sline.PMode) return;
+  // The write is built from the controls now; only a whole read on this
+  // connection makes them the unit's settings (plus the user's edits).
+  if (!PendingReads.empty()) {
+    TellUserLater(unit::kProgramWhileReadingMessage);
+    return;
+  }
+  if (!SettingsReadComplete) {
+    TellUserLater(unit::kProgramUnreadMessage);
+    return;
+  }
   Programming = true;
   for (const unit::QueuedRequest& r : unit::BuildWrite(SettingsSnapshot(), Opt2, Sensors)) {
     Sline.AddPacket(r.Type, r.Final);

@@ -1,5 +1,7 @@
 #include "unit/reply_decode.h"
 
+#include "platform/valstr.h"
+#include "unit/conversions.h"
 #include "unit/wire_fields.h"
 
 namespace unit {
@@ -145,6 +147,16 @@ std::optional<LimitsReply> DecodeLimits(std::string_view payload) {
   r.mapMbar = in.Word();
   r.iatF = in.Byte();
   return Done(in, r);
+}
+
+LimitTexts ShownLimits(const LimitsReply& limits, bool celsius, bool psi) {
+  using platform::Str;
+  LimitTexts t;
+  t.rpmw = Str(limits.rpm);
+  t.ectw = Str(Spec::FtoC(limits.ectF, celsius));
+  t.mapw = psi ? Str(Spec::mBarToPSI(limits.mapMbar)) : Str(limits.mapMbar);
+  t.iatw = Str(Spec::FtoC(limits.iatF, celsius));
+  return t;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 // payload does not have the letter's length.
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "unit/command_set.h"
@@ -64,8 +65,7 @@ std::optional<ThrottleReply> DecodeThrottle(std::string_view payload);
 // "e": the 56 item codes, 1-based by place number (element 0 unused).
 std::optional<std::array<int, kPlaces + 1>> DecodeItems(std::string_view payload);
 
-// "a": the warning limits in wire units; the window converts temperatures with
-// FtoC and the pressure with mBarToPSI when it shows PSI.
+// "a": the warning limits in wire units.
 struct LimitsReply {
   int rpm = 0;
   int ectF = 0;
@@ -73,6 +73,17 @@ struct LimitsReply {
   int iatF = 0;
 };
 std::optional<LimitsReply> DecodeLimits(std::string_view payload);
+
+// The limits as the window's fields show them: whole numbers, the
+// temperatures through FtoC, the pressure in mbar or, with psi, through
+// mBarToPSI.
+struct LimitTexts {
+  std::string rpmw;
+  std::string ectw;
+  std::string mapw;
+  std::string iatw;
+};
+LimitTexts ShownLimits(const LimitsReply& limits, bool celsius, bool psi);
 
 // "s": O2 and ELD tables plus the names and "Show Decimals" of all four main
 // tables; "u": EGR and B6 tables only (HasNames false, names empty).

@@ -45,10 +45,7 @@ std::vector<QueuedRequest> BuildWrite(const WindowSettings& s, OptArray& opt2,
   out.push_back(WriteWideband(0, s.WList[0][0], s.WList[0][1]));
   out.push_back(WriteWideband(1, s.WList[1][0], s.WList[1][1]));
   out.push_back(WriteWidebandInput(s.afrlist, s.demon));
-  out.push_back(WriteRpmLimit(s.rpmw));
-  out.push_back(WriteTempLimit(kCoolantLimit, Spec::CtoF(TruncToInt(s.ectw), s.usecelsius)));
-  out.push_back(WriteMapLimit(s.mappop == 0 ? s.mapw : Spec::PSITomBar(s.mapw)));
-  out.push_back(WriteTempLimit(kIntakeLimit, Spec::CtoF(TruncToInt(s.iatw), s.usecelsius)));
+  for (const QueuedRequest& limit : WriteLimits(s)) out.push_back(limit);
   QueueTableRows(s, sensors, out);
   for (int t = 1; t <= kMainTables; ++t) out.push_back(WriteTableName(t, s.Main[t - 1].Name));
   out.push_back(WriteTableDecimals(0, s.Main[0].Decimals, s.Main[1].Decimals));
@@ -59,6 +56,13 @@ std::vector<QueuedRequest> BuildWrite(const WindowSettings& s, OptArray& opt2,
   out.push_back(ReadRequest('s'));
   out.push_back(ReadRequest('u'));
   return out;
+}
+
+std::array<QueuedRequest, 4> WriteLimits(const WindowSettings& s) {
+  return {WriteRpmLimit(s.rpmw),
+          WriteTempLimit(kCoolantLimit, Spec::CtoF(TruncToInt(s.ectw), s.usecelsius)),
+          WriteMapLimit(s.mappop == 0 ? s.mapw : Spec::PSITomBar(s.mapw)),
+          WriteTempLimit(kIntakeLimit, Spec::CtoF(TruncToInt(s.iatw), s.usecelsius))};
 }
 
 void RememberTable(SensorsArray& sensors, int k, const TableData& table) {

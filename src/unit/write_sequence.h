@@ -53,6 +53,10 @@ struct WindowSettings {
 std::vector<QueuedRequest> BuildWrite(const WindowSettings& s, OptArray& opt2,
                                       const SensorsArray& sensors);
 
+// The four "wa" requests of the warning limits, in the order of a full write:
+// RPM, coolant, pressure, intake air; each in the unit the window shows.
+std::array<QueuedRequest, 4> WriteLimits(const WindowSettings& s);
+
 // Stores a table as shown into Sensors at k (volts) and k + 1 (values).
 void RememberTable(SensorsArray& sensors, int k, const TableData& table);
 

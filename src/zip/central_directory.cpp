@@ -123,7 +123,6 @@ void ZipArchive::z_readDirectory() {
       errmsg = kCorrupted;
       return;
     }
-    bool reachesIntoDirectory = false;
     ByteReader r(directory);
     while (r.Left() > 0) {
       std::string_view fixed = r.Bytes(cr::kSize);
@@ -158,16 +157,15 @@ void ZipArchive::z_readDirectory() {
       if (remaining == 0) centralDirCorrupted = true;
       if (remaining > 0) --remaining;
       // An entry whose header or data would reach into the directory would be
-      // overwritten by the next entry added there.
+      // overwritten by the next entry added there: such an archive is read,
+      // but never written.
       const std::int64_t entryEnd =
           static_cast<std::int64_t>(header->UInt32Value(cr::kLocalHeaderOffset)) +
           static_cast<std::int64_t>(records::local::kSize) +
           static_cast<std::int64_t>(name.size()) +
           static_cast<std::int64_t>(header->UInt32Value(cr::kCompressedSize));
-      if (entryEnd > startOfDirInArchive) reachesIntoDirectory = true;
+      if (entryEnd > startOfDirInArchive) entriesReachIntoDir = true;
     }
-    // Such an archive is read, but never written.
-    if (reachesIntoDirectory) centralDirCorrupted = true;
   }
   if (companions) {
     ZipArchiveData::NameIndex index = ZipArchiveData::MakeNameIndex(d->entries_1);

@@ -24,6 +24,7 @@ ZipArchive::ZipArchive() {
 void ZipArchive::z_setup() {
   d = std::make_shared<ZipArchiveData>();
   d->copyChunkSize = 16384;
+  maxIntPlus1 = 2147483648.0;
 }
 
 ZipArchive::~ZipArchive() {
@@ -53,7 +54,7 @@ bool ZipArchive::Open(const std::filesystem::path& file, bool writable,
   try {
     if (wasOpen) throw platform::RuntimeException();
     const bool result = OpenSteps(file, writable, encoding);
-    writeMode = writable && result && !centralDirCorrupted;
+    writeMode = writable && result && !centralDirCorrupted && !entriesReachIntoDir;
     if (writeMode) d->dirty = true;
     return result;
   } catch (const std::exception& e) {
@@ -78,6 +79,7 @@ void ZipArchive::ResetForOpen() {
   comment_.clear();
   startOfDirInArchive = 0;
   centralDirCorrupted = false;
+  entriesReachIntoDir = false;
   justCreated = false;
   marked = false;
   markEntries = 0;

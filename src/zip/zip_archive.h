@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/folder_item.h"
+#include "platform/mac_dates.h"
+#include "platform/memory_block.h"
 #include "platform/text_encoding.h"
 #include "zip/zip_archive_data.h"
 #include "zip/zip_entry.h"
@@ -85,10 +88,37 @@ class ZipArchive {
   ZipExtraFieldRef MakeZipExtraField(const platform::FolderItem& item) const;
   ZipExtraFieldRef MakeZipExtraField(const platform::FolderItem& item, std::string_view name) const;
 
+  // -- MacBinary headers: 128 bytes, big-endian, in the MacBinary III layout.
+  // An empty name raises RuntimeException. The name is stored in the
+  // encoding of its script (Mac Roman for script 0), cut to 63 bytes.
+  platform::MemoryBlockRef MakeMacBinaryHeader(const platform::FolderItem& item) const;
+  platform::MemoryBlockRef MakeMacBinaryHeader(const platform::FolderItem& item,
+                                               std::int32_t dataLength, std::int32_t rsrcLength,
+                                               std::string_view name) const;
+  platform::MemoryBlockRef MakeMacBinaryHeader(std::int32_t dataLength, std::int32_t rsrcLength,
+                                               std::string_view name, std::string_view type,
+                                               std::string_view creator,
+                                               std::optional<platform::Date> created,
+                                               std::optional<platform::Date> modified) const;
+  // `item` may be null: then no Finder flags, script, lock or visibility.
+  platform::MemoryBlockRef z_makeMBHdr(std::int32_t dataLength, std::int32_t rsrcLength,
+                                       std::string_view name, std::string_view type,
+                                       std::string_view creator,
+                                       std::optional<platform::Date> created,
+                                       std::optional<platform::Date> modified,
+                                       const platform::FolderItem* item) const;
+  // Seconds 0 to 2^32 - 1 as the signed 32-bit value of the same bits;
+  // values outside that range are held to its ends.
+  std::int32_t z_dblToLong(double value) const;
+
   // The state shared with the entries.
   const std::shared_ptr<ZipArchiveData>& Data() const { return d; }
   std::int64_t StartOfDirectory() const { return startOfDirInArchive; }
+  // More central records than the end record counts.
   bool CentralDirectoryCorrupted() const { return centralDirCorrupted; }
+  // An entry's header or data reaches into the directory, where the next
+  // entry added would overwrite it.
+  bool EntriesReachIntoDirectory() const { return entriesReachIntoDir; }
 
  private:
   void z_setup();
@@ -112,6 +142,8 @@ class ZipArchive {
   std::int64_t markDirStart = 0;
   std::shared_ptr<ZipArchiveData> d;
   bool centralDirCorrupted = false;
+  // Like centralDirCorrupted, it keeps a writable open read-only.
+  bool entriesReachIntoDir = false;
 };
 
 }  // namespace zip

@@ -32,6 +32,10 @@ std::string ZipArchiveData::cleanName(std::string_view name) const {
 std::string ZipArchiveData::encodeForZip(std::string_view text,
                                          const TextEncoding* textEncoding) const {
   const TextEncoding* from = textEncoding ? textEncoding : &TextEncoding::SystemDefault();
+  // Text already in the archive's encoding is stored as it is, so a raw path
+  // read from the archive finds its entry again, even when its bytes are not
+  // valid in that encoding or (in a DOS archive) have no Windows ANSI form.
+  if (from == archiveEncoding) return std::string(text);
   std::string bytes(text);
   // DOS Latin US archives get their text through Windows ANSI first, so
   // characters that code page 437 lacks are reduced the same way on every host.
@@ -39,10 +43,6 @@ std::string ZipArchiveData::encodeForZip(std::string_view text,
     bytes = platform::ConvertEncoding(bytes, *from, TextEncoding::WindowsANSI());
     from = &TextEncoding::WindowsANSI();
   }
-  // Text already in the archive's encoding is stored as it is, so a raw path
-  // read from the archive finds its entry again even when its bytes are not
-  // valid in that encoding.
-  if (from == archiveEncoding) return bytes;
   return platform::ConvertEncoding(bytes, *from, *archiveEncoding);
 }
 

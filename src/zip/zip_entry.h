@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/folder_item.h"
 #include "platform/mac_dates.h"
 #include "platform/memory_block.h"
 #include "platform/text_encoding.h"
@@ -66,6 +67,33 @@ class ZipEntry {
   void SetExtraFieldInCentralDir(ZipExtraFieldRef field);
   // The extra field of the member's local header, read from the archive.
   ZipExtraFieldRef ExtraField();
+
+  // -- MacBinary headers
+  // 0 not MacBinary, 1 MacBinary I (only with EnableMacBinary1Detection),
+  // 2 MacBinary II, 3 MacBinary III, 4 MacBinary III for a later reader.
+  // A block shorter than 128 bytes is level 0.
+  std::int32_t z_MBHdrLevel(const platform::MemoryBlock& header) const;
+  // Gives an extracted item the dates, name, type, creator, Finder flags,
+  // script and (with file locking on) the lock of a MacBinary header. Does
+  // nothing for a missing item or header; failures are not reported.
+  void ApplyMacBinaryInformation(platform::FolderItem& destination,
+                                 const platform::MemoryBlockRef& mbHdr);
+  // Renames the extracted item to its Mac name where the two differ only in
+  // what an archive name cannot carry ("/" and "\" became "-"), and only
+  // while it bears this entry's own last path component. A Mac name that is
+  // no valid file name here ("/", NUL, "." or "..") is never used.
+  void z_adjustMacFilename(std::string_view macName, std::int32_t script,
+                           platform::FolderItem& destination);
+  // The encoding of a Mac name in a script: the system's own (Mac Roman)
+  // while bit 7 is clear, else the one that the low bits name; none when
+  // this system does not know it.
+  static const platform::TextEncoding* ScriptEncoding(std::int32_t script);
+  // The MacBinary CRC-16 of the first `length` bytes of `mb`.
+  static std::int32_t z_CRC(const platform::MemoryBlock& mb, std::int32_t length);
+  // A 32-bit field read as unsigned.
+  static double z_ulongToDouble(std::int32_t value) {
+    return static_cast<double>(static_cast<std::uint32_t>(value));
+  }
 
   // -- AppleDouble companion
   void z_setAppleDoubleEntry(ZipEntryRef companion);

@@ -89,4 +89,40 @@ inline constexpr std::size_t kUnixAccessTime = 4;
 inline constexpr std::size_t kUnixModTime = 8;
 }  // namespace extra
 
+// MacBinary III header: 128 bytes, big-endian, ahead of the data fork and
+// the resource fork, each of them padded to a multiple of 128 bytes.
+namespace macbinary {
+inline constexpr std::size_t kSize = 128;
+inline constexpr std::size_t kOldVersion = 0;  // must be 0
+inline constexpr std::size_t kNameLength = 1;  // 1 to 63
+inline constexpr std::size_t kName = 2;
+inline constexpr std::size_t kMaxName = 63;
+inline constexpr std::size_t kType = 65;
+inline constexpr std::size_t kCreator = 69;
+inline constexpr std::size_t kFinderFlagsHigh = 73;
+inline constexpr std::size_t kProtected = 81;
+inline constexpr std::size_t kZeroFill = 82;  // must be 0
+inline constexpr std::size_t kDataLength = 83;
+inline constexpr std::size_t kResourceLength = 87;
+inline constexpr std::size_t kCreated = 91;
+inline constexpr std::size_t kModified = 95;
+inline constexpr std::size_t kFinderFlagsLow = 101;
+inline constexpr std::size_t kSignature = 102;
+inline constexpr std::uint32_t kSignatureValue = 0x6D42494E;  // "mBIN"
+inline constexpr std::size_t kScript = 106;
+inline constexpr std::size_t kExtendedFlags = 107;
+inline constexpr std::size_t kWriterVersion = 122;
+inline constexpr std::size_t kReaderVersion = 123;
+inline constexpr std::uint8_t kVersionWritten = 130;
+inline constexpr std::uint8_t kVersionNeeded = 129;
+inline constexpr std::size_t kCrc = 124;       // CRC-16 of bytes 0 to 123
+inline constexpr std::size_t kReserved = 126;  // must be 0
+
+// Where the resource fork starts in a MacBinary stream: after the header
+// and the data fork padded to a multiple of 128 bytes.
+constexpr std::uint64_t ResourceForkStart(std::uint32_t dataLength) {
+  return kSize + ((static_cast<std::uint64_t>(dataLength) + 127) & ~std::uint64_t{127});
+}
+}  // namespace macbinary
+
 }  // namespace zip::records

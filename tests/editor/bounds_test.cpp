@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
+#include "platform/valstr.h"
+#include "unit/conversions.h"
+#include "unit/reply_decode.h"
+#include "unit/write_sequence.h"
+
 namespace editor {
 namespace {
 
@@ -35,21 +43,96 @@ TEST(CellBounds, ValueColumnBySortOfTable) {
   EXPECT_EQ(CellBoundedText("99999", 2, TableKind::Sensor), nullopt);
 }
 
-TEST(WarningBounds, RpmMapAndTemperatures) {
+TEST(WarningBounds, RpmMapAndTemperaturesInEachUnit) {
   EXPECT_EQ(BoundedText("16000", kRpmWarningBound), nullopt);
   EXPECT_EQ(BoundedText("16001", kRpmWarningBound), "16000");
   EXPECT_EQ(BoundedText("-5", kRpmWarningBound), "0");
   EXPECT_EQ(BoundedText("", kRpmWarningBound), nullopt);
-  EXPECT_EQ(BoundedText("20000", kMapWarningBound), "16000");
-  EXPECT_EQ(BoundedText("14.7", kMapWarningBound), nullopt);
-  EXPECT_EQ(BoundedText("250", kTempWarningBound), nullopt);
-  EXPECT_EQ(BoundedText("250.5", kTempWarningBound), "250");
-  EXPECT_EQ(BoundedText("-1", kTempWarningBound), "0");
-  EXPECT_EQ(BoundedText("249.9", kTempWarningBound), nullopt);
-  // The bound's own text passes its check, so writing it back settles.
-  for (const Bound& b : {kRpmWarningBound, kMapWarningBound, kTempWarningBound, kVoltBound,
-                         kSensorValueBound, kAirFuelBound}) {
-    EXPECT_EQ(BoundedText(b.upperText, b), nullopt);
+  EXPECT_EQ(BoundedText("20000", kMapMbarWarningBound), "16000");
+  EXPECT_EQ(BoundedText("-14.8", kMapPsiWarningBound), "-14.7");
+  EXPECT_EQ(BoundedText("250", kTempFahrenheitWarningBound), nullopt);
+  EXPECT_EQ(BoundedText("250.5", kTempFahrenheitWarningBound), "250");
+  EXPECT_EQ(BoundedText("-1", kTempFahrenheitWarningBound), "0");
+  EXPECT_EQ(BoundedText("249.9", kTempFahrenheitWarningBound), nullopt);
+  // The texts written back pass their own check, so writing one back settles.
+  for (const Bound& b :
+       {kRpmWarningBound, kMapMbarWarningBound, kMapPsiWarningBound, kTempFahrenheitWarningBound,
+        kTempCelsiusWarningBound, kVoltBound, kSensorValueBound, kAirFuelBound}) {
+    EXPECT_EQ(BoundedText(b.upperText, b), nullopt) << b.upperText;
+    EXPECT_EQ(BoundedText(b.lowerText, b), nullopt) << b.lowerText;
+  }
+  // PSI and Celsius reach exactly as far as the write turns into the mbar and
+  // Fahrenheit bounds, and no further.
+  EXPECT_EQ(Spec::PSITomBar(kMapPsiWarningBound.lower), 0);
+  EXPECT_EQ(Spec::CtoF(kTempCelsiusWarningBound.lower, true), 0);
+  EXPECT_LT(Spec::CtoF(kTempCelsiusWarningBound.lower - 1, true), 0);
+  EXPECT_EQ(Spec::CtoF(kTempCelsiusWarningBound.upper, true), 250);
+  EXPECT_GT(Spec::CtoF(kTempCelsiusWarningBound.upper + 1, true), 250);
+}
+
+// Read, then Program with nothing edited, for every value each limit's wire
+// field can carry. What goes back differs from what the unit held only by the
+// rounding of the unit shown:
+//  - RPM, mbar and Fahrenheit show the whole number held: exact;
+//  - gauge PSI shows a tenth (about 6.9 mbar) and the write truncates to whole
+//    mbar: from 4 mbar below to 3 above;
+//  - Celsius drops the fraction toward zero and the write rounds up: up to
+//    1 F lower at or above freezing, up to 2 F higher below it.
+// Every value the editor could have stored also shows within its field's
+// bound, so retyping it or switching units does not move it.
+TEST(WarningRoundTrip, ReadThenProgramGivesBackWhatTheUnitHolds) {
+  struct Case {
+    int field;       // position in the "a" reply and in WriteLimits: 0 RPM, 1 ECT, 2 MAP, 3 IAT
+    bool otherUnit;  // PSI for the pressure, Celsius for the temperatures
+    const Bound& bound;
+    int editorMax;  // the highest value the editor itself writes, in wire units
+    int lowestDrift;
+    int highestDrift;
+  };
+  const Case cases[] = {
+      {0, false, kRpmWarningBound, 16000, 0, 0},
+      {2, false, kMapMbarWarningBound, 16000, 0, 0},
+      {2, true, kMapPsiWarningBound, 16000, -4, 3},
+      {1, false, kTempFahrenheitWarningBound, 250, 0, 0},
+      {1, true, kTempCelsiusWarningBound, 250, -1, 2},
+      {3, false, kTempFahrenheitWarningBound, 250, 0, 0},
+      {3, true, kTempCelsiusWarningBound, 250, -1, 2},
+  };
+  std::string unit::LimitTexts::*shown[] = {&unit::LimitTexts::rpmw, &unit::LimitTexts::ectw,
+                                            &unit::LimitTexts::mapw, &unit::LimitTexts::iatw};
+  double unit::WindowSettings::*edited[] = {
+      &unit::WindowSettings::rpmw, &unit::WindowSettings::ectw, &unit::WindowSettings::mapw,
+      &unit::WindowSettings::iatw};
+  const int offset[] = {0, 2, 3, 5};  // of each limit in the reply
+  for (const Case& c : cases) {
+    const bool word = c.field == 0 || c.field == 2;
+    const bool psi = c.otherUnit && c.field == 2;
+    const bool celsius = c.otherUnit && !psi;
+    int lowest = 0, highest = 0;
+    for (int held = 0; held <= (word ? 65535 : 255); ++held) {
+      std::string payload(6, '\0');
+      const std::string bytes =
+          word ? std::string{char(held >> 8), char(held & 0xFF)} : std::string(1, char(held));
+      payload.replace(offset[c.field], bytes.size(), bytes);
+      auto reply = unit::DecodeLimits(payload);
+      ASSERT_TRUE(reply);
+      const std::string text = unit::ShownLimits(*reply, celsius, psi).*shown[c.field];
+      if (held <= c.editorMax) {
+        ASSERT_EQ(BoundedText(text, c.bound), nullopt) << c.field << " " << held << " " << text;
+      }
+      unit::WindowSettings s;
+      s.usecelsius = celsius;
+      s.mappop = psi ? 1 : 0;
+      s.*edited[c.field] = platform::Val(text);
+      const std::string sent = unit::WriteLimits(s)[c.field].Final;
+      ASSERT_EQ(sent.size(), 5u);
+      const auto at = [&](int i) { return static_cast<unsigned char>(sent[i]); };
+      const int back = word ? at(3) * 256 + at(4) : at(3);
+      lowest = std::min(lowest, back - held);
+      highest = std::max(highest, back - held);
+    }
+    EXPECT_EQ(lowest, c.lowestDrift) << c.field << " " << c.otherUnit;
+    EXPECT_EQ(highest, c.highestDrift) << c.field << " " << c.otherUnit;
   }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QTest>
+#include <memory>
 
 #include "link/packet.h"
 #include "mainwindow/lcdprog.h"
@@ -13,39 +14,70 @@ struct Window {
   Window() { w.Timer1.SetMode(platform::Timer::ModeOff); }
 };
 
-TEST(Warnings, EveryTextChangeIsKeptInRangeInEitherUnit) {
+TEST(Warnings, EveryTextChangeIsKeptInRangeOfTheUnitShown) {
   Window t;
   LCDProg& w = t.w;
   struct Case {
     platform::EditField* field;
     const char* typed;
-    const char* kept;
+    const char* kept;       // in mbar and Fahrenheit
+    const char* keptOther;  // in PSI and Celsius
   };
   const Case cases[] = {
-      {&w.rpmw, "16000", "16000"},
-      {&w.rpmw, "16001", "16000"},
-      {&w.rpmw, "-5", "0"},
-      {&w.rpmw, "", ""},
-      {&w.rpmw, "3000rpm", "3000rpm"},
-      {&w.ectw, "250", "250"},
-      {&w.ectw, "250.5", "250"},
-      {&w.iatw, "-1", "0"},
-      {&w.iatw, "249.9", "249.9"},
-      {&w.mapw, "16001", "16000"},
-      {&w.mapw, "-1", "0"},
+      {&w.rpmw, "16000", "16000", "16000"},
+      {&w.rpmw, "16001", "16000", "16000"},
+      {&w.rpmw, "-5", "0", "0"},
+      {&w.rpmw, "", "", ""},
+      {&w.rpmw, "3000rpm", "3000rpm", "3000rpm"},
+      {&w.ectw, "250", "250", "121"},
+      {&w.ectw, "250.5", "250", "121"},
+      {&w.iatw, "-1", "0", "-1"},
+      {&w.iatw, "-20", "0", "-18"},
+      {&w.iatw, "249.9", "249.9", "121"},
+      {&w.mapw, "16001", "16000", "16000"},
+      {&w.mapw, "-1", "0", "-1"},
+      {&w.mapw, "-15", "0", "-14.7"},
   };
   for (bool otherUnits : {false, true}) {
-    // The same bounds hold for PSI and for Celsius.
     w.usecelsius.SetValue(otherUnits);
-    w.mapw.SetText("2026");
     w.mappop.SetListIndex(otherUnits ? 1 : 0);
     for (const Case& c : cases) {
+      c.field->SetText("");  // so that typing the same text again is a change
       c.field->SetText(c.typed);
-      EXPECT_EQ(c.field->Text(), c.kept) << c.field->Name() << " " << c.typed << " " << otherUnits;
+      EXPECT_EQ(c.field->Text(), otherUnits ? c.keptOther : c.kept)
+          << c.field->Name() << " " << c.typed << " " << otherUnits;
     }
   }
-  w.mapw.SetText("20000");
-  EXPECT_EQ(w.mapw.Text(), "16000");
+}
+
+// What the unit holds is shown as it stands, even beyond what the user may
+// type, so that Program with nothing edited sends it back.
+TEST(Warnings, LimitsFromTheUnitAreShownAsTheyStand) {
+  Window t;
+  LCDProg& w = t.w;
+  struct Case {
+    bool otherUnits;
+    unsigned char reply[6];  // RPM word, ECT, MAP word, IAT
+    const char* shown[4];    // rpmw, ectw, mapw, iatw
+  };
+  const Case cases[] = {
+      {false, {0x4E, 0x20, 255, 0x01, 0xF4, 20}, {"20000", "255", "500", "20"}},
+      {true, {0xFF, 0xFF, 20, 0x00, 0x00, 255}, {"65535", "-6", "-14.7", "123"}},
+      {true, {0x00, 0x00, 0, 0xFF, 0xFF, 250}, {"0", "-17", "936.3", "121"}},
+  };
+  for (const Case& c : cases) {
+    w.usecelsius.SetValue(c.otherUnits);
+    w.mappop.SetListIndex(c.otherUnits ? 1 : 0);
+    auto p = std::make_shared<Packet>();
+    p->Type = PacketTypeRead;
+    p->Header = "a";
+    p->Response.assign(reinterpret_cast<const char*>(c.reply), sizeof c.reply);
+    w.Sline_PacketSucceeded(p);
+    const platform::EditField* fields[] = {&w.rpmw, &w.ectw, &w.mapw, &w.iatw};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(fields[i]->Text(), c.shown[i]) << fields[i]->Name();
+  }
+  w.rpmw.SetText("65535");  // the user's own edit is still held in range
+  EXPECT_EQ(w.rpmw.Text(), "16000");
 }
 
 TEST(Warnings, MapLimitFollowsThePressureUnit) {
@@ -63,6 +95,12 @@ TEST(Warnings, MapLimitFollowsThePressureUnit) {
   EXPECT_EQ(w.mapw.Text(), "7.1");
   w.mappop.SetListIndex(0);
   EXPECT_EQ(w.mapw.Text(), "1502");
+  // Below one atmosphere the gauge pressure is negative, and stays so.
+  w.mapw.SetText("500");
+  w.mappop.SetListIndex(1);
+  EXPECT_EQ(w.mapw.Text(), "-7.4");
+  w.mappop.SetListIndex(0);
+  EXPECT_EQ(w.mapw.Text(), "503");
   // An empty field reads as 0 PSI.
   w.mappop.SetListIndex(1);
   w.mapw.SetText("");

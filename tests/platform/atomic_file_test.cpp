@@ -120,4 +120,37 @@ TEST_F(AtomicFileTest, ReadOnlyFolderLeavesOldFileIntact) {
   EXPECT_EQ(Entries(folder), std::vector<std::string>{"layout.lcd"});
 }
 
+// The rename would replace a file that its mode protects from this user, as
+// it replaces any other; such a save must fail and leave the file as it was.
+TEST_F(AtomicFileTest, WriteProtectedFileIsRefusedAndLeftAsItWas) {
+  const std::string path = dir_ + "/layout.lcd";
+  ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);  // the folder never stops the rename
+  struct Case {
+    mode_t mode;
+    bool otherUser;  // saved by a user who does not own the file
+    bool refused;
+  };
+  const Case cases[] = {
+      {0444, false, true},
+      {0604, true, true},  // the owner may write; others may not
+      {0646, true, false},
+  };
+  for (const Case& c : cases) {
+    if (c.otherUser && ::geteuid() != 0) continue;  // needs a second user
+    Write(path, "previous layout");
+    ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+    auto save = [&] {
+      std::string error;
+      bool saved = platform::WriteFileAtomic(path, "new layout", &error);
+      return c.refused ? !saved && error == "Cannot replace the file: Permission denied" : saved;
+    };
+    EXPECT_TRUE(c.otherUser ? test_support::RunUnprivileged(save) : save()) << std::oct << c.mode;
+    EXPECT_EQ(Read(path), c.refused ? "previous layout" : "new layout");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    EXPECT_EQ(Entries(dir_), std::vector<std::string>{"layout.lcd"});
+  }
+}
+
 }  // namespace

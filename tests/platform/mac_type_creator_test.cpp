@@ -20,6 +20,17 @@ class MacTypeCreator : public ::testing::Test {
     std::ofstream(dir_ + "/._Vantora Layout.lcd", std::ios::binary | std::ios::trunc) << bytes;
   }
 
+  // The bytes of the sidecar's entry with that id; the order of entries is
+  // the writer's to choose.
+  std::string EntryBytes(std::uint32_t id) const {
+    const std::string bytes = Sidecar();
+    for (const AppleDoubleEntry& e :
+         ParseAppleDoubleHeader(bytes).value_or(std::vector<AppleDoubleEntry>{})) {
+      if (e.id == id) return bytes.substr(e.offset, e.length);
+    }
+    return "(none)";
+  }
+
   fixtures::TempDir temp_;
   std::string dir_ = temp_.path().string();
   std::string item_ = dir_ + "/Vantora Layout.lcd";
@@ -55,8 +66,8 @@ TEST_F(MacTypeCreator, ExistingEntriesAreKept) {
   auto entries = ParseAppleDoubleHeader(bytes);
   ASSERT_TRUE(entries.has_value());
   ASSERT_EQ(entries->size(), 2u);
-  EXPECT_EQ(bytes.substr((*entries)[0].offset, (*entries)[0].length), "RSRC!");
-  EXPECT_EQ(bytes.substr((*entries)[1].offset, (*entries)[1].length), "lcdcVnta" + info.substr(8));
+  EXPECT_EQ(EntryBytes(kAppleDoubleResourceFork), "RSRC!");
+  EXPECT_EQ(EntryBytes(kAppleDoubleFinderInfo), "lcdcVnta" + info.substr(8));
 
   // Only a resource fork: the Finder information is added beside it.
   const std::string forkOnly = fixtures::AppleDoubleHeader({{kAppleDoubleResourceFork, 38, 3}});
@@ -65,7 +76,7 @@ TEST_F(MacTypeCreator, ExistingEntriesAreKept) {
   entries = ParseAppleDoubleHeader(Sidecar());
   ASSERT_TRUE(entries.has_value());
   ASSERT_EQ(entries->size(), 2u);
-  EXPECT_EQ(Sidecar().substr((*entries)[0].offset, 3), "abc");
+  EXPECT_EQ(EntryBytes(kAppleDoubleResourceFork), "abc");
   std::string type, creator;
   ReadMacTypeCreator(item_, type, creator);
   EXPECT_EQ(type + creator, "lcdcVnta");

@@ -265,21 +265,42 @@ TEST_F(FirmwareTest, UnplugMidUpdateThenASuccessfulRetry) {
   EXPECT_TRUE(w->ReadBut.Enabled());
 
   // Plugged in again, the unit still sits in its bootloader with half a
-  // firmware; the link sends it back to that firmware on connecting.
+  // firmware. Sending it "E" would start that half: it stays where it is,
+  // and the user is told to repeat the update.
   unitsim::UnitSim again;
   ASSERT_TRUE(again.Ok());
   again.SetFlash(unit.Flash());
   again.EnterBootloader();
   platform::AddExtraSerialPort("ttySim", again.PortPath());
+  messages.clear();
+  Click(w->ConButton);
+  clock.Advance(21);
+  ASSERT_TRUE(unitsim::Await([&] { return w->Sline.isConnected && !messages.empty(); }));
+  EXPECT_EQ(messages, std::vector<std::string>{unit::FirmwareRepeatMessage});
+  EXPECT_TRUE(w->Sline.PMode);
+  EXPECT_TRUE(LinkIdle());
+  EXPECT_EQ(again.CurrentMode(), unitsim::Mode::Bootloader);
+  again.ClearRequests();
+
+  progress.clear();
+  Click(w->FWUpdate);
+  ASSERT_TRUE(unitsim::Await([&] { return UpdateDone(); }));
+  EXPECT_EQ(again.Requests().front(), "e");
+  ExpectFlashHolds(again, image);
+  EXPECT_EQ(progress, FullProgress(12));
+
+  // With the update done, a unit found in its bootloader is sent back to its
+  // firmware on connecting, as before any update broke off.
+  w->Sline.Disconnect();
+  again.EnterBootloader();
+  answered.clear();
   Click(w->ConButton);
   clock.Advance(21);
   ASSERT_TRUE(
       unitsim::Await([&] { return w->Sline.isConnected && !w->Sline.PMode && LinkIdle(); }));
-  progress.clear();
-  Click(w->FWUpdate);
-  ASSERT_TRUE(unitsim::Await([&] { return UpdateDone(); }));
-  ExpectFlashHolds(again, image);
-  EXPECT_EQ(progress, FullProgress(12));
+  EXPECT_EQ(again.CurrentMode(), unitsim::Mode::Firmware);
+  EXPECT_EQ(std::count(answered.begin(), answered.end(), "E"), 1);
+  EXPECT_EQ(messages.size(), 1u);
   w->Sline.Disconnect();
 }
 

@@ -144,6 +144,22 @@ bool IsTableRowWrite(const std::string& r) {
 
 class SettingsExchangeTest : public WindowFixture {
  protected:
+  void SetUp() override {
+    WindowFixture::SetUp();
+    // Whether the link had answered everything when each message appeared.
+    platform::SetMsgBoxSink([this](const std::string& text) {
+      messages.push_back(text);
+      linkIdleAtMessage.push_back(LinkIdle());
+    });
+  }
+
+  bool NoWriteReachedTheUnit() const {
+    const std::vector<std::string> reqs = unit.Requests();
+    return std::none_of(reqs.begin(), reqs.end(),
+                        [](const std::string& r) { return r[0] == 'w' || r[0] == 's'; });
+  }
+
+  std::vector<bool> linkIdleAtMessage;
   // Opens the link and greets the unit as the window does, then waits until
   // the unit has answered everything that followed.
   void ConnectToUnit() {
@@ -237,6 +253,8 @@ TEST_F(SettingsExchangeTest, WriteAfterAReadSendsNoItemsAndNoTableRows) {
   ConnectToUnit();
   WriteAndSettle();
   EXPECT_EQ(messages, std::vector<std::string>{unit::kProgrammedMessage});
+  // Not a reply early: the last read-back had come in.
+  EXPECT_EQ(linkIdleAtMessage, std::vector<bool>{true});
   std::vector<std::string> reqs = answered;
   EXPECT_EQ(reqs.size(), 29u);
   EXPECT_EQ(Count(reqs, IsItemWrite), 0);
@@ -297,10 +315,15 @@ TEST_F(SettingsExchangeTest, OlderFirmwareIsToldAfterAWhileAndNotRead) {
   EXPECT_FALSE(w->ReadBut.Enabled());
   EXPECT_FALSE(w->WriteBut.Enabled());
   EXPECT_EQ(w->MainBox.ListIndex(), 5);  // "COM"
-  // The message waits while the link goes on working; no read was queued.
+  // The message waits 50 ticks while the link goes on working: a key press
+  // goes out and is answered before it. No read was queued.
+  Click(w->EnterC);
+  ASSERT_TRUE(unitsim::Await([&] { return !answered.empty() && LinkIdle(); }));
+  EXPECT_TRUE(messages.empty());
+  clock.Advance(50);
   ASSERT_TRUE(unitsim::Await([&] { return !messages.empty(); }));
   EXPECT_EQ(messages, std::vector<std::string>{unit::kOlderFirmwareMessage});
-  EXPECT_TRUE(LinkIdle());
+  EXPECT_EQ(answered, std::vector<std::string>{"=="});
   EXPECT_NE(w->Sys.ListIndex(), 2);
   EXPECT_EQ(w->rpmw.Text(), "");
 }
@@ -448,4 +471,68 @@ TEST_F(SettingsExchangeTest, UpdateAcknowledgementsMoveTheBarThenLeaveTheBootloa
   std::vector<std::uint8_t> flash = unit.Flash();
   EXPECT_TRUE(
       std::all_of(flash.begin(), flash.begin() + 300, [](std::uint8_t b) { return b == 0x5a; }));
+}
+
+// A read that breaks off, at whichever of its thirteen requests, is told, and
+// Program then leaves the unit alone.
+class BrokenReadTest : public SettingsExchangeTest,
+                       public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BrokenReadTest, IsToldAndProgramThenWritesNothing) {
+  unit.SetSettings(Distinctive());
+  unit.FaultEvery(GetParam(), {unitsim::FaultKind::WrongLetter});
+  ConnectToUnit();
+  ASSERT_TRUE(unitsim::Await([&] { return !messages.empty(); }));
+  EXPECT_EQ(messages, std::vector<std::string>{unit::kNotReadMessage});
+  EXPECT_EQ(w->stat.Text(), "Status: Connected");
+
+  messages.clear();
+  Click(w->WriteBut);
+  EXPECT_FALSE(w->Programming);
+  EXPECT_EQ(w->Sline.PacketCount(), 0);
+  ASSERT_TRUE(unitsim::Await([&] { return !messages.empty(); }));
+  EXPECT_EQ(messages, std::vector<std::string>{unit::kProgramUnreadMessage});
+  EXPECT_TRUE(NoWriteReachedTheUnit());
+  ExpectSameSettings(unit.Settings(), Distinctive());
+}
+
+INSTANTIATE_TEST_SUITE_P(EachRead, BrokenReadTest,
+                         ::testing::Values("rt", "rd", "rm", "rp", "rc", "rw", "ri", "rh", "re",
+                                           "ra", "rs", "ru", "rz"));
+
+TEST_F(SettingsExchangeTest, ProgramDuringTheAutomaticReadWritesNothing) {
+  unit.SetSettings(Distinctive());
+  // The unit holds back its answer to "rt" until the test lets it go.
+  unit.FaultEvery("rt", {unitsim::FaultKind::Split, 0});
+  Click(w->ConButton);
+  clock.Advance(21);
+  ASSERT_TRUE(AwaitRequests(2));  // "VV", and "rt" waiting for its reply
+  Click(w->WriteBut);
+  EXPECT_FALSE(w->Programming);
+  unit.ClearFaults();
+  unit.ReleaseHeld();
+  Settle();
+  ASSERT_TRUE(unitsim::Await([&] { return !messages.empty(); }));
+  EXPECT_EQ(messages, std::vector<std::string>{unit::kProgramWhileReadingMessage});
+  EXPECT_TRUE(NoWriteReachedTheUnit());
+  ExpectSameSettings(unit.Settings(), Distinctive());
+  ExpectSameSettings(AsUnitHoldsIt(*w), Distinctive());
+}
+
+TEST_F(SettingsExchangeTest, ClosingTheLinkDuringAReadIsToldAndTheNextWholeReadCounts) {
+  unit.SetSettings(Distinctive());
+  ConnectToUnit();
+  unit.QueueFault({unitsim::FaultKind::NoReply});
+  Click(w->ReadBut);
+  ASSERT_TRUE(AwaitRequests(1));
+  Click(w->ConButton);
+  ASSERT_TRUE(unitsim::Await([&] { return !messages.empty(); }));
+  EXPECT_EQ(messages, std::vector<std::string>{unit::kNotReadMessage});
+
+  // Connected again, the automatic read comes back whole: Program writes.
+  messages.clear();
+  ConnectToUnit();
+  WriteAndSettle();
+  EXPECT_EQ(messages, std::vector<std::string>{unit::kProgrammedMessage});
+  ExpectSameSettings(unit.Settings(), Distinctive());
 }

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -159,18 +160,22 @@ class UnitSim::Impl {
         }
       }
       if (!step.Request) continue;
-      Reply(step.Reply);
+      Reply(step.Reply, request);
       requests_.push_back(request);
     }
   }
 
-  void Reply(std::string reply) {
-    if (faults_.empty()) {
+  void Reply(std::string reply, const std::string& request) {
+    Fault f;
+    if (auto every = everyFaults_.find(request); every != everyFaults_.end()) {
+      f = every->second;
+    } else if (!faults_.empty()) {
+      f = faults_.front();
+      faults_.pop_front();
+    } else {
       outgoing_ += reply;
       return;
     }
-    const Fault f = faults_.front();
-    faults_.pop_front();
     const std::size_t param = static_cast<std::size_t>(std::max(f.Param, 0));
     switch (f.Kind) {
       case FaultKind::NoReply:
@@ -247,6 +252,7 @@ class UnitSim::Impl {
   UnitSettings settings_;
   BootState boot_;
   std::deque<Fault> faults_;
+  std::map<std::string, Fault> everyFaults_;
   std::string held_;
   std::vector<Timed> timed_;
   std::string input_;
@@ -321,9 +327,14 @@ void UnitSim::QueueFault(Fault fault) {
   std::lock_guard lock(impl_->mu_);
   impl_->faults_.push_back(fault);
 }
+void UnitSim::FaultEvery(const std::string& request, Fault fault) {
+  std::lock_guard lock(impl_->mu_);
+  impl_->everyFaults_[request] = fault;
+}
 void UnitSim::ClearFaults() {
   std::lock_guard lock(impl_->mu_);
   impl_->faults_.clear();
+  impl_->everyFaults_.clear();
 }
 void UnitSim::ReleaseHeld(std::size_t count) {
   std::lock_guard lock(impl_->mu_);

@@ -72,6 +72,9 @@ class UnitSim {
 
   // Faults apply to the replies of the next requests, one fault a request.
   void QueueFault(Fault fault);
+  // Every reply to this request (its whole text) gets the fault, ahead of any
+  // queued one, until ClearFaults: a unit that garbles all its "ra" replies.
+  void FaultEvery(const std::string& request, Fault fault);
   void ClearFaults();
   // Sends the first `count` bytes that a Split fault held back (all by default).
   void ReleaseHeld(std::size_t count = static_cast<std::size_t>(-1));

@@ -154,19 +154,36 @@ TEST(DirectoryChecks, VersionNeededAboveTwentyIsRefusedAndNothingStaysOpen) {
   EXPECT_TRUE(OpenBytes(archive, dir, a.Build()));
 }
 
-TEST(DirectoryChecks, MoreRecordsThanCountedOpensReadOnly) {
-  RawArchive a;
-  for (int i = 0; i < 3; ++i) a.members.push_back(fixtures::Member(""));
-  a.withoutLocalHeaders = true;
-  a.entriesOnDisk = 2;
-  a.directorySize = 138;
+TEST(DirectoryChecks, EachDirectoryFaultKeepsItsOwnStateAndOpensReadOnly) {
+  RawArchive overcounted;
+  for (int i = 0; i < 3; ++i) overcounted.members.push_back(fixtures::Member(""));
+  overcounted.withoutLocalHeaders = true;
+  overcounted.entriesOnDisk = 2;
+  overcounted.directorySize = 138;
+  RawArchive reaching = TwoMembers();
+  reaching.members[1].compressedSize = 500;  // its data would run into the directory
+  struct Case {
+    const char* what;
+    RawArchive archive;
+    int entries;
+    bool overcounted, reaching;
+  };
+  // The sound archive comes last: nothing of the earlier opens may stay.
+  const Case cases[] = {{"more records than counted", overcounted, 3, true, false},
+                        {"data reaching into the directory", reaching, 2, false, true},
+                        {"sound", TwoMembers(), 2, false, false}};
   TempDir dir;
   ZipArchive archive;
-  ASSERT_TRUE(OpenBytes(archive, dir, a.Build(), /*writable=*/true)) << archive.ErrorMessage();
-  EXPECT_EQ(archive.EntryCount(), 3);
-  EXPECT_TRUE(archive.CentralDirectoryCorrupted());
-  EXPECT_TRUE(archive.IsOpen());
-  EXPECT_FALSE(archive.IsWritable());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(OpenBytes(archive, dir, c.archive.Build(), /*writable=*/true))
+        << archive.ErrorMessage();
+    EXPECT_EQ(archive.EntryCount(), c.entries);
+    EXPECT_EQ(archive.CentralDirectoryCorrupted(), c.overcounted);
+    EXPECT_EQ(archive.EntriesReachIntoDirectory(), c.reaching);
+    EXPECT_EQ(archive.IsWritable(), !c.overcounted && !c.reaching);
+    archive.Close();
+  }
 }
 
 TEST(DirectoryChecks, FewerRecordsThanCountedReadsOnUntilTheSizeIsUsed) {
@@ -192,18 +209,6 @@ TEST(DirectoryChecks, EmptyDirectoryOpensWithNoEntries) {
   ASSERT_TRUE(OpenBytes(archive, dir, a.Build())) << archive.ErrorMessage();
   EXPECT_EQ(archive.EntryCount(), 0);
   EXPECT_EQ(archive.StartOfDirectory(), 30);
-}
-
-TEST(DirectoryChecks, EntriesReachingIntoTheDirectoryOpenOnlyReadOnly) {
-  RawArchive a = TwoMembers();
-  a.members[1].compressedSize = 500;  // its data would run into the directory
-  TempDir dir;
-  ZipArchive archive;
-  ASSERT_TRUE(OpenBytes(archive, dir, a.Build(), /*writable=*/true)) << archive.ErrorMessage();
-  EXPECT_FALSE(archive.IsWritable());
-  archive.Close();
-  ASSERT_TRUE(OpenBytes(archive, dir, TwoMembers().Build(), true)) << archive.ErrorMessage();
-  EXPECT_TRUE(archive.IsWritable());
 }
 
 TEST(DirectoryChecks, SameNameUpToTrailingSlashKeepsBothEntries) {

@@ -60,6 +60,34 @@ TEST(DittoPairing, OnlyBareUnixFieldsAndTheLaterOfTwoCompanionsPair) {
   EXPECT_TRUE(archive.UsesAppleDittoFormat());
 }
 
+TEST(DittoPairing, NestedCompanionsPairByTheirLastComponent) {
+  // Data entries whose names differ only in which component carries "._",
+  // so a companion paired on the wrong "/._" lands on the wrong one.
+  const std::string ux = fixtures::UnixType1Block(1, 2);
+  RawArchive raw;
+  for (const char* data : {"a/._b/c", "a/b/._c", "._d/f", "d/._f", "x/y", "._p/q", "p/._q"}) {
+    raw.members.push_back(fixtures::Member(data));
+  }
+  for (const char* companion : {"a/._b/._c", "._d/._f", "__MACOSX/x/._y", "__MACOSX/._p/._q"}) {
+    raw.members.push_back(fixtures::Member(companion, "", ux));
+  }
+  TempDir dir;
+  ZipArchive archive;
+  ASSERT_TRUE(ziptest::OpenBytes(archive, dir, raw.Build())) << archive.ErrorMessage();
+  const std::pair<const char*, const char*> pairs[] = {
+      {"a/._b/c", "a/._b/._c"}, {"a/b/._c", nullptr},      {"._d/f", "._d/._f"},
+      {"d/._f", nullptr},       {"x/y", "__MACOSX/x/._y"}, {"._p/q", "__MACOSX/._p/._q"},
+      {"p/._q", nullptr}};
+  ASSERT_EQ(archive.EntryCount(), 7);
+  for (const auto& [data, companion] : pairs) {
+    SCOPED_TRACE(data);
+    std::int32_t i = archive.EntryIdxByRawPath(data, 1);
+    ASSERT_GT(i, 0);
+    const zip::ZipEntryRef& paired = archive.Entry(i)->AppleDoubleEntry();
+    EXPECT_EQ(paired ? paired->RawPath().bytes : std::string(), companion ? companion : "");
+  }
+}
+
 TEST(DittoPairing, ArchivesWithoutCompanionsAreLeftAlone) {
   RawArchive raw;
   raw.members.push_back(fixtures::Member("._notes", "", fixtures::UnixType1Block(1, 2)));

@@ -183,6 +183,7 @@ TEST(EntryNames, CommentsAndStoredBytesInTheArchiveEncoding) {
   // "caf\x82" is "café" in code page 437.
   raw.members.push_back(fixtures::With(fixtures::Member("caf\x82.txt"),
                                        [&](fixtures::RawMember& m) { m.comment = "na\x8bve"; }));
+  raw.members.push_back(fixtures::Member("\xcd\xcd.txt"));  // double rules, not in Windows ANSI
   TempDir dir;
   fixtures::WriteFile(dir / "dos.zip", raw.Build());
   ZipArchive archive;
@@ -194,6 +195,10 @@ TEST(EntryNames, CommentsAndStoredBytesInTheArchiveEncoding) {
   EXPECT_EQ(e->Comment().ToUTF8(), "naïve");
   EXPECT_EQ(e->z_origEncodedComment(), "na\x8bve");
   EXPECT_EQ(archive.EntryIdxByRawPath("café.txt", 1), 1);
+  for (int i : {1, 2}) {
+    const platform::Text& path = archive.Entry(i)->RawPath();
+    EXPECT_EQ(archive.EntryIdxByRawPath(path.bytes, 1, path.encoding), i);
+  }
   // Text for a DOS archive goes through Windows ANSI, so characters it lacks
   // become "?" even when code page 437 could hold them.
   EXPECT_EQ(archive.Data()->encodeForZip("ä€"), "\x84?");

@@ -1,17 +1,84 @@
-// Fuzz entry point: any bytes as an archive file, opened, and every field of
-// every entry read. Built into the corpus replay test, and with clang's
-// libFuzzer when VANTORA_FUZZ is on.
+// Fuzz entry point: any bytes as an archive file, opened, every field of
+// every entry read, and what an open promises checked: no record lost, every
+// entry found by its own raw path, every paired companion marked. A broken
+// promise aborts, so the replay and libFuzzer both report it. Built into the
+// corpus replay test, and with clang's libFuzzer when VANTORA_FUZZ is on.
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zip/zip_archive.h"
 
 namespace {
+
+void Check(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "zip fuzz check failed: %s\n", what);
+  std::abort();
+}
+
+std::uint32_t LE(std::string_view bytes, std::size_t at, int width) {
+  std::uint32_t value = 0;
+  for (int i = width; i-- > 0;) value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+  return value;
+}
+
+// The central records of an opened archive, counted straight from its bytes:
+// from the directory start that the end record nearest the end of the file
+// gives, one record after another over the directory size it gives.
+std::size_t CountRecords(std::string_view file, const zip::ZipArchive& archive) {
+  Check(file.size() >= 22, "an archive shorter than an end record opened");
+  const std::size_t end = file.rfind(std::string_view("PK\x05\x06", 4), file.size() - 22);
+  Check(end != std::string_view::npos, "an archive without an end record opened");
+  const std::size_t start = LE(file, end + 16, 4);
+  const std::size_t stop = start + LE(file, end + 12, 4);
+  Check(static_cast<std::int64_t>(start) == archive.StartOfDirectory(), "directory start");
+  Check(stop <= end, "the directory reaches past its end record");
+  std::size_t count = 0;
+  for (std::size_t at = start; at < stop; ++count) {
+    Check(at + 46 <= stop, "a record cut short was read");
+    at += 46 + LE(file, at + 28, 2) + LE(file, at + 30, 2) + LE(file, at + 32, 2);
+  }
+  return count;
+}
+
+void CheckPromises(std::string_view file, zip::ZipArchive& archive) {
+  const auto& setAside = archive.Data()->setAside;
+  const std::int32_t n = archive.EntryCount();
+  Check(static_cast<std::size_t>(n) + setAside.size() == CountRecords(file, archive),
+        "entries and set-aside records do not add up to the records read");
+  std::size_t paired = 0;
+  for (std::int32_t i = 1; i <= n; ++i) {
+    zip::ZipEntryRef e = archive.Entry(i);
+    Check(!e->IsAppleDoubleEntry(), "a companion left among the entries");
+    if (const zip::ZipEntryRef& companion = e->AppleDoubleEntry()) {
+      ++paired;
+      Check(companion->IsAppleDoubleEntry(), "a paired companion is not marked");
+      Check(std::find(setAside.begin(), setAside.end(), companion) != setAside.end(),
+            "a paired companion is not set aside");
+    }
+    // A lookup drops one leading "/" and takes an empty path for "/", so such
+    // names are not found by their own raw path, by design.
+    const platform::Text& raw = e->RawPath();
+    if (raw.bytes.empty() || raw.bytes.front() == '/') continue;
+    const std::int32_t found = archive.EntryIdxByRawPath(raw.bytes, 1, raw.encoding);
+    Check(found >= 1 && found <= i &&
+              archive.Entry(found)->z_origEncodedName() == e->z_origEncodedName(),
+          "an entry is not found by its own raw path");
+  }
+  Check(paired == static_cast<std::size_t>(std::count_if(
+                      setAside.begin(), setAside.end(),
+                      [](const zip::ZipEntryRef& e) { return e->IsAppleDoubleEntry(); })),
+        "a companion is marked but paired with no entry");
+}
 
 void ReadEveryField(zip::ZipArchive& archive) {
   const std::int32_t n = archive.EntryCount();
@@ -56,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
        {zip::ZipArchive::EncodedAsUnicode(), zip::ZipArchive::EncodedAsDOSLatinUS()}) {
     zip::ZipArchive archive;
     if (archive.Open(path, false, encoding)) {
+      CheckPromises(std::string_view(reinterpret_cast<const char*>(data), size), archive);
       ReadEveryField(archive);
       archive.Close();
     }

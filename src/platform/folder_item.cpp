@@ -1,0 +1,270 @@
+#include "platform/folder_item.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+#include "platform/apple_double.h"
+#include "platform/framework_exceptions.h"
+
+namespace platform {
+
+namespace {
+
+std::int64_t UnixToMac(std::int64_t unixSeconds) {
+  return UnixToMacSeconds(unixSeconds, UTCOffsetInMinutes());
+}
+
+std::int64_t MacToUnix(std::int64_t macSeconds) {
+  return macSeconds - kMacEpochToUnixEpoch - 60 * static_cast<std::int64_t>(UTCOffsetInMinutes());
+}
+
+bool StatOf(const std::filesystem::path& path, struct stat& st) {
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// Renames without ever replacing what stands at `to`.
+bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+std::uint16_t FinderFlags(const std::string& info) {
+  return static_cast<std::uint16_t>(static_cast<std::uint8_t>(info[finder_info::kFlags]) << 8 |
+                                    static_cast<std::uint8_t>(info[finder_info::kFlags + 1]));
+}
+
+}  // namespace
+
+std::string FolderItem::Name() const {
+  std::filesystem::path p = path_;
+  if (!p.has_filename()) p = p.parent_path();
+  return p.filename().string();
+}
+
+bool FolderItem::IsValidName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
+
+bool FolderItem::SetName(std::string_view name) {
+  if (!IsValidName(name)) return false;
+  if (name == Name()) return true;
+  std::filesystem::path p = path_;
+  if (!p.has_filename()) p = p.parent_path();
+  const std::filesystem::path target = p.parent_path() / std::string(name);
+  const std::filesystem::path sidecar = AppleDoubleSidecar(p);
+  if (!RenameNoReplace(p, target)) return false;
+  if (IsAppleDoubleFile(sidecar)) RenameNoReplace(sidecar, AppleDoubleSidecar(target));
+  path_ = target;
+  listing_.reset();
+  return true;
+}
+
+bool FolderItem::Exists() const {
+  struct stat st {};
+  return StatOf(path_, st);
+}
+
+bool FolderItem::Directory() const {
+  struct stat st {};
+  return StatOf(path_, st) && S_ISDIR(st.st_mode);
+}
+
+bool FolderItem::Alias() const {
+  struct stat st {};
+  return ::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool FolderItem::Locked() const {
+  struct stat st {};
+  return StatOf(path_, st) && (st.st_mode & S_IWUSR) == 0;
+}
+
+bool FolderItem::SetLocked(bool locked) {
+  struct stat st {};
+  if (!StatOf(path_, st)) return false;
+  const mode_t mode = locked ? (st.st_mode & ~mode_t{0222}) : (st.st_mode | S_IWUSR);
+  return ::chmod(path_.c_str(), mode & 07777) == 0;
+}
+
+bool FolderItem::Visible() const {
+  const std::string name = Name();
+  if (!name.empty() && name[0] == '.') return false;
+  return (FinderFlags(FinderInfo()) & finder_info::kIsInvisible) == 0;
+}
+
+bool FolderItem::SetVisible(bool visible) {
+  std::string info = FinderInfo();
+  std::uint16_t flags = FinderFlags(info);
+  flags = visible ? (flags & ~finder_info::kIsInvisible) : (flags | finder_info::kIsInvisible);
+  info[finder_info::kFlags] = static_cast<char>(flags >> 8);
+  info[finder_info::kFlags + 1] = static_cast<char>(flags & 0xFF);
+  return SetFinderInfo(info);
+}
+
+std::int64_t FolderItem::Length() const {
+  struct stat st {};
+  if (!StatOf(path_, st) || !S_ISREG(st.st_mode)) return 0;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+std::int64_t FolderItem::ResourceForkLength() const {
+  SidecarContents c;
+  if (!ReadSidecar(path_, c, nullptr)) return 0;
+  return static_cast<std::int64_t>(c.forkLength);
+}
+
+Date FolderItem::CreationDate() const {
+  if (auto own = ReadCreationDate(path_)) return Date::FromTotalSeconds(*own);
+  return ModificationDate();
+}
+
+bool FolderItem::SetCreationDate(const Date& date) {
+  if (!Exists()) return false;
+  const std::int64_t seconds = date.TotalSeconds();
+  const bool same = seconds == ModificationDate().TotalSeconds();
+  return WriteCreationDate(path_, same ? std::nullopt : std::optional(seconds), nullptr);
+}
+
+Date FolderItem::ModificationDate() const {
+  struct stat st {};
+  if (!StatOf(path_, st)) return Date{};
+  return Date::FromTotalSeconds(UnixToMac(st.st_mtim.tv_sec));
+}
+
+bool FolderItem::SetModificationDate(const Date& date) {
+  const std::int64_t seconds = date.TotalSeconds();
+  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(MacToUnix(seconds)), 0}};
+  if (::utimensat(AT_FDCWD, path_.c_str(), times, 0) != 0) return false;
+  // A creation date of its own that now equals the modification date is
+  // the default again.
+  if (auto own = ReadCreationDate(path_); own && *own == seconds) {
+    WriteCreationDate(path_, std::nullopt, nullptr);
+  }
+  return true;
+}
+
+std::string FolderItem::FinderInfo() const {
+  return ReadFinderInfo(path_);
+}
+
+bool FolderItem::SetFinderInfo(std::string_view info) {
+  return Exists() && WriteFinderInfo(path_, info, nullptr);
+}
+
+std::string FolderItem::MacType() const {
+  std::string type, creator;
+  ReadMacTypeCreator(path_, type, creator);
+  return type;
+}
+
+std::string FolderItem::MacCreator() const {
+  std::string type, creator;
+  ReadMacTypeCreator(path_, type, creator);
+  return creator;
+}
+
+bool FolderItem::SetMacType(std::string_view type) {
+  if (Directory()) return false;
+  std::string info = FinderInfo();
+  info.replace(finder_info::kType, 4, std::string(type.substr(0, 4)).append(4, '\0'), 0, 4);
+  return SetFinderInfo(info);
+}
+
+bool FolderItem::SetMacCreator(std::string_view creator) {
+  if (Directory()) return false;
+  std::string info = FinderInfo();
+  info.replace(finder_info::kCreator, 4, std::string(creator.substr(0, 4)).append(4, '\0'), 0, 4);
+  return SetFinderInfo(info);
+}
+
+std::optional<FolderItem> FolderItem::Parent() const {
+  std::filesystem::path p = path_;
+  if (!p.has_filename()) p = p.parent_path();
+  if (!p.has_filename() || !p.has_parent_path()) return std::nullopt;
+  return FolderItem(p.parent_path());
+}
+
+FolderItem FolderItem::TrueChild(std::string_view name) const {
+  if (!IsValidName(name)) throw RuntimeException("Not a file name");
+  return FolderItem(path_ / std::string(name));
+}
+
+FolderItem FolderItem::Child(std::string_view name) const {
+  FolderItem item = TrueChild(name);
+  if (!item.Alias()) return item;
+  std::error_code ec;
+  std::filesystem::path target = std::filesystem::weakly_canonical(item.path_, ec);
+  return ec ? item : FolderItem(target);
+}
+
+const std::vector<std::string>& FolderItem::Listing(bool refresh) const {
+  if (listing_ && !refresh) return *listing_;
+  auto names = std::make_shared<std::vector<std::string>>();
+  if (DIR* dir = ::opendir(path_.c_str())) {
+    while (const dirent* e = ::readdir(dir)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names->push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names->begin(), names->end());
+  // The sidecar of an item beside it is that item's metadata, not an item.
+  std::erase_if(*names, [&](const std::string& name) {
+    return name.starts_with("._") &&
+           std::binary_search(names->begin(), names->end(), name.substr(2)) &&
+           IsAppleDoubleFile(path_ / name);
+  });
+  listing_ = std::move(names);
+  return *listing_;
+}
+
+std::int32_t FolderItem::Count() const {
+  return static_cast<std::int32_t>(Listing(true).size());
+}
+
+std::optional<FolderItem> FolderItem::TrueItem(std::int32_t index) const {
+  const std::vector<std::string>& names = Listing(index == 1);
+  if (index < 1 || static_cast<std::size_t>(index) > names.size()) return std::nullopt;
+  return FolderItem(path_ / names[static_cast<std::size_t>(index) - 1]);
+}
+
+std::optional<FolderItem> FolderItem::Item(std::int32_t index) const {
+  std::optional<FolderItem> item = TrueItem(index);
+  if (!item || !item->Alias()) return item;
+  std::error_code ec;
+  std::filesystem::path target = std::filesystem::canonical(item->path_, ec);
+  if (ec) return std::nullopt;
+  return FolderItem(target);
+}
+
+bool FolderItem::CreateAsFolder() const {
+  return ::mkdir(path_.c_str(), 0777) == 0;
+}
+
+std::unique_ptr<BinaryStream> FolderItem::CreateBinaryFile(std::string_view) const {
+  return BinaryStream::Create(path_, false);
+}
+
+std::unique_ptr<BinaryStream> FolderItem::OpenAsBinaryFile(bool writable) const {
+  return BinaryStream::Open(path_, writable, !writable);
+}
+
+bool FolderItem::Delete() const {
+  struct stat st {};
+  if (::lstat(path_.c_str(), &st) != 0) return false;
+  const bool gone =
+      S_ISDIR(st.st_mode) ? ::rmdir(path_.c_str()) == 0 : ::unlink(path_.c_str()) == 0;
+  if (!gone) return false;
+  const std::filesystem::path sidecar = AppleDoubleSidecar(path_);
+  if (IsAppleDoubleFile(sidecar)) ::unlink(sidecar.c_str());
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,175 @@
+// Files and folders with their Mac metadata in AppleDouble sidecars: what is
+// stored, what is refused, and that nothing outside the item is touched.
+#include "platform/folder_item.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "fixtures/zip_builder.h"
+#include "platform/apple_double.h"
+#include "platform/atomic_file.h"
+#include "platform/framework_exceptions.h"
+
+namespace {
+
+using namespace platform;
+
+class FolderItemTest : public ::testing::Test {
+ protected:
+  FolderItem File(const std::string& name, const std::string& data = "data") {
+    fixtures::WriteFile(dir_ / name, data);
+    return FolderItem(dir_ / name);
+  }
+  bool Present(const std::string& name) const {
+    return std::filesystem::exists(std::filesystem::symlink_status(dir_ / name));
+  }
+  // Gives the item a resource fork through the store, as a fork writer does.
+  bool GiveFork(const FolderItem& item, const std::string& fork) {
+    const int fd = OpenScratchFile(dir_.path());
+    int err = 0;
+    const bool ok = fd >= 0 && WriteAll(fd, fork, &err) &&
+                    WriteResourceFork(item.Path(), fd, fork.size(), nullptr);
+    if (fd >= 0) ::close(fd);
+    return ok;
+  }
+  fixtures::TempDir dir_;
+};
+
+TEST_F(FolderItemTest, MetadataRoundTripsThroughTheSidecarAndGoesWithTheDefaults) {
+  FolderItem item = File("Vantora II");
+  const Date modified = Date::FromFields(2001, 2, 3, 4, 5, 6);
+  const Date created = Date::FromFields(1999, 12, 31, 23, 59, 58);
+  ASSERT_TRUE(item.SetModificationDate(modified));
+  EXPECT_EQ(item.CreationDate(), modified);  // none of its own yet
+  EXPECT_FALSE(Present("._Vantora II"));
+
+  std::string info(32, '\0');
+  info.replace(0, 8, "APPLVnta");
+  info[8] = 0x41, info[9] = 0x02, info[24] = 0x01, info[25] = 0x04;
+  ASSERT_TRUE(item.SetFinderInfo(info));
+  ASSERT_TRUE(item.SetCreationDate(created));
+  ASSERT_TRUE(GiveFork(item, std::string(70000, 'r')));
+
+  FolderItem again(dir_ / "Vantora II");
+  EXPECT_EQ(again.FinderInfo(), info);
+  EXPECT_EQ(again.MacType() + again.MacCreator(), "APPLVnta");
+  EXPECT_FALSE(again.Visible());  // 0x4000 in the flags
+  EXPECT_EQ(again.CreationDate(), created);
+  EXPECT_EQ(again.ModificationDate(), modified);
+  EXPECT_EQ(again.ResourceForkLength(), 70000);
+  EXPECT_EQ(again.Length(), 4);
+
+  // Changing one leaves the others; back to the defaults, the sidecar goes.
+  ASSERT_TRUE(again.SetVisible(true));
+  EXPECT_EQ(again.ResourceForkLength(), 70000);
+  EXPECT_EQ(again.CreationDate(), created);
+  ASSERT_TRUE(GiveFork(again, ""));
+  ASSERT_TRUE(again.SetFinderInfo(std::string(32, '\0')));
+  EXPECT_TRUE(Present("._Vantora II"));
+  ASSERT_TRUE(again.SetCreationDate(modified));
+  EXPECT_FALSE(Present("._Vantora II"));
+  EXPECT_EQ(again.CreationDate(), modified);
+}
+
+TEST_F(FolderItemTest, AForeignDotUnderscoreFileIsNeverWrittenOver) {
+  FolderItem item = File("notes");
+  fixtures::WriteFile(dir_ / "elsewhere", "someone else's file");
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+  };
+  const Case cases[] = {
+      {"plain file", [&] { fixtures::WriteFile(dir_ / "._notes", "not metadata"); }},
+      {"link", [&] { std::filesystem::create_symlink(dir_ / "elsewhere", dir_ / "._notes"); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(dir_ / "._notes");
+    c.make();
+    EXPECT_FALSE(item.SetMacType("TEXT"));
+    EXPECT_FALSE(item.SetCreationDate(Date::FromFields(1990, 1, 1, 0, 0, 0)));
+    EXPECT_FALSE(GiveFork(item, "fork"));
+    EXPECT_EQ(item.ResourceForkLength(), 0);
+    EXPECT_EQ(item.FinderInfo(), std::string(32, '\0'));
+    EXPECT_EQ(fixtures::ReadFile(dir_ / "._notes"),
+              c.what[0] == 'p' ? "not metadata" : "someone else's file");
+  }
+  EXPECT_EQ(fixtures::ReadFile(dir_ / "elsewhere"), "someone else's file");
+}
+
+TEST_F(FolderItemTest, NamesAreOneComponentAndRenamesNeverReplace) {
+  FolderItem item = File("a");
+  ASSERT_TRUE(item.SetMacType("TEXT"));
+  File("taken", "keep me");
+  for (const std::string& bad :
+       std::vector<std::string>{"", ".", "..", "x/y", std::string("x\0y", 3)}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(FolderItem::IsValidName(bad));
+    EXPECT_FALSE(item.SetName(bad));
+    EXPECT_THROW(FolderItem(dir_.path()).Child(bad), RuntimeException);
+    EXPECT_THROW(FolderItem(dir_.path()).TrueChild(bad), RuntimeException);
+  }
+  EXPECT_FALSE(item.SetName("taken"));
+  EXPECT_EQ(fixtures::ReadFile(dir_ / "taken"), "keep me");
+  ASSERT_TRUE(item.SetName("b\\c"));
+  EXPECT_EQ(item.Name(), "b\\c");
+  EXPECT_EQ(item.MacType(), "TEXT");  // the sidecar went along
+  EXPECT_FALSE(Present("._a"));
+  EXPECT_EQ(item.Parent()->Path(), dir_.path());
+}
+
+TEST_F(FolderItemTest, ListingLinksAndDeleting) {
+  File("b");
+  ASSERT_TRUE(FolderItem(dir_ / "b").SetMacType("TEXT"));
+  File("a");
+  fixtures::WriteFile(dir_ / "._orphan", "no item beside it");
+  std::filesystem::create_symlink(dir_ / "b", dir_ / "c-link");
+  std::filesystem::create_symlink(dir_ / "missing", dir_ / "d-broken");
+  ASSERT_TRUE(FolderItem(dir_ / "sub").CreateAsFolder());
+
+  FolderItem folder(dir_.path());
+  ASSERT_EQ(folder.Count(), 6);  // "._b" is b's metadata, not an item
+  std::vector<std::string> names;
+  for (int i = 1; auto item = folder.TrueItem(i); ++i) names.push_back(item->Name());
+  EXPECT_EQ(names, (std::vector<std::string>{"._orphan", "a", "b", "c-link", "d-broken", "sub"}));
+  EXPECT_FALSE(folder.TrueItem(0).has_value());
+  EXPECT_TRUE(folder.TrueItem(4)->Alias());
+  EXPECT_EQ(folder.Item(4)->Name(), "b");
+  EXPECT_FALSE(folder.Item(5).has_value());
+  EXPECT_EQ(folder.Child("c-link").Name(), "b");
+  EXPECT_TRUE(folder.TrueChild("c-link").Alias());
+
+  // A link is removed, not what it points at; a file goes with its sidecar.
+  EXPECT_TRUE(FolderItem(dir_ / "c-link").Delete());
+  EXPECT_TRUE(Present("b"));
+  EXPECT_TRUE(FolderItem(dir_ / "b").Delete());
+  EXPECT_FALSE(Present("._b"));
+  File("sub/inner");
+  EXPECT_FALSE(FolderItem(dir_ / "sub").Delete());
+  EXPECT_FALSE(FolderItem(dir_ / "gone").Delete());
+}
+
+TEST_F(FolderItemTest, StreamsNeverWriteThroughALink) {
+  File("target", "untouched");
+  std::filesystem::create_symlink(dir_ / "target", dir_ / "link");
+  FolderItem link(dir_ / "link");
+  EXPECT_EQ(link.CreateBinaryFile(""), nullptr);
+  EXPECT_EQ(link.OpenAsBinaryFile(true), nullptr);
+  auto reading = link.OpenAsBinaryFile(false);
+  ASSERT_NE(reading, nullptr);
+  EXPECT_EQ(reading->Read(20), "untouched");
+  EXPECT_EQ(fixtures::ReadFile(dir_ / "target"), "untouched");
+
+  FolderItem fresh(dir_ / "fresh");
+  auto created = fresh.CreateBinaryFile("application/zip");
+  ASSERT_NE(created, nullptr);
+  EXPECT_TRUE(fresh.Exists());
+  EXPECT_FALSE(fresh.Locked());
+  ASSERT_TRUE(fresh.SetLocked(true));
+  EXPECT_TRUE(fresh.Locked());
+  ASSERT_TRUE(fresh.SetLocked(false));
+  EXPECT_FALSE(fresh.Locked());
+}
+
+}  // namespace
