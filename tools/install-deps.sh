@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
   zlib1g-dev libgtest-dev libgmock-dev
-  avrdude zip unzip python3 xvfb xauth imagemagick
+  avrdude zip unzip ziptool python3 xvfb xauth imagemagick
   macutils hfsutils
 )
 missing=()

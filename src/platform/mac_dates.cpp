@@ -81,8 +81,10 @@ std::optional<Date> DosDateTimeToDate(std::uint16_t dosTime, std::uint16_t dosDa
 
 void DateToDosDateTime(const Date& date, std::uint16_t& dosTime, std::uint16_t& dosDate) {
   dosTime = static_cast<std::uint16_t>(date.Hour * 2048 + date.Minute * 32 + date.Second / 2);
-  dosDate =
-      static_cast<std::uint16_t>(date.Day + date.Month * 32 + std::max(0, date.Year - 1980) * 512);
+  // Seven bits hold the years 1980 to 2107; a later year must not wrap round
+  // into an early one.
+  const int years = std::clamp(date.Year - 1980, 0, 127);
+  dosDate = static_cast<std::uint16_t>(date.Day + date.Month * 32 + years * 512);
 }
 
 }  // namespace platform

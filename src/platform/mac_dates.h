@@ -39,7 +39,7 @@ inline std::int64_t UnixToMacSeconds(std::int64_t unixSeconds, int utcOffsetMinu
 std::optional<Date> DosDateTimeToDate(std::uint16_t dosTime, std::uint16_t dosDate);
 
 // A date as DOS time and date: seconds rounded down to even, years before
-// 1980 stored as year 0.
+// 1980 stored as 1980 and years after 2107 as 2107.
 void DateToDosDateTime(const Date& date, std::uint16_t& dosTime, std::uint16_t& dosDate);
 
 }  // namespace platform

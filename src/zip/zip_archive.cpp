@@ -12,11 +12,6 @@ namespace zip {
 
 using platform::TextEncoding;
 
-namespace {
-constexpr char kDirectoryNotWritten[] =
-    "The archive directory cannot be written, so the changes to the archive were not saved";
-}  // namespace
-
 ZipArchive::ZipArchive() {
   z_setup();
 }
@@ -55,7 +50,7 @@ bool ZipArchive::Open(const std::filesystem::path& file, bool writable,
     if (wasOpen) throw platform::RuntimeException();
     const bool result = OpenSteps(file, writable, encoding);
     writeMode = writable && result && !centralDirCorrupted && !entriesReachIntoDir;
-    if (writeMode) d->dirty = true;
+    if (writeMode) d->MarkDirty();
     return result;
   } catch (const std::exception& e) {
     // An archive that was already open stays as it was. Anything this call
@@ -87,7 +82,6 @@ void ZipArchive::ResetForOpen() {
   writeMode = false;
   d->ClearEntries();
   d->dirty = false;
-  d->changedSinceOpen = false;
   d->dittoFormat = false;
 }
 
@@ -125,26 +119,6 @@ bool ZipArchive::OpenSteps(const std::filesystem::path& file, bool writable,
     d->ClearEntries();
   }
   return entriesRead;
-}
-
-bool ZipArchive::Close() {
-  if (!d || !d->zipStream) return true;
-  // This program has no directory writer. An archive left as it was read
-  // needs none: its directory on disk is still right. A new archive (still
-  // an empty file) or one whose entries were changed would need one, and
-  // must not be reported as saved.
-  bool result = true;
-  if (justCreated || d->changedSinceOpen) {
-    errmsg = kDirectoryNotWritten;
-    result = false;
-  }
-  d->zipStream->Close();
-  d->zipStream.reset();
-  d->ClearEntries();
-  entriesRead = false;
-  justCreated = false;
-  marked = false;
-  return result;
 }
 
 ZipEntryRef ZipArchive::Entry(std::int32_t index) const {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/folder_item.h"
@@ -19,8 +20,11 @@
 #include "zip/zip_archive_data.h"
 #include "zip/zip_entry.h"
 #include "zip/zip_extra_field.h"
+#include "zip/zip_progress_notifier.h"
 
 namespace zip {
+
+class SeqDataInputStream;
 
 class ZipArchive {
  public:
@@ -33,9 +37,9 @@ class ZipArchive {
   bool Open(const std::filesystem::path& file, bool writable);
   bool Open(const std::filesystem::path& file, bool writable,
             const platform::TextEncoding* encoding);
-  // Closes the stream. False, with the reason in ErrorMessage, when the
-  // archive would need its directory written: it was created by Open, or an
-  // entry's comment or extra field was changed. The stream is closed anyway.
+  // Writes the directory when the archive was changed, then closes the
+  // stream. False, with the reason in ErrorMessage, when the directory could
+  // not be written; the stream is closed anyway.
   bool Close();
 
   ZipEntryRef Entry(std::int32_t index) const;
@@ -46,6 +50,70 @@ class ZipArchive {
   bool IsOpen() const { return d->zipStream != nullptr; }
   bool IsWritable() const { return IsOpen() && writeMode; }
   bool UsesAppleDittoFormat() const { return d->dittoFormat; }
+
+  // -- changing an archive opened writable. Each refuses with False (or 0,
+  // or no entry) and "Archive was opened read-only" on any other.
+  // Writes the directory now and keeps the archive open.
+  bool Flush();
+  // Moves the entries down over the gaps that removed and replaced entries
+  // left; the next directory write cuts the file behind them.
+  bool Compact();
+  // A one-level undo of additions: Rollback drops every entry added since
+  // the last Mark. Removing, replacing, compacting and closing drop the mark.
+  void Mark();
+  bool Rollback();
+  bool RemoveEntry(std::int32_t index);
+  // Puts `entry` in the place of entry `index` and returns the one that
+  // stood there.
+  ZipEntryRef ReplaceEntry(std::int32_t index, ZipEntryRef entry);
+  // The archive comment, stored as the bytes given.
+  bool SetComment(std::string_view comment);
+  // A second entry named `rawPath` for the data of `entry`; its index, or 0
+  // or -1 with the reason in ErrorMessage.
+  std::int32_t AddFakeDuplicate(const ZipEntryRef& entry, std::string_view rawPath,
+                                const std::optional<platform::Date>& date, ZipExtraFieldRef extra);
+  static platform::MemoryBlockRef z_cloneMB(const platform::MemoryBlock& block);
+
+  // -- adding. Each returns the new entry's index (1 or more); 0 when the
+  // monitor stopped it or it was refused before anything was written; or
+  // one of the negative results below. ErrorMessage says why.
+  static constexpr std::int32_t kInvalidArgument = -50;
+  static constexpr std::int32_t kSourceNotOpened = -38;
+  static constexpr std::int32_t kBytesDoNotAddUp = -2;
+  // An entry made of the bytes of `data` and, behind a 128-byte MacBinary
+  // header only, of `rsrc`. A resource stream needs the header.
+  std::int32_t AddItemByStreams(SeqDataInputStream* data, std::int64_t dataLength,
+                                SeqDataInputStream* rsrc, std::int64_t rsrcLength,
+                                const platform::MemoryBlock* macBinaryHeader,
+                                std::string_view rawPath, ZipExtraFieldRef extra,
+                                const std::optional<platform::Date>& date);
+
+  // Items of the file system. An empty path stands for no item. The
+  // MacBinary mode says how a resource fork is stored (MacBinaryNever,
+  // MacBinarySmart, MacBinaryAlways). Each file or folder is one entry; a
+  // folder's raw path must end in "/".
+  std::int32_t AddItemWithRawPath(const platform::FolderItem& item, std::string_view rawPath,
+                                  std::int32_t macBinaryMode);
+  // Under the item's own name, at the top of the archive.
+  std::int32_t AddItemToRoot(const platform::FolderItem& item, std::int32_t macBinaryMode);
+  // Every file below `folder`, under `path` and the folders' names on the
+  // way down: a folder's files in name order, then each subfolder whole.
+  // Folders get no entries of their own, and the archive itself is never
+  // added. False, with the reason in ErrorMessage, when the walk stopped.
+  bool AddFolderContents(const platform::FolderItem& folder, std::string_view path,
+                         std::int32_t macBinaryMode, bool followAliases);
+  // The content bytes an item or a folder's files would take; -1 when they
+  // reach 2 GiB. Nothing is opened, and the archive need not be open.
+  std::int32_t CalcItemSize(const platform::FolderItem& item, std::int32_t macBinaryMode);
+  std::int32_t CalcFolderSize(const platform::FolderItem& folder, bool followAliases,
+                              std::int32_t macBinaryMode);
+
+  // The monitor of long operations; null for none. It stays installed
+  // across Close and Open.
+  void SetProgressMonitor(std::shared_ptr<ZipProgressNotifier> monitor) {
+    d->monitor = std::move(monitor);
+  }
+  const std::shared_ptr<ZipProgressNotifier>& ProgressMonitor() const { return d->monitor; }
 
   // -- options
   static constexpr std::int32_t MacBinaryNever() { return 0; }
@@ -114,6 +182,7 @@ class ZipArchive {
   // The state shared with the entries.
   const std::shared_ptr<ZipArchiveData>& Data() const { return d; }
   std::int64_t StartOfDirectory() const { return startOfDirInArchive; }
+  bool Marked() const { return marked; }
   // More central records than the end record counts.
   bool CentralDirectoryCorrupted() const { return centralDirCorrupted; }
   // An entry's header or data reaches into the directory, where the next
@@ -127,6 +196,52 @@ class ZipArchive {
   bool OpenSteps(const std::filesystem::path& file, bool writable,
                  const platform::TextEncoding* encoding);
   void ResetForOpen();
+
+  // -- writing
+  struct EntrySources {
+    SeqDataInputStream* data;
+    std::int64_t dataLength;
+    SeqDataInputStream* rsrc;
+    std::int64_t rsrcLength;
+    const platform::MemoryBlock* macBinary;
+  };
+  std::int32_t z_zip(SeqDataInputStream* data, std::int64_t dataLength, SeqDataInputStream* rsrc,
+                     std::int64_t rsrcLength, const platform::MemoryBlock* macBinary,
+                     std::string_view rawPath, const std::optional<platform::Date>& modified,
+                     ZipExtraFieldRef extra);
+  const char* z_entryProblem(const EntrySources& src, std::size_t headerLength,
+                             std::size_t recordLength, std::int64_t& size);
+  std::int32_t z_writeContent(const EntrySources& src, const ZipEntry& entry, std::int64_t size,
+                              std::int64_t dataStart, std::uint32_t& crc, std::int64_t& end);
+  // Whether the archive still ends within 4 GiB when its entries end at
+  // `entriesEnd` and its directory grows by `moreRecords` bytes and has a
+  // comment of `commentLength` bytes.
+  bool z_fitsInFourGB(std::int64_t entriesEnd, std::int64_t moreRecords, std::size_t commentLength);
+  std::int32_t z_addItem(const platform::FolderItem& file, std::string_view path,
+                         std::int32_t macBinaryMode, bool withUnixPerm, bool calcOnly);
+  std::int32_t z_addFolder(const platform::FolderItem& folder, std::string_view path,
+                           bool followAliases, std::int32_t macBinaryMode, bool withUnixPerm,
+                           bool calcOnly);
+  struct WalkOptions {
+    bool followAliases;
+    std::int32_t macBinaryMode;
+    bool withUnixPerm;
+    bool calcOnly;
+    // The archive's own file (device and inode), never added; none when unknown.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> self;
+  };
+  std::int64_t z_walkFolder(const platform::FolderItem& folder, const std::string& prefix,
+                            const WalkOptions& walk);
+  bool z_abort(const platform::FolderItem& file, std::int32_t code, const std::string& msg,
+               bool skippable);
+  void z_noWriteMsg();
+  // False, with the read-only message, unless the archive may be changed;
+  // raises RuntimeException when it may but has been closed since.
+  bool z_mayChange();
+  bool z_writeDirectory();
+  const char* z_directoryProblem();
+  bool z_writeRecords(const std::vector<ZipEntry*>& entries, std::int64_t directorySize);
+  bool z_copy(std::int64_t from, std::int64_t to, std::int64_t length);
 
   bool entriesRead = false;
   std::string errmsg;

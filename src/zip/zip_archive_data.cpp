@@ -1,6 +1,7 @@
 #include "zip/zip_archive_data.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "zip/zip_entry.h"
 #include "zip/zip_extra_field.h"
@@ -20,6 +21,47 @@ ZipArchiveData::ZipArchiveData() {
 void ZipArchiveData::ClearEntries() {
   entries_1.assign(1, nullptr);
   setAside.clear();
+  directorySize_ = -1;
+}
+
+std::vector<ZipEntry*> ZipArchiveData::DirectoryEntries() const {
+  std::vector<ZipEntry*> out;
+  out.reserve(entries_1.size() - 1 + setAside.size());
+  std::unordered_set<const ZipEntry*> companions;
+  for (std::size_t i = 1; i < entries_1.size(); ++i) {
+    out.push_back(entries_1[i].get());
+    if (const ZipEntryRef& c = entries_1[i]->AppleDoubleEntry()) companions.insert(c.get());
+  }
+  // A companion goes with its data entry: once that is no longer listed, the
+  // companion describes nothing in the archive.
+  for (const ZipEntryRef& e : setAside) {
+    if (!e->IsAppleDoubleEntry() || companions.count(e.get()) != 0) out.push_back(e.get());
+  }
+  return out;
+}
+
+bool ZipArchiveData::RoomForEntries(std::size_t more) const {
+  const std::size_t listed = entries_1.size() - 1;
+  if (listed + setAside.size() + more <= records::kMaxEntries) return true;
+  return DirectoryEntries().size() + more <= records::kMaxEntries;
+}
+
+std::int64_t ZipArchiveData::RecordSize(const ZipEntry& e) {
+  return static_cast<std::int64_t>(records::central::kSize + e.z_origEncodedName().size() +
+                                   e.ExtraFieldInCentralDir()->AsData().size() +
+                                   e.z_origEncodedComment().size());
+}
+
+std::int64_t ZipArchiveData::DirectorySize() {
+  if (directorySize_ < 0) {
+    directorySize_ = 0;
+    for (const ZipEntry* e : DirectoryEntries()) directorySize_ += RecordSize(*e);
+  }
+  return directorySize_;
+}
+
+void ZipArchiveData::GrowDirectory(std::int64_t recordBytes) {
+  if (directorySize_ >= 0) directorySize_ += recordBytes;
 }
 
 std::string ZipArchiveData::cleanName(std::string_view name) const {

@@ -16,6 +16,7 @@
 namespace zip {
 
 class ZipEntry;
+class ZipProgressNotifier;
 using ZipEntryRef = std::shared_ptr<ZipEntry>;
 
 class ZipArchiveData {
@@ -54,12 +55,28 @@ class ZipArchiveData {
   // Forgets every entry, including those set aside.
   void ClearEntries();
 
+  // The records the directory is written from, in the order written: the
+  // listed entries, then the set-aside records that still belong to them
+  // (every "__MACOSX/" folder, and the companion of each listed entry).
+  std::vector<ZipEntry*> DirectoryEntries() const;
+  // How many records DirectoryEntries gives, counted only as closely as
+  // needed to tell whether `more` can still be added.
+  bool RoomForEntries(std::size_t more) const;
+
+  // The bytes the directory's records would take if written now. Worked out
+  // when first asked after a change, then kept up by the entry writer, so a
+  // long run of additions does not add the whole list up each time.
+  std::int64_t DirectorySize();
+  void GrowDirectory(std::int64_t recordBytes);
+  static std::int64_t RecordSize(const ZipEntry& e);
+
+  // The in-memory directory differs from the one in the file.
   bool dirty = false;
-  // An entry's comment or extra field was changed since the archive was
-  // opened. Unlike `dirty`, which a writable open sets at once, this tells
-  // whether the directory on disk still says what the entries say.
-  bool changedSinceOpen = false;
-  void MarkChanged() { dirty = changedSinceOpen = true; }
+  void MarkDirty() {
+    dirty = true;
+    directorySize_ = -1;
+  }
+  std::shared_ptr<ZipProgressNotifier> monitor;
   // 1-based: element 0 stays empty, so the size is the entry count + 1.
   std::vector<ZipEntryRef> entries_1;
   // The records checkDirectory took out of entries_1 ("__MACOSX/" folders and
@@ -75,6 +92,9 @@ class ZipArchiveData {
   std::int32_t defaultOSMadeBy = 0;
   bool addUnixPerm = false;
   bool dittoFormat = false;
+
+ private:
+  std::int64_t directorySize_ = -1;  // -1: not known
 };
 
 }  // namespace zip

@@ -88,7 +88,7 @@ void ZipEntry::SetExtraFieldInCentralDir(ZipExtraFieldRef field) {
   field->Lock();
   extra = std::move(field);
   header->SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extra->AsData().size()));
-  d->MarkChanged();
+  d->MarkDirty();
 }
 
 ZipExtraFieldRef ZipEntry::ExtraField() {
@@ -154,7 +154,7 @@ void ZipEntry::z_checkRawPath() {
 void ZipEntry::SetComment(std::string_view text, const platform::TextEncoding* encoding) {
   sysEncComment = platform::Text{std::string(text), encoding};
   zipEncComment = d->encodeForZip(text, encoding);
-  d->MarkChanged();
+  d->MarkDirty();
 }
 
 bool ZipEntry::SameRawPath(std::string_view rawPath, const platform::TextEncoding* encoding) const {

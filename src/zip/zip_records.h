@@ -69,6 +69,19 @@ inline constexpr std::int64_t kSearchSpan = 65560;
 
 // The highest "version needed to extract" this reader accepts (2.0).
 inline constexpr std::uint16_t kMaxVersionNeeded = 20;
+// What this system writes as "version made by" and "version needed".
+inline constexpr std::uint8_t kVersionWritten = 20;
+
+// Limits of the 16- and 32-bit fields. A name, extra field or comment longer
+// than a 16-bit length, more records than a 16-bit count, or an offset past a
+// 32-bit one cannot be written at all: cutting the value would corrupt the
+// archive, so the writers refuse before the first byte.
+inline constexpr std::size_t kMaxField16 = 0xFFFF;
+inline constexpr std::size_t kMaxEntries = 0xFFFF;
+inline constexpr std::int64_t kMaxOffset = 0xFFFFFFFFLL;
+// Sizes are handled as signed 32-bit values, so an entry's content stays
+// below 2^31 bytes.
+inline constexpr std::int64_t kMaxEntrySize = 0x7FFFFFFFLL;
 
 // General purpose flag bits.
 inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
@@ -117,6 +130,16 @@ inline constexpr std::uint8_t kVersionWritten = 130;
 inline constexpr std::uint8_t kVersionNeeded = 129;
 inline constexpr std::size_t kCrc = 124;       // CRC-16 of bytes 0 to 123
 inline constexpr std::size_t kReserved = 126;  // must be 0
+
+// A fork's length padded with zero bytes to a multiple of 128, as the
+// MacBinary form stores it.
+constexpr std::int64_t Padded(std::int64_t length) {
+  return (length + 127) & ~std::int64_t{127};
+}
+// The length of a whole MacBinary stream: header and both padded forks.
+constexpr std::int64_t StreamLength(std::int64_t dataLength, std::int64_t rsrcLength) {
+  return static_cast<std::int64_t>(kSize) + Padded(dataLength) + Padded(rsrcLength);
+}
 
 // Where the resource fork starts in a MacBinary stream: after the header
 // and the data fork padded to a multiple of 128 bytes.

@@ -8,16 +8,7 @@ using fixtures::RawArchive;
 using fixtures::RawMember;
 using fixtures::TempDir;
 using zip::ZipArchive;
-
-namespace {
-
-std::vector<std::string> Names(const std::vector<zip::ZipEntryRef>& entries, std::size_t from) {
-  std::vector<std::string> out;
-  for (std::size_t i = from; i < entries.size(); ++i) out.push_back(entries[i]->RawPath().bytes);
-  return out;
-}
-
-}  // namespace
+using ziptest::Names;
 
 TEST(DittoPairing, PythonMadeDittoArchive) {
   TempDir dir;

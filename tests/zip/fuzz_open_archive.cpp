@@ -1,8 +1,11 @@
 // Fuzz entry point: any bytes as an archive file, opened, every field of
 // every entry read, and what an open promises checked: no record lost, every
-// entry found by its own raw path, every paired companion marked. A broken
-// promise aborts, so the replay and libFuzzer both report it. Built into the
-// corpus replay test, and with clang's libFuzzer when VANTORA_FUZZ is on.
+// entry found by its own raw path, every paired companion marked. Then the
+// same bytes opened writable, one member removed, compacted and closed: what
+// was written must open again with the other members, or have been refused
+// with a message. A broken promise aborts, so the replay and libFuzzer both
+// report it. Built into the corpus replay test, and with clang's libFuzzer
+// when VANTORA_FUZZ is on.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -106,6 +109,39 @@ void ReadEveryField(zip::ZipArchive& archive) {
   sink = sink + static_cast<std::int64_t>(archive.AllEntriesAsRawPaths().size());
 }
 
+std::vector<std::string> ListedNames(const zip::ZipArchive& archive) {
+  std::vector<std::string> names;
+  for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
+    names.push_back(archive.Entry(i)->z_origEncodedName());
+  }
+  return names;
+}
+
+// Removes the member that the input's size picks, compacts and closes.
+void RemoveCompactAndClose(const std::string& path, std::size_t size) {
+  std::vector<std::string> expected;
+  {
+    zip::ZipArchive archive;
+    if (!archive.Open(path, true)) return;
+    if (!archive.IsWritable()) return;
+    expected = ListedNames(archive);
+    if (!expected.empty()) {
+      const std::size_t victim = size % expected.size();
+      Check(archive.RemoveEntry(static_cast<std::int32_t>(victim) + 1), "removal refused");
+      expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(victim));
+    }
+    if (!archive.Compact()) Check(!archive.ErrorMessage().empty(), "compaction failed silently");
+    if (!archive.Close()) {
+      Check(!archive.ErrorMessage().empty(), "close failed silently");
+      return;
+    }
+  }
+  if (expected.empty()) expected.push_back("/");
+  zip::ZipArchive reopened;
+  Check(reopened.Open(path, false), "a closed archive does not open again");
+  Check(ListedNames(reopened) == expected, "the members kept are not the ones listed");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -128,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       archive.Close();
     }
   }
+  RemoveCompactAndClose(path, size);
   close(fd);
   return 0;
 }

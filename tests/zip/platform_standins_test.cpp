@@ -116,6 +116,12 @@ TEST(MacDatesTest, FieldsSecondsDosDatesAndUtcOffset) {
   EXPECT_EQ(*DosDateTimeToDate(t, d), Date::FromFields(2021, 6, 15, 13, 45, 58));
   DateToDosDateTime(Date::FromFields(1975, 3, 4, 0, 0, 0), t, d);
   EXPECT_EQ(d, 4 + 3 * 32);
+  // Seven bits of years: 2107 is the last, and later years stay there
+  // rather than wrap round to 1980.
+  DateToDosDateTime(Date::FromFields(2107, 12, 31, 0, 0, 0), t, d);
+  EXPECT_EQ(d, (127 << 9) | (12 << 5) | 31);
+  DateToDosDateTime(Date::FromFields(2108, 1, 2, 0, 0, 0), t, d);
+  EXPECT_EQ(d, (127 << 9) | (1 << 5) | 2);
   EXPECT_FALSE(DosDateTimeToDate(0, 0).has_value());
 
   const char* old = std::getenv("TZ");

@@ -1,0 +1,165 @@
+// Compaction: the entries that the directory will list are moved down over
+// the gaps that removed and replaced entries left, in file order, and their
+// records re-pointed. Every local header is checked against its record, and
+// the entries against each other and the file, before a byte is moved.
+#include <algorithm>
+
+#include "zip/write_messages.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_records.h"
+
+namespace zip {
+
+namespace {
+
+using namespace messages;
+namespace cr = records::central;
+namespace lh = records::local;
+
+constexpr char kBadSignature[] =
+    "Invalid Local File Header signature (archive appears to be severely corrupted)";
+constexpr char kMismatch[] = "File Headers mismatch (archive appears to be severely corrupted)";
+constexpr char kOverlap[] = "Archive members overlap (archive appears to be severely corrupted)";
+constexpr char kOutside[] =
+    "Archive member lies outside the archive (archive appears to be severely corrupted)";
+
+// One local entry on disk and the records that point at it (several when
+// duplicates share it).
+struct LocalEntry {
+  std::int64_t offset = 0;
+  std::int64_t length = 0;  // header, name, extra field and data
+  platform::MemoryBlock header{lh::kSize};
+  bool rewrite = false;  // the header was patched and must be written back
+  std::vector<ZipEntry*> records;
+};
+
+std::int64_t LocalOffset(const ZipEntry& e) {
+  return e.z_Header()->UInt32Value(cr::kLocalHeaderOffset);
+}
+
+// A local header whose data descriptor follows the data gets the CRC-32 and
+// sizes from its record instead, so the descriptor can be left behind.
+void TakeSizesFromRecord(platform::MemoryBlock& local, const platform::MemoryBlock& record) {
+  local.SetUInt32Value(lh::kCrc32, record.UInt32Value(cr::kCrc32));
+  local.SetUInt32Value(lh::kCompressedSize, record.UInt32Value(cr::kCompressedSize));
+  local.SetUInt32Value(lh::kUncompressedSize, record.UInt32Value(cr::kUncompressedSize));
+  local.SetUInt16Value(lh::kFlags, local.UInt16Value(lh::kFlags) & 0xFFF7);
+}
+
+bool SameSizes(const platform::MemoryBlock& local, const platform::MemoryBlock& record) {
+  return local.UInt16Value(lh::kMethod) == record.UInt16Value(cr::kMethod) &&
+         local.UInt32Value(lh::kCrc32) == record.UInt32Value(cr::kCrc32) &&
+         local.UInt32Value(lh::kCompressedSize) == record.UInt32Value(cr::kCompressedSize) &&
+         local.UInt32Value(lh::kUncompressedSize) == record.UInt32Value(cr::kUncompressedSize);
+}
+
+// The local entries in file order, each with the records that point at it.
+std::vector<LocalEntry> GroupByOffset(std::vector<ZipEntry*> entries) {
+  std::stable_sort(entries.begin(), entries.end(), [](const ZipEntry* a, const ZipEntry* b) {
+    return LocalOffset(*a) < LocalOffset(*b);
+  });
+  std::vector<LocalEntry> locals;
+  for (ZipEntry* e : entries) {
+    if (locals.empty() || locals.back().offset != LocalOffset(*e)) {
+      locals.emplace_back();
+      locals.back().offset = LocalOffset(*e);
+    }
+    locals.back().records.push_back(e);
+  }
+  return locals;
+}
+
+}  // namespace
+
+bool ZipArchive::Compact() {
+  if (!z_mayChange()) return false;
+  std::vector<LocalEntry> locals = GroupByOffset(d->DirectoryEntries());
+  marked = false;
+  d->MarkDirty();
+
+  platform::BinaryStream& s = *d->zipStream;
+  const std::int64_t limit = std::min(startOfDirInArchive, s.Length());
+  std::int64_t previousEnd = 0;
+  for (LocalEntry& local : locals) {
+    s.ClearErrors();
+    s.SetPosition(local.offset);
+    const std::string fixed = s.Read(lh::kSize);
+    if (fixed.size() < lh::kSize || local.offset + static_cast<std::int64_t>(lh::kSize) > limit) {
+      errmsg = kOutside;
+      return false;
+    }
+    local.header.SetStringValue(0, fixed);
+    local.header.LittleEndian = true;
+    platform::MemoryBlock& h = local.header;
+    const platform::MemoryBlock& record = *local.records.front()->z_Header();
+    if (h.UInt32Value(lh::kSignatureAt) != lh::kSignature) {
+      errmsg = kBadSignature;
+      return false;
+    }
+    const std::uint16_t flags = h.UInt16Value(lh::kFlags);
+    if ((flags & records::kFlagDataDescriptor) != 0) {
+      TakeSizesFromRecord(h, record);
+      local.rewrite = true;
+    }
+    if (!SameSizes(h, record) ||
+        (flags != record.UInt16Value(cr::kFlags) && !d->isFakeEntry(record, flags))) {
+      errmsg = kMismatch;
+      return false;
+    }
+    local.length = static_cast<std::int64_t>(lh::kSize) + h.UInt16Value(lh::kNameLength) +
+                   h.UInt16Value(lh::kExtraLength) + h.UInt32Value(lh::kCompressedSize);
+    if (local.offset < previousEnd) {
+      errmsg = kOverlap;
+      return false;
+    }
+    if (local.offset + local.length > limit) {
+      errmsg = kOutside;
+      return false;
+    }
+    previousEnd = local.offset + local.length;
+  }
+
+  std::int64_t writePos = 0;
+  for (LocalEntry& local : locals) {
+    if (local.offset != writePos || local.rewrite) {
+      s.ClearErrors();
+      s.SetPosition(writePos);
+      s.Write(local.header.Bytes());
+      if (s.WriteError() || !z_copy(local.offset + static_cast<std::int64_t>(lh::kSize),
+                                    writePos + static_cast<std::int64_t>(lh::kSize),
+                                    local.length - static_cast<std::int64_t>(lh::kSize))) {
+        errmsg = kWriteError;
+        return false;
+      }
+    }
+    for (ZipEntry* e : local.records) {
+      e->z_Header()->SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(writePos));
+    }
+    writePos += local.length;
+  }
+  startOfDirInArchive = writePos;
+  return true;
+}
+
+// Moves `length` bytes of the archive from `from` down to `to`, front to
+// back, one chunk at a time: safe because compaction only ever moves data
+// towards the start of the file. False when a read or write fell short.
+bool ZipArchive::z_copy(std::int64_t from, std::int64_t to, std::int64_t length) {
+  if (from == to) return true;
+  platform::BinaryStream& s = *d->zipStream;
+  const std::int64_t chunk = std::max<std::int32_t>(d->copyChunkSize, 1);
+  while (length > 0) {
+    const std::int64_t n = std::min(length, chunk);
+    s.SetPosition(from);
+    const std::string bytes = s.Read(static_cast<std::size_t>(n));
+    s.SetPosition(to);
+    s.Write(bytes);
+    if (s.ReadError() || s.WriteError()) return false;
+    from += n;
+    to += n;
+    length -= n;
+  }
+  return true;
+}
+
+}  // namespace zip

@@ -1,0 +1,144 @@
+// Changes of an open archive that only touch its in-memory directory:
+// removing and replacing entries, the archive comment, a second name for an
+// entry's data, and the mark that additions can be rolled back to. The next
+// directory write makes them permanent.
+#include "platform/framework_exceptions.h"
+#include "zip/write_messages.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_records.h"
+
+namespace zip {
+
+namespace {
+
+using namespace messages;
+namespace cr = records::central;
+
+constexpr char kDuplicateFailed[] = "An unexpected error occured while adding a duplicate item";
+
+}  // namespace
+
+bool ZipArchive::RemoveEntry(std::int32_t index) {
+  if (!z_mayChange()) return false;
+  if (index < 1 || index > EntryCount()) throw platform::OutOfBoundsException();
+  marked = false;
+  d->MarkDirty();
+  // Its AppleDouble companion, if it has one, is no longer written either.
+  d->entries_1.erase(d->entries_1.begin() + index);
+  return true;
+}
+
+ZipEntryRef ZipArchive::ReplaceEntry(std::int32_t index, ZipEntryRef entry) {
+  if (!z_mayChange()) return nullptr;
+  // The directory writer reads every listed entry.
+  if (!entry) {
+    errmsg = kNoEntry;
+    return nullptr;
+  }
+  if (index < 1 || index > EntryCount()) throw platform::OutOfBoundsException();
+  marked = false;
+  d->MarkDirty();
+  std::swap(d->entries_1[static_cast<std::size_t>(index)], entry);
+  return entry;
+}
+
+bool ZipArchive::SetComment(std::string_view comment) {
+  if (!writeMode) {
+    z_noWriteMsg();
+    return false;
+  }
+  if (comment.size() > records::kMaxField16 ||
+      !z_fitsInFourGB(startOfDirInArchive, 0, comment.size())) {
+    errmsg = comment.size() > records::kMaxField16 ? kCommentTooLong : kArchiveTooLarge;
+    return false;
+  }
+  comment_ = std::string(comment);
+  d->MarkDirty();
+  return true;
+}
+
+void ZipArchive::Mark() {
+  markDirStart = startOfDirInArchive;
+  markEntries = d->EntryCount();
+  marked = true;
+}
+
+bool ZipArchive::Rollback() {
+  // The directory of a read-only archive can never be rewritten.
+  if (!writeMode) {
+    z_noWriteMsg();
+    return false;
+  }
+  if (!marked || markDirStart > startOfDirInArchive || markEntries > d->EntryCount()) {
+    marked = false;
+    return false;
+  }
+  startOfDirInArchive = markDirStart;
+  d->entries_1.resize(static_cast<std::size_t>(markEntries) + 1);
+  d->MarkDirty();
+  return true;
+}
+
+platform::MemoryBlockRef ZipArchive::z_cloneMB(const platform::MemoryBlock& block) {
+  if (block.Size() == 0) return nullptr;
+  auto copy = std::make_shared<platform::MemoryBlock>(platform::MemoryBlock::FromBytes(
+      std::string_view(reinterpret_cast<const char*>(block.Data()), block.Size())));
+  copy->LittleEndian = block.LittleEndian;
+  return copy;
+}
+
+std::int32_t ZipArchive::AddFakeDuplicate(const ZipEntryRef& entry, std::string_view rawPath,
+                                          const std::optional<platform::Date>& date,
+                                          ZipExtraFieldRef extra) {
+  if (!z_mayChange()) return 0;
+  if (!entry) {
+    errmsg = kNoEntry;
+    return 0;
+  }
+  try {
+    const std::string name = d->encodeForZip(rawPath);
+    // The local header of the entry duplicated holds the extra field its
+    // data was written with.
+    ZipExtraFieldRef field = extra ? std::move(extra) : entry->ExtraField();
+    if (!field) throw platform::NilObjectException();
+    const std::string extraBytes = field->AsData();
+    const std::string& comment = entry->z_origEncodedComment();
+    const char* problem = nullptr;
+    if (name.empty()) problem = kEmptyName;
+    if (name.size() > records::kMaxField16) problem = kNameTooLong;
+    if (extraBytes.size() > records::kMaxField16) problem = kExtraTooLong;
+    if (!d->RoomForEntries(1)) problem = kTooManyEntries;
+    const auto recordLength =
+        static_cast<std::int64_t>(cr::kSize + name.size() + extraBytes.size() + comment.size());
+    if (!z_fitsInFourGB(startOfDirInArchive, recordLength, comment_.size())) {
+      problem = kArchiveTooLarge;
+    }
+    if (problem) {
+      errmsg = problem;
+      return kInvalidArgument;
+    }
+    platform::MemoryBlockRef record = z_cloneMB(*entry->z_Header());
+    record->SetUInt16Value(cr::kNameLength, static_cast<std::uint16_t>(name.size()));
+    record->SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extraBytes.size()));
+    if (date) {
+      std::uint16_t time = 0, day = 0;
+      platform::DateToDosDateTime(*date, time, day);
+      record->SetUInt16Value(cr::kTime, time);
+      record->SetUInt16Value(cr::kDate, day);
+    }
+    // Bit 3 in the central flags only is how a reader tells a duplicate
+    // from an entry whose local header does not match its record.
+    record->SetUInt16Value(cr::kFlags,
+                           record->UInt16Value(cr::kFlags) | records::kFlagDataDescriptor);
+    field->Lock();
+    d->entries_1.push_back(std::make_shared<ZipEntry>(d, record, name, field, comment));
+    d->dirty = true;
+    d->GrowDirectory(recordLength);
+    return d->EntryCount();
+  } catch (const platform::RuntimeException&) {
+    errmsg = kDuplicateFailed;
+    return -1;
+  }
+}
+
+}  // namespace zip

@@ -1,0 +1,135 @@
+// Writing the central directory: one record per entry at the end of the last
+// local entry, the end record behind them, and the file cut there. Every
+// length and offset is checked before the first byte goes out, so a
+// directory that cannot be written is refused without touching the file.
+#include <algorithm>
+
+#include "platform/framework_exceptions.h"
+#include "zip/write_messages.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_records.h"
+
+namespace zip {
+
+namespace {
+
+namespace cr = records::central;
+namespace er = records::end;
+
+using namespace messages;
+
+constexpr char kExtraMismatch[] = "Internal error (extra field length mismatch)";
+constexpr char kWriteFailed[] = "Writing the archive directory failed";
+
+// Records are gathered into a buffer and written a piece at a time.
+constexpr std::size_t kWriteBuffer = 1 << 20;
+
+std::string EndRecord(std::size_t entries, std::int64_t directorySize, std::int64_t directoryAt,
+                      std::size_t commentLength) {
+  platform::MemoryBlock end(er::kSize);
+  end.LittleEndian = true;
+  end.SetUInt32Value(er::kSignatureAt, er::kSignature);
+  end.SetUInt16Value(er::kEntriesOnDisk, static_cast<std::uint16_t>(entries));
+  end.SetUInt16Value(er::kEntriesTotal, static_cast<std::uint16_t>(entries));
+  end.SetUInt32Value(er::kDirectorySize, static_cast<std::uint32_t>(directorySize));
+  end.SetUInt32Value(er::kDirectoryOffset, static_cast<std::uint32_t>(directoryAt));
+  end.SetUInt16Value(er::kCommentLength, static_cast<std::uint16_t>(commentLength));
+  return end.Bytes();
+}
+
+// The reason one entry's record cannot be written as it stands, or null.
+const char* RecordProblem(const ZipEntry& e) {
+  const std::size_t extra = e.ExtraFieldInCentralDir()->AsData().size();
+  if (e.z_origEncodedName().size() > records::kMaxField16) return kNameTooLong;
+  if (extra > records::kMaxField16) return kExtraTooLong;
+  if (e.z_origEncodedComment().size() > records::kMaxField16) return kCommentTooLong;
+  if (e.z_Header()->UInt16Value(cr::kExtraLength) != extra) return kExtraMismatch;
+  return nullptr;
+}
+
+}  // namespace
+
+bool ZipArchive::z_writeDirectory() {
+  if (!d->dirty) return true;
+  if (!writeMode) {
+    z_noWriteMsg();
+    return false;
+  }
+  if (const char* problem = z_directoryProblem()) {
+    errmsg = problem;
+    return false;
+  }
+  // An archive without members is not a valid zip file to every reader, so
+  // it gets a single empty one. Should that fail, the directory is still
+  // written, without it. The entry writer has made sure that its record
+  // still fits.
+  if (d->EntryCount() == 0) z_zip(nullptr, 0, nullptr, 0, nullptr, "/", std::nullopt, nullptr);
+  if (!z_writeRecords(d->DirectoryEntries(), d->DirectorySize())) {
+    errmsg = kWriteFailed;
+    return false;
+  }
+  d->dirty = false;
+  return true;
+}
+
+// Why the directory as it stands cannot be written, or null.
+const char* ZipArchive::z_directoryProblem() {
+  const std::vector<ZipEntry*> entries = d->DirectoryEntries();
+  if (entries.size() > records::kMaxEntries) return kTooManyEntries;
+  if (comment_.size() > records::kMaxField16) return kCommentTooLong;
+  for (const ZipEntry* e : entries) {
+    if (const char* problem = RecordProblem(*e)) return problem;
+  }
+  if (!z_fitsInFourGB(startOfDirInArchive, 0, comment_.size())) return kArchiveTooLarge;
+  return nullptr;
+}
+
+// Writes the checked records and the end record at the directory's place and
+// cuts the file behind them. False when any write or the cut failed.
+bool ZipArchive::z_writeRecords(const std::vector<ZipEntry*>& entries, std::int64_t directorySize) {
+  platform::BinaryStream& s = *d->zipStream;
+  s.ClearErrors();
+  s.SetPosition(startOfDirInArchive);
+  std::string buffer;
+  buffer.reserve(static_cast<std::size_t>(std::min<std::int64_t>(directorySize, kWriteBuffer)) +
+                 er::kSize + comment_.size());
+  for (ZipEntry* e : entries) {
+    platform::MemoryBlock& record = *e->z_Header();
+    const std::string extra = e->ExtraFieldInCentralDir()->AsData();
+    record.SetUInt16Value(cr::kNameLength,
+                          static_cast<std::uint16_t>(e->z_origEncodedName().size()));
+    record.SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extra.size()));
+    record.SetUInt16Value(cr::kCommentLength,
+                          static_cast<std::uint16_t>(e->z_origEncodedComment().size()));
+    buffer += record.Bytes();
+    buffer += e->z_origEncodedName();
+    buffer += extra;
+    buffer += e->z_origEncodedComment();
+    if (buffer.size() >= kWriteBuffer) {
+      s.Write(buffer);
+      buffer.clear();
+    }
+  }
+  buffer += EndRecord(entries.size(), directorySize, startOfDirInArchive, comment_.size());
+  buffer += comment_;
+  s.Write(buffer);
+  return !s.WriteError() && s.SetLength(s.Position());
+}
+
+bool ZipArchive::Flush() {
+  return z_mayChange() && z_writeDirectory();
+}
+
+bool ZipArchive::Close() {
+  if (!d || !d->zipStream) return true;
+  const bool result = z_writeDirectory();
+  d->zipStream->Close();
+  d->zipStream.reset();
+  d->ClearEntries();
+  entriesRead = false;
+  justCreated = false;
+  marked = false;
+  return result;
+}
+
+}  // namespace zip

@@ -1,0 +1,152 @@
+// Compaction: the members that stay are moved down over the gaps, checked
+// against their records first, and come out byte for byte as they were.
+#include <gtest/gtest.h>
+
+#include "independent_readers.h"
+#include "platform/binary_stream.h"
+#include "zip_test_util.h"
+
+using fixtures::Quote;
+using fixtures::RawArchive;
+using fixtures::TempDir;
+using zip::ZipArchive;
+using namespace ziptest;
+
+namespace {
+
+std::uint32_t LocalOffset(const ZipArchive& a, int i) {
+  return a.Entry(i)->z_Header()->UInt32Value(42);
+}
+
+// The local header's general purpose flags of entry i.
+std::uint16_t LocalFlags(const std::filesystem::path& path, std::uint32_t offset) {
+  auto s = platform::BinaryStream::Open(path, false);
+  s->LittleEndian = true;
+  s->SetPosition(offset + 6);
+  return s->ReadUInt16();
+}
+
+// Info-ZIP's archive of six files, stored and deflated, in a fresh folder.
+std::filesystem::path InfoZipArchive(const TempDir& dir, const std::string& args) {
+  std::filesystem::create_directories(dir / "src");
+  for (int i = 0; i < 6; ++i) {
+    std::string data;
+    for (int k = 0; k < 3000 * i + 1; ++k) data += std::to_string(k * i % 97);
+    fixtures::WriteFile(dir / ("src/f" + std::to_string(i) + (i % 2 ? ".txt" : ".bin")), data);
+  }
+  fixtures::Run("cd " + Quote(dir / "src") + " && " + "(" + args + ") 2>/dev/null");
+  return dir / "src/a.zip";
+}
+
+}  // namespace
+
+TEST(Compaction, ClosesTheGapsAndLeavesTheOthersWhole) {
+  TempDir dir;
+  const auto path =
+      InfoZipArchive(dir, "zip -q -n .bin a.zip f0.bin f1.txt f2.bin f3.txt f4.bin f5.txt");
+  const auto before = std::filesystem::file_size(path);
+  ZipArchive archive;
+  ASSERT_TRUE(archive.Open(path, true)) << archive.ErrorMessage();
+  ASSERT_EQ(archive.EntryCount(), 6);
+  ASSERT_TRUE(archive.RemoveEntry(1));
+  ASSERT_TRUE(archive.RemoveEntry(2));  // f2.bin
+  ASSERT_TRUE(archive.RemoveEntry(3));  // f4.bin
+  ASSERT_TRUE(archive.Compact()) << archive.ErrorMessage();
+  EXPECT_EQ(LocalOffset(archive, 1), 0u);
+  EXPECT_LT(LocalOffset(archive, 2), LocalOffset(archive, 3));
+  ASSERT_TRUE(archive.Close());
+  EXPECT_LT(std::filesystem::file_size(path), before / 2);
+  EXPECT_TRUE(ReadersAccept(path));
+  ASSERT_TRUE(archive.Open(path, false));
+  ASSERT_EQ(archive.EntryCount(), 3);
+  for (int i = 1; i <= 3; ++i) {
+    const std::string name = RawPathOf(archive, i);
+    EXPECT_EQ(Unzipped(path, name), fixtures::ReadFile(dir / "src" / name)) << name;
+  }
+}
+
+TEST(Compaction, StreamedMembersLoseTheirDataDescriptors) {
+  TempDir dir;
+  const auto path = InfoZipArchive(dir, "zip -q - f1.txt f2.bin f3.txt | cat > a.zip");
+  ZipArchive archive;
+  ASSERT_TRUE(archive.Open(path, true)) << archive.ErrorMessage();
+  ASSERT_EQ(archive.Entry(2)->z_Header()->UInt16Value(8) & 8, 8);
+  ASSERT_TRUE(archive.RemoveEntry(1));
+  ASSERT_TRUE(archive.Compact()) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Close());
+  EXPECT_TRUE(ReadersAccept(path));
+  // Compacted again: the local headers no longer carry bit 3, the records do.
+  ASSERT_TRUE(archive.Open(path, true));
+  EXPECT_EQ(LocalFlags(path, LocalOffset(archive, 2)) & 8, 0);
+  EXPECT_EQ(archive.Entry(2)->z_Header()->UInt16Value(8) & 8, 8);
+  ASSERT_TRUE(archive.Compact()) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Close());
+  EXPECT_TRUE(ReadersAccept(path));
+  EXPECT_EQ(Unzipped(path, "f3.txt"), fixtures::ReadFile(dir / "src/f3.txt"));
+}
+
+TEST(Compaction, DamagedMembersStopItBeforeAnythingMoves) {
+  TempDir dir;
+  RawArchive raw;
+  raw.members.push_back(fixtures::Member("gap", std::string(50, 'g')));
+  raw.members.push_back(fixtures::Member("a", "AAAA"));
+  raw.members.push_back(fixtures::Member("b", std::string(20, 'b')));
+  const auto build = [&](auto change) {
+    RawArchive r = raw;
+    change(r);
+    return r.Build();
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    std::function<void(ZipArchive&)> damage;
+    const char* message;
+  } cases[] = {
+      {"header where the record points is no header", raw.Build(),
+       [](ZipArchive& a) { a.Entry(1)->z_Header()->SetUInt32Value(42, 40); },
+       "Invalid Local File Header signature (archive appears to be severely corrupted)"},
+      {"local header differs from its record",
+       build([](RawArchive& r) { r.members[2].localFlags = 2; }), [](ZipArchive&) {},
+       "File Headers mismatch (archive appears to be severely corrupted)"},
+      {"a member's data runs over the next one", build([](RawArchive& r) {
+         r.members[1].compressedSize = r.members[1].uncompressedSize = 40;
+       }),
+       [](ZipArchive&) {}, "Archive members overlap (archive appears to be severely corrupted)"},
+      {"a member beyond the end of the file", raw.Build(),
+       [](ZipArchive& a) { a.Entry(2)->z_Header()->SetUInt32Value(42, 100000); },
+       "Archive member lies outside the archive (archive appears to be severely corrupted)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ZipArchive archive;
+    ASSERT_TRUE(OpenBytes(archive, dir, c.bytes, true)) << archive.ErrorMessage();
+    ASSERT_TRUE(archive.IsWritable());
+    ASSERT_TRUE(archive.RemoveEntry(1));
+    c.damage(archive);
+    const std::vector<std::uint32_t> offsets = {LocalOffset(archive, 1), LocalOffset(archive, 2)};
+    EXPECT_FALSE(archive.Compact());
+    EXPECT_EQ(archive.ErrorMessage(), c.message);
+    EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), c.bytes);
+    EXPECT_EQ(offsets,
+              (std::vector<std::uint32_t>{LocalOffset(archive, 1), LocalOffset(archive, 2)}));
+  }
+}
+
+TEST(Compaction, EmptyAndReadOnlyArchives) {
+  TempDir dir;
+  RawArchive raw;
+  raw.members.push_back(fixtures::Member("a", "AAAA"));
+  ZipArchive archive;
+  ASSERT_TRUE(OpenBytes(archive, dir, raw.Build(), false));
+  EXPECT_FALSE(archive.Compact());
+  EXPECT_EQ(archive.ErrorMessage(), "Archive was opened read-only");
+  archive.Close();
+
+  ASSERT_TRUE(archive.Open(dir / "test.zip", true));
+  ASSERT_TRUE(archive.RemoveEntry(1));
+  ASSERT_TRUE(archive.Compact());
+  EXPECT_EQ(archive.StartOfDirectory(), 0);
+  ASSERT_TRUE(archive.Close());
+  EXPECT_EQ(std::filesystem::file_size(dir / "test.zip"), 31u + 47u + 22u);  // the "/" member
+  EXPECT_TRUE(ReadersAccept(dir / "test.zip"));
+}

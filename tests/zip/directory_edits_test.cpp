@@ -1,0 +1,135 @@
+// Edits of the in-memory directory: removing, replacing, the comment, mark
+// and rollback, and a second name for an entry's data.
+#include <gtest/gtest.h>
+
+#include "independent_readers.h"
+#include "platform/framework_exceptions.h"
+#include "zip_test_util.h"
+
+using fixtures::RawArchive;
+using fixtures::TempDir;
+using platform::Date;
+using zip::ZipArchive;
+using namespace ziptest;
+
+namespace {
+
+RawArchive ThreeMembers() {
+  RawArchive raw;
+  raw.members.push_back(fixtures::Member("one", "1"));
+  raw.members.push_back(fixtures::Member("two", "22"));
+  raw.members.push_back(fixtures::Member("three", "333"));
+  return raw;
+}
+
+std::int32_t AddEmpty(ZipArchive& archive, const std::string& name) {
+  return archive.AddItemByStreams(nullptr, 0, nullptr, 0, nullptr, name, nullptr, std::nullopt);
+}
+
+}  // namespace
+
+TEST(DirectoryEdits, RemoveAndReplace) {
+  TempDir dir;
+  ZipArchive archive;
+  ASSERT_TRUE(OpenBytes(archive, dir, ThreeMembers().Build(), true));
+  EXPECT_THROW(archive.RemoveEntry(0), platform::OutOfBoundsException);
+  archive.Mark();
+  EXPECT_THROW(archive.RemoveEntry(4), platform::OutOfBoundsException);
+  EXPECT_TRUE(archive.Marked());  // a refused index changes nothing
+  EXPECT_TRUE(archive.RemoveEntry(2));
+  EXPECT_FALSE(archive.Marked());
+  EXPECT_EQ(RawPathOf(archive, 2), "three");
+
+  zip::ZipEntryRef one = archive.Entry(1);
+  zip::ZipEntryRef three = archive.Entry(2);
+  EXPECT_EQ(archive.ReplaceEntry(1, three), one);
+  EXPECT_EQ(archive.Entry(1), three);
+  EXPECT_EQ(archive.ReplaceEntry(1, nullptr), nullptr);
+  EXPECT_EQ(archive.ErrorMessage(), "no entry reference given");
+  EXPECT_THROW(archive.ReplaceEntry(3, one), platform::OutOfBoundsException);
+  EXPECT_EQ(archive.ReplaceEntry(2, one), three);
+  ASSERT_TRUE(archive.Close());
+  EXPECT_TRUE(ReadersAccept(dir / "test.zip"));
+  ASSERT_TRUE(archive.Open(dir / "test.zip", false));
+  EXPECT_EQ(RawPathOf(archive, 1), "three");
+  EXPECT_EQ(RawPathOf(archive, 2), "one");
+
+  // Read-only: refused whatever the index, nothing changes.
+  EXPECT_FALSE(archive.RemoveEntry(0));
+  EXPECT_EQ(archive.ErrorMessage(), "Archive was opened read-only");
+  EXPECT_EQ(archive.ReplaceEntry(1, one), nullptr);
+  EXPECT_FALSE(archive.SetComment("x"));
+  EXPECT_EQ(archive.Comment(), "");
+  EXPECT_EQ(archive.EntryCount(), 2);
+}
+
+TEST(DirectoryEdits, MarkAndRollback) {
+  TempDir dir;
+  ZipArchive archive;
+  ASSERT_TRUE(OpenBytes(archive, dir, ThreeMembers().Build(), true));
+  EXPECT_FALSE(archive.Rollback());  // never marked
+  const std::int64_t start = archive.StartOfDirectory();
+  archive.Mark();
+  EXPECT_TRUE(archive.Rollback());  // nothing since
+  ASSERT_GT(AddEmpty(archive, "a"), 0);
+  ASSERT_GT(AddEmpty(archive, "b"), 0);
+  ASSERT_TRUE(archive.Flush());
+  EXPECT_TRUE(archive.Rollback());
+  EXPECT_EQ(archive.EntryCount(), 3);
+  EXPECT_EQ(archive.StartOfDirectory(), start);
+  ASSERT_GT(AddEmpty(archive, "c"), 0);
+  EXPECT_TRUE(archive.Rollback());  // the same mark again
+  ASSERT_TRUE(archive.Close());
+  EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), ThreeMembers().Build());
+  EXPECT_FALSE(archive.Rollback());  // closing dropped the mark
+
+  ASSERT_TRUE(archive.Open(dir / "test.zip", true));
+  archive.Mark();
+  ASSERT_GT(AddEmpty(archive, "d"), 0);
+  ASSERT_TRUE(archive.RemoveEntry(4));
+  EXPECT_FALSE(archive.Rollback());  // a removal cannot be undone
+  archive.Close();
+
+  ASSERT_TRUE(archive.Open(dir / "test.zip", false));
+  archive.Mark();
+  EXPECT_FALSE(archive.Rollback());
+  EXPECT_EQ(archive.ErrorMessage(), "Archive was opened read-only");
+}
+
+TEST(DirectoryEdits, FakeDuplicateSharesTheDataOfItsEntry) {
+  TempDir dir;
+  ZipArchive archive;
+  ASSERT_TRUE(OpenBytes(archive, dir, ThreeMembers().Build(), true));
+  const zip::ZipEntryRef two = archive.Entry(2);
+  ASSERT_TRUE(archive.Flush());
+  const Date date = Date::FromFields(2007, 3, 15, 14, 30, 46);
+  ASSERT_EQ(archive.AddFakeDuplicate(two, "copy of two", date, nullptr), 4);
+  const platform::MemoryBlock& h = *archive.Entry(4)->z_Header();
+  EXPECT_EQ(h.UInt16Value(8), 8);  // flag bit 3
+  EXPECT_EQ(h.UInt16Value(12), 0x73D7);
+  EXPECT_EQ(h.UInt16Value(14), 0x366F);
+  EXPECT_EQ(h.StringValue(16, 12), two->z_Header()->StringValue(16, 12));  // CRC and sizes
+  EXPECT_TRUE(archive.Data()->isFakeEntry(h, -1));
+  ASSERT_EQ(archive.AddFakeDuplicate(two, "old", Date::FromFields(1975, 3, 15, 0, 0, 0),
+                                     archive.MakeZipExtraField("TEXT", "ttxt", "")),
+            5);
+  EXPECT_EQ(archive.Entry(5)->z_Header()->UInt16Value(14), 111);
+
+  // The duplicates reach the file (the flush before left the archive clean),
+  // and compaction moves their shared data once.
+  ASSERT_TRUE(archive.RemoveEntry(1));
+  ASSERT_TRUE(archive.Compact()) << archive.ErrorMessage();
+  EXPECT_EQ(archive.Entry(3)->z_Header()->UInt32Value(42), 0u);
+  EXPECT_EQ(archive.Entry(4)->z_Header()->UInt32Value(42), 0u);
+  ASSERT_TRUE(archive.Close());
+  ASSERT_TRUE(archive.Open(dir / "test.zip", true));
+  ASSERT_EQ(archive.EntryCount(), 4);
+  EXPECT_EQ(RawPathOf(archive, 3), "copy of two");
+  EXPECT_EQ(archive.Entry(4)->ExtraFieldInCentralDir()->AsData().size(), 16u);
+  EXPECT_TRUE(archive.Compact()) << archive.ErrorMessage();
+
+  EXPECT_EQ(archive.AddFakeDuplicate(nullptr, "x", std::nullopt, nullptr), 0);
+  EXPECT_EQ(archive.ErrorMessage(), "no entry reference given");
+  EXPECT_EQ(archive.AddFakeDuplicate(two, "", std::nullopt, nullptr), -50);
+  EXPECT_EQ(archive.ErrorMessage(), "Name must not be empty");
+}

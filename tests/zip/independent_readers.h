@@ -1,0 +1,61 @@
+#pragma once
+// What the library writes must be read whole by readers written elsewhere:
+// Info-ZIP's unzip, Python's zipfile and libzip's ziptool each read every
+// member's data and check its CRC-32.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "fixtures/zip_builder.h"
+
+namespace ziptest {
+
+// Runs a shell command line; its exit status, and what it printed in `out`.
+inline int Capture(const std::string& commandLine, std::string& out) {
+  out.clear();
+  FILE* p = popen((commandLine + " 2>&1").c_str(), "r");
+  if (!p) return -1;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, p)) out.append(buffer, n);
+  const int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline ::testing::AssertionResult ReadersAccept(const std::filesystem::path& archive) {
+  const std::string a = fixtures::Quote(archive);
+  const struct {
+    const char* name;
+    std::string command;
+  } readers[] = {
+      {"unzip -t", "unzip -t -q " + a},
+      {"zipfile.testzip",
+       "python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip())' " + a},
+      {"ziptool", "n=$(ziptool -c " + a + " get_num_entries 0 | cut -d' ' -f1) && ziptool -c " + a +
+                      " $(seq 0 $((n - 1)) | sed 's/^/cat /') >/dev/null"},
+  };
+  for (const auto& reader : readers) {
+    std::string out;
+    if (Capture(reader.command, out) != 0) {
+      return ::testing::AssertionFailure() << reader.name << " refused " << archive << ":\n" << out;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// A member's bytes as Info-ZIP's unzip gives them.
+inline std::string Unzipped(const std::filesystem::path& archive, const std::string& name) {
+  std::string out;
+  Capture("unzip -p " + fixtures::Quote(archive) + " " + fixtures::Quote(name), out);
+  return out;
+}
+
+// `zipinfo` of the archive, one line per member ("-rw-r--r--  2.0 unx ...").
+inline std::string ZipInfo(const std::filesystem::path& archive) {
+  std::string out;
+  Capture("zipinfo " + fixtures::Quote(archive), out);
+  return out;
+}
+
+}  // namespace ziptest
