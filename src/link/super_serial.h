@@ -41,6 +41,8 @@ class SuperSerial : public QObject {
   int PacketCount() const { return static_cast<int>(Packets.size()) - 1; }
   // Nothing outstanding and nothing queued.
   bool IsIdle() const { return !CurrentPacket && PacketCount() == 0; }
+  // Bytes of the outstanding request's reply received so far.
+  std::size_t ReplyBytesReceived() const { return input_.size(); }
 
   bool Opened = false;                      // the port is open
   bool isConnected = false;                 // a hello reply has been accepted since Connect

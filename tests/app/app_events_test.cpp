@@ -13,6 +13,7 @@
 #include "app/app.h"
 #include "platform/qt/msgbox.h"
 #include "platform/qt/trash.h"
+#include "unitsim/hang_guard.h"
 
 namespace fs = std::filesystem;
 
@@ -112,7 +113,7 @@ TEST_F(AppFixture, CloseLaunchesTheNewCopyOnlyWhenItExists) {
 
   app->LaunchNew = script;
   app->Event_Close();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return fs::exists(marker); }, 10000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return fs::exists(marker); }, unitsim::kHangGuardMs));
 }
 
 TEST_F(AppFixture, HomeTrashFollowsXdgDataHome) {

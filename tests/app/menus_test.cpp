@@ -19,6 +19,7 @@
 #include "app/startup.h"
 #include "app/version_history_win.h"
 #include "mainwindow/lcdprog.h"
+#include "unitsim/hang_guard.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ TEST_F(MenuFixture, EditCommandsActOnTheFocusedField) {
   window.setMenuBar(App().MenuBar1);
   window.show();
   window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window, unitsim::kHangGuardMs));
   window.MainBox.SetListIndex(2);
   int changes = 0;
   window.rpmw.TextChange.Bind([&] { ++changes; });
@@ -121,7 +122,8 @@ TEST_F(MenuFixture, EditCommandsActOnTheFocusedField) {
   changes = 0;
   auto* edit = qobject_cast<QLineEdit*>(window.rpmw.Widget());
   edit->setFocus();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == edit; }, 5000));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return QApplication::focusWidget() == edit; }, unitsim::kHangGuardMs));
 
   Application& app = App();
   QMenu* editMenu = app.EditCut->associatedObjects().isEmpty()

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <set>
 
 namespace editor {
@@ -81,83 +83,147 @@ TEST(Catalogue, LargeItemsOnlyInPlaceZeroAndSmallItemsEverywhere) {
   }
 }
 
-TEST(Catalogue, SharedCodesCarryEachSystemsText) {
-  struct Case {
-    int sys;
-    int code;
-    const char* text;
-  };
-  const Case cases[] = {
-      {0, 18, "Table Ignition"},
-      {5, 18, "Table Ignition"},
-      {10, 18, "Table Ignition"},
-      {6, 18, "Spark Advance Relative To TDC"},
-      {7, 18, "Spark Advance Relative To TDC"},
-      {8, 18, "Spark Advance"},
-      {9, 18, "Spark Advance"},
-      {2, 19, "Actual Ignition"},
-      {10, 19, "Actual Ignition"},
-      {6, 19, "Spark Advance Relative To Ref. Pulse"},
-      {5, 12, "IAT"},
-      {5, 61, "IAT Bar"},
-      {9, 12, "MAT"},
-      {6, 61, "MAT Bar"},
-      {11, 107, "Large IAT"},
-      {0, 107, "Large IAT"},
-      {8, 107, "Large MAT"},
-      {3, 67, "Short Term O2 Correction"},
-      {5, 68, "Long Term O2 Correction"},
-      {6, 67, "Lambda Integrator"},
-      {6, 68, "Block Learn"},
-      {4, 31, "Power Steering Input"},
-      {10, 31, "Power Steering Input"},
-      {5, 31, "Electronic Power Steering Input"},
-      {0, 36, "Fuel Cut"},
-      {10, 36, "Fuel Cut"},
-      {3, 36, "Ignition Cut"},
-      {3, 49, "Output 1 Armed"},
-      {5, 51, "Output 3 Armed"},
-      {2, 49, "QuadBoost S2"},
-      {2, 51, "QuadBoost S4"},
-      {0, 63, "Sensor 1 (O2 Input)"},
-      {3, 66, "Sensor 4 (B6 Input)"},
-      {11, 63, "Sensor 1 (ADCR13)"},
-      {11, 66, "Sensor 4 (ADCR16)"},
-      {5, 64, "Sensor (ELD Input)"},
-      {1, 64, "Sensor 2 (ELD Input)"},
-      {1, 76, "Sensor 2 Bar (ELD Input)"},
-      {5, 76, "Sensor Bar (ELD Input)"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ItemText(c.sys, c.code), c.text) << "system " << c.sys << " code " << c.code;
+// Place 0's rows under each system, in menu order, copied by hand from the
+// catalogue: item codes, and S for a separator. Places 1 to 7 are these
+// without the large items and the separator after them (tested above).
+constexpr int S = -1;
+const std::vector<int> kPlaceZero[kSystemCount] = {
+    // 0 NepTune RTP
+    {0,  S,  101, 105, 102, 103, 104, 106, 107, 108, S,  1,  2,  3,  59, 4,  5,  62, 6,  7,  8,  20,
+     18, 19, 9,   10,  11,  60,  12,  61,  67,  68,  13, 15, 17, 16, 52, 53, 63, 75, 64, 76, 65, 77,
+     66, 78, 80,  85,  81,  86,  82,  87,  83,  88,  84, 89, S,  21, 22, 23, 24, 25, 26, 27, 28, 44,
+     S,  29, 30,  31,  32,  33,  34,  S,   35,  36,  37, 38, 39, 40, 41, 42, 43, 55, 57},
+    // 1 NepTune
+    {0,  S,  101, 105, 102, 103, 104, 106, 107, 108, S,  1,  2,  3,  59, 4,  5,  62, 6,
+     7,  8,  20,  18,  19,  9,   10,  11,  60,  12,  61, 67, 68, 13, 15, 17, 16, 52, 53,
+     63, 75, 64,  76,  65,  77,  66,  78,  S,   21,  22, 23, 24, 25, 26, 27, 28, 44, S,
+     29, 30, 31,  32,  33,  34,  S,   35,  36,  37,  38, 39, 40, 41, 42, 43, 55, 57},
+    // 2 eCtune
+    {0,  S,  101, 105, 102, 103, 104, 106, 107, 108, S,  1,  2,  3,  59, 4,  5,  62, 6,  7,  8,
+     20, 18, 19,  9,   10,  11,  60,  12,  61,  67,  68, 69, 70, 13, 15, 17, 16, 52, 53, 63, 75,
+     64, 76, 65,  77,  66,  78,  S,   21,  22,  23,  24, 25, 26, 27, 28, 44, S,  29, 30, 31, 32,
+     33, 34, S,   35,  36,  37,  38,  46,  39,  45,  40, 54, 47, 55, 56, 57, 58, 48, 49, 50, 51},
+    // 3 s300
+    {0,  S,  101, 105, 102, 103, 104, 106, 107, 108, S,  1,  2,  3,  59, 4,  5,  62, 6,  7,
+     20, 18, 9,   10,  11,  60,  12,  61,  67,  68,  69, 70, 13, 15, 17, 16, 52, 53, 63, 75,
+     64, 76, 65,  77,  66,  78,  57,  S,   21,  22,  23, 24, 25, 26, 27, 28, 44, 71, S,  29,
+     30, 31, 32,  33,  34,  S,   35,  36,  49,  50,  51, 37, 38, 46, 39, 45, 40},
+    // 4 Crome
+    {0,  S,  101, 105, 102, 103, 104, 106, 107, 108, S,  1,  2,  3,  59, 4, 5,
+     62, 6,  7,   8,   20,  18,  9,   10,  11,  60,  12, 61, 13, 15, 17, S, 21,
+     22, 23, 24,  25,  26,  27,  28,  44,  S,   29,  30, 31, 32, 33, 34},
+    // 5 K-Pro
+    {0,  S,  101, 105, 102, 103, 104, 106, 107, 108, S,  1,  2,  3,  59, 5,  62, 7,  8,
+     18, 79, 74,  9,   10,  11,  60,  12,  61,  67,  68, 13, 15, 17, 16, 64, 76, 57, S,
+     21, 22, 23,  25,  28,  S,   29,  30,  31,  32,  34, S,  73, 49, 50, 51, 37, 38, 46},
+    // 6 GM $8D
+    {0, S,  101, 105, 102, 103, 106, 107, 108, S,  1,  2,  3,  59, 4,
+     5, 62, 7,   8,   18,  19,  11,  60,  12,  61, 67, 68, 13, 17},
+    // 7 GM $59
+    {0, S, 101, 105, 102, 103, 106, 107, 108, S,  1,  2,  3, 59,
+     4, 5, 62,  7,   8,   18,  19,  11,  60,  12, 61, 13, 17},
+    // 8 Ford GUFB (Moates QuarterHorse)
+    {0,  S, 101, 105, 102, 103, 106, 107, 108, S,  1,  2,  3,
+     59, 4, 5,   62,  7,   8,   18,  11,  60,  12, 61, 13, 17},
+    // 9 GM $0D
+    {0,  S, 101, 105, 102, 103, 106, 107, 108, S,  1,  2,  3,
+     59, 4, 5,   62,  7,   8,   18,  11,  60,  12, 61, 13, 17},
+    // 10 NEMU V5
+    {0,  S,  101, 105, 102, 103, 106, 108, S,  1,  2, 3,  59, 5,  62, 18, 19, 11, 60,
+     13, 17, 80,  85,  81,  86,  82,  87,  83, 88, S, 21, 29, 22, 23, 25, 31, 36},
+    // 11 AEM
+    {0, S, 101, 105, 102, 103, 106, 107, 108, S,  1,  2,  3, 59,
+     4, 5, 62,  7,   8,   11,  60,  13,  17,  63, 64, 65, 66},
+};
+
+// Each code's text, where no system names it otherwise.
+// clang-format off
+const std::map<int, std::string> kTexts = {
+    {0, "None"}, {1, "Small RPM"}, {2, "RPM Bar"}, {3, "TPS"}, {4, "TPS Voltage"},
+    {5, "Air/Fuel Ratio"}, {6, "O2 Voltage"}, {7, "MAP"}, {8, "MAP Voltage"}, {9, "PA"},
+    {10, "PA Voltage"}, {11, "ECT"}, {12, "IAT"}, {13, "VSS"}, {15, "Gear"}, {16, "ELD Voltage"},
+    {17, "Battery Voltage"}, {18, "Table Ignition"}, {19, "Actual Ignition"}, {20, "Duty Cycle"},
+    {21, "AC Clutch"}, {22, "Fan Output"}, {23, "Fuel Relay"}, {24, "IAB"},
+    {25, "Check Engine Light"}, {26, "Purge Control Solenoid"}, {27, "O2 Heater"},
+    {28, "VTEC Solenoid"}, {29, "AC Switch"}, {30, "Brake Switch"}, {31, "Power Steering Input"},
+    {32, "Service Connector"}, {33, "Starter Signal"}, {34, "VTEC Pressure Switch"},
+    {35, "Secondary Maps"}, {36, "Fuel Cut"}, {37, "Output 1 Active"}, {38, "Output 2 Active"},
+    {39, "2-Step"}, {40, "Full-Throttle Shift"}, {41, "Boost Control 1 Active"},
+    {42, "Boost Control 2 Active"}, {43, "Boost Control 3 Active"}, {44, "Alternator Control"},
+    {45, "Anti-Lag"}, {46, "Output 3 Active"}, {47, "EBC Active"}, {48, "QuadBoost Active"},
+    {49, "Output 1 Armed"}, {50, "Output 2 Armed"}, {51, "Output 3 Armed"},
+    {52, "EGR Lift Voltage"}, {53, "B6 Voltage"}, {54, "EBC Input"}, {55, "EBC Hi Boost"},
+    {56, "EBC Base Duty"}, {57, "EBC Duty Cycle"}, {58, "EBC Target"}, {59, "TPS Bar"},
+    {60, "ECT Bar"}, {61, "IAT Bar"}, {62, "Air/Fuel Bar"}, {63, "Sensor 1 (O2 Input)"},
+    {64, "Sensor 2 (ELD Input)"}, {65, "Sensor 3 (EGR Lift Input)"}, {66, "Sensor 4 (B6 Input)"},
+    {67, "Short Term O2 Correction"}, {68, "Long Term O2 Correction"}, {69, "ECT Correction"},
+    {70, "IAT Correction"}, {71, "A10 Output"}, {73, "Closed Loop"}, {74, "Knock Count"},
+    {75, "Sensor 1 Bar (O2 Input)"}, {76, "Sensor 2 Bar (ELD Input)"},
+    {77, "Sensor 3 Bar (EGR Lift Input)"}, {78, "Sensor 4 Bar (B6 Input)"}, {79, "Cam Angle"},
+    {80, "Sensor 5 Voltage (AN1)"}, {81, "Sensor 6 Voltage (AN2)"}, {82, "Sensor 7 Voltage (AN3)"},
+    {83, "Sensor 8 Voltage (AN4)"}, {84, "Sensor 9 Voltage (AN5)"}, {85, "Sensor 5 (AN1)"},
+    {86, "Sensor 6 (AN2)"}, {87, "Sensor 7 (AN3)"}, {88, "Sensor 8 (AN4)"}, {89, "Sensor 9 (AN5)"},
+    {101, "Large RPM"}, {102, "Large Air/Fuel"}, {103, "Large TPS"}, {104, "Large Duty Cycle"},
+    {105, "Large MAP"}, {106, "Large ECT"}, {107, "Large IAT"}, {108, "Large VSS"}};
+// clang-format on
+
+// The texts some systems give a shared code instead.
+struct OwnText {
+  std::vector<int> systems;
+  int code;
+  const char* text;
+};
+const OwnText kOwnTexts[] = {
+    {{6, 7}, 18, "Spark Advance Relative To TDC"},
+    {{8, 9}, 18, "Spark Advance"},
+    {{6, 7}, 19, "Spark Advance Relative To Ref. Pulse"},
+    {{6, 7, 8, 9}, 12, "MAT"},
+    {{6, 7, 8, 9}, 61, "MAT Bar"},
+    {{6, 7, 8, 9}, 107, "Large MAT"},
+    {{6}, 67, "Lambda Integrator"},
+    {{6}, 68, "Block Learn"},
+    {{5}, 31, "Electronic Power Steering Input"},
+    {{3}, 36, "Ignition Cut"},
+    {{2}, 49, "QuadBoost S2"},
+    {{2}, 50, "QuadBoost S3"},
+    {{2}, 51, "QuadBoost S4"},
+    {{11}, 63, "Sensor 1 (ADCR13)"},
+    {{11}, 64, "Sensor 2 (ADCR14)"},
+    {{11}, 65, "Sensor 3 (ADCR15)"},
+    {{11}, 66, "Sensor 4 (ADCR16)"},
+    {{5}, 64, "Sensor (ELD Input)"},
+    {{5}, 76, "Sensor Bar (ELD Input)"},
+};
+
+std::string ExpectedText(int sys, int code) {
+  for (const OwnText& own : kOwnTexts) {
+    if (own.code == code && std::count(own.systems.begin(), own.systems.end(), sys) > 0) {
+      return own.text;
+    }
   }
-  // Systems outside a shared code's list don't offer it at all.
-  EXPECT_EQ(ItemText(11, 18), "");
-  EXPECT_EQ(ItemText(4, 67), "");
-  EXPECT_EQ(ItemText(11, 31), "");
-  EXPECT_EQ(ItemText(6, 49), "");
+  return kTexts.at(code);
 }
 
-TEST(Catalogue, MenuOrderFollowsTheGroups) {
-  // K-Pro's rows after "Battery Voltage": its own sensor rows, the output
-  // block behind a separator, and its closed-loop block at the very end.
-  Menu kpro = PlaceRows(5, 3);
-  std::vector<std::string> tail;
-  for (std::size_t i = kpro.size() - 8; i < kpro.size(); ++i) {
-    tail.push_back(kpro[i].separator ? "-" : kpro[i].text);
+TEST(Catalogue, PlaceZeroOfEverySystemRowByRow) {
+  for (int sys = 0; sys < kSystemCount; ++sys) {
+    SCOPED_TRACE(std::string("system ") + SystemNames()[sys]);
+    const Menu menu = PlaceRows(sys, 0);
+    const std::vector<int>& codes = kPlaceZero[sys];
+    ASSERT_EQ(menu.size(), codes.size());
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+      if (codes[i] == S) {
+        EXPECT_TRUE(menu[i].separator) << "row " << i;
+        continue;
+      }
+      EXPECT_EQ(menu[i], (MenuRow{ExpectedText(sys, codes[i]), codes[i], false})) << "row " << i;
+    }
+    // The text shown for a code is that system's, and a code the system
+    // doesn't offer has none.
+    for (const auto& [code, text] : kTexts) {
+      const bool offered = std::count(codes.begin(), codes.end(), code) > 0;
+      EXPECT_EQ(ItemText(sys, code), offered ? ExpectedText(sys, code) : "") << "code " << code;
+    }
   }
-  EXPECT_EQ(tail, (std::vector<std::string>{"-", "Closed Loop", "Output 1 Armed", "Output 2 Armed",
-                                            "Output 3 Armed", "Output 1 Active", "Output 2 Active",
-                                            "Output 3 Active"}));
-  Menu rtp = PlaceRows(0, 0);
-  EXPECT_EQ(rtp[2].text, "Large RPM");
-  EXPECT_EQ(rtp[5].text, "Large TPS");
-  EXPECT_EQ(rtp[6].text, "Large Duty Cycle");
-  EXPECT_EQ(rtp[7].text, "Large ECT");
-  EXPECT_EQ(rtp[8].text, "Large IAT");
-  EXPECT_EQ(rtp[9].text, "Large VSS");
-  EXPECT_TRUE(rtp[10].separator);
-  EXPECT_EQ(rtp[11].text, "Small RPM");
 }
 
 TEST(Catalogue, WidebandInputsAndSensorCaptionsPerSystem) {

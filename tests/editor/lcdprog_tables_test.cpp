@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "mainwindow/lcdprog.h"
+#include "unitsim/hang_guard.h"
 
 namespace {
 
@@ -32,7 +33,8 @@ struct Window {
     }
     QTest::keyClick(editor, Qt::Key_Return);
     // The view commits the edit on its next turn.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return list.Cell(row, column) != mark; }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return list.Cell(row, column) != mark; }, unitsim::kHangGuardMs));
   }
 };
 

@@ -70,15 +70,23 @@ class LinkFixture : public ::testing::Test {
     ASSERT_TRUE(unitsim::Await([&] { return succeeded.size() > before; }));
   }
 
-  // Sends the head, waits until the unit took it and the link has read what
-  // came back, then lets `ticks` pass and polls.
-  void SendAndLetTimePass(std::int64_t ticks) {
+  // Sends the head, waits until the unit took it and the link has read the
+  // `replyBytes` bytes the unit sends at once, then lets `ticks` pass and
+  // polls. However slowly the machine runs, time moves on only once the
+  // reply's bytes are in.
+  void SendAndLetTimePass(std::int64_t ticks, std::size_t replyBytes = 0) {
     const std::size_t seen = unit.RequestCount();
     link.SendNext();
     ASSERT_TRUE(unit.WaitForRequests(seen + 1));
+    AwaitReplyBytes(replyBytes);
     link.Poll();
     clock.Advance(ticks);
     link.Poll();
+  }
+
+  void AwaitReplyBytes(std::size_t n) {
+    ASSERT_TRUE(unitsim::Await([&] { return link.ReplyBytesReceived() >= n; }))
+        << link.ReplyBytesReceived() << " of " << n << " bytes";
   }
 
   platform::ManualTicks clock;

@@ -71,7 +71,7 @@ class PortWatchTest : public LinkFixture {
       if (watch.Detector().Probing().rfind("ttyUnit", 0) != 0) clock.Advance(3);
       return condition();
     };
-    return unitsim::Await(step, 20000);
+    return unitsim::Await(step);
   }
 
   void AwaitDetectedAndOpen() {

@@ -4,10 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
+#include "platform/published_ports.h"
 #include "unitsim/unit_sim.h"
 
 namespace fs = std::filesystem;
@@ -54,6 +60,85 @@ TEST(SerialPorts, AddedAndPublishedPortsFollowTheSystemsOwn) {
   platform::ClearExtraSerialPorts();
   platform::SetPublishedPortDir("/nonexistent/vantora-ports");
   EXPECT_EQ(platform::SerialPortCount(), system);
+}
+
+// Anyone could fill a folder that is not the user's alone with links to a
+// device of their choosing, which the detection would then probe.
+TEST(SerialPorts, PublishedOnlyFromAFolderAndLinksOfTheUsersAlone) {
+  unitsim::UnitSim unit;
+  ASSERT_TRUE(unit.Ok());
+  platform::UseSystemSerialPorts(false);
+  platform::ClearExtraSerialPorts();
+  const bool root = ::geteuid() == 0;  // only root can give a file away
+  const uid_t other = 65534;
+  struct Case {
+    const char* what;
+    bool needsRoot;
+    // Spoils the published folder `dir` (holding the link "ttySim"); returns
+    // the path to use as the folder.
+    std::function<fs::path(const fs::path& dir)> spoil;
+    bool folderUsable;
+    bool listed;
+  };
+  const Case cases[] = {
+      {"the user's own", false, [](const fs::path& d) { return d; }, true, true},
+      {"folder writable by its group", false,
+       [](const fs::path& d) { return ::chmod(d.c_str(), 0770) == 0 ? d : fs::path(); }, false,
+       false},
+      {"folder writable by others", false,
+       [](const fs::path& d) { return ::chmod(d.c_str(), 0703) == 0 ? d : fs::path(); }, false,
+       false},
+      {"folder reached through a link", false,
+       [](const fs::path& d) {
+         fs::create_directory_symlink(d, d.parent_path() / "via");
+         return d.parent_path() / "via";
+       },
+       false, false},
+      {"folder owned by another user", true,
+       [&](const fs::path& d) { return ::chown(d.c_str(), other, other) == 0 ? d : fs::path(); },
+       false, false},
+      {"link owned by another user", true,
+       [&](const fs::path& d) {
+         return ::lchown((d / "ttySim").c_str(), other, other) == 0 ? d : fs::path();
+       },
+       true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needsRoot && !root) continue;
+    QTemporaryDir top;
+    ASSERT_TRUE(top.isValid());
+    const fs::path made = fs::path(top.path().toStdString()) / "ports";
+    std::string error;
+    ASSERT_TRUE(platform::MakePublishedPortDir(made.string(), &error)) << error;
+    EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all);
+    fs::create_symlink(unit.PortPath(), made / "ttySim");
+    const fs::path dir = c.spoil(made);
+    ASSERT_FALSE(dir.empty());
+    platform::SetPublishedPortDir(dir.string());
+    EXPECT_EQ(Names(), c.listed ? std::vector<std::string>{"ttySim"} : std::vector<std::string>{});
+    // The simulator refuses to publish in such a folder, and leaves it be.
+    EXPECT_EQ(platform::MakePublishedPortDir(dir.string(), &error), c.folderUsable);
+    EXPECT_TRUE(fs::is_symlink(made / "ttySim"));
+  }
+  platform::SetPublishedPortDir("/nonexistent/vantora-ports");
+}
+
+TEST(SerialPorts, TheDefaultPublishedFolderIsTheUsersOwn) {
+  QTemporaryDir runtime;
+  ASSERT_TRUE(runtime.isValid());
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string previous = saved ? saved : "";
+  const std::string fallback = "/tmp/vantora-ports-" + std::to_string(::geteuid());
+  ::setenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData(), 1);
+  EXPECT_EQ(platform::DefaultPublishedPortDir(), runtime.path().toStdString() + "/vantora-ports");
+  ::chmod(runtime.path().toLocal8Bit().constData(), 0777);
+  EXPECT_EQ(platform::DefaultPublishedPortDir(), fallback);
+  ::setenv("XDG_RUNTIME_DIR", "relative/run", 1);
+  EXPECT_EQ(platform::DefaultPublishedPortDir(), fallback);
+  ::unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(platform::DefaultPublishedPortDir(), fallback);
+  if (saved) ::setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
 }
 
 // The port watch and the link watchdog count the ports twice a second each;

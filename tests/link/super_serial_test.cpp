@@ -88,14 +88,14 @@ TEST_F(SuperSerialTest, ShortReplyWaitsForTheTimeOutThenRetries) {
   OpenAndGreet();
   unit.QueueFault({FaultKind::ShortReply, 1});
   link.AddPacket(PacketTypeRead, "rt");
-  SendAndLetTimePass(60);
+  SendAndLetTimePass(60, 3);
   EXPECT_NE(link.CurrentPacket, nullptr) << "60 ticks are still within the time-out";
   clock.Advance(1);
   link.Poll();
   EXPECT_EQ(link.CurrentPacket, nullptr);
   ASSERT_EQ(link.PacketCount(), 1);
   SendAndAwaitReply();
-  EXPECT_EQ(succeeded.back()->Response.size(), 3u);
+  EXPECT_EQ(succeeded.back()->Response, unitsim::ReadReply('t', unit.Settings()).substr(1));
   EXPECT_EQ(succeeded.back()->FailCount, 1);
 }
 
@@ -231,7 +231,7 @@ TEST_F(SuperSerialTest, ItemCodesMayArriveInPiecesWithinFiftyTicks) {
   link.AddPacket(PacketTypeRead, "re");
   SendAndLetTimePass(40);
   unit.ReleaseHeld(1);  // the letter comes 40 ticks after the request
-  link.Poll();
+  AwaitReplyBytes(1);
   clock.Advance(45);  // 85 ticks after the request: past the usual 60
   link.Poll();
   ASSERT_NE(link.CurrentPacket, nullptr);
@@ -245,7 +245,7 @@ TEST_F(SuperSerialTest, ItemCodesNotWholeFiftyTicksAfterTheLetterAreRetried) {
   OpenAndGreet();
   unit.QueueFault({FaultKind::Split, 10});
   link.AddPacket(PacketTypeRead, "re");
-  SendAndLetTimePass(50);
+  SendAndLetTimePass(50, 10);
   EXPECT_NE(link.CurrentPacket, nullptr);
   clock.Advance(1);
   link.Poll();

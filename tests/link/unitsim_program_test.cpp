@@ -1,42 +1,78 @@
 // The simulator as a person runs it: it prints its port, publishes it for the
-// tool's port list, answers the hello, and tidies up when stopped.
+// tool's port list in the user's own folder, answers the hello, and tidies up
+// when stopped.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <QTemporaryDir>
 #include <filesystem>
 
 #include "link/super_serial.h"
+#include "unitsim/await.h"
+
+namespace fs = std::filesystem;
 
 namespace {
-// Reads until `n` bytes came or the line stays silent for two seconds.
+// Reads until `n` bytes came or the line stays silent for the hang guard.
 std::string ReadSome(int fd, std::size_t n) {
   std::string got;
   char buf[64];
   pollfd p{fd, POLLIN, 0};
-  while (got.size() < n && poll(&p, 1, 2000) > 0) {
+  while (got.size() < n && poll(&p, 1, unitsim::kHangGuardMs) > 0) {
     const ssize_t r = read(fd, buf, sizeof buf);
     if (r <= 0) break;
     got.append(buf, static_cast<std::size_t>(r));
   }
   return got;
 }
+
+// A simulator whose runtime folder is a temporary one of the test's, so
+// nothing it publishes reaches the user's own port list.
+class UnitsimProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(runtime.isValid());
+    ports = fs::path(runtime.path().toStdString()) / "vantora-ports";
+  }
+
+  // Starts the simulator and returns the pty path it printed first.
+  std::string Start(const QStringList& args) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    sim.setProcessEnvironment(env);
+    sim.start(VANTORA_UNITSIM, args);
+    if (!sim.waitForStarted(unitsim::kHangGuardMs)) return {};
+    if (!sim.canReadLine() && !sim.waitForReadyRead(unitsim::kHangGuardMs)) return {};
+    return sim.readLine().trimmed().toStdString();
+  }
+
+  void Stop() {
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(unitsim::kHangGuardMs));
+    EXPECT_EQ(sim.exitCode(), 0);
+  }
+
+  QTemporaryDir runtime;
+  fs::path ports;
+  QProcess sim;
+};
 }  // namespace
 
-TEST(UnitsimProgram, ServesAndPublishesItsPort) {
-  const std::string name = "ttyVantoraTest" + std::to_string(getpid());
-  QProcess sim;
-  sim.start(VANTORA_UNITSIM, {"--revision", "55", "--name", QString::fromStdString(name)});
-  ASSERT_TRUE(sim.waitForStarted(5000));
-  ASSERT_TRUE(sim.waitForReadyRead(5000));
-  const std::string path = sim.readLine().trimmed().toStdString();
+TEST_F(UnitsimProgram, ServesAndPublishesItsPortInTheUsersOwnFolder) {
+  const std::string path = Start({"--revision", "55", "--name", "ttyVantoraTest"});
   ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
-  const std::filesystem::path link = std::filesystem::path("/tmp/vantora-ports") / name;
-  EXPECT_EQ(std::filesystem::read_symlink(link).string(), path);
+  const fs::path link = ports / "ttyVantoraTest";
+  EXPECT_EQ(fs::read_symlink(link).string(), path);
+  struct stat st {};
+  ASSERT_EQ(::stat(ports.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_EQ(st.st_uid, ::geteuid());
 
   const int fd = open(link.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(fd, 0);
@@ -48,8 +84,17 @@ TEST(UnitsimProgram, ServesAndPublishesItsPort) {
   EXPECT_EQ(ReadSome(fd, 3), "NM\x37");
   close(fd);
 
-  sim.terminate();
-  ASSERT_TRUE(sim.waitForFinished(5000));
-  EXPECT_EQ(sim.exitCode(), 0);
-  EXPECT_FALSE(std::filesystem::is_symlink(link));
+  Stop();
+  EXPECT_FALSE(fs::is_symlink(link));
+}
+
+TEST_F(UnitsimProgram, PublishesNothingInAFolderOthersMayWriteTo) {
+  fs::create_directory(ports);
+  fs::permissions(ports, fs::perms::all);
+  const std::string path = Start({"--name", "ttyVantoraTest"});
+  ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+  Stop();
+  EXPECT_FALSE(fs::exists(ports / "ttyVantoraTest"));
+  EXPECT_NE(sim.readAllStandardError().indexOf("cannot publish"), -1);
+  EXPECT_EQ(fs::status(ports).permissions(), fs::perms::all);
 }

@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include "platform/qt/controls.h"
+#include "unitsim/hang_guard.h"
 
 using namespace platform;
 
@@ -179,7 +180,7 @@ TEST(ListBoxTest, CodeWritesRaiseNoCellActionButUserEditsDo) {
   editor->selectAll();
   QTest::keyClicks(editor, "30");
   QTest::keyClick(editor, Qt::Key_Return);  // the view commits the edit on its next turn
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !actions.empty(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !actions.empty(); }, unitsim::kHangGuardMs));
   ASSERT_EQ(actions.size(), 1u);
   EXPECT_EQ(actions[0], std::make_pair(1, 1));
   EXPECT_EQ(list.Cell(1, 1), "30");
@@ -293,11 +294,11 @@ TEST(TimerTest, SingleFiresOnceAndOffStops) {
   timer.Action.Bind(actions.Fn());
   timer.SetPeriod(1);
   timer.SetMode(Timer::ModeSingle);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return actions.count == 1; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return actions.count == 1; }, unitsim::kHangGuardMs));
   EXPECT_EQ(timer.GetMode(), Timer::ModeOff);
   EXPECT_FALSE(timer.Running());
   timer.SetMode(Timer::ModeMultiple);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return actions.count >= 3; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return actions.count >= 3; }, unitsim::kHangGuardMs));
   timer.SetMode(Timer::ModeOff);
   EXPECT_FALSE(timer.Running());
 }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/qt/http_socket.h"
+#include "unitsim/hang_guard.h"
 
 using platform::HTTPSocket;
 using platform::InternetHeaders;
@@ -73,11 +74,11 @@ TEST(HTTPSocketTest, PagesArriveWithTheirStatusWhateverItIs) {
         }
       });
   socket.Get(server.Url("/vantora2.ver"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return pages.size() == 1; }, 10000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pages.size() == 1; }, unitsim::kHangGuardMs));
   EXPECT_EQ(pages[0], std::make_tuple(server.Url("/vantora2.ver"), 200, std::string("1402151\n")));
   EXPECT_EQ(header, "yes");
   socket.Get(server.Url("/nothing"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return pages.size() == 2; }, 10000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pages.size() == 2; }, unitsim::kHangGuardMs));
   EXPECT_EQ(std::get<1>(pages[1]), 404);
   EXPECT_EQ(std::get<2>(pages[1]), "missing");
   EXPECT_FALSE(socket.Busy());
@@ -107,7 +108,7 @@ TEST(HTTPSocketTest, DownloadReportsProgressAndWritesTheWholeFile) {
         done = f;
       });
   socket.Get(server.Url("/VAII.zip"), file);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !done.empty(); }, 10000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !done.empty(); }, unitsim::kHangGuardMs));
   EXPECT_EQ(done, file);
   EXPECT_GE(progressEvents, 1);
   EXPECT_EQ(total, archive.size());
@@ -131,7 +132,7 @@ TEST(HTTPSocketTest, NoAnswerRaisesErrorAndLeavesNoFile) {
                                    const std::filesystem::path&) { ++completions; });
   socket.Error.Bind([&](const std::string& reason) { error = reason; });
   socket.Get("http://127.0.0.1:" + std::to_string(port) + "/x.zip", file);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !error.empty(); }, 10000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !error.empty(); }, unitsim::kHangGuardMs));
   EXPECT_EQ(completions, 0);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path().toStdString()));
 

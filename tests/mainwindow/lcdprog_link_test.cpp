@@ -4,6 +4,7 @@
 
 #include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
+#include "unitsim/hang_guard.h"
 
 TEST(LCDProgLinkTest, OpenSetsTheRateAndTimer1PumpsTheQueue) {
   LCDProg w;
@@ -13,7 +14,7 @@ TEST(LCDProgLinkTest, OpenSetsTheRateAndTimer1PumpsTheQueue) {
   // down: its draining shows that Timer1 drives SendNext.
   w.Sline.AddPacket(PacketTypeCR, "x");
   ASSERT_EQ(w.Sline.PacketCount(), 1);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return w.Sline.PacketCount() == 0; }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.Sline.PacketCount() == 0; }, unitsim::kHangGuardMs));
 }
 
 TEST(LCDProgLinkTest, ClosingTheWindowQuitsAndEndsThePortWatch) {

@@ -170,13 +170,13 @@ class SettingsExchangeTest : public WindowFixture {
     // nothing did.
     if (!w->Sline.isConnected && w->Sline.IsIdle())
       w->Sline.AddPacket(unit::kHello.Type, unit::kHello.Final);
-    ASSERT_TRUE(unitsim::Await([&] { return w->Sline.isConnected && LinkIdle(); }, 10000));
-    unit.ClearRequests();
+    ASSERT_TRUE(unitsim::Await([&] { return w->Sline.isConnected && LinkIdle(); }));
+    ForgetTraffic();
   }
 
   // Waits until the link has nothing left to send or to wait for.
   void Settle() {
-    ASSERT_TRUE(unitsim::Await([&] { return LinkIdle(); }, 20000));
+    ASSERT_TRUE(unitsim::Await([&] { return LinkIdle(); }));
   }
 
   // Writes and waits for the end of the write as the user sees it.
@@ -255,7 +255,7 @@ TEST_F(SettingsExchangeTest, WriteAfterAReadSendsNoItemsAndNoTableRows) {
   EXPECT_EQ(messages, std::vector<std::string>{unit::kProgrammedMessage});
   // Not a reply early: the last read-back had come in.
   EXPECT_EQ(linkIdleAtMessage, std::vector<bool>{true});
-  std::vector<std::string> reqs = unit.Requests();
+  std::vector<std::string> reqs = answered;
   EXPECT_EQ(reqs.size(), 29u);
   EXPECT_EQ(Count(reqs, IsItemWrite), 0);
   EXPECT_EQ(Count(reqs, IsTableRowWrite), 0);
@@ -284,7 +284,7 @@ TEST_F(SettingsExchangeTest, ChangedSettingsReachTheUnitAndOnlyOnce) {
   w->DLSlider.SetValue(20);
   WriteAndSettle();
   EXPECT_EQ(messages, std::vector<std::string>{unit::kProgrammedMessage});
-  std::vector<std::string> reqs = unit.Requests();
+  std::vector<std::string> reqs = answered;
   EXPECT_EQ(reqs.front(), unittest::B({'w', 'e', 20, 7}));
   EXPECT_EQ(Count(reqs, IsItemWrite), 1);
   EXPECT_EQ(Count(reqs, IsTableRowWrite), 2);
@@ -299,10 +299,10 @@ TEST_F(SettingsExchangeTest, ChangedSettingsReachTheUnitAndOnlyOnce) {
   EXPECT_EQ(w->Sensors[2][5], 15.0);
   EXPECT_EQ(w->Sensors[5][1], 2.5);
 
-  unit.ClearRequests();
+  ForgetTraffic();
   messages.clear();
   WriteAndSettle();
-  reqs = unit.Requests();
+  reqs = answered;
   EXPECT_EQ(reqs.size(), 29u);
   EXPECT_EQ(Count(reqs, IsItemWrite), 0);
   EXPECT_EQ(Count(reqs, IsTableRowWrite), 0);
@@ -318,12 +318,12 @@ TEST_F(SettingsExchangeTest, OlderFirmwareIsToldAfterAWhileAndNotRead) {
   // The message waits 50 ticks while the link goes on working: a key press
   // goes out and is answered before it. No read was queued.
   Click(w->EnterC);
-  ASSERT_TRUE(unitsim::Await([&] { return unit.RequestCount() == 1 && LinkIdle(); }));
+  ASSERT_TRUE(unitsim::Await([&] { return !answered.empty() && LinkIdle(); }));
   EXPECT_TRUE(messages.empty());
   clock.Advance(50);
   ASSERT_TRUE(unitsim::Await([&] { return !messages.empty(); }));
   EXPECT_EQ(messages, std::vector<std::string>{unit::kOlderFirmwareMessage});
-  EXPECT_EQ(unit.Requests(), std::vector<std::string>{"=="});
+  EXPECT_EQ(answered, std::vector<std::string>{"=="});
   EXPECT_NE(w->Sys.ListIndex(), 2);
   EXPECT_EQ(w->rpmw.Text(), "");
 }
@@ -427,7 +427,7 @@ TEST_F(SettingsExchangeTest, LeavingTheBootloaderGreetsAndReadsAgain) {
   ASSERT_TRUE(w->Sline.PMode);
   w->UpdateButtons(false);
   w->FWProg.SetValue(3);
-  unit.ClearRequests();
+  ForgetTraffic();
   w->Sline.AddPacket(PacketTypeCR, "E");
   Settle();
   EXPECT_EQ(unit.CurrentMode(), unitsim::Mode::Firmware);
@@ -435,7 +435,7 @@ TEST_F(SettingsExchangeTest, LeavingTheBootloaderGreetsAndReadsAgain) {
   EXPECT_TRUE(w->ReadBut.Enabled());
   EXPECT_TRUE(w->EnterC.Enabled());
   EXPECT_EQ(w->FWProg.Value(), 0);
-  std::vector<std::string> reqs = unit.Requests();
+  const std::vector<std::string>& reqs = answered;
   ASSERT_EQ(reqs.size(), 2u + 13u);
   EXPECT_EQ(reqs[1], "VV");
   EXPECT_EQ(reqs[2], "rt");
@@ -447,26 +447,24 @@ TEST_F(SettingsExchangeTest, UpdateAcknowledgementsMoveTheBarThenLeaveTheBootloa
   w->Sline.AddPacket(PacketTypeHello, "V");
   Settle();
   ASSERT_TRUE(w->Sline.PMode);
-  unit.ClearRequests();
+  ForgetTraffic();
   std::string image(300, '\x5a');
   int bar = 0;
   w->Upgrading = true;
   w->FWProg.SetValue(0);
   for (const unit::QueuedRequest& r : unit::FirmwareBlockRequests(image))
     w->Sline.AddPacket(r.Type, r.Final);
-  ASSERT_TRUE(unitsim::Await(
-      [&] {
-        bar = std::max(bar, w->FWProg.Value());
-        return LinkIdle();
-      },
-      20000));
+  ASSERT_TRUE(unitsim::Await([&] {
+    bar = std::max(bar, w->FWProg.Value());
+    return LinkIdle();
+  }));
   // Every acknowledgement but the last moved the bar; the last sent the unit
   // back to its firmware, whose hello started a read.
   EXPECT_EQ(bar, 4);
   EXPECT_FALSE(w->Upgrading);
   EXPECT_EQ(w->FWProg.Value(), 0);
   EXPECT_EQ(unit.CurrentMode(), unitsim::Mode::Firmware);
-  std::vector<std::string> reqs = unit.Requests();
+  const std::vector<std::string>& reqs = answered;
   ASSERT_GE(reqs.size(), 7u);
   EXPECT_EQ(reqs[5], "E");
   EXPECT_EQ(reqs[6], "VV");

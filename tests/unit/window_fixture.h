@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ class WindowFixture : public ::testing::Test {
     previousSink_ =
         platform::SetMsgBoxSink([this](const std::string& text) { messages.push_back(text); });
     w = std::make_unique<LCDProg>();
+    QObject::connect(&w->Sline, &SuperSerial::PacketSucceeded, [this](PacketRef p) {
+      if (p) answered.push_back(p->Final);
+    });
   }
 
   void TearDown() override {
@@ -52,29 +56,37 @@ class WindowFixture : public ::testing::Test {
   void ConnectAndSettle() {
     Click(w->ConButton);
     clock.Advance(21);
-    ASSERT_TRUE(unitsim::Await([&] { return w->Sline.isConnected && LinkIdle(); }, 10000))
+    ASSERT_TRUE(unitsim::Await([&] { return w->Sline.isConnected && LinkIdle(); }))
         << "caption " << w->ConButton.Caption();
-    unit.ClearRequests();
+    ForgetTraffic();
   }
 
   // Runs the event loop (so the pump keeps going) until the unit has taken
   // at least n requests.
-  bool AwaitRequests(std::size_t n, int timeoutMs = 5000) {
-    return unitsim::Await([&] { return unit.RequestCount() >= n; }, timeoutMs);
+  bool AwaitRequests(std::size_t n) {
+    return unitsim::Await([&] { return unit.RequestCount() >= n; });
   }
 
-  // Requests the unit took, from the first one equal to `from` on.
-  std::vector<std::string> RequestsFrom(const std::string& from) const {
-    const std::vector<std::string> all = unit.Requests();
-    for (std::size_t i = 0; i < all.size(); ++i)
-      if (all[i] == from) return {all.begin() + static_cast<std::ptrdiff_t>(i), all.end()};
-    return {};
+  void ForgetTraffic() {
+    unit.ClearRequests();
+    answered.clear();
+  }
+
+  // The requests answered, from the first one equal to `from` on.
+  std::vector<std::string> AnsweredFrom(const std::string& from) const {
+    const auto first = std::find(answered.begin(), answered.end(), from);
+    return {first, answered.end()};
   }
 
   platform::ManualTicks clock;
   unitsim::UnitSim unit;
   std::unique_ptr<LCDProg> w;
   std::vector<std::string> messages;
+  // Every request whose reply the window's link accepted, in order: one entry
+  // per request queued, however many tries it took. A slow machine may make
+  // the link send a request again, so what the unit took (unit.Requests())
+  // counts each try.
+  std::vector<std::string> answered;
 
  private:
   platform::MsgBoxSink previousSink_;

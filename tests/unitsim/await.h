@@ -6,9 +6,11 @@
 #include <QEventLoop>
 #include <functional>
 
+#include "unitsim/hang_guard.h"
+
 namespace unitsim {
 
-inline bool Await(const std::function<bool()>& condition, int timeoutMs = 5000) {
+inline bool Await(const std::function<bool()>& condition, int timeoutMs = kHangGuardMs) {
   QDeadlineTimer deadline(timeoutMs);
   while (!condition()) {
     if (deadline.hasExpired()) return false;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "unitsim/hang_guard.h"
 #include "unitsim/unit_settings.h"
 
 namespace unitsim {
@@ -87,8 +88,7 @@ class UnitSim {
   std::size_t RequestCount() const;
   void ClearRequests();
   // Blocks until at least n requests have been taken; false on time-out.
-  bool WaitForRequests(std::size_t n,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+  bool WaitForRequests(std::size_t n, std::chrono::milliseconds timeout = kHangGuard) const;
 
  private:
   class Impl;

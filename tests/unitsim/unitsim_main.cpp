@@ -1,22 +1,48 @@
 // The simulated unit as a program: serves a pty until interrupted, and
-// publishes it where the tool's port list looks, so the tool can be tried
-// without hardware.
+// publishes it where the tool's port list looks (the user's own folder,
+// $XDG_RUNTIME_DIR/vantora-ports or /tmp/vantora-ports-<uid>), so the tool
+// can be tried without hardware.
 //
 //   unitsim [--revision N] [--name ttyVantoraSim] [--bootloader]
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
+#include "platform/published_ports.h"
 #include "unitsim/unit_sim.h"
 
 namespace {
 volatile std::sig_atomic_t stopRequested = 0;
 void OnSignal(int) {
   stopRequested = 1;
+}
+
+// A plain file name: the link must land in the folder, not beside it.
+bool IsPortName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// Links the pty as `name` in the user's own folder, which only this user can
+// change; a folder someone else made in its place is not used. The link's
+// path, or nothing (and the reason on stderr) when it could not be made.
+std::optional<std::filesystem::path> Publish(const std::string& pty, const std::string& name) {
+  namespace fs = std::filesystem;
+  const fs::path dir = platform::DefaultPublishedPortDir();
+  const fs::path link = dir / name;
+  std::string problem;
+  if (platform::MakePublishedPortDir(dir, &problem)) {
+    std::error_code ec;
+    fs::remove(link, ec);
+    fs::create_symlink(pty, link, ec);
+    if (!ec) return link;
+    problem = ec.message();
+  }
+  std::fprintf(stderr, "unitsim: cannot publish %s: %s\n", link.c_str(), problem.c_str());
+  return std::nullopt;
 }
 }  // namespace
 
@@ -28,7 +54,7 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--revision" && i + 1 < argc) {
       revision = std::atoi(argv[++i]);
-    } else if (arg == "--name" && i + 1 < argc) {
+    } else if (arg == "--name" && i + 1 < argc && IsPortName(argv[i + 1])) {
       name = argv[++i];
     } else if (arg == "--bootloader") {
       bootloader = true;
@@ -56,21 +82,13 @@ int main(int argc, char** argv) {
   unit.SetRevision(revision);
   if (bootloader) unit.EnterBootloader();
 
-  namespace fs = std::filesystem;
-  const fs::path dir = "/tmp/vantora-ports";
-  const fs::path link = dir / name;
-  std::error_code ec;
-  fs::create_directories(dir, ec);
-  fs::remove(link, ec);
-  fs::create_symlink(unit.PortPath(), link, ec);
-  if (ec) {
-    std::fprintf(stderr, "unitsim: cannot publish %s: %s\n", link.c_str(), ec.message().c_str());
-  }
   std::printf("%s\n", unit.PortPath().c_str());
-  if (!ec) std::printf("published as port %s (%s)\n", name.c_str(), link.c_str());
+  const std::optional<std::filesystem::path> link = Publish(unit.PortPath(), name);
+  if (link) std::printf("published as port %s (%s)\n", name.c_str(), link->c_str());
   std::fflush(stdout);
 
   while (!stopRequested) sigsuspend(&waitMask);
-  fs::remove(link, ec);
+  std::error_code ec;
+  if (link) std::filesystem::remove(*link, ec);
   return 0;
 }

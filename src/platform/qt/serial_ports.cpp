@@ -7,6 +7,8 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/published_ports.h"
+
 namespace platform {
 namespace {
 std::vector<SerialPortEntry>& Extra() {
@@ -19,8 +21,10 @@ bool& SystemPortsUsed() {
   return used;
 }
 
-std::string& PublishedDir() {
-  static std::string dir = "/tmp/vantora-ports";
+// Unset: the user's own folder, found again on each look (the runtime
+// folder may come or go while the program runs).
+std::optional<std::string>& PublishedDirOverride() {
+  static std::optional<std::string> dir;
   return dir;
 }
 
@@ -74,22 +78,10 @@ const std::vector<SerialPortEntry>& SystemPorts() {
   return ports;
 }
 
-// Published entries whose target is gone (a simulator that was killed) are
-// left out: they could never be opened.
 void AddPublished(std::vector<SerialPortEntry>& out) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::directory_iterator it(PublishedDir(), ec);
-  if (ec) return;
-  std::vector<SerialPortEntry> found;
-  for (const auto& entry : it) {
-    std::error_code statError;
-    if (!fs::is_character_file(entry.path(), statError)) continue;
-    found.push_back({entry.path().filename().string(), entry.path().string()});
+  for (PublishedPort& port : PublishedPorts(PublishedPortDir())) {
+    out.push_back({std::move(port.Name), std::move(port.Location)});
   }
-  std::sort(found.begin(), found.end(),
-            [](const SerialPortEntry& a, const SerialPortEntry& b) { return a.Name < b.Name; });
-  out.insert(out.end(), found.begin(), found.end());
 }
 }  // namespace
 
@@ -138,11 +130,11 @@ void UseSystemSerialPorts(bool use) {
 }
 
 std::string PublishedPortDir() {
-  return PublishedDir();
+  return PublishedDirOverride().value_or(DefaultPublishedPortDir());
 }
 
 void SetPublishedPortDir(const std::string& dir) {
-  PublishedDir() = dir;
+  PublishedDirOverride() = dir;
 }
 
 std::string DeviceDir() {

@@ -5,9 +5,11 @@
 //
 // Besides the ports the system reports, the list carries extra ports:
 //  - ports added in code (tests add a pty this way);
-//  - every entry of PublishedPortDir(), a directory where the simulated unit
-//    run by hand publishes its pty as a symlink, so a person can try the tool
-//    without hardware. The entry's file name is the port's name.
+//  - every entry of PublishedPortDir(), the user's own folder where the
+//    simulated unit run by hand publishes its pty as a symlink, so a person
+//    can try the tool without hardware. The entry's file name is the port's
+//    name. A folder or link that is not the user's alone is ignored
+//    (platform/published_ports.h).
 #include <string>
 #include <vector>
 
@@ -37,8 +39,8 @@ void ClearExtraSerialPorts();
 // do this so they never write to a real device on the machine they run on.
 void UseSystemSerialPorts(bool use);
 
-// "/tmp/vantora-ports" unless changed (tests point it elsewhere so that a
-// simulator someone runs by hand cannot disturb them).
+// DefaultPublishedPortDir() unless changed (tests point it elsewhere so that
+// a simulator someone runs by hand cannot disturb them).
 std::string PublishedPortDir();
 void SetPublishedPortDir(const std::string& dir);
 
