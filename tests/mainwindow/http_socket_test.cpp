@@ -110,6 +110,44 @@ TEST(HTTPSocketTest, NoAnswerRaisesErrorAndLeavesNoFile) {
   EXPECT_FALSE(socket.Busy());
 }
 
+// The server answers but the answer never arrives whole: cut off. It may not
+// pass for an answer, and nothing is left on disk.
+TEST(HTTPSocketTest, AnswersThatNeverArriveWholeRaiseError) {
+  LocalHttpServer server;
+  const QByteArray archive(100000, 'z');
+  LocalHttpServer::Answer cut{"200 OK", archive};
+  cut.cutAfter = 40000;
+  server.routes["/cut.zip"] = cut;
+  QTemporaryDir dir;
+  const std::filesystem::path folder = dir.path().toStdString();
+  struct Case {
+    const char* path;
+    bool download;
+  };
+  for (const Case& c : {Case{"/cut.zip", true}}) {
+    SCOPED_TRACE(c.path);
+    HTTPSocket socket("VersSocket");
+    int answers = 0;
+    std::string error;
+    socket.PageReceived.Bind(
+        [&](const std::string&, int, const InternetHeaders&, const std::string&) { ++answers; });
+    socket.DownloadComplete.Bind([&](const std::string&, int, const InternetHeaders&,
+                                     const std::filesystem::path&) { ++answers; });
+    socket.Error.Bind([&](const std::string& reason) { error = reason; });
+    if (c.download) {
+      socket.Get(server.Url(c.path), folder / "x.zip");
+    } else {
+      socket.Get(server.Url(c.path));
+    }
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !error.empty() || answers > 0; }, unitsim::kHangGuardMs));
+    EXPECT_EQ(answers, 0);
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(socket.Busy());
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+  }
+}
+
 TEST(HTTPSocketTest, NetworkCheckCanBeReplaced) {
   auto previous = HTTPSocket::SetNetworkCheck([] { return false; });
   EXPECT_FALSE(HTTPSocket::NetworkIsConnected());

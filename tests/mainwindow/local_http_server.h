@@ -20,6 +20,9 @@ class LocalHttpServer {
     // Above 0: the body goes out in pieces of this many bytes, one every
     // 20 ms, as over a slow line.
     int trickle = 0;
+    // Above -1: the whole body's length is announced, but only this many of
+    // its bytes go out before the connection closes.
+    int cutAfter = -1;
   };
   std::map<QByteArray, Answer> routes;
   std::vector<QByteArray> requested;
@@ -51,6 +54,9 @@ class LocalHttpServer {
       socket->write(head + "X-Test: yes\r\nConnection: close\r\n\r\n");
       if (answer.trickle > 0) {
         Trickle(socket, answer.body, answer.trickle);
+      } else if (answer.cutAfter >= 0) {
+        socket->write(answer.body.left(answer.cutAfter));
+        socket->disconnectFromHost();
       } else {
         socket->write(answer.body);
         socket->disconnectFromHost();

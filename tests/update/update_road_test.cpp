@@ -273,10 +273,13 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
     const char* what;
     QByteArray status, body;
     std::string message;  // the start of it
+    int cutAfter = -1;    // the connection breaks after this many bytes
   };
+  const QByteArray whole = QByteArray::fromStdString(climbing.Build());
   const Case cases[] = {
       {"error status", "500 Internal Server Error", "PK\3\4 an error page",
        update::kDownloadFailedMessage},
+      {"cut off", "200 OK", whole, update::kDownloadFailedMessage, int(whole.size()) - 10},
       {"not an archive", "200 OK", "<html>Moved</html>",
        "File does not appear to by a Zip file ('PK' header missing)"},
       {"member fails", "200 OK", QByteArray::fromStdString(badMember.Build()),
@@ -289,6 +292,7 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
     messages.clear();
     window->DownloadUpdate = false;
     ServeNewVersion(c.body, c.status);
+    server.routes[kDownloadPath].cutAfter = c.cutAfter;
     window->CheckVersion(false);
     ASSERT_TRUE(Waited([&] { return !messages.empty() && !fs::exists(archive); }));
     ASSERT_EQ(messages.size(), 1u);

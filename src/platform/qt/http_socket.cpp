@@ -20,6 +20,14 @@ HTTPSocket::NetworkCheck& Check() {
   return check;
 }
 
+// The server answered, but its answer did not arrive whole: the connection
+// broke off or the answer was garbled after the status line. The errors that
+// stand for the HTTP status itself (404, 500, ...) are answers.
+bool CutShort(QNetworkReply::NetworkError error) {
+  return (error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
+         error == QNetworkReply::ProtocolFailure;
+}
+
 int ToInt32(qint64 n) {
   return static_cast<int>(std::clamp<qint64>(n, -1, std::numeric_limits<int>::max()));
 }
@@ -97,7 +105,7 @@ void HTTPSocket::Finished() {
   reply->deleteLater();
   const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
   const std::string url = url_;
-  if (!status.isValid()) {
+  if (!status.isValid() || CutShort(reply->error())) {
     const std::string reason = reply->errorString().toStdString();
     if (part_ != nullptr) {
       part_->remove();

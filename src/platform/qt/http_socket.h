@@ -6,7 +6,7 @@
 //   total, new bytes) on the way and DownloadComplete(url, status, headers,
 //   file) at the end.
 // Any answer from the server counts, whatever its HTTP status; a request that
-// gets no answer at all (no route, refused, cut off) raises Error instead.
+// gets no whole answer (no route, refused, cut off) raises Error instead.
 // A new Get abandons the request still running.
 #include <QNetworkReply>
 #include <QPointer>
