@@ -110,21 +110,29 @@ TEST(HTTPSocketTest, NoAnswerRaisesErrorAndLeavesNoFile) {
   EXPECT_FALSE(socket.Busy());
 }
 
-// The server answers but the answer never arrives whole: cut off. It may not
-// pass for an answer, and nothing is left on disk.
+// The server answers but the answer never arrives whole: cut off, or gone
+// silent. Neither may pass for an answer, and nothing is left on disk.
 TEST(HTTPSocketTest, AnswersThatNeverArriveWholeRaiseError) {
   LocalHttpServer server;
   const QByteArray archive(100000, 'z');
   LocalHttpServer::Answer cut{"200 OK", archive};
   cut.cutAfter = 40000;
+  LocalHttpServer::Answer silent = cut;
+  silent.stall = true;
   server.routes["/cut.zip"] = cut;
+  server.routes["/silent.zip"] = silent;
+  // Silence counts as the end a little sooner than in the program.
+  struct ShortStallLimit {
+    std::chrono::milliseconds previous = HTTPSocket::SetStallLimit(std::chrono::milliseconds(300));
+    ~ShortStallLimit() { HTTPSocket::SetStallLimit(previous); }
+  } shortLimit;
   QTemporaryDir dir;
   const std::filesystem::path folder = dir.path().toStdString();
   struct Case {
     const char* path;
     bool download;
   };
-  for (const Case& c : {Case{"/cut.zip", true}}) {
+  for (const Case& c : {Case{"/cut.zip", true}, Case{"/silent.zip", true}}) {
     SCOPED_TRACE(c.path);
     HTTPSocket socket("VersSocket");
     int answers = 0;

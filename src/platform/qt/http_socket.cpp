@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace platform {
 
@@ -15,14 +16,19 @@ namespace {
 
 constexpr qint64 kDownloadChunkBytes = 256 * 1024;
 
+std::chrono::milliseconds& StallLimit() {
+  static std::chrono::milliseconds limit{60000};
+  return limit;
+}
+
 HTTPSocket::NetworkCheck& Check() {
   static HTTPSocket::NetworkCheck check;
   return check;
 }
 
 // The server answered, but its answer did not arrive whole: the connection
-// broke off or the answer was garbled after the status line. The errors that
-// stand for the HTTP status itself (404, 500, ...) are answers.
+// broke off, went silent or was garbled after the status line. The errors
+// that stand for the HTTP status itself (404, 500, ...) are answers.
 bool CutShort(QNetworkReply::NetworkError error) {
   return (error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
          error == QNetworkReply::ProtocolFailure;
@@ -77,6 +83,9 @@ void HTTPSocket::Start(const std::string& url) {
   QNetworkRequest request(QUrl(QString::fromStdString(url)));
   request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                        QNetworkRequest::NoLessSafeRedirectPolicy);
+  // A server that stops sending would otherwise keep the request, and the
+  // download window, open for ever.
+  request.setTransferTimeout(static_cast<int>(StallLimit().count()));
   reply_ = manager_->get(request);
   QNetworkReply* reply = reply_;
   // A fast server would otherwise hand over megabytes per event, and writing
@@ -161,6 +170,10 @@ bool HTTPSocket::NetworkIsConnected() {
   }
   return QNetworkInformation::instance()->reachability() !=
          QNetworkInformation::Reachability::Disconnected;
+}
+
+std::chrono::milliseconds HTTPSocket::SetStallLimit(std::chrono::milliseconds limit) {
+  return std::exchange(StallLimit(), limit);
 }
 
 HTTPSocket::NetworkCheck HTTPSocket::SetNetworkCheck(NetworkCheck check) {
