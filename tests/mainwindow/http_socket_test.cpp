@@ -110,8 +110,9 @@ TEST(HTTPSocketTest, NoAnswerRaisesErrorAndLeavesNoFile) {
   EXPECT_FALSE(socket.Busy());
 }
 
-// The server answers but the answer never arrives whole: cut off, or gone
-// silent. Neither may pass for an answer, and nothing is left on disk.
+// The server answers but the answer never arrives whole: cut off, gone
+// silent, or a page far larger than any the program asks for. None of them
+// may pass for an answer, and nothing is left on disk.
 TEST(HTTPSocketTest, AnswersThatNeverArriveWholeRaiseError) {
   LocalHttpServer server;
   const QByteArray archive(100000, 'z');
@@ -121,6 +122,7 @@ TEST(HTTPSocketTest, AnswersThatNeverArriveWholeRaiseError) {
   silent.stall = true;
   server.routes["/cut.zip"] = cut;
   server.routes["/silent.zip"] = silent;
+  server.routes["/huge.ver"] = {"200 OK", QByteArray(3 * 1024 * 1024, '1')};
   // Silence counts as the end a little sooner than in the program.
   struct ShortStallLimit {
     std::chrono::milliseconds previous = HTTPSocket::SetStallLimit(std::chrono::milliseconds(300));
@@ -132,7 +134,7 @@ TEST(HTTPSocketTest, AnswersThatNeverArriveWholeRaiseError) {
     const char* path;
     bool download;
   };
-  for (const Case& c : {Case{"/cut.zip", true}, Case{"/silent.zip", true}}) {
+  for (const Case& c : {Case{"/cut.zip", true}, Case{"/silent.zip", true}, {"/huge.ver", false}}) {
     SCOPED_TRACE(c.path);
     HTTPSocket socket("VersSocket");
     int answers = 0;

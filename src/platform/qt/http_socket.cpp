@@ -15,6 +15,9 @@ namespace platform {
 namespace {
 
 constexpr qint64 kDownloadChunkBytes = 256 * 1024;
+// A page is held in memory whole. The program asks only for small ones, so an
+// answer far beyond that is refused rather than left to grow without end.
+constexpr qint64 kPageLimitBytes = 1024 * 1024;
 
 std::chrono::milliseconds& StallLimit() {
   static std::chrono::milliseconds limit{60000};
@@ -92,7 +95,13 @@ void HTTPSocket::Start(const std::string& url) {
   // them out would hold up the window.
   if (part_ != nullptr) reply->setReadBufferSize(kDownloadChunkBytes);
   QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, reply] {
-    if (part_ == nullptr) return;  // a page is read whole at the end
+    if (part_ == nullptr) {
+      // A page is read whole at the end.
+      if (reply->bytesAvailable() <= kPageLimitBytes) return;
+      Abandon();
+      Error("The answer was too large.");
+      return;
+    }
     const QByteArray chunk = reply->readAll();
     if (part_->write(chunk) != chunk.size()) {
       Abandon();

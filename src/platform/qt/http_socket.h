@@ -7,7 +7,8 @@
 //   file) at the end.
 // Any answer from the server counts, whatever its HTTP status; a request that
 // gets no whole answer (no route, refused, cut off, silent for the stall
-// limit) raises Error instead.
+// limit, a page far larger than any the program asks for) raises Error
+// instead.
 // A new Get abandons the request still running.
 #include <QNetworkReply>
 #include <QPointer>
