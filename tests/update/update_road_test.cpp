@@ -263,12 +263,17 @@ TEST_F(UpdateRoad, WithoutABundleTheNewCopyIsOnlyUnpacked) {
 TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
   using fixtures::Member;
   const std::string bundle = "Vantora II X.app/";
-  fixtures::RawArchive badMember, climbing;
+  fixtures::RawArchive badMember, climbing, notRunnable;
   badMember.members = {
       Member(bundle + "vantora2", "new"),
       fixtures::With(Member(bundle + "lib/bad.bin", "data"), [](auto& m) { m.crc32 = 1; }),
       Member(bundle + "z.txt", "last")};
   climbing.members = {Member(bundle + "vantora2", "new"), Member("../../escaped.txt", "out")};
+  // Stored from Unix as rw-r--r--: the executable would come out unable to run.
+  notRunnable.members = {fixtures::With(Member(bundle + "vantora2", "new"), [](auto& m) {
+    m.hostSystem = 3;
+    m.externalAttributes = 0100644u << 16;
+  })};
   struct Case {
     const char* what;
     QByteArray status, body;
@@ -286,6 +291,8 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
        "Extraction of \"Vantora II X.app/lib/bad.bin\" failed: "},
       {"member leaves the folder", "200 OK", QByteArray::fromStdString(climbing.Build()),
        "Extraction of \""},
+      {"executable that cannot run", "200 OK", QByteArray::fromStdString(notRunnable.Build()),
+       update::kNotInstalledMessage},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
