@@ -1,12 +1,12 @@
 // The adapters between an archive file and the compression stream: the
 // reader's three parts and its end, the writer's dropped header and CRC, and
-// members inflated straight out of archives that other tools wrote.
+// members of other tools and of our own inflated straight out of the file.
 #include <gtest/gtest.h>
 
-#include "fixtures/zip_builder.h"
 #include "platform/checksums.h"
 #include "platform/zstream.h"
 #include "zip/zip_stream_adapters.h"
+#include "zip_test_util.h"
 
 namespace {
 
@@ -32,14 +32,12 @@ TEST_F(AdapterTest, ReaderServesPrefixStreamSuffixOnceAndThenSaysSo) {
     const char* bytes;
     std::int32_t error;
   };
-  struct Case {
+  const struct {
     const char* what;
     std::int64_t count;
-    const char* prefix;
-    const char* suffix;
+    const char *prefix, *suffix;
     std::vector<Step> steps;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"nothing", 0, "", "", {{5, "", -39}}},
       {"across every seam",
        4,
@@ -49,7 +47,7 @@ TEST_F(AdapterTest, ReaderServesPrefixStreamSuffixOnceAndThenSaysSo) {
       {"short and then none", 3, "", "", {{10, "456", 0}, {10, "", -39}}},
       {"zero asks nothing", 2, "P", "S", {{0, "", 0}, {4, "P45S", 0}, {0, "", 0}, {-2, "", 0}}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     auto s = Stream(4);
     ZipBinaryStreamReader r(*s, c.count, c.prefix, c.suffix);
@@ -70,82 +68,67 @@ TEST_F(AdapterTest, WriterDropsLeadingBytesAndKeepsTheCrcOfAll) {
   w.Write("ABCD");
   w.Write("EFGHIJKL");
   EXPECT_EQ(w.BytesWritten(), 2);
-  EXPECT_EQ(s->Position(), 2);
   w.Write("MN");
   EXPECT_EQ(w.BytesWritten(), 4);
   EXPECT_EQ(w.CRC(), platform::Crc32("ABCDEFGHIJKLMN", 0));
-  EXPECT_EQ(w.LastError(), 0);
   EXPECT_EQ(fixtures::ReadFile(dir_ / "data"), "KLMN456789abcdef");
-
   ZipBinaryStreamWriter exact(*s, 3);
   exact.Write("xyz");  // exactly the dropped bytes: nothing written
   EXPECT_EQ(exact.BytesWritten(), 0);
-  EXPECT_EQ(exact.CRC(), 0u);  // not enabled
 }
 
-// The offset of a member's data: after its local header, name and extra field.
-std::int64_t DataOffset(const std::string& archive, std::size_t localHeader) {
-  auto le16 = [&](std::size_t at) {
-    return static_cast<std::uint8_t>(archive[at]) | static_cast<std::uint8_t>(archive[at + 1]) << 8;
-  };
-  return static_cast<std::int64_t>(localHeader + 30 + le16(localHeader + 26) +
-                                   le16(localHeader + 28));
+std::uint32_t LE(const std::string& bytes, std::size_t at, int width) {
+  std::uint32_t v = 0;
+  for (int i = width - 1; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+  return v;
 }
 
-TEST_F(AdapterTest, DeflatedMembersOfOtherToolsInflateThroughTheReader) {
-  std::string text;
-  for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + "\n";
+// Raw deflated data, written by the writer into a file after a stand-in
+// local header or by other tools into an archive, inflates through the
+// reader once the gzip framing is put around it.
+TEST_F(AdapterTest, DeflatedMembersInflateThroughTheReader) {
+  const std::string text = ziptest::LinesOfText(40000);
   fixtures::WriteFile(dir_ / "member.txt", text);
   const std::string cd = "cd " + fixtures::Quote(dir_.path()) + " && ";
-  const std::pair<std::string, std::string> tools[] = {
-      {"info.zip", cd + "zip -q -X info.zip member.txt"},
-      {"py.zip", cd + "python3 -c \"import zipfile; zipfile.ZipFile('py.zip', 'w', "
-                      "zipfile.ZIP_DEFLATED).write('member.txt')\""},
-  };
-  for (const auto& [name, tool] : tools) {
-    ASSERT_EQ(fixtures::Run(tool), 0) << name;
-    const std::string archive = fixtures::ReadFile(dir_ / name);
-    ASSERT_EQ(archive[8], 8) << name;                                           // deflated
-    const std::string trailer = archive.substr(14, 4) + archive.substr(22, 4);  // CRC, size
-    std::uint32_t compressed = 0;
-    for (int i = 3; i >= 0; --i)
-      compressed = compressed << 8 | static_cast<std::uint8_t>(archive[18 + i]);
-
-    auto s = BinaryStream::Open(dir_ / name, false);
-    s->SetPosition(DataOffset(archive, 0));
-    ZipBinaryStreamReader reader(*s, compressed, std::string("\x1f\x8b\x08\0\0\0\0\0\0\x07", 10),
-                                 trailer);
-    platform::ZStream z(false, nullptr, &reader);
-    EXPECT_EQ(z.Read(static_cast<int>(text.size())), text) << name;
-    EXPECT_EQ(z.ErrorValue(), platform::ZStream::kEndOfStream) << name;
-  }
-}
-
-TEST_F(AdapterTest, DeflatingThroughTheWriterLeavesRawDataAndTheTrailer) {
-  const std::string text(100000, 'v');
-  auto s = BinaryStream::Create(dir_ / "out");
-  s->Write("HEAD");  // a local header would stand here
-  ZipBinaryStreamWriter w(*s, 10);
+  ASSERT_EQ(fixtures::Run(cd + "zip -q -X info.zip member.txt && python3 -c \"import zipfile; "
+                               "zipfile.ZipFile('py.zip', 'w', zipfile.ZIP_DEFLATED)"
+                               ".write('member.txt')\""),
+            0);
   {
+    auto out = BinaryStream::Create(dir_ / "ours");
+    out->Write("HEAD");
+    ZipBinaryStreamWriter w(*out, 10);
     platform::ZStream z(true, &w, nullptr);
     z.Write(text);
     z.Close();
   }
-  const std::string written = fixtures::ReadFile(dir_ / "out");
-  ASSERT_EQ(static_cast<std::int64_t>(written.size()), 4 + w.BytesWritten());
-  const std::string trailer = written.substr(written.size() - 8);
-  std::string expected;
-  fixtures::PutLE(expected, platform::Crc32(text, 0), 4);
-  fixtures::PutLE(expected, text.size(), 4);
-  EXPECT_EQ(trailer, expected);
+  const std::string ours = fixtures::ReadFile(dir_ / "ours");
+  std::string trailer;
+  fixtures::PutLE(trailer, platform::Crc32(text, 0), 4);
+  fixtures::PutLE(trailer, text.size(), 4);
+  EXPECT_EQ(ours.substr(ours.size() - 8), trailer);
 
-  // Read back as the member decoder would: raw data with the framing restored.
-  s->SetPosition(4);
-  ZipBinaryStreamReader r(*s, w.BytesWritten() - 8, std::string("\x1f\x8b\x08\0\0\0\0\0\0\x07", 10),
-                          trailer);
-  platform::ZStream z(false, nullptr, &r);
-  EXPECT_EQ(z.Read(static_cast<int>(text.size())), text);
-  EXPECT_EQ(z.ErrorValue(), platform::ZStream::kEndOfStream);
+  struct Member {
+    const char* file;
+    std::int64_t at, size;
+    std::string trailer;
+  };
+  std::vector<Member> members = {{"ours", 4, static_cast<std::int64_t>(ours.size()) - 12, trailer}};
+  for (const char* name : {"info.zip", "py.zip"}) {
+    const std::string a = fixtures::ReadFile(dir_ / name);
+    ASSERT_EQ(a[8], 8) << name;  // deflated
+    members.push_back(
+        {name, 30 + LE(a, 26, 2) + LE(a, 28, 2), LE(a, 18, 4), a.substr(14, 4) + a.substr(22, 4)});
+  }
+  for (const Member& m : members) {
+    SCOPED_TRACE(m.file);
+    auto s = BinaryStream::Open(dir_ / m.file, false);
+    s->SetPosition(m.at);
+    ZipBinaryStreamReader r(*s, m.size, std::string("\x1f\x8b\x08\0\0\0\0\0\0\x07", 10), m.trailer);
+    platform::ZStream z(false, nullptr, &r);
+    EXPECT_EQ(z.Read(static_cast<int>(text.size())), text);
+    EXPECT_EQ(z.ErrorValue(), platform::ZStream::kEndOfStream);
+  }
 }
 
 }  // namespace
