@@ -35,7 +35,7 @@ class SeqStreamsTest : public ::testing::Test {
   fixtures::TempDir dir_;
 };
 
-TEST_F(SeqStreamsTest, FileWriterEmptiesAppendsAndChecksTheLength) {
+TEST_F(SeqStreamsTest, FileStreamsWriteReadSkipAndReportFailures) {
   fixtures::WriteFile(dir_ / "f", "old contents that are long");
   FileWriter w(Item("f"));
   EXPECT_TRUE(w.Close());  // never opened
@@ -43,9 +43,23 @@ TEST_F(SeqStreamsTest, FileWriterEmptiesAppendsAndChecksTheLength) {
   EXPECT_EQ(fixtures::ReadFile(dir_ / "f"), "");
   EXPECT_TRUE(w.Write("abc"));
   EXPECT_TRUE(w.Open());  // no second truncation
-  EXPECT_TRUE(w.Write("defgh") && w.Flush() && w.Close());
-  EXPECT_EQ(fixtures::ReadFile(dir_ / "f"), "abcdefgh");
+  EXPECT_TRUE(w.Write("defghij") && w.Flush() && w.Close());
   EXPECT_EQ(Description(w), "0 ");
+
+  FileReader r(Item("f"));
+  EXPECT_TRUE(r.Eof());  // never opened
+  ASSERT_TRUE(r.Open());
+  EXPECT_EQ(r.Read(2), "ab");
+  EXPECT_TRUE(r.Skip(3));
+  EXPECT_EQ(r.Read(3), "fgh");
+  EXPECT_FALSE(r.Skip(1000));  // stops at the end
+  EXPECT_EQ(r.Read(5), "");
+  EXPECT_TRUE(r.Eof());
+  FileReader missing(Item("missing"));
+  EXPECT_FALSE(missing.Open());
+  EXPECT_EQ(Description(missing), "-1 open or read error");
+  missing.ClearError();
+  EXPECT_EQ(Description(missing), "0 ");
 
   // A full disk shows only in the length, at Flush or at Close.
   for (const bool flush : {true, false}) {
@@ -63,27 +77,7 @@ TEST_F(SeqStreamsTest, FileWriterEmptiesAppendsAndChecksTheLength) {
 
   std::filesystem::create_symlink(dir_ / "f", dir_ / "link");
   EXPECT_FALSE(FileWriter(Item("link")).Open());
-  EXPECT_EQ(fixtures::ReadFile(dir_ / "f"), "abcdefgh");
-}
-
-TEST_F(SeqStreamsTest, FileReaderReadsSkipsAndReportsAFailedOpen) {
-  const std::string text = ziptest::LinesOfText(100);
-  fixtures::WriteFile(dir_ / "f", text);
-  FileReader r(Item("f"));
-  EXPECT_TRUE(r.Eof());  // never opened
-  ASSERT_TRUE(r.Open());
-  EXPECT_EQ(r.Read(20).size(), 20u);
-  EXPECT_TRUE(r.Skip(10));
-  EXPECT_EQ(r.Read(5), text.substr(30, 5));
-  EXPECT_FALSE(r.Skip(1000));  // stops at the end
-  EXPECT_EQ(r.Read(5), "");
-  EXPECT_TRUE(r.Eof());
-
-  FileReader missing(Item("missing"));
-  EXPECT_FALSE(missing.Open());
-  EXPECT_EQ(Description(missing), "-1 open or read error");
-  missing.ClearError();
-  EXPECT_EQ(Description(missing), "0 ");
+  EXPECT_EQ(fixtures::ReadFile(dir_ / "f"), "abcdefghij");
 }
 
 TEST_F(SeqStreamsTest, ClosedStreamsRaiseOnUse) {
@@ -101,7 +95,7 @@ TEST_F(SeqStreamsTest, ClosedStreamsRaiseOnUse) {
   EXPECT_THROW(rw.Flush(), RuntimeException);
 }
 
-TEST_F(SeqStreamsTest, ResourceForksRoundTripBesideTheOtherMetadata) {
+TEST_F(SeqStreamsTest, ResourceForksRoundTripBesideTheOtherMetadataOrStayAsTheyWere) {
   fixtures::WriteFile(dir_ / "app", "data fork");
   ASSERT_TRUE(Item("app").SetMacType("APPL"));
   EXPECT_EQ(ForkOf("app"), "");  // no fork yet: empty, not an error
@@ -124,36 +118,27 @@ TEST_F(SeqStreamsTest, ResourceForksRoundTripBesideTheOtherMetadata) {
   EXPECT_FALSE(r.Skip(1));
   EXPECT_FALSE(r.HadError());
 
+  // A write that fails leaves the old fork and sidecar, and no scratch file.
+  const std::string sidecar = fixtures::ReadFile(dir_ / "._app");
+  RsrcForkWriter failing(Item("app"));
+  ASSERT_TRUE(failing.Open());
+  {
+    ziptest::FileSizeLimit limit(1000);
+    EXPECT_FALSE(failing.Write(std::string(5000, 'n')));
+  }
+  EXPECT_FALSE(failing.Write("more"));
+  EXPECT_EQ(Description(failing), std::to_string(mac_result::kIOError) + " open or write error");
+  EXPECT_FALSE(failing.Close());
+  EXPECT_EQ(fixtures::ReadFile(dir_ / "._app"), sidecar);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()),
+                          std::filesystem::directory_iterator()),
+            2);
+
   // An empty fork removes the fork and keeps the rest.
   RsrcForkWriter empty(Item("app"));
   EXPECT_TRUE(empty.Open() && empty.Close());
   EXPECT_EQ(Item("app").ResourceForkLength(), 0);
   EXPECT_EQ(Item("app").MacType(), "APPL");
-}
-
-TEST_F(SeqStreamsTest, AFailedForkWriteLeavesTheOldSidecar) {
-  fixtures::WriteFile(dir_ / "doc", "d");
-  {
-    RsrcForkWriter w(Item("doc"));
-    ASSERT_TRUE(w.Open());
-    w.Write("old fork");
-  }  // dropped: its destructor puts the fork in place
-  const std::string sidecar = fixtures::ReadFile(dir_ / "._doc");
-
-  RsrcForkWriter w(Item("doc"));
-  ASSERT_TRUE(w.Open());
-  {
-    ziptest::FileSizeLimit limit(1000);
-    EXPECT_FALSE(w.Write(std::string(5000, 'n')));
-  }
-  EXPECT_FALSE(w.Write("more"));
-  EXPECT_EQ(Description(w), std::to_string(mac_result::kIOError) + " open or write error");
-  EXPECT_FALSE(w.Close());
-  EXPECT_EQ(fixtures::ReadFile(dir_ / "._doc"), sidecar);
-  EXPECT_EQ(ForkOf("doc"), "old fork");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()),
-                          std::filesystem::directory_iterator()),
-            2);  // no scratch or temporary file left
 }
 
 TEST_F(SeqStreamsTest, ForkStreamsRefuseMissingFilesAndForeignOrLyingSidecars) {
