@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/binary_stream.h"
+#include "platform/folder_item.h"
 #include "platform/memory_block.h"
 #include "platform/text_encoding.h"
 
@@ -18,6 +20,12 @@ namespace zip {
 class ZipEntry;
 class ZipProgressNotifier;
 using ZipEntryRef = std::shared_ptr<ZipEntry>;
+
+// A reference to an item on disk that names the item itself: a symbolic link
+// stands for the link, never for what it points at.
+struct FSRef {
+  std::filesystem::path path;
+};
 
 class ZipArchiveData {
  public:
@@ -50,6 +58,17 @@ class ZipArchiveData {
   // -- directory check and header comparison
   void checkDirectory(NameIndex& index);
   bool isFakeEntry(const platform::MemoryBlock& header, std::int32_t localFlags);
+
+  // -- Unix permissions and file references (unix_permissions.cpp). Results
+  // are Mac OS result codes: 0, or negative on failure.
+  std::optional<FSRef> makeFSRef(const platform::FolderItem& f) const;
+  std::int32_t getUnixPermissionsFromFile(const FSRef& ref, std::int32_t& mode) const;
+  // Sets the mode to (keep AND old mode) OR add.
+  std::int32_t updateUnixPermissions(const FSRef& ref, std::int32_t keep, std::int32_t add) const;
+  // The upper 16 bits of `v` as 0..65535, and the low 16 bits of `v` moved
+  // into the upper half (negative when bit 15 is set).
+  static std::int32_t shiftRight16(std::int32_t v);
+  static std::int32_t shiftLeft16(std::int32_t v);
 
   std::int32_t EntryCount() const { return static_cast<std::int32_t>(entries_1.size()) - 1; }
   // Forgets every entry, including those set aside.

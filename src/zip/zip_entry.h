@@ -20,6 +20,7 @@ namespace zip {
 
 class ZipArchiveData;
 class ZipEntry;
+class SeqDataOutputStream;
 using ZipEntryRef = std::shared_ptr<ZipEntry>;
 
 class ZipEntry {
@@ -99,9 +100,68 @@ class ZipEntry {
   void z_setAppleDoubleEntry(ZipEntryRef companion);
   const ZipEntryRef& AppleDoubleEntry() const { return appleDoubleEntry; }
   bool IsAppleDoubleEntry() const { return thisIsTheAppleDoubleEntry; }
+  // Makes the 128-byte MacBinary header of the first bytes of a member: an
+  // AppleDouble companion's first 82, or a possibly MacBinary-encoded
+  // member's first 128. `mbHdr` stays null when the bytes are no MacBinary
+  // header; False with the reason in ErrorMessage for a bad companion.
+  bool z_unzipMBHdr(bool isAppleDouble, std::string_view firstRead, platform::MemoryBlockRef& mbHdr,
+                    std::int64_t& rsrcStart);
+
+  // -- member data (entry_decode.cpp)
+  // Decodes the member into `dataOut` and `rsrcOut` (either may be null: its
+  // bytes are dropped). With `decodeMacBinary` a MacBinary header or an
+  // AppleDouble companion is turned into `mbHdr` and the forks are split;
+  // `headerOnly` makes only the first read. False with the reason in
+  // ErrorMessage.
+  bool z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut, bool decodeMacBinary,
+               bool headerOnly, platform::MemoryBlockRef& mbHdr);
+  // Extraction into streams the caller supplies.
+  bool Extract(bool decodeMacBinary, SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOut,
+               platform::MemoryBlockRef& mbHdr);
+  // Reads the whole member and checks it, writing nothing.
+  bool Verify();
+  // The member's MacBinary header, or null for a member without one.
+  bool GetMacBinaryHeader(platform::MemoryBlockRef& mbHdr);
+
+  // -- extraction to disk (entry_extract.cpp)
+  // The member's place below `root`, creating the folders on the way; none
+  // when the path would leave the root or cannot be made.
+  std::optional<platform::FolderItem> MakeDestination(const platform::FolderItem& root,
+                                                      bool followAliases);
+  std::optional<platform::FolderItem> MakeDestinationChild(const platform::FolderItem& parent,
+                                                           std::string_view component,
+                                                           bool followAliases);
+  // Writes the member at `destination` (from MakeDestination) with its
+  // dates, Mac metadata and permissions. `executable` lets a non-text file
+  // without a Unix mode gain execute permission.
+  bool Extract(const std::optional<platform::FolderItem>& destination, bool decodeMacBinary = true,
+               bool executable = true);
+  bool ApplyUnixPermissions(const platform::FolderItem& destination);
+  bool ApplyUnixPermissions(const platform::FolderItem& destination, std::int32_t attributes);
+  bool z_icMapFilename(std::string_view fileName, std::string& type, std::string& creator);
 
  private:
+  struct LocalHeader;
+  struct UnzipRun;
   void z_checkRawPath();
+  bool z_readLocalHeader(LocalHeader& local);
+  bool z_checkLocalHeader(const LocalHeader& local);
+  void z_unzipLoop(UnzipRun& run);
+  bool z_unzipPassLength(UnzipRun& run, std::int64_t& n);
+  bool z_unzipRead(UnzipRun& run, std::int64_t n, std::string& bytes);
+  void z_unzipCheckEnd(UnzipRun& run);
+  bool z_unzipOutcome(UnzipRun& run, platform::MemoryBlockRef& mbHdr);
+  bool z_extract(const std::optional<platform::FolderItem>& destination, bool decodeMacBinary,
+                 bool executable);
+  bool z_removeAlias(platform::FolderItem& dest);
+  bool z_extractFolder(platform::FolderItem& dest, bool decodeMacBinary,
+                       platform::MemoryBlockRef& mbHdr);
+  bool z_extractFile(platform::FolderItem& dest, bool decodeMacBinary,
+                     platform::MemoryBlockRef& mbHdr);
+  void z_applyMetadata(platform::FolderItem& dest, const platform::MemoryBlockRef& mbHdr,
+                       bool executable);
+  std::string z_diskName(std::string_view component) const;
+  bool Fail(std::string message);
 
   platform::Text sysEncComment;
   std::string zipEncName;

@@ -1,11 +1,13 @@
 // Fuzz entry point: any bytes as an archive file, opened, every field of
 // every entry read, and what an open promises checked: no record lost, every
-// entry found by its own raw path, every paired companion marked. Then the
-// same bytes opened writable, one member removed, compacted and closed: what
-// was written must open again with the other members, or have been refused
-// with a message. A broken promise aborts, so the replay and libFuzzer both
-// report it. Built into the corpus replay test, and with clang's libFuzzer
-// when VANTORA_FUZZ is on.
+// entry found by its own raw path, every paired companion marked. Then every
+// member is extracted into a fresh folder beside one that a link in it leads
+// to, and nothing may appear or change outside it. Then the same bytes opened
+// writable, one member removed, compacted and closed: what was written must
+// open again with the other members, or have been refused with a message. A
+// broken promise aborts, so the replay and libFuzzer both report it. Built
+// into the corpus replay test, and with clang's libFuzzer when VANTORA_FUZZ
+// is on.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -14,6 +16,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -109,6 +114,49 @@ void ReadEveryField(zip::ZipArchive& archive) {
   sink = sink + static_cast<std::int64_t>(archive.AllEntriesAsRawPaths().size());
 }
 
+std::vector<std::string> Names(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Extracts every member below base/root, where the link "escape" leads to
+// base/outside, and checks that base holds nothing new and outside nothing
+// changed.
+void ExtractEverything(zip::ZipArchive& archive, bool followAliases) {
+  namespace fs = std::filesystem;
+  // In memory where the system offers it: the metadata store flushes each
+  // change to the disk, which would take most of a long run.
+  std::error_code shm;
+  const fs::path tmp =
+      fs::is_directory("/dev/shm", shm) ? fs::path("/dev/shm") : fs::temp_directory_path();
+  std::string pattern = (tmp / "zip-fuzz-XXXXXX").string();
+  Check(mkdtemp(pattern.data()) != nullptr, "no temporary folder");
+  const fs::path base = pattern, root = base / "root", outside = base / "outside";
+  fs::create_directories(root);
+  fs::create_directories(outside);
+  std::ofstream(outside / "victim") << "untouched";
+  fs::create_directory_symlink(outside, root / "escape");
+  const platform::FolderItem rootItem(root);
+  for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
+    zip::ZipEntryRef e = archive.Entry(i);
+    e->Extract(e->MakeDestination(rootItem, followAliases), true);
+  }
+  Check(Names(base) == std::vector<std::string>{"outside", "root"}, "an item outside the root");
+  Check(Names(outside) == std::vector<std::string>{"victim"}, "an item where a link led");
+  std::ifstream victim(outside / "victim");
+  Check(std::string(std::istreambuf_iterator<char>(victim), {}) == "untouched",
+        "a file changed where a link led");
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(base, ec);
+}
+
 std::vector<std::string> ListedNames(const zip::ZipArchive& archive) {
   std::vector<std::string> names;
   for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
@@ -161,6 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (archive.Open(path, false, encoding)) {
       CheckPromises(std::string_view(reinterpret_cast<const char*>(data), size), archive);
       ReadEveryField(archive);
+      ExtractEverything(archive, encoding != zip::ZipArchive::EncodedAsUnicode());
       archive.Close();
     }
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fixtures/zip_builder.h"
+#include "zip/zip_archive.h"
 
 using fixtures::RawArchive;
 using fixtures::RawMember;
@@ -55,6 +56,28 @@ int main(int argc, char** argv) {
       fixtures::With(fixtures::Member("y"), [&](fixtures::RawMember& m) { m.localOffset = 0; }));
   fake.entriesOnDisk = 1;
   fixtures::WriteFile(out / "overcount.zip", fake.Build());
+
+  // Members to extract: deflated, MacBinary, an AppleDouble pair, a link
+  // and a member through it, names that climb.
+  zip::ZipArchive maker;
+  const auto header =
+      maker.MakeMacBinaryHeader(4, 3, "Tool", "APPL", "Vnta", std::nullopt, std::nullopt);
+  std::string info = "TYPECRTR" + std::string(24, '\0');
+  RawArchive extract;
+  extract.members.push_back(fixtures::Deflated("deflated.txt", std::string(200, 'd')));
+  extract.members.push_back(fixtures::Member(
+      "tool", header->Bytes() + "code" + std::string(124, '\0') + "rsc" + std::string(125, '\0')));
+  extract.members.push_back(fixtures::Member("pair", "data"));
+  extract.members.push_back(fixtures::Member(
+      "._pair", fixtures::AppleDoubleHeader({{9, 50, 32}, {2, 82, 4}}) + info + "RSRC", ux));
+  extract.members.push_back(fixtures::With(fixtures::Member("ln", "../.."), [](RawMember& m) {
+    m.hostSystem = 3;
+    m.externalAttributes = 0120777u << 16;
+  }));
+  extract.members.push_back(fixtures::Member("ln/x", "through"));
+  extract.members.push_back(fixtures::Member("a/../../up", "up"));
+  extract.members.push_back(fixtures::Member("escape/x", "out"));
+  fixtures::WriteFile(out / "extract.zip", extract.Build());
 
   fixtures::TempDir work;
   fixtures::WriteFile(work / "a.txt", std::string(300, 'a'));

@@ -3,11 +3,11 @@
 // an extracted file.
 #include <gtest/gtest.h>
 
-#include "fixtures/zip_builder.h"
 #include "platform/checksums.h"
 #include "platform/framework_exceptions.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_records.h"
+#include "zip_test_util.h"
 
 namespace {
 
@@ -22,12 +22,7 @@ std::string Padded(const std::string& fork) {
 
 class MacBinaryTest : public ::testing::Test {
  protected:
-  // Runs a shell line in the test folder, with hfsutils' state kept there.
-  int Sh(const std::string& line) {
-    return fixtures::Run("cd " + fixtures::Quote(dir_.path()) +
-                         " && HOME=" + fixtures::Quote(dir_.path()) + " sh -c " +
-                         fixtures::Quote(line) + " >/dev/null 2>&1");
-  }
+  int Sh(const std::string& line) { return ziptest::ShellIn(dir_.path(), line); }
   zip::ZipEntryRef Entry(const std::string& name, bool locking = false) {
     auto e = std::make_shared<zip::ZipEntry>(archive_.Data(), nullptr, name, nullptr, "");
     e->EnableFileLocking(locking);

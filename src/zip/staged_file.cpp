@@ -1,0 +1,59 @@
+#include "zip/staged_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+#include "platform/apple_double.h"
+
+namespace zip {
+
+namespace fs = std::filesystem;
+
+std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination) {
+  const fs::path folder = destination.Path().parent_path();
+  struct stat old {};
+  const bool replacing = ::lstat(destination.Path().c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, ".vantora-%016llx.part",
+                  static_cast<unsigned long long>(random()));
+    const fs::path staged = folder / name;
+    const int fd =
+        ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return nullptr;
+    }
+    if (replacing) ::fchmod(fd, old.st_mode & 0777);
+    ::close(fd);
+    return std::unique_ptr<StagedFile>(new StagedFile(platform::FolderItem(staged), destination));
+  }
+  return nullptr;
+}
+
+StagedFile::~StagedFile() {
+  if (!committed_) item_.Delete();
+}
+
+bool StagedFile::Commit() {
+  if (::rename(item_.Path().c_str(), destination_.Path().c_str()) != 0) return false;
+  committed_ = true;
+  const fs::path from = platform::AppleDoubleSidecar(item_.Path());
+  const fs::path to = platform::AppleDoubleSidecar(destination_.Path());
+  struct stat st {};
+  const bool foreign = ::lstat(to.c_str(), &st) == 0 && !platform::IsAppleDoubleFile(to);
+  if (platform::IsAppleDoubleFile(from)) {
+    if (foreign || ::rename(from.c_str(), to.c_str()) != 0) ::unlink(from.c_str());
+  } else if (!foreign && ::lstat(to.c_str(), &st) == 0) {
+    ::unlink(to.c_str());
+  }
+  return true;
+}
+
+}  // namespace zip

@@ -1,0 +1,37 @@
+#pragma once
+// A member's file is decoded into a staged file beside its destination and
+// takes the destination's name only once it is complete, so a failed
+// extraction leaves the file that was there as it was.
+#include <memory>
+
+#include "platform/folder_item.h"
+
+namespace zip {
+
+class StagedFile {
+ public:
+  // A new empty file in the destination's folder, under a hidden name of its
+  // own, with the permissions of the regular file it will replace or those
+  // of a new file. None when it cannot be made.
+  static std::unique_ptr<StagedFile> Create(const platform::FolderItem& destination);
+  // Removes the staged file and its sidecar unless it was committed.
+  ~StagedFile();
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  const platform::FolderItem& Item() const { return item_; }
+  // Renames the staged file over the destination (a link there is replaced,
+  // never followed), with its sidecar. A sidecar the old file had goes with
+  // it; a "._" file beside it that is not AppleDouble is left alone.
+  bool Commit();
+
+ private:
+  StagedFile(platform::FolderItem item, platform::FolderItem destination)
+      : item_(std::move(item)), destination_(std::move(destination)) {}
+
+  platform::FolderItem item_;
+  platform::FolderItem destination_;
+  bool committed_ = false;
+};
+
+}  // namespace zip

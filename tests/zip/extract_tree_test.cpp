@@ -1,0 +1,110 @@
+// Archives made by Info-ZIP and by Python's zipfile from one folder tree,
+// stored, deflated and streamed with data descriptors, extract to that tree:
+// the same bytes, permission bits and modification times, folders, and links
+// as regular files holding their text. Encrypted and bzip2 members are
+// refused with their messages.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "fixtures/zip_builder.h"
+#include "zip/zip_archive.h"
+#include "zip_test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ziptest;
+
+// 2021-06-15 13:45:58 local time: even seconds, as DOS times hold them.
+constexpr char kStamp[] = "202106151345.58";
+
+class ExtractTreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(src_ / "bin");
+    fs::create_directories(src_ / "folder/sub");
+    fixtures::WriteFile(src_ / "plain.txt", "plain text\n");
+    fixtures::WriteFile(src_ / "empty", "");
+    fixtures::WriteFile(src_ / "bin/run.sh", "#!/bin/sh\necho hi\n");
+    fixtures::WriteFile(src_ / "bin/secret", "s3cr3t");
+    std::string big;
+    for (std::uint32_t x = 1; big.size() < 300000; x = x * 1103515245 + 12345) {
+      big.push_back(static_cast<char>(x >> 24));
+    }
+    fixtures::WriteFile(src_ / "big.bin", big);
+    fs::permissions(src_ / "bin/run.sh", fs::perms(0755));
+    fs::permissions(src_ / "bin/secret", fs::perms(0600));
+    fs::create_symlink("plain.txt", src_ / "link");
+    ASSERT_EQ(Sh("find . -exec touch -h -t " + std::string(kStamp) + " {} +"), 0);
+  }
+
+  int Sh(const std::string& line) {
+    return fixtures::Run("cd " + fixtures::Quote(src_) + " && (" + line + ") >/dev/null 2>&1");
+  }
+
+  // Opens the archive made by `line` (which writes ../a.zip) and extracts it.
+  std::vector<Extracted> Extract(const std::string& line, zip::ZipArchive& archive) {
+    EXPECT_EQ(Sh(line), 0) << line;
+    EXPECT_TRUE(archive.Open(dir_ / "a.zip", false)) << archive.ErrorMessage();
+    fs::create_directories(out_);
+    return archive.IsOpen() ? ExtractAll(archive, out_) : std::vector<Extracted>{};
+  }
+
+  fixtures::TempDir dir_;
+  fs::path src_ = dir_ / "src";
+  fs::path out_ = dir_ / "out";
+};
+
+TEST_F(ExtractTreeTest, ArchivesOfOtherToolsExtractToTheTreeTheyWereMadeFrom) {
+  const std::string py = "python3 " + fixtures::Quote(fixtures::PythonArchiveScript());
+  // Info-ZIP cannot store a link into a pipe, so its streamed archive has none.
+  struct Case {
+    std::string line;
+    bool links;
+  };
+  for (const Case& c :
+       {Case{"zip -q -r -y ../a.zip .", true}, Case{"zip -q -r -y -0 ../a.zip .", true},
+        Case{"zip -q -r - . -x link | cat > ../a.zip", false}, Case{py + " tree ../a.zip .", true},
+        Case{py + " streamed ../a.zip .", true}}) {
+    SCOPED_TRACE(c.line);
+    zip::ZipArchive archive;
+    for (const Extracted& e : Extract(c.line, archive)) EXPECT_EQ(e.message, "") << e.rawPath;
+    for (const fs::directory_entry& item : fs::recursive_directory_iterator(src_)) {
+      const fs::path rel = item.path().lexically_relative(src_);
+      if (item.is_symlink() && !c.links) continue;
+      const fs::path got = out_ / rel;
+      SCOPED_TRACE(rel.string());
+      if (item.is_symlink()) {
+        EXPECT_TRUE(S_ISREG(ModeOf(got)));
+        EXPECT_EQ(fixtures::ReadFile(got), "plain.txt");
+      } else if (item.is_directory()) {
+        EXPECT_TRUE(fs::is_directory(got));
+      } else {
+        EXPECT_EQ(fixtures::ReadFile(got), fixtures::ReadFile(item.path()));
+        EXPECT_EQ(ModeOf(got) & 07777, ModeOf(item.path()) & 07777);
+        EXPECT_EQ(fs::last_write_time(got), fs::last_write_time(item.path()));
+      }
+    }
+    archive.Close();
+    fs::remove_all(out_);
+    fs::remove(dir_ / "a.zip");
+  }
+}
+
+TEST_F(ExtractTreeTest, EncryptedAndBzip2MembersAreRefused) {
+  zip::ZipArchive encrypted;
+  const std::vector<Extracted> got = Extract("zip -q -P secret ../a.zip plain.txt", encrypted);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].message, kEncrypted);
+  EXPECT_TRUE(fs::is_empty(out_));
+
+  // zipfile marks bzip2 members as needing version 4.6, past what is read.
+  zip::ZipArchive bzip2;
+  ASSERT_EQ(Sh("python3 " + fixtures::Quote(fixtures::PythonArchiveScript()) + " bzip2 ../b.zip"),
+            0);
+  EXPECT_FALSE(bzip2.Open(dir_ / "b.zip", false));
+  EXPECT_EQ(bzip2.ErrorMessage(), kNewerFormat);
+}
+
+}  // namespace

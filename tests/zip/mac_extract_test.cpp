@@ -1,0 +1,167 @@
+// Mac files in archives: MacBinary I, II and III members and AppleDouble
+// companions put onto disk with their data fork, resource fork, type,
+// creator and dates; and the decoder's own interface (progress and abort,
+// Verify, headers alone, caller-supplied streams).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "fixtures/zip_builder.h"
+#include "zip/rsrc_fork_streams.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_progress_notifier.h"
+#include "zip/zip_records.h"
+#include "zip_test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace mb = zip::records::macbinary;
+using fixtures::Member;
+using fixtures::RawMember;
+using platform::FolderItem;
+using namespace ziptest;
+
+std::string Padded(const std::string& fork) {
+  return fork + std::string((128 - fork.size() % 128) % 128, '\0');
+}
+
+std::string RsrcFork(const fs::path& file) {
+  zip::RsrcForkReader r{FolderItem(file)};
+  return r.Open() ? r.Read(1 << 20) : "(no fork)";
+}
+
+class MacExtractTest : public ::testing::Test {
+ protected:
+  void Open(const std::vector<RawMember>& members) {
+    fixtures::RawArchive raw;
+    raw.members = members;
+    ASSERT_TRUE(OpenBytes(archive_, dir_, raw.Build())) << archive_.ErrorMessage();
+    fs::create_directories(out_);
+  }
+  // A MacBinary III stream of our own: data fork, resource fork, dated.
+  std::string OurMacBinary(const std::string& data, const std::string& rsrc,
+                           std::int32_t claimedRsrc = -1) {
+    auto h = archive_.MakeMacBinaryHeader(
+        static_cast<std::int32_t>(data.size()),
+        claimedRsrc < 0 ? static_cast<std::int32_t>(rsrc.size()) : claimedRsrc, "Tool", "APPL",
+        "Vnta", date_, date_);
+    return h->Bytes() + Padded(data) + Padded(rsrc);
+  }
+
+  fixtures::TempDir dir_;
+  fs::path out_ = dir_ / "out";
+  zip::ZipArchive archive_;
+  platform::Date date_ = platform::Date::FromFields(2020, 2, 29, 10, 20, 30);
+};
+
+TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
+  ASSERT_TRUE(MakeMacBinaryFiles(dir_.path()));
+  const std::string mb1 = fixtures::ReadFile(dir_ / "mb1.bin");
+  const std::string rsrc(300, 'r');
+  struct Case {
+    RawMember member;
+    std::string data, rsrc, typeCreator, message;
+  };
+  const std::vector<Case> cases = {
+      {Member("one", mb1), mb1, "", "", ""},  // MacBinary I is not looked for
+      {Member("two", fixtures::ReadFile(dir_ / "mb2.bin")), "hello data fork", "", "TEXTttxt", ""},
+      {fixtures::Deflated("three", OurMacBinary("the data fork", rsrc)), "the data fork", rsrc,
+       "APPLVnta", ""},
+      {Member("liar", OurMacBinary("x", "y", 100000)), "", "", "", kDataCorrupted},
+  };
+  std::vector<RawMember> members;
+  for (const Case& c : cases) members.push_back(c.member);
+  Open(members);
+  const std::vector<Extracted> got = ExtractAll(archive_, out_);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    const fs::path file = out_ / c.member.name;
+    SCOPED_TRACE(c.member.name);
+    EXPECT_EQ(got[i].message, c.message);
+    if (!c.message.empty()) {
+      EXPECT_FALSE(fs::exists(file));
+      continue;
+    }
+    EXPECT_EQ(fixtures::ReadFile(file), c.data);
+    EXPECT_EQ(RsrcFork(file), c.rsrc);
+    EXPECT_EQ(FolderItem(file).MacType() + FolderItem(file).MacCreator(), c.typeCreator);
+  }
+  EXPECT_EQ(FolderItem(out_ / "three").ModificationDate(), date_);
+
+  // Without MacBinary decoding a member is written as it is stored.
+  fs::remove_all(out_);
+  fs::create_directories(out_);
+  ExtractAll(archive_, out_, false);
+  EXPECT_EQ(fixtures::ReadFile(out_ / "two"), fixtures::ReadFile(dir_ / "mb2.bin"));
+  EXPECT_EQ(RsrcFork(out_ / "two"), "");
+}
+
+TEST_F(MacExtractTest, AppleDoubleCompanionsGiveTheirFileItsForkAndFinderInformation) {
+  const std::string ux = fixtures::UnixType1Block(1600000000, 1600000100);
+  std::string info = "TYPECRTR";
+  info += std::string("\x01\x02", 2) + std::string(22, '\0');  // flags, then script and more
+  const std::string good =
+      fixtures::AppleDoubleHeader({{9, 50, 32}, {2, 82, 10}}) + info + "RSRC-BYTES";
+  std::string versionOne = good;
+  versionOne[5] = 1;
+  Open({Member("dir/"), Member("dir/file", "data fork"), Member("dir/bad", "other"),
+        Member("__MACOSX/", "", ux), Member("__MACOSX/dir/", "", ux),
+        Member("__MACOSX/dir/._file", good, ux), Member("__MACOSX/dir/._bad", versionOne, ux),
+        // A companion's own companion is not looked at.
+        Member("top", "t"), Member("._top", good, ux), Member("._._top", versionOne, ux)});
+  ASSERT_TRUE(archive_.UsesAppleDittoFormat());
+  const std::vector<Extracted> got = ExtractAll(archive_, out_);
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[1].message, "");
+  EXPECT_EQ(got[2].message, kBadAppleDouble);
+  EXPECT_EQ(got[3].message, "");
+  EXPECT_EQ(RsrcFork(out_ / "top"), "RSRC-BYTES");
+
+  const FolderItem file(out_ / "dir/file");
+  EXPECT_EQ(fixtures::ReadFile(file.Path()), "data fork");
+  EXPECT_EQ(RsrcFork(file.Path()), "RSRC-BYTES");
+  EXPECT_EQ(file.MacType() + file.MacCreator(), "TYPECRTR");
+  EXPECT_EQ(static_cast<std::uint8_t>(file.FinderInfo()[9]), 0x02);
+  struct stat st {};
+  ASSERT_EQ(::stat(file.Path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1600000100);
+  EXPECT_FALSE(fs::exists(out_ / "dir/bad"));
+}
+
+TEST_F(MacExtractTest, DecoderReportsProgressStopsWhenAskedAndChecksWithoutWriting) {
+  const std::string big(40000, 'b');
+  Open({fixtures::Deflated("big", big), Member("tool", OurMacBinary("code", "rs")),
+        fixtures::With(Member("bad", "stored"), [](RawMember& m) { m.crc32 = 1; })});
+  auto monitor = std::make_shared<RecordingMonitor>();
+  archive_.SetProgressMonitor(monitor);
+  zip::ZipEntryRef e = archive_.Entry(1);
+  EXPECT_TRUE(e->Verify()) << e->ErrorMessage();
+  EXPECT_EQ(monitor->progress.front(), std::make_pair(40000, 0));
+  EXPECT_EQ(monitor->progress.back(), std::make_pair(40000, 40000));
+  EXPECT_GE(monitor->progress.size(), 4u);  // a report per chunk of 16384
+
+  monitor->progress.clear();
+  monitor->abortEntry = "big";
+  EXPECT_FALSE(e->Extract(e->MakeDestination(FolderItem(out_), false)));
+  EXPECT_EQ(e->ErrorMessage(), "Aborted");
+  EXPECT_EQ(monitor->progress.size(), 2u);
+  EXPECT_FALSE(fs::exists(out_ / "big"));
+  archive_.SetProgressMonitor(nullptr);
+
+  platform::MemoryBlockRef h;
+  EXPECT_TRUE(archive_.Entry(2)->GetMacBinaryHeader(h));
+  ASSERT_TRUE(h);
+  EXPECT_EQ(archive_.Entry(2)->z_MBHdrLevel(*h), 3);
+  EXPECT_FALSE(archive_.Entry(1)->GetMacBinaryHeader(h));
+  EXPECT_FALSE(h);
+  EXPECT_FALSE(archive_.Entry(3)->Verify());
+  EXPECT_EQ(archive_.Entry(3)->ErrorMessage(), kDataCorrupted);
+  EXPECT_FALSE(e->Extract(false, nullptr, nullptr, h));
+  EXPECT_EQ(e->ErrorMessage(), "Internal error (exception)");
+  archive_.Close();
+  EXPECT_FALSE(e->Verify());
+  EXPECT_EQ(e->ErrorMessage(), "Archive is closed");
+}
+
+}  // namespace
