@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Pictures of the program under a virtual X server (Xvfb):
 # - docs/main-page.png: the program itself, as it opens, taken with ImageMagick;
+# - docs/update-download.png: the download window while an update comes in
+#   from a local server, taken by a helper;
 # - one PNG per page of the main window in the folder given (default
 #   build/screenshots), taken by a helper that runs the program's start-up and
 #   switches pages through the list on the left.
@@ -8,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-build/screenshots}
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j4 --target vantora2 lcdprog_screens
+cmake --build build -j4 --target vantora2 lcdprog_screens dlwin_screen
 mkdir -p "$out" docs
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 
@@ -23,5 +25,6 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   kill "$pid"
   exit "$shot"'
 
+xvfb-run -a -s "-screen 0 1024x768x24" ./build/tests/update/dlwin_screen docs/update-download.png
 xvfb-run -a -s "-screen 0 1024x768x24" ./build/tests/app/lcdprog_screens "$out"
-echo "Saved docs/main-page.png and the pages in $out"
+echo "Saved docs/main-page.png, docs/update-download.png and the pages in $out"

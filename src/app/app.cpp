@@ -19,12 +19,12 @@
 #include "platform/qt/msgbox.h"
 #include "platform/qt/trash.h"
 #include "unit/conversions.h"
+#include "update/program_place.h"
 
 namespace {
 
 Application* theApp = nullptr;
 
-const char* const kOldCopy = "OLD Vantora II X.app";
 const char* const kOldCopyTrashed =
     "Your Old Copy Of The Vantora II Software Has Been Moved To The Trash. Don't Forget To Empty "
     "The Trash Before Your Next Update.";
@@ -73,7 +73,10 @@ bool AppExists() {
 
 Application::Application() {
   theApp = this;
-  ProgramFolder = QCoreApplication::applicationDirPath().toStdString();
+  const update::ProgramPlace place =
+      update::LocateProgram(QCoreApplication::applicationDirPath().toStdString());
+  ProgramFolder = place.Folder;
+  RunningBundle = place.Bundle;
   Trash = platform::HomeTrash();
   BuildMenuBar();
 }
@@ -82,9 +85,9 @@ Application::~Application() {
   // The menu bar belongs to the window that shows it; a bar never shown is ours.
   if (MenuBar1 != nullptr && MenuBar1->parent() == nullptr) delete MenuBar1.data();
   delete versionHistory_;
-  if (LCDProg* window = LCDProg::Current();
-      window != nullptr && window->PortWatch == TheThread.get()) {
-    window->PortWatch = nullptr;
+  if (LCDProg* window = LCDProg::Current(); window != nullptr) {
+    if (window->PortWatch == TheThread.get()) window->PortWatch = nullptr;
+    window->HandOver = nullptr;
   }
   if (theApp == this) theApp = nullptr;
 }
@@ -155,9 +158,18 @@ void Application::Event_Open() {
     TheThread = std::make_unique<BGThread>(window->Sline);
     window->AttachPortWatch(TheThread.get());
   }
-  const std::filesystem::path old = ProgramFolder / kOldCopy;
+  if (window != nullptr) {
+    window->ProgramFolder = ProgramFolder;
+    window->HandOver = [this](const std::filesystem::path& newCopy) {
+      LaunchNew = newCopy;
+      _FileQuit_Action();
+    };
+  }
+  const std::filesystem::path old = ProgramFolder / update::kOldBundleName;
   std::error_code ec;
-  if (std::filesystem::exists(std::filesystem::symlink_status(old, ec))) {
+  // Someone may have started the old copy itself: it stays where it runs.
+  const bool running = update::IsRunningBundle(old, {ProgramFolder, RunningBundle});
+  if (!running && std::filesystem::exists(std::filesystem::symlink_status(old, ec))) {
     // The message claims the move, so it is shown only when the move worked.
     if (platform::MoveToTrash(old, Trash)) platform::MsgBox(kOldCopyTrashed);
   }
@@ -168,12 +180,13 @@ void Application::Event_Close() {
   // The preference hook runs at every quit, whatever it keeps.
   Spec::SavePrefs();
   if (LaunchNew.empty()) return;
-  const QString path = QString::fromStdString(LaunchNew.string());
-  const QFileInfo info(path);
-  if (!info.exists()) return;
+  if (!QFileInfo::exists(QString::fromStdString(LaunchNew.string()))) return;
+  // A bundle starts as its executable, never as a folder in a file manager.
+  const QFileInfo info(QString::fromStdString(update::ExecutableOf(LaunchNew).string()));
   if (info.isFile() && info.isExecutable()) {
-    QProcess::startDetached(path, {}, info.absolutePath());
-  } else {
+    QProcess::startDetached(info.absoluteFilePath(), {},
+                            QString::fromStdString(LaunchNew.parent_path().string()));
+  } else if (info.isFile()) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
   }
 }

@@ -26,9 +26,11 @@ class Application : public QObject {
   std::unique_ptr<BGThread> TheThread;
   // The copy of the program to launch at quit; empty for none.
   std::filesystem::path LaunchNew;
-  // The folder the program runs from, and the desktop's Trash. Set at
-  // creation; tests point them at temporary folders.
+  // The folder that holds the program's bundle (or the executable, when it
+  // runs from no bundle), the bundle it runs from (empty for none), and the
+  // desktop's Trash. Set at creation; tests point them at temporary folders.
   std::filesystem::path ProgramFolder;
+  std::filesystem::path RunningBundle;
   std::filesystem::path Trash;
 
   // The menu bar, built with the application; the main window shows it.
@@ -47,9 +49,12 @@ class Application : public QObject {
 
   // Runs as the program starts, once the main window exists and before its
   // timers first run: an old copy left beside the program by an update goes to
-  // the Trash, then the port watch starts on the window's link.
+  // the Trash (never the copy that is running), then the port watch starts on
+  // the window's link. The window learns where the program lives and how to
+  // hand over to a new copy.
   void Event_Open();
-  // Runs as the program ends: launches LaunchNew when it is set and exists.
+  // Runs as the program ends: launches LaunchNew when it is set and exists;
+  // a bundle is launched by running the executable inside it.
   void Event_Close();
   // One pass of the event loop, taking at most `milliseconds` (-1: no waiting).
   static void DoEvents(int milliseconds);

@@ -35,6 +35,7 @@ LCDProg::LCDProg(QWidget* parent) : QMainWindow(parent) {
   BindLayoutFile();
 
   // Software update: bind its handlers below.
+  BindUpdate();
 
   OpenControls();
   Event_Open();
@@ -70,7 +71,7 @@ void LCDProg::OpenControls() {
 
 void LCDProg::Event_Open() {
   Sline.SetBaud(921600);
-  // The software update's version check starts here, once the window is up.
+  CheckVersion(false);
 }
 
 bool LCDProg::CancelClose(bool appQuitting) {

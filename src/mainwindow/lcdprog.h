@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -387,7 +388,47 @@ class LCDProg : public QMainWindow {
   // ===== end of layout file =====
 
   // ===== Software update (src/update) =====
+  // Binds the handlers below; called from the constructor.
+  void BindUpdate();
+  // Asks the maker's server for its newest build and returns at once; the
+  // answer arrives as VersSocket_PageReceived. Nothing without a network.
+  void CheckVersion(bool direct);
+  // The version answer: offers a newer build and starts its download.
+  void VersSocket_PageReceived(const std::string& url, int status,
+                               const platform::InternetHeaders& headers,
+                               const std::string& content);
+  // The download's progress, shown in DLWin.
+  void VersSocket_ReceiveProgress(int received, int total, const std::string& data);
+  // The archive has arrived: it is unpacked beside the program by a job
+  // thread, and once the job has ended the new copy takes over.
+  void VersSocket_DownloadComplete(const std::string& url, int status,
+                                   const platform::InternetHeaders& headers,
+                                   const std::filesystem::path& file);
+  // A request that got no answer at all.
+  void VersSocket_Error(const std::string& reason);
 
+  // The maker's server, "http://" and its host; tests point it elsewhere.
+  std::string UpdateServer;
+  // The folder that holds the program's bundle: the update is saved and
+  // unpacked there. The application sets it.
+  std::filesystem::path ProgramFolder;
+  // Records the new copy to launch at quit and quits. The application sets
+  // it; tests capture it.
+  std::function<void(const std::filesystem::path& newCopy)> HandOver;
+  // Neither a settings write nor a firmware update is underway, so quitting
+  // cannot leave the unit half-programmed or in its bootloader.
+  bool LinkIdle() const { return !Programming && !FirmwareUnderway; }
+
+ private:
+  struct UpdateJob;
+  void UpdateJobEnded();
+  void HandOverWhenIdle(const std::filesystem::path& bundle);
+  // Ends the update where it failed: the download window goes, `message`
+  // (unless empty) is shown, and the downloaded file is deleted.
+  void AbandonUpdate(const std::filesystem::path& file, const std::string& message);
+  std::shared_ptr<UpdateJob> update_;
+
+ public:
   // ===== end of software update =====
 
  protected:

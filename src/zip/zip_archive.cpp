@@ -1,7 +1,5 @@
 #include "zip/zip_archive.h"
 
-#include <sys/stat.h>
-
 #include <new>
 #include <system_error>
 
@@ -133,9 +131,18 @@ std::int32_t ZipArchive::EntryCount() const {
 }
 
 bool ZipArchive::GetUnixPermissions(const std::filesystem::path& file, std::int32_t& perm) const {
-  struct stat st {};
-  if (file.empty() || ::stat(file.c_str(), &st) != 0) return false;
-  perm = static_cast<std::int32_t>(st.st_mode & 0xFFFF);
+  // An entry holds what a link points at, so it takes that item's mode too;
+  // the link's own mode would turn the entry into a link for other tools.
+  platform::FolderItem item(file);
+  if (item.Alias()) {
+    std::error_code ec;
+    item = platform::FolderItem(std::filesystem::canonical(file, ec));
+    if (ec) return false;
+  }
+  const std::optional<FSRef> ref = d->makeFSRef(item);
+  std::int32_t mode = 0;
+  if (!ref || d->getUnixPermissionsFromFile(*ref, mode) != 0) return false;
+  perm = mode;
   return true;
 }
 

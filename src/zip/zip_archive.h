@@ -124,8 +124,9 @@ class ZipArchive {
   std::int32_t DefaultOSMadeBy() const { return d->defaultOSMadeBy; }
   void PreserveUnixPermissions(bool on) { d->addUnixPerm = on; }
   bool PreservingUnixPermissions() const { return d->addUnixPerm; }
-  // The file's 16-bit Unix mode word (type and permission bits); False, perm
-  // untouched, when the file cannot be looked at.
+  // The file's 16-bit Unix mode word (type and permission bits), a link's
+  // being that of what it points at; False, perm untouched, when the file
+  // cannot be looked at.
   bool GetUnixPermissions(const std::filesystem::path& file, std::int32_t& perm) const;
 
   // -- encodings of stored names and comments

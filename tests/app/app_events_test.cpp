@@ -85,6 +85,14 @@ TEST_F(AppFixture, NoOldCopyNoMessage) {
   EXPECT_FALSE(fs::exists(trash));
 }
 
+TEST_F(AppFixture, TheRunningCopyStaysEvenWhenItIsTheOldOne) {
+  MakeOldCopy("running");
+  app->RunningBundle = program / "." / "OLD Vantora II X.app";
+  app->Event_Open();
+  EXPECT_EQ(ReadAll(program / "OLD Vantora II X.app" / "Contents" / "binary"), "running");
+  EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(AppFixture, AFailedMoveIsNotReportedAsDone) {
   MakeOldCopy("kept");
   // A Trash that cannot be made: its place is taken by a file.
@@ -114,6 +122,16 @@ TEST_F(AppFixture, CloseLaunchesTheNewCopyOnlyWhenItExists) {
   app->LaunchNew = script;
   app->Event_Close();
   EXPECT_TRUE(QTest::qWaitFor([&] { return fs::exists(marker); }, unitsim::kHangGuardMs));
+
+  // A bundle is started as the executable inside it.
+  const fs::path bundle = program / "Vantora II X.app";
+  fs::create_directories(bundle);
+  std::ofstream(bundle / "vantora2") << "#!/bin/sh\ntouch \"" << marker.string() << ".2\"\n";
+  fs::permissions(bundle / "vantora2", fs::perms::owner_all);
+  app->LaunchNew = bundle;
+  app->Event_Close();
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return fs::exists(marker.string() + ".2"); }, unitsim::kHangGuardMs));
 }
 
 TEST_F(AppFixture, HomeTrashFollowsXdgDataHome) {

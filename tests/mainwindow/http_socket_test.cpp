@@ -5,14 +5,13 @@
 #include <QByteArray>
 #include <QFile>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 
+#include "mainwindow/local_http_server.h"
 #include "platform/qt/http_socket.h"
 #include "unitsim/hang_guard.h"
 
@@ -20,38 +19,6 @@ using platform::HTTPSocket;
 using platform::InternetHeaders;
 
 namespace {
-
-// Answers each request by its path: a status line and a body, then closes.
-class TinyServer {
- public:
-  std::map<QByteArray, std::pair<QByteArray, QByteArray>> routes;  // path -> status, body
-
-  TinyServer() {
-    server_.listen(QHostAddress::LocalHost);
-    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
-      while (QTcpSocket* socket = server_.nextPendingConnection()) {
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-          const QByteArray request = socket->readAll();
-          const QByteArray path = request.split(' ').value(1);
-          auto it = routes.find(path);
-          const QByteArray status = it == routes.end() ? "404 Not Found" : it->second.first;
-          const QByteArray body = it == routes.end() ? "missing" : it->second.second;
-          socket->write("HTTP/1.1 " + status +
-                        "\r\nContent-Length: " + QByteArray::number(body.size()) +
-                        "\r\nX-Test: yes\r\nConnection: close\r\n\r\n" + body);
-          socket->disconnectFromHost();
-        });
-        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-      }
-    });
-  }
-  std::string Url(const char* path) const {
-    return "http://127.0.0.1:" + std::to_string(server_.serverPort()) + path;
-  }
-
- private:
-  QTcpServer server_;
-};
 
 std::string ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -61,7 +28,7 @@ std::string ReadAll(const std::filesystem::path& path) {
 }  // namespace
 
 TEST(HTTPSocketTest, PagesArriveWithTheirStatusWhateverItIs) {
-  TinyServer server;
+  LocalHttpServer server;
   server.routes["/vantora2.ver"] = {"200 OK", "1402151\n"};
   HTTPSocket socket("VersSocket");
   std::vector<std::tuple<std::string, int, std::string>> pages;
@@ -85,7 +52,7 @@ TEST(HTTPSocketTest, PagesArriveWithTheirStatusWhateverItIs) {
 }
 
 TEST(HTTPSocketTest, DownloadReportsProgressAndWritesTheWholeFile) {
-  TinyServer server;
+  LocalHttpServer server;
   QByteArray archive(300000, '\0');
   for (int i = 0; i < archive.size(); ++i) archive[i] = static_cast<char>(i * 7);
   server.routes["/VAII.zip"] = {"200 OK", archive};

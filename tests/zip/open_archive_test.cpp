@@ -296,7 +296,15 @@ TEST(ArchiveOptions, DefaultsAndSetters) {
   std::int32_t perm = -1;
   EXPECT_TRUE(archive.GetUnixPermissions(dir / "f", perm));
   EXPECT_EQ(perm, 0100640);
+  // A link gives the mode of what it points at, which is what gets stored.
+  std::filesystem::create_symlink("f", dir / "link");
+  perm = -1;
+  EXPECT_TRUE(archive.GetUnixPermissions(dir / "link", perm));
+  EXPECT_EQ(perm, 0100640);
+  std::filesystem::create_symlink("gone", dir / "broken");
   perm = 7;
   EXPECT_FALSE(archive.GetUnixPermissions(dir / "gone", perm));
+  EXPECT_FALSE(archive.GetUnixPermissions(dir / "broken", perm));
+  EXPECT_FALSE(archive.GetUnixPermissions("", perm));
   EXPECT_EQ(perm, 7);
 }

@@ -2,7 +2,7 @@
 
 #include <QFile>
 #include <QNetworkAccessManager>
-#include <QNetworkInterface>
+#include <QNetworkInformation>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
@@ -12,6 +12,8 @@
 namespace platform {
 
 namespace {
+
+constexpr qint64 kDownloadChunkBytes = 256 * 1024;
 
 HTTPSocket::NetworkCheck& Check() {
   static HTTPSocket::NetworkCheck check;
@@ -69,6 +71,9 @@ void HTTPSocket::Start(const std::string& url) {
                        QNetworkRequest::NoLessSafeRedirectPolicy);
   reply_ = manager_->get(request);
   QNetworkReply* reply = reply_;
+  // A fast server would otherwise hand over megabytes per event, and writing
+  // them out would hold up the window.
+  if (part_ != nullptr) reply->setReadBufferSize(kDownloadChunkBytes);
   QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, reply] {
     if (part_ == nullptr) return;  // a page is read whole at the end
     const QByteArray chunk = reply->readAll();
@@ -140,15 +145,14 @@ void HTTPSocket::Abandon() {
 
 bool HTTPSocket::NetworkIsConnected() {
   if (Check()) return Check()();
-  for (const QNetworkInterface& nif : QNetworkInterface::allInterfaces()) {
-    const auto flags = nif.flags();
-    if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::IsRunning) ||
-        (flags & QNetworkInterface::IsLoopBack)) {
-      continue;
-    }
-    if (!nif.addressEntries().isEmpty()) return true;
+  // Down only when the system says so; where it cannot tell, the request
+  // itself finds out.
+  if (QNetworkInformation::instance() == nullptr &&
+      !QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
+    return true;
   }
-  return false;
+  return QNetworkInformation::instance()->reachability() !=
+         QNetworkInformation::Reachability::Disconnected;
 }
 
 HTTPSocket::NetworkCheck HTTPSocket::SetNetworkCheck(NetworkCheck check) {

@@ -50,8 +50,9 @@ class HTTPSocket {
   // The request got no answer; the argument is a short reason.
   Event<const std::string&> Error;
 
-  // System.Network.IsConnected: whether any network interface other than
-  // loopback is up with an address. Tests replace the check.
+  // System.Network.IsConnected: false only when the system's network
+  // information says the network is down; true where it cannot tell. Tests
+  // replace the check.
   static bool NetworkIsConnected();
   using NetworkCheck = std::function<bool()>;
   static NetworkCheck SetNetworkCheck(NetworkCheck check);

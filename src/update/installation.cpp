@@ -1,0 +1,113 @@
+#include "update/installation.h"
+
+#include <algorithm>
+#include <system_error>
+#include <vector>
+
+#include "platform/folder_item.h"
+#include "update/program_place.h"
+
+namespace update {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Exists(const fs::path& p) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(p, ec));
+}
+
+// A link is never followed: a link named like a folder of the update must not
+// lead the merge out of the program's folder.
+bool IsRealFolder(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_directory(fs::symlink_status(p, ec));
+}
+
+std::vector<fs::path> Children(const fs::path& folder) {
+  std::vector<fs::path> items;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    items.push_back(it->path());
+  }
+  std::sort(items.begin(), items.end());
+  return items;
+}
+
+// Puts `from` at `to` as extraction into `to`'s folder would have left it.
+bool MoveInto(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  if (IsRealFolder(to) && IsRealFolder(from)) {
+    for (const fs::path& child : Children(from)) {
+      if (!MoveInto(child, to / child.filename())) return false;
+    }
+    fs::remove(from, ec);
+    return !ec;
+  }
+  // A file is not put over a folder, as extraction refuses it.
+  if (IsRealFolder(to)) return false;
+  fs::rename(from, to, ec);
+  return !ec;
+}
+
+}  // namespace
+
+Installation::Installation(fs::path programFolder, const fs::path& archive)
+    : folder_(std::move(programFolder)),
+      staging_(folder_ / ("." + archive.stem().string() + ".unpacking")) {}
+
+Installation::~Installation() {
+  Discard();
+}
+
+fs::path Installation::Bundle() const {
+  return folder_ / kBundleName;
+}
+
+bool Installation::Prepare() {
+  Discard();
+  std::error_code ec;
+  return fs::create_directory(staging_, ec) && !ec;
+}
+
+void Installation::Discard() {
+  std::error_code ec;
+  fs::remove_all(staging_, ec);
+}
+
+Installation::Outcome Installation::Publish() {
+  const bool replacing = Exists(Bundle()) && IsRealFolder(staging_ / kBundleName);
+  if (replacing && !SwapBundle()) {
+    Discard();
+    return Outcome::Failed;
+  }
+  for (const fs::path& item : Children(staging_)) {
+    if (MoveInto(item, folder_ / item.filename())) continue;
+    if (replacing) UnswapBundle();
+    Discard();
+    return Outcome::Failed;
+  }
+  Discard();
+  return replacing ? Outcome::NewBundle : Outcome::Placed;
+}
+
+// The old bundle keeps its sidecar through the rename; it never replaces an
+// item that already bears the "OLD " name.
+bool Installation::SwapBundle() {
+  platform::FolderItem old(Bundle());
+  if (!old.SetName(kOldBundleName)) return false;
+  std::error_code ec;
+  fs::rename(staging_ / kBundleName, Bundle(), ec);
+  if (!ec) return true;
+  platform::FolderItem(folder_ / kOldBundleName).SetName(kBundleName);
+  return false;
+}
+
+void Installation::UnswapBundle() {
+  std::error_code ec;
+  fs::remove_all(Bundle(), ec);
+  platform::FolderItem(folder_ / kOldBundleName).SetName(kBundleName);
+}
+
+}  // namespace update

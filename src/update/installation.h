@@ -1,0 +1,46 @@
+#pragma once
+// Installing a new copy: the archive is unpacked into a staging folder beside
+// the program, and only an archive unpacked whole is moved into the program's
+// folder. A new bundle then takes the place of the one there, which is kept
+// under its "OLD " name; a failure anywhere leaves the old bundle in place
+// under its own name and no part of the new one where the program looks.
+#include <filesystem>
+
+namespace update {
+
+class Installation {
+ public:
+  // `archive` is the downloaded archive, which names the staging folder.
+  Installation(std::filesystem::path programFolder, const std::filesystem::path& archive);
+  ~Installation();
+  Installation(const Installation&) = delete;
+  Installation& operator=(const Installation&) = delete;
+
+  // The folder to unpack into: hidden, in the program's folder, so the moves
+  // that follow are renames on one file system.
+  const std::filesystem::path& Staging() const { return staging_; }
+  // Creates the staging folder empty (a leftover of an earlier run goes).
+  bool Prepare();
+
+  enum class Outcome {
+    NewBundle,  // a new bundle stands in the old one's place
+    Placed,     // what was unpacked is in the folder; no bundle was replaced
+    Failed,     // nothing of the bundle changed
+  };
+  // Moves everything unpacked into the program's folder: folders merge with
+  // those there, files replace files. The staging folder is gone afterwards.
+  Outcome Publish();
+  // Removes the staging folder and what it holds.
+  void Discard();
+
+  std::filesystem::path Bundle() const;
+
+ private:
+  bool SwapBundle();
+  void UnswapBundle();
+
+  std::filesystem::path folder_;
+  std::filesystem::path staging_;
+};
+
+}  // namespace update

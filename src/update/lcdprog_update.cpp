@@ -1,0 +1,172 @@
+// The main window's side of the software update: the version check, the
+// download with its progress window, and the hand-over to the new copy.
+#include <QCoreApplication>
+#include <QTimer>
+#include <system_error>
+
+#include "mainwindow/confirm_win.h"
+#include "mainwindow/lcdprog.h"
+#include "mainwindow/site_config.h"
+#include "platform/qt/msgbox.h"
+#include "platform/valstr.h"
+#include "update/dl_win.h"
+#include "update/installation.h"
+#include "update/program_place.h"
+#include "update/update_messages.h"
+#include "update/version_check.h"
+#include "update/zip_thread.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kIdleRecheckMs = 100;
+
+bool IsSuccess(int status) {
+  return status >= 200 && status <= 299;
+}
+
+}  // namespace
+
+// One installation underway: the downloaded archive, its staging folder and
+// the job that unpacks it there.
+struct LCDProg::UpdateJob {
+  UpdateJob(const fs::path& folder, fs::path file)
+      : archive(std::move(file)), install(folder, archive) {}
+  fs::path archive;
+  update::Installation install;
+  ZipThread thread;
+};
+
+void LCDProg::BindUpdate() {
+  UpdateServer = std::string("http://") + site::kUpdateHost;
+  ProgramFolder =
+      update::LocateProgram(QCoreApplication::applicationDirPath().toStdString()).Folder;
+  VersSocket.PageReceived.Bind(this, &LCDProg::VersSocket_PageReceived);
+  VersSocket.ReceiveProgress.Bind(this, &LCDProg::VersSocket_ReceiveProgress);
+  VersSocket.DownloadComplete.Bind(this, &LCDProg::VersSocket_DownloadComplete);
+  VersSocket.Error.Bind(this, &LCDProg::VersSocket_Error);
+}
+
+void LCDProg::CheckVersion(bool direct) {
+  if (!platform::HTTPSocket::NetworkIsConnected()) return;
+  DirectCheck = direct;
+  VersSocket.Get(UpdateServer + update::kVersionPath);
+}
+
+void LCDProg::VersSocket_PageReceived(const std::string& url, int status,
+                                      const platform::InternetHeaders& /*headers*/,
+                                      const std::string& content) {
+  if (url == UpdateServer + update::kVersionPath) {
+    if (const std::optional<std::string> tag = update::NewerBuildTag(status, content)) {
+      if (ConfirmWin().Confirm(update::kNewVersionQuestion, 1)) {
+        DownloadUpdate = true;
+        VersSocket.Get(UpdateServer + update::DownloadPath(*tag),
+                       ProgramFolder / update::LocalArchiveName(*tag));
+      }
+    } else if (DirectCheck) {
+      platform::MsgBox(update::kUpToDateMessage);
+    }
+  }
+  DirectCheck = false;
+}
+
+void LCDProg::VersSocket_ReceiveProgress(int received, int total, const std::string& /*data*/) {
+  if (!DownloadUpdate) return;
+  DLWindow& win = DLWin();
+  if (total < 0) {
+    // The server sent no length: what has arrived is all there is to show.
+    win.progress.SetMaximum(0);
+    win.progress.SetValue(0);
+    win.Prog.SetText(platform::Str(received) + " bytes");
+    return;
+  }
+  const int maximum = total / 1024;
+  if (win.progress.Maximum() != maximum) win.progress.SetMaximum(maximum);
+  win.progress.SetValue(received / 1024);
+  win.Prog.SetText(received == total
+                       ? std::string(update::kExtractingText)
+                       : platform::Str(received) + " of " + platform::Str(total) + " bytes");
+}
+
+void LCDProg::VersSocket_DownloadComplete(const std::string& /*url*/, int status,
+                                          const platform::InternetHeaders& /*headers*/,
+                                          const fs::path& file) {
+  // An error page is no archive, whatever it holds.
+  if (!IsSuccess(status)) {
+    AbandonUpdate(file, update::kDownloadFailedMessage);
+    return;
+  }
+  auto zar = std::make_shared<zip::ZipArchive>();
+  if (!zar->Open(file, false)) {
+    AbandonUpdate(file, zar->ErrorMessage());
+    return;
+  }
+  if (DLWinIsOpen()) {
+    // Also where the server sent no length, the bytes have all arrived.
+    DLWindow& win = DLWin();
+    win.progress.SetValue(win.progress.Maximum());
+    win.Prog.SetText(update::kExtractingText);
+  }
+  auto job = std::make_shared<UpdateJob>(ProgramFolder, file);
+  if (!job->install.Prepare()) {
+    zar->Close();
+    AbandonUpdate(file, update::kNotInstalledMessage);
+    return;
+  }
+  update_ = job;
+  job->thread.Ended.Bind(this, &LCDProg::UpdateJobEnded);
+  job->thread.Decompress(zar, platform::FolderItem(job->install.Staging()), true);
+}
+
+void LCDProg::VersSocket_Error(const std::string& /*reason*/) {
+  DirectCheck = false;
+  // The version check goes unanswered silently; a download the user asked
+  // for does not.
+  if (DownloadUpdate && update_ == nullptr) {
+    AbandonUpdate({}, update::kDownloadFailedMessage);
+  }
+}
+
+// Only an archive unpacked whole is put in place; the old bundle then keeps
+// its "OLD " name beside the new one, which is launched at quit.
+void LCDProg::UpdateJobEnded() {
+  const std::shared_ptr<UpdateJob> job = std::move(update_);
+  if (!job->thread.Succeeded()) {
+    // The job has told the user why, unless it ended on an error of its own.
+    job->install.Discard();
+    AbandonUpdate(job->archive, job->thread.Reported() ? "" : update::kNotInstalledMessage);
+    return;
+  }
+  switch (job->install.Publish()) {
+    case update::Installation::Outcome::Failed:
+      AbandonUpdate(job->archive, update::kNotInstalledMessage);
+      return;
+    case update::Installation::Outcome::Placed:
+      // No bundle was there to replace (the program runs from no bundle):
+      // the files are unpacked beside it and it keeps running.
+      CloseDLWin();
+      return;
+    case update::Installation::Outcome::NewBundle: {
+      std::error_code ec;
+      fs::remove(job->archive, ec);
+      HandOverWhenIdle(job->install.Bundle());
+      return;
+    }
+  }
+}
+
+void LCDProg::HandOverWhenIdle(const fs::path& bundle) {
+  if (!LinkIdle()) {
+    QTimer::singleShot(kIdleRecheckMs, this, [this, bundle] { HandOverWhenIdle(bundle); });
+    return;
+  }
+  if (HandOver) HandOver(bundle);
+}
+
+void LCDProg::AbandonUpdate(const fs::path& file, const std::string& message) {
+  CloseDLWin();
+  if (!message.empty()) platform::MsgBox(message);
+  std::error_code ec;
+  if (!file.empty()) fs::remove(file, ec);
+}

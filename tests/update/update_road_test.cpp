@@ -1,0 +1,365 @@
+// The software update against a web server on 127.0.0.1: the version answer,
+// the download and its window, the hand-over to the new copy, and the archive
+// job on its own thread.
+#include <gtest/gtest.h>
+#include <QTest>
+#include <QThread>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fixtures/zip_builder.h"
+#include "mainwindow/confirm_win.h"
+#include "mainwindow/lcdprog.h"
+#include "mainwindow/local_http_server.h"
+#include "platform/qt/msgbox.h"
+#include "unitsim/hang_guard.h"
+#include "update/dl_win.h"
+#include "update/program_place.h"
+#include "update/update_messages.h"
+#include "update/zip_thread.h"
+
+namespace fs = std::filesystem;
+using platform::HTTPSocket;
+
+namespace {
+
+constexpr char kVersionPath[] = "/vantora2.ver";
+constexpr char kDownloadPath[] = "/software/Vantora%20II/Mac%20OS/Vantora%20II%20X%20021514.zip";
+
+bool Waited(const std::function<bool()>& done) {
+  return QTest::qWaitFor(done, unitsim::kHangGuardMs);
+}
+
+// Every name in `folder`, sorted.
+std::vector<std::string> Listing(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& item : fs::directory_iterator(folder)) names.push_back(item.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct UpdateRoad : ::testing::Test {
+  fixtures::TempDir dir;
+  fs::path program = dir / "Programs";
+  fs::path archive = program / "VAII021514.zip";
+  LocalHttpServer server;
+  std::unique_ptr<LCDProg> window;
+  std::vector<std::string> messages;
+  std::vector<std::string> questions;
+  bool answer = true;
+  bool boxesOnMainThread = true;
+  std::vector<fs::path> handedOver;
+  platform::MsgBoxSink previousBox;
+  ConfirmSink previousConfirm;
+  HTTPSocket::NetworkCheck previousNetwork;
+
+  void SetUp() override {
+    fs::create_directories(program / "Vantora II X.app");
+    fixtures::WriteFile(program / "Vantora II X.app" / "vantora2", "old");
+    previousBox = platform::SetMsgBoxSink([this](const std::string& text) {
+      boxesOnMainThread &= QThread::currentThread() == qApp->thread();
+      messages.push_back(text);
+    });
+    previousConfirm = SetConfirmSink([this](const std::string& text, int defaultButton) {
+      questions.push_back(text + " / default " + std::to_string(defaultButton));
+      return answer;
+    });
+    // Made while the network is down, so its own check asks nobody.
+    window = std::make_unique<LCDProg>();
+    window->UpdateServer = server.Base();
+    window->ProgramFolder = program;
+    window->HandOver = [this](const fs::path& newCopy) { handedOver.push_back(newCopy); };
+    previousNetwork = HTTPSocket::SetNetworkCheck([] { return true; });
+  }
+
+  void TearDown() override {
+    window.reset();
+    CloseDLWin();
+    HTTPSocket::SetNetworkCheck(previousNetwork);
+    SetConfirmSink(previousConfirm);
+    platform::SetMsgBoxSink(previousBox);
+  }
+
+  void Serve(const char* path, QByteArray status, QByteArray body) {
+    server.routes[path] = {std::move(status), std::move(body)};
+  }
+  void ServeNewVersion(QByteArray archiveBytes, QByteArray status = "200 OK") {
+    Serve(kVersionPath, "200 OK", "1402151\n");
+    Serve(kDownloadPath, std::move(status), std::move(archiveBytes));
+  }
+};
+
+std::string Question() {
+  return std::string(update::kNewVersionQuestion) + " / default 1";
+}
+
+std::shared_ptr<zip::ZipArchive> NewArchive(const fs::path& file) {
+  auto zar = std::make_shared<zip::ZipArchive>();
+  EXPECT_TRUE(zar->Open(file, true));
+  return zar;
+}
+
+// Runs the event loop until the job has ended and said so.
+void Finish(ZipThread& job) {
+  bool ended = false;
+  job.Ended.Bind([&] { ended = true; });
+  ASSERT_TRUE(Waited([&] { return ended; }));
+  EXPECT_TRUE(job.done());
+}
+
+std::vector<std::string> ArchiveNames(const fs::path& file) {
+  zip::ZipArchive zar;
+  EXPECT_TRUE(zar.Open(file, false)) << zar.ErrorMessage();
+  std::vector<std::string> names;
+  for (std::int32_t i = 1; i <= zar.EntryCount(); ++i)
+    names.push_back(zar.Entry(i)->RawPath().bytes);
+  return names;
+}
+
+// The new bundle as the maker would ship it, packed by the archive job.
+QByteArray BundleArchive(const fs::path& work) {
+  const fs::path bundle = work / "Vantora II X.app";
+  fs::create_directories(bundle / "lib");
+  fixtures::WriteFile(bundle / "vantora2", "#!/bin/sh\necho new\n");
+  fs::permissions(bundle / "vantora2", fs::perms(0755));
+  fixtures::WriteFile(bundle / "lib" / "data.bin", std::string(300000, 'x'));
+  auto zar = NewArchive(work / "new.zip");
+  zar->PreserveUnixPermissions(true);
+  ZipThread job;
+  job.Compress(zar, platform::FolderItem(bundle), false, zip::ZipArchive::MacBinaryNever());
+  Finish(job);
+  EXPECT_TRUE(job.Succeeded());
+  return QByteArray::fromStdString(fixtures::ReadFile(work / "new.zip"));
+}
+
+}  // namespace
+
+TEST_F(UpdateRoad, VersionAnswers) {
+  struct Case {
+    QByteArray status, body;
+    bool direct, answer;
+    std::vector<std::string> questions, messages;
+    std::vector<QByteArray> requested;
+  };
+  const std::vector<std::string> none;
+  const std::vector<std::string> upToDate{update::kUpToDateMessage};
+  const std::vector<std::string> failed{update::kDownloadFailedMessage};
+  const std::vector<QByteArray> check{kVersionPath};
+  const Case cases[] = {
+      {"200 OK", "1311011", false, true, none, none, check},
+      {"200 OK", "1311011", true, true, none, upToDate, check},
+      {"200 OK", "1311012", false, false, {Question()}, none, check},
+      // Yes: the download of the tag's archive is asked for; here it is
+      // missing (404), so nothing is kept.
+      {"200 OK", "1402151\n", false, true, {Question()}, failed, {kVersionPath, kDownloadPath}},
+      // Not a version: an error page, stray text, too few or too many digits.
+      {"404 Not Found", "1402151", true, true, none, upToDate, check},
+      {"200 OK", "<html>1402151</html>", true, true, none, upToDate, check},
+      {"200 OK", "140215", true, true, none, upToDate, check},
+      {"200 OK", "14021510", true, true, none, upToDate, check},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status.toStdString() + " " + c.body.toStdString());
+    server.requested.clear();
+    messages.clear();
+    questions.clear();
+    window->DownloadUpdate = false;
+    answer = c.answer;
+    Serve(kVersionPath, c.status, c.body);
+    window->CheckVersion(c.direct);
+    ASSERT_TRUE(Waited([&] {
+      return server.requested.size() == c.requested.size() && !window->VersSocket.Busy() &&
+             messages.size() == c.messages.size();
+    }));
+    EXPECT_EQ(server.requested, c.requested);
+    EXPECT_EQ(questions, c.questions);
+    EXPECT_EQ(messages, c.messages);
+    EXPECT_EQ(window->DownloadUpdate, c.requested.size() == 2);
+    EXPECT_FALSE(window->DirectCheck);
+    EXPECT_EQ(Listing(program), std::vector<std::string>{"Vantora II X.app"});
+  }
+}
+
+TEST_F(UpdateRoad, ProgressWindowShowsBytesAndKibibytes) {
+  window->VersSocket_ReceiveProgress(1024, 4096, "");
+  EXPECT_FALSE(DLWinIsOpen()) << "opened before the download was accepted";
+  window->DownloadUpdate = true;
+  window->VersSocket_ReceiveProgress(1024, 4096, "");
+  ASSERT_TRUE(DLWinIsOpen());
+  DLWindow* win = &DLWin();
+  EXPECT_EQ(win->windowTitle(), "Update");
+  EXPECT_EQ(win->size(), QSize(300, 69));
+  EXPECT_EQ(win->minimumSize(), win->maximumSize());
+  EXPECT_FALSE(win->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+  EXPECT_EQ(win->progress.Maximum(), 4);
+  EXPECT_EQ(win->progress.Value(), 1);
+  EXPECT_EQ(win->Prog.Text(), "1024 of 4096 bytes");
+  window->VersSocket_ReceiveProgress(4096, 4096, "");
+  EXPECT_EQ(&DLWin(), win);
+  EXPECT_EQ(win->progress.Value(), 4);
+  EXPECT_EQ(win->Prog.Text(), update::kExtractingText);
+  window->VersSocket_ReceiveProgress(500, 1000, "");
+  EXPECT_EQ(win->progress.Maximum(), 0);
+  // No length from the server: what has arrived is shown.
+  window->VersSocket_ReceiveProgress(70000, -1, "");
+  EXPECT_EQ(win->Prog.Text(), "70000 bytes");
+}
+
+// The whole road: version, download, the job unpacking beside the program,
+// the old bundle renamed, and the hand-over only once the unit is no longer
+// being programmed.
+TEST_F(UpdateRoad, NewCopyTakesOverOnceTheLinkIsIdle) {
+  ServeNewVersion(BundleArchive(dir / "maker"));
+  window->Programming = true;
+  window->CheckVersion(false);
+  ASSERT_TRUE(Waited([&] { return fs::exists(program / "OLD Vantora II X.app"); }));
+  EXPECT_FALSE(fs::exists(archive));
+  EXPECT_TRUE(handedOver.empty()) << "handed over while a settings write was underway";
+  ASSERT_TRUE(DLWinIsOpen());
+  EXPECT_EQ(DLWin().Prog.Text(), update::kExtractingText);
+  EXPECT_EQ(DLWin().progress.Value(), DLWin().progress.Maximum());
+
+  window->Programming = false;
+  ASSERT_TRUE(Waited([&] { return !handedOver.empty(); }));
+  EXPECT_EQ(handedOver, std::vector<fs::path>{program / "Vantora II X.app"});
+  EXPECT_EQ(fixtures::ReadFile(program / "Vantora II X.app" / "vantora2"), "#!/bin/sh\necho new\n");
+  EXPECT_NE(
+      fs::status(program / "Vantora II X.app" / "vantora2").permissions() & fs::perms::owner_exec,
+      fs::perms::none);
+  EXPECT_EQ(fs::file_size(program / "Vantora II X.app" / "lib" / "data.bin"), 300000u);
+  EXPECT_EQ(fixtures::ReadFile(program / "OLD Vantora II X.app" / "vantora2"), "old");
+  EXPECT_EQ(Listing(program),
+            (std::vector<std::string>{"OLD Vantora II X.app", "Vantora II X.app"}));
+  EXPECT_EQ(questions, std::vector<std::string>{Question()});
+  EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
+// Run from no bundle (a build tree), the program has nothing to replace: the
+// update is only unpacked beside it, and it keeps running.
+TEST_F(UpdateRoad, WithoutABundleTheNewCopyIsOnlyUnpacked) {
+  const update::ProgramPlace installed = update::LocateProgram("/opt/v/Vantora II X.app/");
+  EXPECT_EQ(installed.Folder, "/opt/v");
+  EXPECT_EQ(installed.Bundle, "/opt/v/Vantora II X.app");
+  const update::ProgramPlace built = update::LocateProgram("/src/build/src/app");
+  EXPECT_EQ(built.Folder, "/src/build/src/app");
+  EXPECT_TRUE(built.Bundle.empty());
+
+  fs::remove_all(program / "Vantora II X.app");
+  ServeNewVersion(BundleArchive(dir / "maker"));
+  window->CheckVersion(false);
+  ASSERT_TRUE(Waited([&] { return fs::exists(program / "Vantora II X.app" / "vantora2"); }));
+  EXPECT_FALSE(DLWinIsOpen());
+  EXPECT_TRUE(fs::exists(archive));
+  EXPECT_EQ(Listing(program), (std::vector<std::string>{"VAII021514.zip", "Vantora II X.app"}));
+  EXPECT_TRUE(handedOver.empty());
+  EXPECT_TRUE(messages.empty());
+}
+
+// Whatever goes wrong after Yes, the running copy stays as it was under its
+// own name, nothing of the download or of a half-unpacked copy is left, the
+// window goes and the program keeps running.
+TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
+  using fixtures::Member;
+  const std::string bundle = "Vantora II X.app/";
+  fixtures::RawArchive badMember, climbing;
+  badMember.members = {
+      Member(bundle + "vantora2", "new"),
+      fixtures::With(Member(bundle + "lib/bad.bin", "data"), [](auto& m) { m.crc32 = 1; }),
+      Member(bundle + "z.txt", "last")};
+  climbing.members = {Member(bundle + "vantora2", "new"), Member("../../escaped.txt", "out")};
+  struct Case {
+    const char* what;
+    QByteArray status, body;
+    std::string message;  // the start of it
+  };
+  const Case cases[] = {
+      {"error status", "500 Internal Server Error", "PK\3\4 an error page",
+       update::kDownloadFailedMessage},
+      {"not an archive", "200 OK", "<html>Moved</html>",
+       "File does not appear to by a Zip file ('PK' header missing)"},
+      {"member fails", "200 OK", QByteArray::fromStdString(badMember.Build()),
+       "Extraction of \"Vantora II X.app/lib/bad.bin\" failed: "},
+      {"member leaves the folder", "200 OK", QByteArray::fromStdString(climbing.Build()),
+       "Extraction of \""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    messages.clear();
+    window->DownloadUpdate = false;
+    ServeNewVersion(c.body, c.status);
+    window->CheckVersion(false);
+    ASSERT_TRUE(Waited([&] { return !messages.empty() && !fs::exists(archive); }));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind(c.message, 0), 0u) << messages[0];
+    EXPECT_EQ(Listing(program), std::vector<std::string>{"Vantora II X.app"});
+    EXPECT_EQ(fixtures::ReadFile(program / "Vantora II X.app" / "vantora2"), "old");
+    EXPECT_FALSE(fs::exists(dir / "escaped.txt"));
+    EXPECT_FALSE(DLWinIsOpen());
+  }
+  EXPECT_TRUE(handedOver.empty());
+  EXPECT_TRUE(boxesOnMainThread);
+
+  // No network: nobody is asked.
+  server.requested.clear();
+  HTTPSocket::SetNetworkCheck([] { return false; });
+  window->CheckVersion(true);
+  EXPECT_FALSE(window->VersSocket.Busy());
+  EXPECT_TRUE(server.requested.empty());
+}
+
+TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
+  // A plain file: one entry of its own, no folder walk.
+  fixtures::WriteFile(dir / "notes.txt", "some notes");
+  auto zar = NewArchive(dir / "plain.zip");
+  {
+    ZipThread job;
+    job.Compress(zar, platform::FolderItem(dir / "notes.txt"), false, 0);
+    Finish(job);
+    EXPECT_TRUE(job.Succeeded());
+    EXPECT_EQ(job.Total(), 10.0);
+  }
+  EXPECT_FALSE(zar->IsOpen());
+  EXPECT_EQ(ArchiveNames(dir / "plain.zip"), std::vector<std::string>{"notes.txt"});
+
+  // An archive with no members (its directory holds only "/"): nothing is
+  // made, and the archive is closed.
+  NewArchive(dir / "empty.zip")->Close();
+  fs::create_directories(dir / "out");
+  zar = std::make_shared<zip::ZipArchive>();
+  ASSERT_TRUE(zar->Open(dir / "empty.zip", false));
+  {
+    ZipThread job;
+    job.Decompress(zar, platform::FolderItem(dir / "out"), true);
+    Finish(job);
+    EXPECT_TRUE(job.Succeeded());
+    EXPECT_EQ(job.Total(), 0.0);
+  }
+  EXPECT_FALSE(zar->IsOpen());
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
+
+  // An archive that is not open: the job ends on the error, silently.
+  ZipThread closed;
+  closed.Decompress(std::make_shared<zip::ZipArchive>(), platform::FolderItem(dir / "out"), true);
+  Finish(closed);
+  EXPECT_FALSE(closed.Succeeded());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(UpdateRoad, TooMuchDataIsReportedAndNothingAdded) {
+  // 2 GiB without the disk space: a file with a hole.
+  const fs::path big = dir / "big.bin";
+  fixtures::WriteFile(big, "");
+  fs::resize_file(big, std::uintmax_t{1} << 31);
+  auto zar = NewArchive(dir / "big.zip");
+  ZipThread job;
+  job.Compress(zar, platform::FolderItem(big), false, 0);
+  Finish(job);
+  EXPECT_FALSE(job.Succeeded());
+  EXPECT_TRUE(job.Reported());
+  EXPECT_EQ(messages, std::vector<std::string>{"data exceeds archive limit of 2GB"});
+  EXPECT_TRUE(boxesOnMainThread);
+  EXPECT_FALSE(zar->IsOpen());
+  EXPECT_EQ(ArchiveNames(dir / "big.zip"), std::vector<std::string>{"/"});
+}
