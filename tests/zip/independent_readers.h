@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fixtures/zip_builder.h"
+#include "zip/zip_archive.h"
 
 namespace ziptest {
 
@@ -42,6 +43,14 @@ inline ::testing::AssertionResult ReadersAccept(const std::filesystem::path& arc
     }
   }
   return ::testing::AssertionSuccess();
+}
+
+// Closes the archive, which writes its directory, and has the readers check
+// the file.
+inline ::testing::AssertionResult ClosedAndAccepted(zip::ZipArchive& archive) {
+  const std::filesystem::path path = archive.Data()->theFile;
+  if (!archive.Close()) return ::testing::AssertionFailure() << archive.ErrorMessage();
+  return ReadersAccept(path);
 }
 
 // A member's bytes as Info-ZIP's unzip gives them.

@@ -163,6 +163,12 @@ class RecordingMonitor : public zip::ZipProgressNotifier {
   std::vector<std::string> errors;
 };
 
+// Adds an entry of `length` bytes from `data`, an empty one without it.
+inline std::int32_t AddData(zip::ZipArchive& archive, const std::string& name,
+                            zip::SeqDataInputStream* data = nullptr, std::int64_t length = 0) {
+  return archive.AddItemByStreams(data, length, nullptr, 0, nullptr, name, nullptr, std::nullopt);
+}
+
 inline std::string RawPathOf(const zip::ZipArchive& archive, int index) {
   return archive.Entry(index)->RawPath().bytes;
 }
