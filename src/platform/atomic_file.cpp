@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <random>
 #include <system_error>
 #include <vector>
 
@@ -55,11 +56,27 @@ bool ModeAllowsWriting(const struct stat& st) {
   return st.st_mode & S_IWOTH;
 }
 
-mode_t NewFileMode(const struct stat* existing) {
-  if (existing) return existing->st_mode & 07777;
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
+// Creates a new file named `prefix` and six random letters, with `mode` as
+// open() takes it: the kernel applies the umask (and a folder's default ACL)
+// itself. Reading the umask would mean setting it for every thread of the
+// program for an instant, and a file another thread created in that instant
+// would be writable by all.
+int CreateUniqueFile(const std::string& prefix, mode_t mode, std::string* path) {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device random;
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = prefix;
+    for (int i = 0; i < 6; ++i) candidate += kLetters[pick(random)];
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) {
+      *path = std::move(candidate);
+      return fd;
+    }
+  }
+  errno = EEXIST;
+  return -1;
 }
 
 }  // namespace
@@ -106,16 +123,16 @@ bool WriteFileAtomic(const std::string& path, const std::function<bool(int fd, i
   if (exists && !ModeAllowsWriting(existing))
     return Fail(error, Reason("Cannot replace the file", EACCES));
 
-  std::string pattern = folder + "/." + name + ".XXXXXX";
-  std::vector<char> temp(pattern.begin(), pattern.end());
-  temp.push_back('\0');
-  int fd = ::mkstemp(temp.data());
+  // A file replacing another is never, not even before its mode is set, open
+  // to anyone the old one was closed to.
+  std::string tempPath;
+  const mode_t mode = exists ? existing.st_mode & 0666 : 0666;
+  const int fd = CreateUniqueFile(folder + "/." + name + ".", mode, &tempPath);
   if (fd < 0) return Fail(error, Reason("Cannot create a file in that folder", errno));
-  const std::string tempPath = temp.data();
 
   int err = 0;
   const char* step = nullptr;
-  if (::fchmod(fd, NewFileMode(exists ? &existing : nullptr)) != 0) {
+  if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0) {
     err = errno, step = "Cannot set the file's permissions";
   } else if (!fill(fd, &err)) {
     step = "Cannot write the file";

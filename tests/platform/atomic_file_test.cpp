@@ -5,8 +5,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <vector>
@@ -154,3 +156,42 @@ TEST_F(AtomicFileTest, WriteProtectedFileIsRefusedAndLeftAsItWas) {
 }
 
 }  // namespace
+
+namespace {
+
+// How often the umask has been changed: this stands in for the C library's
+// umask in the test program, and passes every call on to the kernel.
+std::atomic<int> umaskChanges{0};
+
+}  // namespace
+
+extern "C" mode_t umask(mode_t mask) noexcept {
+  const auto previous = static_cast<mode_t>(::syscall(SYS_umask, mask));
+  if (previous != mask) ++umaskChanges;
+  return previous;
+}
+
+// A new file gets the mode any new file gets under the umask, and an existing
+// one keeps its own. Saving never changes the umask, not even for an instant:
+// it is the whole program's, and the archive job creates files on a thread of
+// its own meanwhile, which would then come out writable by everyone.
+TEST_F(AtomicFileTest, NewFilesFollowTheUmaskWhichSavingNeverChanges) {
+  const std::string path = dir_ + "/layout.lcd";
+  const mode_t saved = ::umask(022);
+  for (const mode_t mask : {022, 077, 002}) {
+    ::umask(mask);
+    umaskChanges = 0;
+    ::unlink(path.c_str());
+    ASSERT_TRUE(platform::WriteFileAtomic(path, "new", nullptr));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << std::oct << mask;
+
+    ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
+    ASSERT_TRUE(platform::WriteFileAtomic(path, "again", nullptr));
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_EQ(umaskChanges, 0) << std::oct << mask;
+  }
+  ::umask(saved);
+}
