@@ -1,9 +1,13 @@
 #include "platform/qt/trash.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QFile>
 #include <QUrl>
 #include <cstdlib>
+#include <string>
 #include <system_error>
 
 namespace platform {
@@ -48,13 +52,82 @@ bool ClaimInfo(const fs::path& infoDir, const std::string& base, const QByteArra
   return false;
 }
 
+// The device of `path`, or of the nearest folder above it that exists (a
+// Trash not made yet lies on its parent's device).
+bool DeviceOf(fs::path path, dev_t* device) {
+  for (;;) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+      *device = st.st_dev;
+      return true;
+    }
+    if (!path.has_relative_path()) return false;
+    path = path.parent_path();
+  }
+}
+
+// The top folder of the volume that holds the folder `folder`: the highest
+// folder above it still on its device.
+fs::path VolumeTop(const fs::path& folder) {
+  std::error_code ec;
+  fs::path top = fs::canonical(folder, ec);
+  if (ec) return {};
+  struct stat st {};
+  if (::stat(top.c_str(), &st) != 0) return {};
+  while (top.has_relative_path()) {
+    struct stat above {};
+    if (::stat(top.parent_path().c_str(), &above) != 0 || above.st_dev != st.st_dev) break;
+    top = top.parent_path();
+  }
+  return top;
+}
+
+// A folder only this user may enter, made when missing. One that is there
+// already must be a real folder of this user's: a link, or someone else's
+// folder, would let the trashed item be read or lead it elsewhere.
+bool PrivateFolder(const fs::path& path) {
+  if (::mkdir(path.c_str(), 0700) == 0) ::chmod(path.c_str(), 0700);
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
 }  // namespace
 
-bool MoveToTrash(const fs::path& item, const fs::path& trash, std::string* error) {
+fs::path VolumeTrash(const fs::path& top) {
+  const std::string uid = std::to_string(::getuid());
+  // A shared .Trash made by the administrator is used only as the desktop
+  // does: a real folder with the sticky bit, so no user can remove another's.
+  const fs::path shared = top / ".Trash";
+  struct stat st {};
+  if (::lstat(shared.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0 &&
+      PrivateFolder(shared / uid)) {
+    return shared / uid;
+  }
+  const fs::path own = top / (".Trash-" + uid);
+  return PrivateFolder(own) ? own : fs::path();
+}
+
+fs::path TrashFor(const fs::path& item, const fs::path& homeTrash) {
+  std::error_code ec;
+  const fs::path source = fs::absolute(item, ec);
+  struct stat st {};
+  if (ec || ::lstat(source.c_str(), &st) != 0) return {};
+  dev_t homeDevice = 0;
+  if (DeviceOf(homeTrash, &homeDevice) && homeDevice == st.st_dev) return homeTrash;
+  const fs::path top = VolumeTop(source.parent_path());
+  return top.empty() ? top : VolumeTrash(top);
+}
+
+bool MoveToTrash(const fs::path& item, const fs::path& homeTrash, std::string* error) {
   std::error_code ec;
   const fs::path source = fs::absolute(item, ec);
   if (ec || !fs::exists(fs::symlink_status(source, ec))) {
     SetError(error, "The item to move to the Trash does not exist.");
+    return false;
+  }
+  const fs::path trash = TrashFor(source, homeTrash);
+  if (trash.empty()) {
+    SetError(error, "The item's volume has no Trash that could be used.");
     return false;
   }
   const fs::path filesDir = trash / "files";

@@ -10,11 +10,23 @@ namespace platform {
 // The user's home Trash: $XDG_DATA_HOME/Trash, else ~/.local/share/Trash.
 std::filesystem::path HomeTrash();
 
-// Moves `item` (file or folder) into `trash`, creating its folders as needed.
-// A name already in the Trash gets a number appended. Returns false, with the
-// reason in `error`, when the item could not be moved; nothing is left behind
-// in the Trash then.
-bool MoveToTrash(const std::filesystem::path& item, const std::filesystem::path& trash,
+// The user's Trash on the volume whose top folder is `top`, made when
+// missing: $top/.Trash/$uid when the administrator has made $top/.Trash (a
+// real folder with the sticky bit), else $top/.Trash-$uid. Each is a folder
+// of this user's that only this user may enter; empty when none can be had.
+std::filesystem::path VolumeTrash(const std::filesystem::path& top);
+
+// The Trash that `item` goes to: `homeTrash` when it is on the item's device,
+// else the Trash of the item's own volume, since a move is a rename and
+// cannot cross from one device to another. Empty when there is none.
+std::filesystem::path TrashFor(const std::filesystem::path& item,
+                               const std::filesystem::path& homeTrash);
+
+// Moves `item` (file or folder) into the Trash that TrashFor gives, creating
+// its folders as needed. A name already in the Trash gets a number appended.
+// Returns false, with the reason in `error`, when the item could not be
+// moved; nothing is left behind in the Trash then.
+bool MoveToTrash(const std::filesystem::path& item, const std::filesystem::path& homeTrash,
                  std::string* error = nullptr);
 
 }  // namespace platform
