@@ -160,6 +160,8 @@ void Application::Event_Open() {
   }
   if (window != nullptr) {
     window->ProgramFolder = ProgramFolder;
+    window->RunningBundle = RunningBundle;
+    window->Trash = Trash;
     window->HandOver = [this](const std::filesystem::path& newCopy) {
       LaunchNew = newCopy;
       _FileQuit_Action();

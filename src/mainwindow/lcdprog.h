@@ -410,8 +410,11 @@ class LCDProg : public QMainWindow {
   // The maker's server, "http://" and its host; tests point it elsewhere.
   std::string UpdateServer;
   // The folder that holds the program's bundle: the update is saved and
-  // unpacked there. The application sets it.
+  // unpacked there. The application sets it, with the bundle the program runs
+  // from (empty for none) and the Trash that a stale old copy goes to.
   std::filesystem::path ProgramFolder;
+  std::filesystem::path RunningBundle;
+  std::filesystem::path Trash;
   // Records the new copy to launch at quit and quits. The application sets
   // it; tests capture it.
   std::function<void(const std::filesystem::path& newCopy)> HandOver;

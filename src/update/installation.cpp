@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/folder_item.h"
-#include "update/program_place.h"
+#include "platform/qt/trash.h"
 
 namespace update {
 
@@ -63,8 +63,10 @@ bool MoveInto(const fs::path& from, const fs::path& to) {
 
 }  // namespace
 
-Installation::Installation(fs::path programFolder, const fs::path& archive)
-    : folder_(std::move(programFolder)),
+Installation::Installation(ProgramPlace program, fs::path trash, const fs::path& archive)
+    : folder_(std::move(program.Folder)),
+      running_(std::move(program.Bundle)),
+      trash_(std::move(trash)),
       staging_(folder_ / ("." + archive.stem().string() + ".unpacking")) {}
 
 Installation::~Installation() {
@@ -105,6 +107,7 @@ Installation::Outcome Installation::Publish() {
 // The old bundle keeps its sidecar through the rename; it never replaces an
 // item that already bears the "OLD " name.
 bool Installation::SwapBundle() {
+  if (!ClearOldName()) return false;
   platform::FolderItem old(Bundle());
   if (!old.SetName(kOldBundleName)) return false;
   std::error_code ec;
@@ -112,6 +115,15 @@ bool Installation::SwapBundle() {
   if (!ec) return true;
   platform::FolderItem(folder_ / kOldBundleName).SetName(kBundleName);
   return false;
+}
+
+// A copy left under the "OLD " name (one the Trash could not take at the
+// last start) would otherwise block every update from now on.
+bool Installation::ClearOldName() {
+  const fs::path old = folder_ / kOldBundleName;
+  if (!Exists(old)) return true;
+  if (IsRunningBundle(old, {folder_, running_})) return false;
+  return platform::MoveToTrash(old, trash_);
 }
 
 void Installation::UnswapBundle() {

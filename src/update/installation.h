@@ -7,12 +7,17 @@
 // the new one where the program looks.
 #include <filesystem>
 
+#include "update/program_place.h"
+
 namespace update {
 
 class Installation {
  public:
-  // `archive` is the downloaded archive, which names the staging folder.
-  Installation(std::filesystem::path programFolder, const std::filesystem::path& archive);
+  // `archive` is the downloaded archive, which names the staging folder. An
+  // old copy that an earlier update left under the "OLD " name goes to
+  // `trash` to make way, unless it is the copy that is running.
+  Installation(ProgramPlace program, std::filesystem::path trash,
+               const std::filesystem::path& archive);
   ~Installation();
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
@@ -38,9 +43,12 @@ class Installation {
 
  private:
   bool SwapBundle();
+  bool ClearOldName();
   void UnswapBundle();
 
   std::filesystem::path folder_;
+  std::filesystem::path running_;
+  std::filesystem::path trash_;
   std::filesystem::path staging_;
 };
 

@@ -8,6 +8,7 @@
 #include "mainwindow/lcdprog.h"
 #include "mainwindow/site_config.h"
 #include "platform/qt/msgbox.h"
+#include "platform/qt/trash.h"
 #include "platform/valstr.h"
 #include "update/dl_win.h"
 #include "update/installation.h"
@@ -31,8 +32,8 @@ bool IsSuccess(int status) {
 // One installation underway: the downloaded archive, its staging folder and
 // the job that unpacks it there.
 struct LCDProg::UpdateJob {
-  UpdateJob(const fs::path& folder, fs::path file)
-      : archive(std::move(file)), install(folder, archive) {}
+  UpdateJob(const update::ProgramPlace& program, const fs::path& trash, fs::path file)
+      : archive(std::move(file)), install(program, trash, archive) {}
   fs::path archive;
   update::Installation install;
   ZipThread thread;
@@ -40,8 +41,11 @@ struct LCDProg::UpdateJob {
 
 void LCDProg::BindUpdate() {
   UpdateServer = std::string("http://") + site::kUpdateHost;
-  ProgramFolder =
-      update::LocateProgram(QCoreApplication::applicationDirPath().toStdString()).Folder;
+  const update::ProgramPlace place =
+      update::LocateProgram(QCoreApplication::applicationDirPath().toStdString());
+  ProgramFolder = place.Folder;
+  RunningBundle = place.Bundle;
+  Trash = platform::HomeTrash();
   VersSocket.PageReceived.Bind(this, &LCDProg::VersSocket_PageReceived);
   VersSocket.ReceiveProgress.Bind(this, &LCDProg::VersSocket_ReceiveProgress);
   VersSocket.DownloadComplete.Bind(this, &LCDProg::VersSocket_DownloadComplete);
@@ -108,7 +112,8 @@ void LCDProg::VersSocket_DownloadComplete(const std::string& /*url*/, int status
     win.progress.SetValue(win.progress.Maximum());
     win.Prog.SetText(update::kExtractingText);
   }
-  auto job = std::make_shared<UpdateJob>(ProgramFolder, file);
+  auto job =
+      std::make_shared<UpdateJob>(update::ProgramPlace{ProgramFolder, RunningBundle}, Trash, file);
   if (!job->install.Prepare()) {
     zar->Close();
     AbandonUpdate(file, update::kNotInstalledMessage);

@@ -70,6 +70,7 @@ struct UpdateRoad : ::testing::Test {
     window = std::make_unique<LCDProg>();
     window->UpdateServer = server.Base();
     window->ProgramFolder = program;
+    window->Trash = dir / "Trash";
     window->HandOver = [this](const fs::path& newCopy) { handedOver.push_back(newCopy); };
     previousNetwork = HTTPSocket::SetNetworkCheck([] { return true; });
   }
@@ -233,6 +234,34 @@ TEST_F(UpdateRoad, NewCopyTakesOverOnceTheLinkIsIdle) {
   EXPECT_EQ(Listing(program),
             (std::vector<std::string>{"OLD Vantora II X.app", "Vantora II X.app"}));
   EXPECT_EQ(questions, std::vector<std::string>{Question()});
+  EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
+// A copy left under the "OLD " name by an earlier update, which the Trash
+// could not take at the last start, makes way for the next update; the copy
+// that is running never goes, and the update is then refused as before.
+TEST_F(UpdateRoad, AStaleOldCopyMakesWayUnlessItIsRunning) {
+  const fs::path old = program / "OLD Vantora II X.app";
+  fs::create_directories(old);
+  fixtures::WriteFile(old / "vantora2", "stale");
+  ServeNewVersion(BundleArchive(dir / "maker"));
+  window->RunningBundle = old;
+  window->CheckVersion(false);
+  ASSERT_TRUE(Waited([&] { return !messages.empty() && !fs::exists(archive); }));
+  EXPECT_EQ(messages, std::vector<std::string>{update::kNotInstalledMessage});
+  EXPECT_EQ(fixtures::ReadFile(old / "vantora2"), "stale");
+  EXPECT_EQ(fixtures::ReadFile(program / "Vantora II X.app" / "vantora2"), "old");
+  EXPECT_FALSE(fs::exists(dir / "Trash"));
+
+  messages.clear();
+  window->DownloadUpdate = false;
+  window->RunningBundle = program / "Vantora II X.app";
+  window->CheckVersion(false);
+  ASSERT_TRUE(Waited([&] { return !handedOver.empty(); }));
+  EXPECT_EQ(fixtures::ReadFile(dir / "Trash" / "files" / "OLD Vantora II X.app" / "vantora2"),
+            "stale");
+  EXPECT_EQ(fixtures::ReadFile(old / "vantora2"), "old");
+  EXPECT_EQ(fixtures::ReadFile(program / "Vantora II X.app" / "vantora2"), "#!/bin/sh\necho new\n");
   EXPECT_TRUE(messages.empty()) << messages.front();
 }
 
