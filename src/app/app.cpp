@@ -78,6 +78,10 @@ Application::Application() {
   ProgramFolder = place.Folder;
   RunningBundle = place.Bundle;
   Trash = platform::HomeTrash();
+  StartCopy = [](const std::filesystem::path& executable, const std::filesystem::path& folder) {
+    QProcess::startDetached(QString::fromStdString(executable.string()), {},
+                            QString::fromStdString(folder.string()));
+  };
   BuildMenuBar();
 }
 
@@ -183,11 +187,13 @@ void Application::Event_Close() {
   Spec::SavePrefs();
   if (LaunchNew.empty()) return;
   if (!QFileInfo::exists(QString::fromStdString(LaunchNew.string()))) return;
+  // The new copy looks for the unit as it starts. A port this copy still held
+  // would be busy then, and nothing would make the new copy try it again.
+  if (LCDProg* window = LCDProg::Current()) window->Sline.Disconnect();
   // A bundle starts as its executable, never as a folder in a file manager.
   const QFileInfo info(QString::fromStdString(update::ExecutableOf(LaunchNew).string()));
   if (info.isFile() && info.isExecutable()) {
-    QProcess::startDetached(info.absoluteFilePath(), {},
-                            QString::fromStdString(LaunchNew.parent_path().string()));
+    StartCopy(info.absoluteFilePath().toStdString(), LaunchNew.parent_path());
   } else if (info.isFile()) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
   }

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "link/bg_thread.h"
@@ -26,6 +27,10 @@ class Application : public QObject {
   std::unique_ptr<BGThread> TheThread;
   // The copy of the program to launch at quit; empty for none.
   std::filesystem::path LaunchNew;
+  // Starts `executable` as a program of its own in `folder`, not waiting for
+  // it. Set at creation; tests capture it.
+  std::function<void(const std::filesystem::path& executable, const std::filesystem::path& folder)>
+      StartCopy;
   // The folder that holds the program's bundle (or the executable, when it
   // runs from no bundle), the bundle it runs from (empty for none), and the
   // desktop's Trash. Set at creation; tests point them at temporary folders.
@@ -54,7 +59,8 @@ class Application : public QObject {
   // hand over to a new copy.
   void Event_Open();
   // Runs as the program ends: launches LaunchNew when it is set and exists;
-  // a bundle is launched by running the executable inside it.
+  // a bundle is launched by running the executable inside it. The main
+  // window's link lets go of its port first.
   void Event_Close();
   // One pass of the event loop, taking at most `milliseconds` (-1: no waiting).
   static void DoEvents(int milliseconds);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 #include <filesystem>
@@ -11,9 +12,15 @@
 #include <vector>
 
 #include "app/app.h"
+#include "link/module_globals.h"
+#include "mainwindow/lcdprog.h"
 #include "platform/qt/msgbox.h"
+#include "platform/qt/serial_ports.h"
 #include "platform/qt/trash.h"
+#include "platform/ticks.h"
+#include "unitsim/await.h"
 #include "unitsim/hang_guard.h"
+#include "unitsim/unit_sim.h"
 
 namespace fs = std::filesystem;
 
@@ -132,6 +139,59 @@ TEST_F(AppFixture, CloseLaunchesTheNewCopyOnlyWhenItExists) {
   app->Event_Close();
   EXPECT_TRUE(
       QTest::qWaitFor([&] { return fs::exists(marker.string() + ".2"); }, unitsim::kHangGuardMs));
+}
+
+namespace {
+
+// The application with a main window whose link talks to the simulated unit.
+struct LinkedAppFixture : AppFixture {
+  unitsim::UnitSim unit;
+  platform::ManualTicks clock;
+
+  void SetUp() override {
+    AppFixture::SetUp();
+    ASSERT_TRUE(unit.Ok()) << unit.Error();
+    platform::SetTickSource(&clock);
+    platform::SetPublishedPortDir("/nonexistent/vantora-ports");
+    platform::AddExtraSerialPort("ttySim", unit.PortPath());
+    Spec::DataPort = "ttySim";
+  }
+  void TearDown() override {
+    platform::ClearExtraSerialPorts();
+    platform::SetTickSource(nullptr);
+    Spec::DataPort.clear();
+    AppFixture::TearDown();
+  }
+};
+
+}  // namespace
+
+// The new copy looks for the unit as soon as it starts, so the port must be
+// free by then: the old copy's link lets it go before the launch.
+TEST_F(LinkedAppFixture, TheNewCopyStartsOnceTheLinkHasLetGoOfThePort) {
+  LCDProg window;
+  window.Sline.Connect();
+  clock.Advance(21);
+  ASSERT_TRUE(unitsim::Await([&] { return window.Sline.isConnected; }));
+
+  const fs::path bundle = program / "Vantora II X.app";
+  fs::create_directories(bundle);
+  std::ofstream(bundle / "vantora2") << "#!/bin/sh\n";
+  fs::permissions(bundle / "vantora2", fs::perms::owner_all);
+  std::vector<fs::path> started;
+  bool portHeld = true;
+  bool portFree = false;
+  app->StartCopy = [&](const fs::path& executable, const fs::path& folder) {
+    started = {executable, folder};
+    portHeld = window.Sline.Opened;
+    QSerialPort other;
+    portFree = platform::OpenSerialPort(other, unit.PortPath(), 9600);
+  };
+  app->LaunchNew = bundle;
+  app->Event_Close();
+  EXPECT_EQ(started, (std::vector<fs::path>{bundle / "vantora2", program}));
+  EXPECT_FALSE(portHeld);
+  EXPECT_TRUE(portFree);
 }
 
 TEST_F(AppFixture, HomeTrashFollowsXdgDataHome) {
