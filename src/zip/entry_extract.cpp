@@ -73,8 +73,10 @@ std::string ZipEntry::z_diskName(std::string_view component) const {
 
 std::optional<FolderItem> ZipEntry::MakeDestination(const FolderItem& root, bool followAliases) {
   std::error_code ec;
-  const fs::path rootReal = fs::weakly_canonical(root.Path(), ec);
+  fs::path rootReal = fs::weakly_canonical(root.Path(), ec);
   if (ec || rootReal.empty()) return std::nullopt;
+  if (!rootReal.has_filename() && rootReal.has_relative_path()) rootReal = rootReal.parent_path();
+  destinationRoot = rootReal;
   std::optional<FolderItem> current = FolderItem(rootReal);
   for (std::size_t i = 0; i < path.size(); ++i) {
     current = MakeDestinationChild(*current, path[i], followAliases);
@@ -123,6 +125,12 @@ bool ZipEntry::z_extract(const std::optional<FolderItem>& destination, bool deco
   const bool written = isFolder ? z_extractFolder(dest, decodeMacBinary, mbHdr)
                                 : z_extractFile(dest, decodeMacBinary, mbHdr);
   if (!written) return false;
+  if (dest.Path() == destinationRoot) {
+    // A member naming the root itself: its creation date and Mac metadata
+    // would go into the sidecar beside it, outside the root.
+    if (const std::optional<platform::Date> t = Time()) dest.SetModificationDate(*t);
+    return true;
+  }
   z_applyMetadata(dest, mbHdr, executable);
   return true;
 }
