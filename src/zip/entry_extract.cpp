@@ -33,6 +33,7 @@ constexpr char kFileOverFolder[] =
 constexpr char kAliasStays[] = "Destination exists as an alias file that can't be deleted";
 constexpr char kCreateFailed[] = "Creating destination file failed";
 constexpr char kWriteProtected[] = "Destination file is write protected";
+constexpr char kOpenRsrc[] = "Opening destination rsrc fork failed";
 constexpr char kInternal[] = "Internal error (exception)";
 
 // Owner read and execute, group and others execute: what a program file
@@ -173,6 +174,9 @@ bool ZipEntry::z_extractFile(FolderItem& dest, bool decodeMacBinary, MemoryBlock
     decoded = z_unzip(&data, rsrc.get(), decodeMacBinary, false, mbHdr);
   }
   if (!decoded) return false;
+  // A resource fork that cannot be put beside the destination is not
+  // silently dropped; the old file then stays as it was.
+  if (staged->SidecarBlocked()) return Fail(kOpenRsrc);
   return staged->Commit() || Fail(kCreateFailed);
 }
 
