@@ -74,7 +74,9 @@ std::string ZipEntry::z_diskName(std::string_view component) const {
 
 std::optional<FolderItem> ZipEntry::MakeDestination(const FolderItem& root, bool followAliases) {
   std::error_code ec;
-  fs::path rootReal = fs::weakly_canonical(root.Path(), ec);
+  // Absolute first: a root not there yet would otherwise stay relative
+  // while the items below it, once it is made, come out absolute.
+  fs::path rootReal = fs::weakly_canonical(fs::absolute(root.Path(), ec), ec);
   if (ec || rootReal.empty()) return std::nullopt;
   if (!rootReal.has_filename() && rootReal.has_relative_path()) rootReal = rootReal.parent_path();
   destinationRoot = rootReal;
