@@ -1,5 +1,7 @@
 #include "update/installation.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <system_error>
 #include <vector>
@@ -33,6 +35,14 @@ std::vector<fs::path> Children(const fs::path& folder) {
   }
   std::sort(items.begin(), items.end());
   return items;
+}
+
+// A bundle whose executable cannot be started would leave the user with no
+// copy that runs once the old one has made way for it.
+bool Runnable(const fs::path& bundle) {
+  const fs::path executable = ExecutableOf(bundle);
+  std::error_code ec;
+  return fs::is_regular_file(executable, ec) && ::access(executable.c_str(), X_OK) == 0;
 }
 
 // Puts `from` at `to` as extraction into `to`'s folder would have left it.
@@ -78,7 +88,7 @@ void Installation::Discard() {
 
 Installation::Outcome Installation::Publish() {
   const bool replacing = Exists(Bundle()) && IsRealFolder(staging_ / kBundleName);
-  if (replacing && !SwapBundle()) {
+  if (replacing && (!Runnable(staging_ / kBundleName) || !SwapBundle())) {
     Discard();
     return Outcome::Failed;
   }

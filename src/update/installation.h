@@ -2,8 +2,9 @@
 // Installing a new copy: the archive is unpacked into a staging folder beside
 // the program, and only an archive unpacked whole is moved into the program's
 // folder. A new bundle then takes the place of the one there, which is kept
-// under its "OLD " name; a failure anywhere leaves the old bundle in place
-// under its own name and no part of the new one where the program looks.
+// under its "OLD " name, provided its executable can be started; a failure
+// anywhere leaves the old bundle in place under its own name and no part of
+// the new one where the program looks.
 #include <filesystem>
 
 namespace update {

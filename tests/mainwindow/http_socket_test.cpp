@@ -110,6 +110,54 @@ TEST(HTTPSocketTest, NoAnswerRaisesErrorAndLeavesNoFile) {
   EXPECT_FALSE(socket.Busy());
 }
 
+// The server answers but the answer never arrives whole: cut off, gone
+// silent, or a page far larger than any the program asks for. None of them
+// may pass for an answer, and nothing is left on disk.
+TEST(HTTPSocketTest, AnswersThatNeverArriveWholeRaiseError) {
+  LocalHttpServer server;
+  const QByteArray archive(100000, 'z');
+  LocalHttpServer::Answer cut{"200 OK", archive};
+  cut.cutAfter = 40000;
+  LocalHttpServer::Answer silent = cut;
+  silent.stall = true;
+  server.routes["/cut.zip"] = cut;
+  server.routes["/silent.zip"] = silent;
+  server.routes["/huge.ver"] = {"200 OK", QByteArray(3 * 1024 * 1024, '1')};
+  // Silence counts as the end a little sooner than in the program.
+  struct ShortStallLimit {
+    std::chrono::milliseconds previous = HTTPSocket::SetStallLimit(std::chrono::milliseconds(300));
+    ~ShortStallLimit() { HTTPSocket::SetStallLimit(previous); }
+  } shortLimit;
+  QTemporaryDir dir;
+  const std::filesystem::path folder = dir.path().toStdString();
+  struct Case {
+    const char* path;
+    bool download;
+  };
+  for (const Case& c : {Case{"/cut.zip", true}, Case{"/silent.zip", true}, {"/huge.ver", false}}) {
+    SCOPED_TRACE(c.path);
+    HTTPSocket socket("VersSocket");
+    int answers = 0;
+    std::string error;
+    socket.PageReceived.Bind(
+        [&](const std::string&, int, const InternetHeaders&, const std::string&) { ++answers; });
+    socket.DownloadComplete.Bind([&](const std::string&, int, const InternetHeaders&,
+                                     const std::filesystem::path&) { ++answers; });
+    socket.Error.Bind([&](const std::string& reason) { error = reason; });
+    if (c.download) {
+      socket.Get(server.Url(c.path), folder / "x.zip");
+    } else {
+      socket.Get(server.Url(c.path));
+    }
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !error.empty() || answers > 0; }, unitsim::kHangGuardMs));
+    EXPECT_EQ(answers, 0);
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(socket.Busy());
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+  }
+}
+
 TEST(HTTPSocketTest, NetworkCheckCanBeReplaced) {
   auto previous = HTTPSocket::SetNetworkCheck([] { return false; });
   EXPECT_FALSE(HTTPSocket::NetworkIsConnected());

@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ class LocalHttpServer {
     // Above 0: the body goes out in pieces of this many bytes, one every
     // 20 ms, as over a slow line.
     int trickle = 0;
+    // Above -1: the whole body's length is announced, but only this many of
+    // its bytes go out. Then the connection closes, or with `stall` it stays
+    // open and silent.
+    int cutAfter = -1;
+    bool stall = false;
   };
   std::map<QByteArray, Answer> routes;
   std::vector<QByteArray> requested;
@@ -35,7 +41,8 @@ class LocalHttpServer {
 
  private:
   void Serve(QTcpSocket* socket) {
-    auto* request = new QByteArray;
+    // Goes with the connection, however it ends.
+    auto request = std::make_shared<QByteArray>();
     QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, request] {
       request->append(socket->readAll());
       if (!request->contains("\r\n\r\n")) return;
@@ -51,15 +58,16 @@ class LocalHttpServer {
       socket->write(head + "X-Test: yes\r\nConnection: close\r\n\r\n");
       if (answer.trickle > 0) {
         Trickle(socket, answer.body, answer.trickle);
+      } else if (answer.cutAfter >= 0) {
+        socket->write(answer.body.left(answer.cutAfter));
+        if (!answer.stall) socket->disconnectFromHost();
       } else {
         socket->write(answer.body);
         socket->disconnectFromHost();
       }
     });
-    QObject::connect(socket, &QTcpSocket::disconnected, socket, [socket, request] {
-      delete request;
-      socket->deleteLater();
-    });
+    QObject::connect(socket, &QTcpSocket::disconnected, socket,
+                     [socket] { socket->deleteLater(); });
   }
 
   static void Trickle(QTcpSocket* socket, QByteArray rest, int piece) {

@@ -263,32 +263,43 @@ TEST_F(UpdateRoad, WithoutABundleTheNewCopyIsOnlyUnpacked) {
 TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
   using fixtures::Member;
   const std::string bundle = "Vantora II X.app/";
-  fixtures::RawArchive badMember, climbing;
+  fixtures::RawArchive badMember, climbing, notRunnable;
   badMember.members = {
       Member(bundle + "vantora2", "new"),
       fixtures::With(Member(bundle + "lib/bad.bin", "data"), [](auto& m) { m.crc32 = 1; }),
       Member(bundle + "z.txt", "last")};
   climbing.members = {Member(bundle + "vantora2", "new"), Member("../../escaped.txt", "out")};
+  // Stored from Unix as rw-r--r--: the executable would come out unable to run.
+  notRunnable.members = {fixtures::With(Member(bundle + "vantora2", "new"), [](auto& m) {
+    m.hostSystem = 3;
+    m.externalAttributes = 0100644u << 16;
+  })};
   struct Case {
     const char* what;
     QByteArray status, body;
     std::string message;  // the start of it
+    int cutAfter = -1;    // the connection breaks after this many bytes
   };
+  const QByteArray whole = QByteArray::fromStdString(climbing.Build());
   const Case cases[] = {
       {"error status", "500 Internal Server Error", "PK\3\4 an error page",
        update::kDownloadFailedMessage},
+      {"cut off", "200 OK", whole, update::kDownloadFailedMessage, int(whole.size()) - 10},
       {"not an archive", "200 OK", "<html>Moved</html>",
        "File does not appear to by a Zip file ('PK' header missing)"},
       {"member fails", "200 OK", QByteArray::fromStdString(badMember.Build()),
        "Extraction of \"Vantora II X.app/lib/bad.bin\" failed: "},
       {"member leaves the folder", "200 OK", QByteArray::fromStdString(climbing.Build()),
        "Extraction of \""},
+      {"executable that cannot run", "200 OK", QByteArray::fromStdString(notRunnable.Build()),
+       update::kNotInstalledMessage},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     messages.clear();
     window->DownloadUpdate = false;
     ServeNewVersion(c.body, c.status);
+    server.routes[kDownloadPath].cutAfter = c.cutAfter;
     window->CheckVersion(false);
     ASSERT_TRUE(Waited([&] { return !messages.empty() && !fs::exists(archive); }));
     ASSERT_EQ(messages.size(), 1u);

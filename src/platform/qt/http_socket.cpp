@@ -8,16 +8,33 @@
 #include <QUrl>
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace platform {
 
 namespace {
 
 constexpr qint64 kDownloadChunkBytes = 256 * 1024;
+// A page is held in memory whole. The program asks only for small ones, so an
+// answer far beyond that is refused rather than left to grow without end.
+constexpr qint64 kPageLimitBytes = 1024 * 1024;
+
+std::chrono::milliseconds& StallLimit() {
+  static std::chrono::milliseconds limit{60000};
+  return limit;
+}
 
 HTTPSocket::NetworkCheck& Check() {
   static HTTPSocket::NetworkCheck check;
   return check;
+}
+
+// The server answered, but its answer did not arrive whole: the connection
+// broke off, went silent or was garbled after the status line. The errors
+// that stand for the HTTP status itself (404, 500, ...) are answers.
+bool CutShort(QNetworkReply::NetworkError error) {
+  return (error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
+         error == QNetworkReply::ProtocolFailure;
 }
 
 int ToInt32(qint64 n) {
@@ -69,13 +86,22 @@ void HTTPSocket::Start(const std::string& url) {
   QNetworkRequest request(QUrl(QString::fromStdString(url)));
   request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                        QNetworkRequest::NoLessSafeRedirectPolicy);
+  // A server that stops sending would otherwise keep the request, and the
+  // download window, open for ever.
+  request.setTransferTimeout(static_cast<int>(StallLimit().count()));
   reply_ = manager_->get(request);
   QNetworkReply* reply = reply_;
   // A fast server would otherwise hand over megabytes per event, and writing
   // them out would hold up the window.
   if (part_ != nullptr) reply->setReadBufferSize(kDownloadChunkBytes);
   QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, reply] {
-    if (part_ == nullptr) return;  // a page is read whole at the end
+    if (part_ == nullptr) {
+      // A page is read whole at the end.
+      if (reply->bytesAvailable() <= kPageLimitBytes) return;
+      Abandon();
+      Error("The answer was too large.");
+      return;
+    }
     const QByteArray chunk = reply->readAll();
     if (part_->write(chunk) != chunk.size()) {
       Abandon();
@@ -97,7 +123,7 @@ void HTTPSocket::Finished() {
   reply->deleteLater();
   const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
   const std::string url = url_;
-  if (!status.isValid()) {
+  if (!status.isValid() || CutShort(reply->error())) {
     const std::string reason = reply->errorString().toStdString();
     if (part_ != nullptr) {
       part_->remove();
@@ -153,6 +179,10 @@ bool HTTPSocket::NetworkIsConnected() {
   }
   return QNetworkInformation::instance()->reachability() !=
          QNetworkInformation::Reachability::Disconnected;
+}
+
+std::chrono::milliseconds HTTPSocket::SetStallLimit(std::chrono::milliseconds limit) {
+  return std::exchange(StallLimit(), limit);
 }
 
 HTTPSocket::NetworkCheck HTTPSocket::SetNetworkCheck(NetworkCheck check) {

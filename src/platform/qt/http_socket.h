@@ -6,10 +6,13 @@
 //   total, new bytes) on the way and DownloadComplete(url, status, headers,
 //   file) at the end.
 // Any answer from the server counts, whatever its HTTP status; a request that
-// gets no answer at all (no route, refused, cut off) raises Error instead.
+// gets no whole answer (no route, refused, cut off, silent for the stall
+// limit, a page far larger than any the program asks for) raises Error
+// instead.
 // A new Get abandons the request still running.
 #include <QNetworkReply>
 #include <QPointer>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -56,6 +59,10 @@ class HTTPSocket {
   static bool NetworkIsConnected();
   using NetworkCheck = std::function<bool()>;
   static NetworkCheck SetNetworkCheck(NetworkCheck check);
+  // How long a request may go without a byte arriving before it counts as
+  // unanswered: a minute unless changed (tests shorten it). Taken when a
+  // request starts; returns the limit it replaces.
+  static std::chrono::milliseconds SetStallLimit(std::chrono::milliseconds limit);
 
  private:
   void Start(const std::string& url);
