@@ -33,6 +33,7 @@ constexpr char kFileOverFolder[] =
 constexpr char kAliasStays[] = "Destination exists as an alias file that can't be deleted";
 constexpr char kCreateFailed[] = "Creating destination file failed";
 constexpr char kWriteProtected[] = "Destination file is write protected";
+constexpr char kOpenRsrc[] = "Opening destination rsrc fork failed";
 constexpr char kInternal[] = "Internal error (exception)";
 
 // Owner read and execute, group and others execute: what a program file
@@ -73,8 +74,12 @@ std::string ZipEntry::z_diskName(std::string_view component) const {
 
 std::optional<FolderItem> ZipEntry::MakeDestination(const FolderItem& root, bool followAliases) {
   std::error_code ec;
-  const fs::path rootReal = fs::weakly_canonical(root.Path(), ec);
+  // Absolute first: a root not there yet would otherwise stay relative
+  // while the items below it, once it is made, come out absolute.
+  fs::path rootReal = fs::weakly_canonical(fs::absolute(root.Path(), ec), ec);
   if (ec || rootReal.empty()) return std::nullopt;
+  if (!rootReal.has_filename() && rootReal.has_relative_path()) rootReal = rootReal.parent_path();
+  destinationRoot = rootReal;
   std::optional<FolderItem> current = FolderItem(rootReal);
   for (std::size_t i = 0; i < path.size(); ++i) {
     current = MakeDestinationChild(*current, path[i], followAliases);
@@ -123,6 +128,12 @@ bool ZipEntry::z_extract(const std::optional<FolderItem>& destination, bool deco
   const bool written = isFolder ? z_extractFolder(dest, decodeMacBinary, mbHdr)
                                 : z_extractFile(dest, decodeMacBinary, mbHdr);
   if (!written) return false;
+  if (dest.Path() == destinationRoot) {
+    // A member naming the root itself: its creation date and Mac metadata
+    // would go into the sidecar beside it, outside the root.
+    if (const std::optional<platform::Date> t = Time()) dest.SetModificationDate(*t);
+    return true;
+  }
   z_applyMetadata(dest, mbHdr, executable);
   return true;
 }
@@ -165,6 +176,9 @@ bool ZipEntry::z_extractFile(FolderItem& dest, bool decodeMacBinary, MemoryBlock
     decoded = z_unzip(&data, rsrc.get(), decodeMacBinary, false, mbHdr);
   }
   if (!decoded) return false;
+  // A resource fork that cannot be put beside the destination is not
+  // silently dropped; the old file then stays as it was.
+  if (staged->SidecarBlocked()) return Fail(kOpenRsrc);
   return staged->Commit() || Fail(kCreateFailed);
 }
 

@@ -14,6 +14,16 @@ namespace zip {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// A "._" file stands at `sidecar` that is no sidecar of ours.
+bool ForeignSidecar(const fs::path& sidecar) {
+  struct stat st {};
+  return ::lstat(sidecar.c_str(), &st) == 0 && !platform::IsAppleDoubleFile(sidecar);
+}
+
+}  // namespace
+
 std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination) {
   const fs::path folder = destination.Path().parent_path();
   struct stat old {};
@@ -41,13 +51,18 @@ StagedFile::~StagedFile() {
   if (!committed_) item_.Delete();
 }
 
+bool StagedFile::SidecarBlocked() const {
+  return platform::IsAppleDoubleFile(platform::AppleDoubleSidecar(item_.Path())) &&
+         ForeignSidecar(platform::AppleDoubleSidecar(destination_.Path()));
+}
+
 bool StagedFile::Commit() {
   if (::rename(item_.Path().c_str(), destination_.Path().c_str()) != 0) return false;
   committed_ = true;
   const fs::path from = platform::AppleDoubleSidecar(item_.Path());
   const fs::path to = platform::AppleDoubleSidecar(destination_.Path());
   struct stat st {};
-  const bool foreign = ::lstat(to.c_str(), &st) == 0 && !platform::IsAppleDoubleFile(to);
+  const bool foreign = ForeignSidecar(to);
   if (platform::IsAppleDoubleFile(from)) {
     if (foreign || ::rename(from.c_str(), to.c_str()) != 0) ::unlink(from.c_str());
   } else if (!foreign && ::lstat(to.c_str(), &st) == 0) {

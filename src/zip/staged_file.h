@@ -20,6 +20,9 @@ class StagedFile {
   StagedFile& operator=(const StagedFile&) = delete;
 
   const platform::FolderItem& Item() const { return item_; }
+  // The staged file has a sidecar (a resource fork) that cannot go with it:
+  // a "._" file beside the destination is not AppleDouble.
+  bool SidecarBlocked() const;
   // Renames the staged file over the destination (a link there is replaced,
   // never followed), with its sidecar. A sidecar the old file had goes with
   // it; a "._" file beside it that is not AppleDouble is left alone.

@@ -176,6 +176,8 @@ class ZipEntry {
   bool supportMB1 = false;
   bool lockFiles = false;
   ZipEntryRef appleDoubleEntry;
+  // The root of the last MakeDestination: its sidecar lies outside it.
+  std::filesystem::path destinationRoot;
   bool hasDittoName = false;
   bool thisIsTheAppleDoubleEntry = false;
 };

@@ -92,6 +92,18 @@ TEST_F(ExtractTreeTest, ArchivesOfOtherToolsExtractToTheTreeTheyWereMadeFrom) {
   }
 }
 
+TEST_F(ExtractTreeTest, ARootNamedFromTheWorkingFolderIsMadeWithTheTreeBelowIt) {
+  zip::ZipArchive archive;
+  ASSERT_EQ(Sh("zip -q -r ../a.zip ."), 0);
+  ASSERT_TRUE(archive.Open(dir_ / "a.zip", false)) << archive.ErrorMessage();
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir_.path());
+  const std::vector<Extracted> got = ExtractAll(archive, "new");
+  fs::current_path(cwd);
+  for (const Extracted& e : got) EXPECT_EQ(e.message, "") << e.rawPath;
+  EXPECT_EQ(fixtures::ReadFile(dir_ / "new/bin/run.sh"), fixtures::ReadFile(src_ / "bin/run.sh"));
+}
+
 TEST_F(ExtractTreeTest, EncryptedAndBzip2MembersAreRefused) {
   zip::ZipArchive encrypted;
   const std::vector<Extracted> got = Extract("zip -q -P secret ../a.zip plain.txt", encrypted);

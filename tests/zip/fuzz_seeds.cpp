@@ -79,6 +79,15 @@ int main(int argc, char** argv) {
   extract.members.push_back(fixtures::Member("escape/x", "out"));
   fixtures::WriteFile(out / "extract.zip", extract.Build());
 
+  // Folder members that name the root, with Mac metadata for it.
+  const auto dated = maker.MakeMacBinaryHeader(0, 0, "Root", "TEXT", "ttxt",
+                                               platform::Date::FromFields(2001, 1, 1, 0, 0, 0),
+                                               platform::Date::FromFields(2011, 1, 1, 0, 0, 0));
+  RawArchive root;
+  root.members.push_back(fixtures::Member("/", dated->Bytes()));
+  root.members.push_back(fixtures::Member("a/../", dated->Bytes()));
+  fixtures::WriteFile(out / "root.zip", root.Build());
+
   fixtures::TempDir work;
   fixtures::WriteFile(work / "a.txt", std::string(300, 'a'));
   fixtures::Run("cd " + fixtures::Quote(work.path()) +

@@ -38,6 +38,14 @@ struct Case {
   std::function<void(const fs::path& root)> check = [](const fs::path&) {};
 };
 
+// A MacBinary header whose two dates and Finder flags all need the sidecar.
+std::string MacBinaryWithDates() {
+  const auto h = zip::ZipArchive().MakeMacBinaryHeader(
+      0, 0, "Root", "TEXT", "ttxt", platform::Date::FromFields(2001, 2, 3, 4, 5, 6),
+      platform::Date::FromFields(2011, 2, 3, 4, 5, 6));
+  return h->Bytes();
+}
+
 std::vector<Case> Cases() {
   const std::string lie = "hello world";
   return {
@@ -97,6 +105,9 @@ std::vector<Case> Cases() {
        {With(Member("enc", "x"), [](RawMember& m) { m.flags = 1; }),
         With(Member("bz", "x"), [](RawMember& m) { m.method = 12; })},
        {kEncrypted, "Unsupported compression method (12)"}},
+      {"members that name the root keep its sidecar, which lies outside it, unwritten",
+       {Member("/", MacBinaryWithDates()), Member("a/../", MacBinaryWithDates())},
+       {"", ""}},
       {"modes lose setuid and never reach a folder",
        {UnixMode(Member("tool", "x"), 0104755), UnixMode(Member("d/"), 040700)},
        {"", ""},
