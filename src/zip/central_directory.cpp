@@ -34,6 +34,20 @@ std::uint32_t LE32(std::string_view bytes, std::size_t at) {
          static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3])) << 24;
 }
 
+// The end record leaves the directory's place, size or count to zip64
+// records (its fields hold their all-ones escape) and the zip64 locator
+// stands before it: such an archive needs a reader of version 4.5, and its
+// offsets here are no offsets at all.
+bool NeedsZip64(std::string_view window, std::int64_t endInWindow,
+                const platform::MemoryBlock& end) {
+  const bool escaped = end.UInt32Value(er::kDirectoryOffset) == 0xFFFFFFFFu ||
+                       end.UInt32Value(er::kDirectorySize) == 0xFFFFFFFFu ||
+                       end.UInt16Value(er::kEntriesTotal) == 0xFFFFu;
+  const std::int64_t locator = endInWindow - static_cast<std::int64_t>(er::kZip64LocatorSize);
+  return escaped && locator >= 0 &&
+         LE32(window, static_cast<std::size_t>(locator)) == er::kZip64LocatorSignature;
+}
+
 }  // namespace
 
 // Finds the end record nearest to the end of the file (even one inside a
@@ -71,6 +85,10 @@ bool ZipArchive::z_readEndRecord(std::int64_t& endAt, std::uint32_t& count, std:
   if (end.UInt16Value(er::kThisDisk) != 0 || end.UInt16Value(er::kDirectoryDisk) != 0 ||
       end.UInt16Value(er::kEntriesOnDisk) != end.UInt16Value(er::kEntriesTotal)) {
     errmsg = kMultiSegment;
+    return false;
+  }
+  if (NeedsZip64(window, endAt - lower, end)) {
+    errmsg = kNewerFormat;
     return false;
   }
   startOfDirInArchive = end.UInt32Value(er::kDirectoryOffset);

@@ -69,7 +69,18 @@ void SetTypeAndCreator(FolderItem& dest, std::string_view type, std::string_view
 }  // namespace
 
 std::string ZipEntry::z_diskName(std::string_view component) const {
-  return d->decodeFromZip(d->encodeForZip(component, d->archiveEncoding)).ToUTF8();
+  const platform::Text stored = d->decodeFromZip(d->encodeForZip(component, d->archiveEncoding));
+  std::string name = stored.ToUTF8();
+  // Bytes that are no text in the archive's encoding (a Latin-1 name in an
+  // archive read as UTF-8) would each become U+FFFD, and two such members
+  // would share one file, the later one silently replacing the earlier. They
+  // keep their own bytes on disk instead, as other unzip tools leave them.
+  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  if (name.find(kReplacement) != std::string::npos &&
+      stored.bytes.find(kReplacement) == std::string::npos) {
+    name = stored.bytes;
+  }
+  return name;
 }
 
 std::optional<FolderItem> ZipEntry::MakeDestination(const FolderItem& root, bool followAliases) {

@@ -65,6 +65,10 @@ inline constexpr std::size_t kCommentLength = 20;
 // How far before the end of the file the record may start: its own 22
 // bytes plus the longest comment, and a few bytes of slack.
 inline constexpr std::int64_t kSearchSpan = 65560;
+// The zip64 locator that stands right before the end record of an archive
+// whose directory's place, size or count only zip64 records can hold.
+inline constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
+inline constexpr std::size_t kZip64LocatorSize = 20;
 }  // namespace end
 
 // The highest "version needed to extract" this reader accepts (2.0).
