@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libgl-dev
   zlib1g-dev libgtest-dev libgmock-dev
   avrdude zip unzip ziptool python3 xvfb xauth imagemagick
-  macutils hfsutils
+  macutils hfsutils p7zip-full libarchive-tools
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -30,6 +30,7 @@ struct LocalEntry {
   std::int64_t length = 0;  // header, name, extra field and data
   platform::MemoryBlock header{lh::kSize};
   bool rewrite = false;  // the header was patched and must be written back
+  std::uint16_t flagsRead = 0;
   std::vector<ZipEntry*> records;
 };
 
@@ -97,6 +98,7 @@ bool ZipArchive::Compact() {
       return false;
     }
     const std::uint16_t flags = h.UInt16Value(lh::kFlags);
+    local.flagsRead = flags;
     if ((flags & records::kFlagDataDescriptor) != 0) {
       TakeSizesFromRecord(h, record);
       local.rewrite = true;
@@ -133,7 +135,14 @@ bool ZipArchive::Compact() {
       }
     }
     for (ZipEntry* e : local.records) {
-      e->z_Header()->SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(writePos));
+      platform::MemoryBlock& record = *e->z_Header();
+      record.SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(writePos));
+      // The descriptor stays behind, so the records that told readers to
+      // look for it after the data say so no more: a reader that checks the
+      // two headers against each other (7-Zip) would take the entry as damaged.
+      if (local.rewrite && record.UInt16Value(cr::kFlags) == local.flagsRead) {
+        record.SetUInt16Value(cr::kFlags, local.header.UInt16Value(lh::kFlags));
+      }
     }
     writePos += local.length;
   }

@@ -1,7 +1,7 @@
 #pragma once
 // What the library writes must be read whole by readers written elsewhere:
-// Info-ZIP's unzip, Python's zipfile and libzip's ziptool each read every
-// member's data and check its CRC-32.
+// Info-ZIP's unzip, Python's zipfile, libzip's ziptool, 7-Zip and libarchive's
+// bsdtar each read every member's data and check its CRC-32.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -35,6 +35,8 @@ inline ::testing::AssertionResult ReadersAccept(const std::filesystem::path& arc
        "python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip())' " + a},
       {"ziptool", "n=$(ziptool -c " + a + " get_num_entries 0 | cut -d' ' -f1) && ziptool -c " + a +
                       " $(seq 0 $((n - 1)) | sed 's/^/cat /') >/dev/null"},
+      {"7z t", "7z t " + a},
+      {"bsdtar -xO", "bsdtar -xOf " + a + " >/dev/null"},
   };
   for (const auto& reader : readers) {
     std::string out;
