@@ -57,17 +57,37 @@ bool StagedFile::SidecarBlocked() const {
 }
 
 bool StagedFile::Commit() {
-  if (::rename(item_.Path().c_str(), destination_.Path().c_str()) != 0) return false;
-  committed_ = true;
   const fs::path from = platform::AppleDoubleSidecar(item_.Path());
   const fs::path to = platform::AppleDoubleSidecar(destination_.Path());
+  const bool fork = platform::IsAppleDoubleFile(from);
+  if (fork && ForeignSidecar(to)) return false;
   struct stat st {};
-  const bool foreign = ForeignSidecar(to);
-  if (platform::IsAppleDoubleFile(from)) {
-    if (foreign || ::rename(from.c_str(), to.c_str()) != 0) ::unlink(from.c_str());
-  } else if (!foreign && ::lstat(to.c_str(), &st) == 0) {
-    ::unlink(to.c_str());
+  const bool oldSidecar = !ForeignSidecar(to) && ::lstat(to.c_str(), &st) == 0;
+  // The sidecar goes first, so that a failure leaves nothing half-moved:
+  // the old one is kept under a second name until the data is in place.
+  fs::path kept;
+  if (fork) {
+    if (oldSidecar) {
+      kept = item_.Path().string() + ".old";
+      if (::link(to.c_str(), kept.c_str()) != 0) kept.clear();
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+      if (!kept.empty()) ::unlink(kept.c_str());
+      return false;
+    }
   }
+  if (::rename(item_.Path().c_str(), destination_.Path().c_str()) != 0) {
+    if (fork && !kept.empty()) {
+      ::rename(kept.c_str(), to.c_str());
+    } else if (fork) {
+      ::unlink(to.c_str());
+    }
+    return false;
+  }
+  committed_ = true;
+  if (!kept.empty()) ::unlink(kept.c_str());
+  // The old file's fork and Finder information do not belong to the new one.
+  if (!fork && oldSidecar) ::unlink(to.c_str());
   return true;
 }
 

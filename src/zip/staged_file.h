@@ -25,7 +25,9 @@ class StagedFile {
   bool SidecarBlocked() const;
   // Renames the staged file over the destination (a link there is replaced,
   // never followed), with its sidecar. A sidecar the old file had goes with
-  // it; a "._" file beside it that is not AppleDouble is left alone.
+  // it; a "._" file beside it that is not AppleDouble is left alone. False
+  // when either cannot be put in place; the old file then keeps its data and,
+  // where the file system can keep a second name for it, its sidecar.
   bool Commit();
 
  private:

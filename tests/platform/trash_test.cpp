@@ -85,14 +85,16 @@ TEST(Trash, VolumeTrashIsTheAdministratorsOnlyWhenItIsSafe) {
 
 // An item on another device than the home Trash goes to its own volume's
 // Trash with its record, as a desktop puts it there. Needs a second device:
-// the shared-memory folder is one where it is a file system of its own.
+// the shared-memory folder where it is a file system of its own, mounted
+// there (in a bare chroot it is a plain folder of /dev).
 TEST(Trash, AnItemOnAnotherDeviceGoesToItsVolumesTrash) {
   fixtures::TempDir home;
   const fs::path homeTrash = home / "Trash";
   struct stat shm {
-  }, tmp{};
-  if (::stat("/dev/shm", &shm) != 0 || ::stat(home.path().c_str(), &tmp) != 0 ||
-      shm.st_dev == tmp.st_dev || ::access("/dev/shm", W_OK) != 0) {
+  }, dev{}, tmp{};
+  if (::stat("/dev/shm", &shm) != 0 || ::stat("/dev", &dev) != 0 ||
+      ::stat(home.path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev ||
+      shm.st_dev == dev.st_dev || ::access("/dev/shm", W_OK) != 0) {
     GTEST_SKIP() << "no second device to trash from";
   }
   const fs::path top = "/dev/shm";

@@ -4,7 +4,10 @@
 // Verify, headers alone, caller-supplied streams).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <cerrno>
 
 #include "fixtures/zip_builder.h"
 #include "zip/rsrc_fork_streams.h"
@@ -21,6 +24,10 @@ using fixtures::Member;
 using fixtures::RawMember;
 using platform::FolderItem;
 using namespace ziptest;
+
+// The file name whose rename fails: the C library's rename stands in for the
+// test program and passes every other call on.
+std::string failRenameTo;
 
 std::string Padded(const std::string& fork) {
   return fork + std::string((128 - fork.size() % 128) % 128, '\0');
@@ -169,4 +176,33 @@ TEST_F(MacExtractTest, DecoderReportsProgressStopsWhenAskedAndChecksWithoutWriti
   EXPECT_EQ(e->ErrorMessage(), "Archive is closed");
 }
 
+// A rename that fails while the new file and its fork are put in place
+// leaves the old file with its own data and fork, and nothing beside it.
+TEST_F(MacExtractTest, AFailedRenameKeepsTheOldFileAndItsFork) {
+  Open({Member("tool", OurMacBinary("new data", "new fork"))});
+  for (const char* failing : {"._tool", "tool"}) {
+    SCOPED_TRACE(failing);
+    fs::remove_all(out_);
+    fs::create_directories(out_);
+    fixtures::WriteFile(out_ / "tool", "old data");
+    zip::RsrcForkWriter fork{FolderItem(out_ / "tool")};
+    ASSERT_TRUE(fork.Open() && fork.Write("old fork") && fork.Close());
+    const auto before = Snapshot(out_);
+    failRenameTo = failing;
+    const std::vector<Extracted> got = ExtractAll(archive_, out_);
+    failRenameTo.clear();
+    EXPECT_EQ(got.at(0).message, kCreateFailed);
+    EXPECT_EQ(Snapshot(out_), before);
+    EXPECT_EQ(RsrcFork(out_ / "tool"), "old fork");
+  }
+}
+
 }  // namespace
+
+extern "C" int rename(const char* from, const char* to) noexcept {
+  if (!failRenameTo.empty() && std::filesystem::path(to).filename() == failRenameTo) {
+    errno = EIO;
+    return -1;
+  }
+  return ::renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
