@@ -14,6 +14,7 @@
 #include "app/app.h"
 #include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
+#include "platform/folder_item.h"
 #include "platform/qt/msgbox.h"
 #include "platform/qt/serial_ports.h"
 #include "platform/qt/trash.h"
@@ -66,8 +67,11 @@ struct AppFixture : ::testing::Test {
 
 TEST_F(AppFixture, OldCopyGoesToTheTrashWithItsRecordAndTheMessage) {
   MakeOldCopy("first");
+  ASSERT_TRUE(platform::FolderItem(program / "OLD Vantora II X.app").SetVisible(false));
   app->Event_Open();
   EXPECT_FALSE(fs::exists(program / "OLD Vantora II X.app"));
+  EXPECT_FALSE(fs::exists(program / "._OLD Vantora II X.app"));
+  EXPECT_FALSE(platform::FolderItem(trash / "files" / "OLD Vantora II X.app").Visible());
   EXPECT_EQ(ReadAll(trash / "files" / "OLD Vantora II X.app" / "Contents" / "binary"), "first");
   const std::string info = ReadAll(trash / "info" / "OLD Vantora II X.app.trashinfo");
   EXPECT_EQ(info.rfind("[Trash Info]\nPath=", 0), 0u) << info;

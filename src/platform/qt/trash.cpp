@@ -10,6 +10,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/apple_double.h"
+
 namespace platform {
 
 namespace fs = std::filesystem;
@@ -157,6 +159,10 @@ bool MoveToTrash(const fs::path& item, const fs::path& homeTrash, std::string* e
     SetError(error, "The item could not be moved to the Trash: " + reason);
     return false;
   }
+  // Its fork and Finder information go with it, rather than stay behind
+  // under its old name.
+  const fs::path sidecar = AppleDoubleSidecar(source);
+  if (IsAppleDoubleFile(sidecar)) fs::rename(sidecar, AppleDoubleSidecar(filesDir / name), ec);
   return true;
 }
 
