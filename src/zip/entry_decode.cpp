@@ -12,6 +12,7 @@
 #include "platform/framework_exceptions.h"
 #include "platform/zstream.h"
 #include "zip/byte_reader.h"
+#include "zip/extract_messages.h"
 #include "zip/seq_data_streams.h"
 #include "zip/zip_archive_data.h"
 #include "zip/zip_entry.h"
@@ -23,6 +24,8 @@ namespace zip {
 
 namespace cr = records::central;
 namespace lr = records::local;
+using messages::kInternal;
+using messages::kOpenRsrc;
 using platform::MemoryBlockRef;
 using platform::ZStream;
 
@@ -35,11 +38,9 @@ constexpr char kAppleDoubleShort[] = "The AppleDouble header is too short (<82 b
 constexpr char kMismatch[] = "File Headers mismatch";
 constexpr char kEncrypted[] = "Unsupported format (encrypted)";
 constexpr char kOpenData[] = "Opening destination file failed";
-constexpr char kOpenRsrc[] = "Opening destination rsrc fork failed";
 constexpr char kAborted[] = "Aborted";
 constexpr char kCorrupted[] = "Data appears to be corrupted";
 constexpr char kWriteError[] = "File write error (disk full?)";
-constexpr char kInternal[] = "Internal error (exception)";
 
 // The gzip header the inflater is given in front of a member's raw deflate
 // data: magic, method 8, no flags, no time, no extra flags, OS 7.

@@ -10,6 +10,7 @@
 
 #include "platform/apple_double.h"
 #include "platform/framework_exceptions.h"
+#include "zip/extract_messages.h"
 #include "zip/file_streams.h"
 #include "zip/rsrc_fork_streams.h"
 #include "zip/staged_file.h"
@@ -19,6 +20,8 @@
 namespace zip {
 
 namespace fs = std::filesystem;
+using messages::kInternal;
+using messages::kOpenRsrc;
 using platform::FolderItem;
 using platform::MemoryBlockRef;
 
@@ -33,8 +36,6 @@ constexpr char kFileOverFolder[] =
 constexpr char kAliasStays[] = "Destination exists as an alias file that can't be deleted";
 constexpr char kCreateFailed[] = "Creating destination file failed";
 constexpr char kWriteProtected[] = "Destination file is write protected";
-constexpr char kOpenRsrc[] = "Opening destination rsrc fork failed";
-constexpr char kInternal[] = "Internal error (exception)";
 
 // Owner read and execute, group and others execute: what a program file
 // that came without a Unix mode needs to be started.
