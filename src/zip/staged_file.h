@@ -12,14 +12,20 @@ class StagedFile {
  public:
   // A new empty file in the destination's folder, under a hidden name of its
   // own, with the permissions of the regular file it will replace or those
-  // of a new file. None when it cannot be made.
-  static std::unique_ptr<StagedFile> Create(const platform::FolderItem& destination);
+  // of a new file. `folder` is that folder open (a descriptor), and every
+  // name is taken in it, so a link put in place of a folder on the
+  // destination's path is never followed; it must stay open while this
+  // object lives. None when the file cannot be made.
+  static std::unique_ptr<StagedFile> Create(const platform::FolderItem& destination, int folder);
   // Removes the staged file and its sidecar unless it was committed.
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
   const platform::FolderItem& Item() const { return item_; }
+  // The staged file, open for reading and writing while this object lives,
+  // before and after the commit.
+  int Descriptor() const { return fd_; }
   // The staged file has a sidecar (a resource fork) that cannot go with it:
   // a "._" file beside the destination is not AppleDouble.
   bool SidecarBlocked() const;
@@ -31,11 +37,13 @@ class StagedFile {
   bool Commit();
 
  private:
-  StagedFile(platform::FolderItem item, platform::FolderItem destination)
-      : item_(std::move(item)), destination_(std::move(destination)) {}
+  StagedFile(platform::FolderItem item, platform::FolderItem destination, int folder, int fd)
+      : item_(std::move(item)), destination_(std::move(destination)), folder_(folder), fd_(fd) {}
 
   platform::FolderItem item_;
   platform::FolderItem destination_;
+  int folder_;
+  int fd_;
   bool committed_ = false;
 };
 

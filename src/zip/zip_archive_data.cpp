@@ -22,6 +22,7 @@ void ZipArchiveData::ClearEntries() {
   entries_1.assign(1, nullptr);
   setAside.clear();
   directorySize_ = -1;
+  destinations.Release();
 }
 
 std::vector<ZipEntry*> ZipArchiveData::DirectoryEntries() const {
