@@ -191,7 +191,11 @@ bool ZipEntry::z_extractFile(FolderItem& dest, bool decodeMacBinary, MemoryBlock
   // A resource fork that cannot be put beside the destination is not
   // silently dropped; the old file then stays as it was.
   if (staged->SidecarBlocked()) return Fail(kOpenRsrc);
-  return staged->Commit() || Fail(kCreateFailed);
+  if (!staged->Commit(d->WasExtracted(platform::AppleDoubleSidecar(dest.Path())))) {
+    return Fail(kCreateFailed);
+  }
+  d->NoteExtracted(dest.Path());
+  return true;
 }
 
 // Dates, type and creator, name and permissions. What cannot be applied is
