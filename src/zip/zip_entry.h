@@ -136,6 +136,10 @@ class ZipEntry {
   // without a Unix mode gain execute permission.
   bool Extract(const std::optional<platform::FolderItem>& destination, bool decodeMacBinary = true,
                bool executable = true);
+  // As above; `destination` then names the item where it ended up, under
+  // its Mac name when it was renamed to that.
+  bool Extract(std::optional<platform::FolderItem>& destination, bool decodeMacBinary = true,
+               bool executable = true);
   bool ApplyUnixPermissions(const platform::FolderItem& destination);
   bool ApplyUnixPermissions(const platform::FolderItem& destination, std::int32_t attributes);
   bool z_icMapFilename(std::string_view fileName, std::string& type, std::string& creator);
@@ -151,7 +155,7 @@ class ZipEntry {
   bool z_unzipRead(UnzipRun& run, std::int64_t n, std::string& bytes);
   void z_unzipCheckEnd(UnzipRun& run);
   bool z_unzipOutcome(UnzipRun& run, platform::MemoryBlockRef& mbHdr);
-  bool z_extract(const std::optional<platform::FolderItem>& destination, bool decodeMacBinary,
+  bool z_extract(std::optional<platform::FolderItem>& destination, bool decodeMacBinary,
                  bool executable);
   bool z_removeAlias(platform::FolderItem& dest);
   bool z_extractFolder(platform::FolderItem& dest, bool decodeMacBinary,
