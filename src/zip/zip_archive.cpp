@@ -28,7 +28,9 @@ ZipArchive::~ZipArchive() {
     closed = Close();
   } catch (...) {
   }
-  // The entries hold the shared state; let go of them so it can go too.
+  // A directory that could not be written now never will be. The entries
+  // hold the shared state; let go of them so it can go too.
+  d->zipStream.reset();
   d->ClearEntries();
   if (!closed && created) {
     std::error_code ec;

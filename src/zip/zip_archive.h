@@ -39,7 +39,9 @@ class ZipArchive {
             const platform::TextEncoding* encoding);
   // Writes the directory when the archive was changed, then closes the
   // stream. False, with the reason in ErrorMessage, when the directory could
-  // not be written; the stream is closed anyway.
+  // not be written: an archive opened writable then stays open with all its
+  // entries, to be written by a later Flush or Close; a read-only one is
+  // closed anyway.
   bool Close();
 
   ZipEntryRef Entry(std::int32_t index) const;

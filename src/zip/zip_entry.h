@@ -56,7 +56,9 @@ class ZipEntry {
   // The last path component; empty for an entry with an empty stored name.
   std::string Name() const { return path.empty() ? std::string() : path.back(); }
   const platform::Text& Comment() const { return sysEncComment; }
-  void SetComment(std::string_view text, const platform::TextEncoding* encoding = nullptr);
+  // False, with the reason in ErrorMessage and nothing changed, for a
+  // comment longer than its record can hold.
+  bool SetComment(std::string_view text, const platform::TextEncoding* encoding = nullptr);
   const std::string& z_origEncodedName() const { return zipEncName; }
   const std::string& z_origEncodedComment() const { return zipEncComment; }
   bool SameRawPath(std::string_view rawPath,
@@ -65,7 +67,10 @@ class ZipEntry {
 
   // -- extra fields
   const ZipExtraFieldRef& ExtraFieldInCentralDir() const;
-  void SetExtraFieldInCentralDir(ZipExtraFieldRef field);
+  // Locks the field and marks the archive changed. False, with the reason
+  // in ErrorMessage and nothing changed, for a field longer than its record
+  // can hold.
+  bool SetExtraFieldInCentralDir(ZipExtraFieldRef field);
   // The extra field of the member's local header, read from the archive.
   ZipExtraFieldRef ExtraField();
 
