@@ -49,6 +49,9 @@ bool ZipArchive::Open(const std::filesystem::path& file, bool writable,
   try {
     if (wasOpen) throw platform::RuntimeException();
     const bool result = OpenSteps(file, writable, encoding);
+    if (writable && result && !entriesReachIntoDir) {
+      entriesReachIntoDir = z_localHeadersReachIntoDir();
+    }
     writeMode = writable && result && !centralDirCorrupted && !entriesReachIntoDir;
     if (writeMode) d->MarkDirty();
     return result;
