@@ -252,6 +252,12 @@ std::optional<FolderItem> ZipEntry::MakeDestinationChild(const FolderItem& paren
 
 bool ZipEntry::Extract(const std::optional<FolderItem>& destination, bool decodeMacBinary,
                        bool executable) {
+  std::optional<FolderItem> item = destination;
+  return Extract(item, decodeMacBinary, executable);
+}
+
+bool ZipEntry::Extract(std::optional<FolderItem>& destination, bool decodeMacBinary,
+                       bool executable) {
   try {
     return z_extract(destination, decodeMacBinary, executable);
   } catch (const platform::RuntimeException&) {
@@ -274,10 +280,10 @@ ZipEntry::Place ZipEntry::z_placeOf(const FolderItem& dest) {
           p.filename().string()};
 }
 
-bool ZipEntry::z_extract(const std::optional<FolderItem>& destination, bool decodeMacBinary,
+bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacBinary,
                          bool executable) {
   if (!destination) return Fail(kNoDestination);
-  FolderItem dest = *destination;
+  FolderItem& dest = *destination;
   const Place place = z_placeOf(dest);
   MemoryBlockRef mbHdr;
   // Held open until the metadata is on it; removed if anything ends early.
@@ -350,7 +356,11 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, const Place& place, bool de
   // A resource fork that cannot be put beside the destination is not
   // silently dropped; the old file then stays as it was.
   if (staged->SidecarBlocked()) return Fail(kOpenRsrc);
-  return staged->Commit() || Fail(kCreateFailed);
+  if (!staged->Commit(d->WasExtracted(platform::AppleDoubleSidecar(dest.Path())))) {
+    return Fail(kCreateFailed);
+  }
+  d->NoteExtracted(dest.Path());
+  return true;
 }
 
 // Dates, type and creator, name and permissions. What cannot be applied is

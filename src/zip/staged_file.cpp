@@ -46,8 +46,9 @@ std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& desti
       return nullptr;
     }
     if (replacing) ::fchmod(fd, old.st_mode & 0777);
-    return std::unique_ptr<StagedFile>(new StagedFile(
-        platform::FolderItem(destination.Path().parent_path() / staged), destination, folder, fd));
+    return std::unique_ptr<StagedFile>(
+        new StagedFile(platform::FolderItem(destination.Path().parent_path() / staged), destination,
+                       folder, fd, replacing));
   }
   return nullptr;
 }
@@ -65,7 +66,7 @@ bool StagedFile::SidecarBlocked() const {
          ForeignSidecar(folder_, SidecarName(destination_.Name()));
 }
 
-bool StagedFile::Commit() {
+bool StagedFile::Commit(bool sidecarExtracted) {
   const std::string staged = item_.Name(), name = destination_.Name();
   const std::string from = SidecarName(staged), to = SidecarName(name);
   const bool fork = platform::IsAppleDoubleFile(from, folder_);
@@ -97,7 +98,9 @@ bool StagedFile::Commit() {
   committed_ = true;
   if (!kept.empty()) ::unlinkat(folder_, kept.c_str(), 0);
   // The old file's fork and Finder information do not belong to the new one.
-  if (!fork && oldSidecar) ::unlinkat(folder_, to.c_str(), 0);
+  // Without an old file, a "._" file there is no sidecar of its; nor is one
+  // that the extraction wrote as a member of its own.
+  if (!fork && oldSidecar && replacing_ && !sidecarExtracted) ::unlinkat(folder_, to.c_str(), 0);
   return true;
 }
 

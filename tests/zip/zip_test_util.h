@@ -4,7 +4,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -74,6 +77,22 @@ inline std::vector<Extracted> ExtractAll(
 inline std::size_t OpenDescriptors() {
   const std::filesystem::directory_iterator fds("/proc/self/fd");
   return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
+}
+
+// How far `work`, run in a child process, raised its peak resident memory,
+// in MiB; 255 for that much or more, or when it could not be measured.
+inline int PeakRiseMiBInChild(const std::function<void()>& work) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    work();
+    ::getrusage(RUSAGE_SELF, &after);
+    ::_exit(static_cast<int>(std::min<long>((after.ru_maxrss - before.ru_maxrss) / 1024, 255)));
+  }
+  int status = 0;
+  const bool ended = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+  return ended ? WEXITSTATUS(status) : 255;
 }
 
 // Every item below `dir` (links not followed) with what it is: a file's
