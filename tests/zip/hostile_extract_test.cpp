@@ -70,12 +70,14 @@ std::vector<Case> Cases() {
        {Member("/abs/x.txt", "x"), Member("//y.txt", "y")},
        {"", ""},
        [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "abs/x.txt"), "x"); }},
-      {"link member, then a member through it",
-       {UnixMode(Member("ln", "../outside"), 0120777), Member("ln/evil", "x")},
-       {"", kCreateFailed},
+      {"link member, then members through it and back out of it",
+       {UnixMode(Member("ln", "../outside"), 0120777), Member("ln/evil", "x"), Member("ln/sub/"),
+        Member("ln/sub/../../back", "b")},
+       {"", kCreateFailed, kFolderCreation, ""},
        [](const fs::path& root) {
          EXPECT_TRUE(S_ISREG(ModeOf(root / "ln")));
          EXPECT_EQ(fixtures::ReadFile(root / "ln"), "../outside");
+         EXPECT_EQ(fixtures::ReadFile(root / "back"), "b");
        }},
       {"link already on disk",
        {Member("escape/evil", "x"), Member("escape", "replaced")},
@@ -102,6 +104,20 @@ std::vector<Case> Cases() {
          if (index != 2) return;
          fs::rename(root / "d", root / "moved");
          fs::create_directory_symlink(root.parent_path() / "outside", root / "d");
+       }},
+      {"a root made anew takes the members after it; the one placed in the old root fails",
+       {Member("a/x", "x"), Member("b", "b"), Member("a/y", "y")},
+       {"", kCreateFailed, ""},
+       [](const fs::path& root) {
+         EXPECT_FALSE(fs::exists(root / "a/x"));
+         EXPECT_FALSE(fs::exists(root / "b"));
+         EXPECT_EQ(fixtures::ReadFile(root / "a/y"), "y");
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         if (index != 2) return;
+         fs::remove_all(root);
+         fs::create_directory(root);
        }},
       {"names no file here can have",
        {Member(std::string("a\0b", 3), "x"), Member("x/.", "x")},

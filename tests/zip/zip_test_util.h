@@ -38,6 +38,7 @@ inline constexpr char kBadLocalHeader[] =
     "Invalid Local File Header signature (archive appears to be severely corrupted)";
 inline constexpr char kEncrypted[] = "Unsupported format (encrypted)";
 inline constexpr char kCreateFailed[] = "Creating destination file failed";
+inline constexpr char kFolderCreation[] = "Folder creation failed";
 inline constexpr char kFileOverFolder[] =
     "Archive entry is a file but a folder exists at the destination already. Won't replace that.";
 inline constexpr char kBadAppleDouble[] = "Invalid or unsupported AppleDouble header";
