@@ -19,6 +19,7 @@
 #include "update/program_place.h"
 #include "update/update_messages.h"
 #include "update/zip_thread.h"
+#include "zip/zip_test_util.h"
 
 namespace fs = std::filesystem;
 using platform::HTTPSocket;
@@ -297,6 +298,9 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
       Member(bundle + "vantora2", "new"),
       fixtures::With(Member(bundle + "lib/bad.bin", "data"), [](auto& m) { m.crc32 = 1; }),
       Member(bundle + "z.txt", "last")};
+  fixtures::RawArchive twoBad = badMember;
+  twoBad.members.push_back(
+      fixtures::With(Member(bundle + "lib/worse.bin", "data"), [](auto& m) { m.crc32 = 1; }));
   climbing.members = {Member(bundle + "vantora2", "new"), Member("../../escaped.txt", "out")};
   // Stored from Unix as rw-r--r--: the executable would come out unable to run.
   notRunnable.members = {fixtures::With(Member(bundle + "vantora2", "new"), [](auto& m) {
@@ -317,6 +321,9 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
       {"not an archive", "200 OK", "<html>Moved</html>",
        "File does not appear to by a Zip file ('PK' header missing)"},
       {"member fails", "200 OK", QByteArray::fromStdString(badMember.Build()),
+       "Extraction of \"Vantora II X.app/lib/bad.bin\" failed: "},
+      // The job stops at the first: one message.
+      {"two members fail", "200 OK", QByteArray::fromStdString(twoBad.Build()),
        "Extraction of \"Vantora II X.app/lib/bad.bin\" failed: "},
       {"member leaves the folder", "200 OK", QByteArray::fromStdString(climbing.Build()),
        "Extraction of \""},
@@ -379,6 +386,22 @@ TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
   EXPECT_FALSE(zar->IsOpen());
   EXPECT_TRUE(fs::is_empty(dir / "out"));
 
+  // With the job as the archive's monitor: the total is the members' sizes,
+  // and each member's bytes are counted done once.
+  fixtures::WriteFile(dir / "bundle.zip", BundleArchive(dir / "maker").toStdString());
+  zar = std::make_shared<zip::ZipArchive>();
+  ASSERT_TRUE(zar->Open(dir / "bundle.zip", false));
+  {
+    ZipThread job;
+    zar->SetProgressMonitor(std::shared_ptr<zip::ZipProgressNotifier>(&job, [](auto*) {}));
+    job.Decompress(zar, platform::FolderItem(dir / "unpacked"), true);
+    Finish(job);
+    zar->SetProgressMonitor(nullptr);
+    EXPECT_TRUE(job.Succeeded());
+    EXPECT_EQ(job.Total(), 300000.0 + 19);  // data.bin and vantora2; folders count 0
+    EXPECT_EQ(job.Finished(), job.Total());
+  }
+
   // A hidden file that takes its Mac name on the way out is made visible
   // where it ended up.
   const fs::path hidden = dir / "mac" / "A\\C";
@@ -408,7 +431,7 @@ TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
   EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(UpdateRoad, TooMuchDataIsReportedAndNothingAdded) {
+TEST_F(UpdateRoad, FailuresOfTheWholeJobAreReported) {
   // 2 GiB without the disk space: a file with a hole.
   const fs::path big = dir / "big.bin";
   fixtures::WriteFile(big, "");
@@ -423,4 +446,24 @@ TEST_F(UpdateRoad, TooMuchDataIsReportedAndNothingAdded) {
   EXPECT_TRUE(boxesOnMainThread);
   EXPECT_FALSE(zar->IsOpen());
   EXPECT_EQ(ArchiveNames(dir / "big.zip"), std::vector<std::string>{"/"});
+
+  // The final Close of a decompress job fails: the archive was opened
+  // writable, a removed member's gap puts its directory past 4 KiB, and the
+  // disk takes no file beyond that.
+  fixtures::RawArchive gapped;
+  gapped.members = {fixtures::Member("gap", std::string(8000, 'g')),
+                    fixtures::Member("note.txt", "n")};
+  fixtures::WriteFile(dir / "gapped.zip", gapped.Build());
+  messages.clear();
+  zar = NewArchive(dir / "gapped.zip");
+  ASSERT_TRUE(zar->RemoveEntry(1));
+  {
+    ziptest::FileSizeLimit full(4096);
+    ZipThread unpack;
+    unpack.Decompress(zar, platform::FolderItem(dir / "gapped"), true);
+    Finish(unpack);
+    EXPECT_FALSE(unpack.Succeeded());
+  }
+  EXPECT_EQ(messages, std::vector<std::string>{"Writing the archive directory failed"});
+  EXPECT_EQ(fixtures::ReadFile(dir / "gapped" / "note.txt"), "n");
 }
