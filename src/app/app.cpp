@@ -10,10 +10,12 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTextEdit>
+#include <QThread>
 #include <QUrl>
 #include <stdexcept>
 
 #include "app/version_history_win.h"
+#include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
 #include "mainwindow/site_config.h"
 #include "platform/qt/msgbox.h"
@@ -158,6 +160,8 @@ void Application::Event_Open() {
   // The watch exists before anything can give the window's timers a turn (the
   // message below runs modally), since the window reads its port count.
   LCDProg* window = LCDProg::Current();
+  // The start-up message comes first; the question whether to update waits.
+  if (window != nullptr) window->HoldUpdateOffer = true;
   if (window != nullptr && TheThread == nullptr) {
     TheThread = std::make_unique<BGThread>(window->Sline);
     window->AttachPortWatch(TheThread.get());
@@ -166,9 +170,11 @@ void Application::Event_Open() {
     window->ProgramFolder = ProgramFolder;
     window->RunningBundle = RunningBundle;
     window->Trash = Trash;
+    // Wherever the new copy is ready (in a dialog, or while starting), this
+    // copy goes and the new one starts.
     window->HandOver = [this](const std::filesystem::path& newCopy) {
       LaunchNew = newCopy;
-      _FileQuit_Action();
+      QuitNow();
     };
   }
   const std::filesystem::path old = ProgramFolder / update::kOldBundleName;
@@ -180,6 +186,7 @@ void Application::Event_Open() {
     if (platform::MoveToTrash(old, Trash)) platform::MsgBox(kOldCopyTrashed);
   }
   if (TheThread != nullptr) TheThread->Run();
+  if (window != nullptr) window->HoldUpdateOffer = false;
 }
 
 void Application::Event_Close() {
@@ -201,6 +208,30 @@ void Application::Event_Close() {
 
 void Application::DoEvents(int milliseconds) {
   QCoreApplication::processEvents(QEventLoop::AllEvents, milliseconds < 0 ? 0 : milliseconds);
+}
+
+int Application::RunEventLoop() {
+  if (quitRequested_) return 0;
+  inEventLoop_ = true;
+  const int result = QApplication::exec();
+  inEventLoop_ = false;
+  return result;
+}
+
+void Application::QuitNow() {
+  quitRequested_ = true;
+  // The port watch must not reopen the link while the program goes.
+  Spec::Quitting = true;
+  QApplication::closeAllWindows();
+  if (inEventLoop_) {
+    // Ends the event loop and every loop of a dialog opened inside it.
+    QCoreApplication::exit(0);
+  } else if (QThread::currentThread()->loopLevel() > 0) {
+    // Still starting: the framework's quit only ends a running event loop,
+    // so the loop of the dialog that is up (and of any opened after it)
+    // is ended here; start-up then skips the event loop.
+    QThread::currentThread()->exit(0);
+  }
 }
 
 bool Application::_FileSave_Action() {

@@ -406,6 +406,13 @@ class LCDProg : public QMainWindow {
                                    const std::filesystem::path& file);
   // A request that got no answer at all.
   void VersSocket_Error(const std::string& reason);
+  // While set, a newer build that the version answer names is not offered
+  // yet: the question waits until the hold is lifted and no modal dialog is
+  // on screen. The application holds it while it starts, so that its start-up
+  // messages are dismissed before the question comes.
+  bool HoldUpdateOffer = false;
+  // A newer build has been found and its offer is waiting to be asked.
+  bool UpdateOfferWaiting() const { return offerWaiting_; }
 
   // The maker's server, "http://" and its host; tests point it elsewhere.
   std::string UpdateServer;
@@ -424,12 +431,17 @@ class LCDProg : public QMainWindow {
 
  private:
   struct UpdateJob;
+  bool OfferMustWait() const;
+  // Asks whether to download the build named by `tag`, once nothing holds
+  // the question; Yes starts the download.
+  void OfferUpdate(const std::string& tag);
   void UpdateJobEnded();
   void HandOverWhenIdle(const std::filesystem::path& bundle);
   // Ends the update where it failed: the download window goes, `message`
   // (unless empty) is shown, and the downloaded file is deleted.
   void AbandonUpdate(const std::filesystem::path& file, const std::string& message);
   std::shared_ptr<UpdateJob> update_;
+  bool offerWaiting_ = false;
 
  public:
   // ===== end of software update =====

@@ -89,7 +89,13 @@ void Installation::Discard() {
 }
 
 Installation::Outcome Installation::Publish() {
-  const bool replacing = Exists(Bundle()) && IsRealFolder(staging_ / kBundleName);
+  // An archive that holds no bundle is no copy of the program, whatever else
+  // it holds: none of it is put anywhere.
+  if (!IsRealFolder(staging_ / kBundleName)) {
+    Discard();
+    return Outcome::Failed;
+  }
+  const bool replacing = Exists(Bundle());
   if (replacing && (!Runnable(staging_ / kBundleName) || !SwapBundle())) {
     Discard();
     return Outcome::Failed;

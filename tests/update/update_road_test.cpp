@@ -2,6 +2,8 @@
 // the download and its window, the hand-over to the new copy, and the archive
 // job on its own thread.
 #include <gtest/gtest.h>
+#include <QApplication>
+#include <QDialog>
 #include <QTest>
 #include <QThread>
 #include <filesystem>
@@ -47,6 +49,8 @@ struct UpdateRoad : ::testing::Test {
   LocalHttpServer server;
   std::unique_ptr<LCDProg> window;
   std::vector<std::string> messages;
+  // What the program's folder held as each message was shown.
+  std::vector<std::vector<std::string>> foldersAtMessages;
   std::vector<std::string> questions;
   bool answer = true;
   bool boxesOnMainThread = true;
@@ -61,6 +65,7 @@ struct UpdateRoad : ::testing::Test {
     previousBox = platform::SetMsgBoxSink([this](const std::string& text) {
       boxesOnMainThread &= QThread::currentThread() == qApp->thread();
       messages.push_back(text);
+      foldersAtMessages.push_back(Listing(program));
     });
     previousConfirm = SetConfirmSink([this](const std::string& text, int defaultButton) {
       questions.push_back(text + " / default " + std::to_string(defaultButton));
@@ -266,7 +271,8 @@ TEST_F(UpdateRoad, AStaleOldCopyMakesWayUnlessItIsRunning) {
 }
 
 // Run from no bundle (a build tree), the program has nothing to replace: the
-// update is only unpacked beside it, and it keeps running.
+// update is only unpacked beside it, and it keeps running. An archive that
+// holds no bundle either is refused: none of it is put beside the program.
 TEST_F(UpdateRoad, WithoutABundleTheNewCopyIsOnlyUnpacked) {
   const update::ProgramPlace installed = update::LocateProgram("/opt/v/Vantora II X.app/");
   EXPECT_EQ(installed.Folder, "/opt/v");
@@ -276,6 +282,17 @@ TEST_F(UpdateRoad, WithoutABundleTheNewCopyIsOnlyUnpacked) {
   EXPECT_TRUE(built.Bundle.empty());
 
   fs::remove_all(program / "Vantora II X.app");
+  fixtures::RawArchive noBundle;
+  noBundle.members = {fixtures::Member("tools/helper", "help")};
+  ServeNewVersion(QByteArray::fromStdString(noBundle.Build()));
+  window->CheckVersion(false);
+  ASSERT_TRUE(Waited([&] { return !messages.empty() && !fs::exists(archive); }));
+  EXPECT_EQ(messages, std::vector<std::string>{update::kNotInstalledMessage});
+  EXPECT_EQ(foldersAtMessages, std::vector<std::vector<std::string>>{{}});
+  EXPECT_TRUE(fs::is_empty(program));
+
+  messages.clear();
+  window->DownloadUpdate = false;
   ServeNewVersion(BundleArchive(dir / "maker"));
   window->CheckVersion(false);
   ASSERT_TRUE(Waited([&] { return fs::exists(program / "Vantora II X.app" / "vantora2"); }));
@@ -286,13 +303,42 @@ TEST_F(UpdateRoad, WithoutABundleTheNewCopyIsOnlyUnpacked) {
   EXPECT_TRUE(messages.empty());
 }
 
+// The question waits while the application holds it (as it starts, with its
+// message up) and while any modal dialog is on screen; then it comes once.
+TEST_F(UpdateRoad, TheOfferWaitsForStartUpAndForModalDialogs) {
+  answer = false;
+  Serve(kVersionPath, "200 OK", "1402151\n");
+
+  window->HoldUpdateOffer = true;
+  window->CheckVersion(false);
+  ASSERT_TRUE(Waited([&] { return window->UpdateOfferWaiting(); }));
+  EXPECT_TRUE(questions.empty()) << "asked while the application held the question";
+  window->HoldUpdateOffer = false;
+  ASSERT_TRUE(Waited([&] { return !window->UpdateOfferWaiting(); }));
+  EXPECT_EQ(questions, std::vector<std::string>{Question()});
+
+  questions.clear();
+  QDialog dialog;
+  dialog.setModal(true);
+  dialog.show();
+  ASSERT_EQ(QApplication::activeModalWidget(), &dialog);
+  window->CheckVersion(false);
+  ASSERT_TRUE(Waited([&] { return window->UpdateOfferWaiting(); }));
+  EXPECT_TRUE(questions.empty()) << "asked over a modal dialog";
+  dialog.hide();
+  ASSERT_TRUE(Waited([&] { return !window->UpdateOfferWaiting(); }));
+  EXPECT_EQ(questions, std::vector<std::string>{Question()});
+  EXPECT_FALSE(window->DownloadUpdate);
+  EXPECT_EQ(server.requested, (std::vector<QByteArray>{kVersionPath, kVersionPath}));
+}
+
 // Whatever goes wrong after Yes, the running copy stays as it was under its
 // own name, nothing of the download or of a half-unpacked copy is left, the
 // window goes and the program keeps running.
 TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
   using fixtures::Member;
   const std::string bundle = "Vantora II X.app/";
-  fixtures::RawArchive badMember, climbing, notRunnable;
+  fixtures::RawArchive badMember, climbing, notRunnable, noBundle;
   badMember.members = {
       Member(bundle + "vantora2", "new"),
       fixtures::With(Member(bundle + "lib/bad.bin", "data"), [](auto& m) { m.crc32 = 1; }),
@@ -303,6 +349,9 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
     m.hostSystem = 3;
     m.externalAttributes = 0100644u << 16;
   })};
+  // Some other program's files, with no bundle at the top.
+  noBundle.members = {Member("Other.app/vantora2", "other"), Member("readme.txt", "read me"),
+                      Member("Vantora II X/vantora2", "misnamed")};
   struct Case {
     const char* what;
     QByteArray status, body;
@@ -322,10 +371,13 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
        "Extraction of \""},
       {"executable that cannot run", "200 OK", QByteArray::fromStdString(notRunnable.Build()),
        update::kNotInstalledMessage},
+      {"no bundle in the archive", "200 OK", QByteArray::fromStdString(noBundle.Build()),
+       update::kNotInstalledMessage},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     messages.clear();
+    foldersAtMessages.clear();
     window->DownloadUpdate = false;
     ServeNewVersion(c.body, c.status);
     server.routes[kDownloadPath].cutAfter = c.cutAfter;
@@ -333,6 +385,9 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
     ASSERT_TRUE(Waited([&] { return !messages.empty() && !fs::exists(archive); }));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind(c.message, 0), 0u) << messages[0];
+    // The download and all that was unpacked are gone before the box shows:
+    // the user may quit from it.
+    EXPECT_EQ(foldersAtMessages[0], std::vector<std::string>{"Vantora II X.app"});
     EXPECT_EQ(Listing(program), std::vector<std::string>{"Vantora II X.app"});
     EXPECT_EQ(fixtures::ReadFile(program / "Vantora II X.app" / "vantora2"), "old");
     EXPECT_FALSE(fs::exists(dir / "escaped.txt"));
