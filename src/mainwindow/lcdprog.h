@@ -437,8 +437,8 @@ class LCDProg : public QMainWindow {
   void OfferUpdate(const std::string& tag);
   void UpdateJobEnded();
   void HandOverWhenIdle(const std::filesystem::path& bundle);
-  // Ends the update where it failed: the download window goes, `message`
-  // (unless empty) is shown, and the downloaded file is deleted.
+  // Ends the update where it failed: the downloaded file is deleted, the
+  // download window goes, and then `message` (unless empty) is shown.
   void AbandonUpdate(const std::filesystem::path& file, const std::string& message);
   std::shared_ptr<UpdateJob> update_;
   bool offerWaiting_ = false;

@@ -43,7 +43,7 @@ struct LCDProg::UpdateJob {
 void LCDProg::BindUpdate() {
   UpdateServer = std::string("http://") + site::kUpdateHost;
   const update::ProgramPlace place =
-      update::LocateProgram(QApplication::applicationDirPath().toStdString());
+      update::LocateProgram(QCoreApplication::applicationDirPath().toStdString());
   ProgramFolder = place.Folder;
   RunningBundle = place.Bundle;
   Trash = platform::HomeTrash();

@@ -44,9 +44,9 @@ class ZipThread : public zip::ZipProgressNotifier {
   bool Succeeded() const { return done_ && !failed_; }
   // The job has shown the user a message.
   bool Reported() const { return reported_; }
-  // Set before the job starts: the job shows no message but keeps the first
-  // one for its owner (Message()) and ends at once, so that the owner can
-  // tidy up before it tells the user why the job failed.
+  // Set before the job starts: the job shows no message and waits for no
+  // one, but keeps its first message for its owner (Message()), so that the
+  // owner can tidy up before it tells the user why the job failed.
   void KeepMessages(bool keep) { keepMessages_ = keep; }
   // The message a job that keeps its messages ended with; empty for none.
   std::string Message() const;
