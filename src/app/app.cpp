@@ -160,8 +160,6 @@ void Application::Event_Open() {
   // The watch exists before anything can give the window's timers a turn (the
   // message below runs modally), since the window reads its port count.
   LCDProg* window = LCDProg::Current();
-  // The start-up message comes first; the question whether to update waits.
-  if (window != nullptr) window->HoldUpdateOffer = true;
   if (window != nullptr && TheThread == nullptr) {
     TheThread = std::make_unique<BGThread>(window->Sline);
     window->AttachPortWatch(TheThread.get());
@@ -186,7 +184,6 @@ void Application::Event_Open() {
     if (platform::MoveToTrash(old, Trash)) platform::MsgBox(kOldCopyTrashed);
   }
   if (TheThread != nullptr) TheThread->Run();
-  if (window != nullptr) window->HoldUpdateOffer = false;
 }
 
 void Application::Event_Close() {

@@ -56,8 +56,7 @@ class Application : public QObject {
   // timers first run: an old copy left beside the program by an update goes to
   // the Trash (never the copy that is running), then the port watch starts on
   // the window's link. The window learns where the program lives and how to
-  // hand over to a new copy (LaunchNew, then QuitNow); its offer of a newer
-  // build waits until this has ended, so it never comes over the message.
+  // hand over to a new copy (LaunchNew, then QuitNow).
   void Event_Open();
   // Runs as the program ends: launches LaunchNew when it is set and exists;
   // a bundle is launched by running the executable inside it. The main

@@ -406,12 +406,8 @@ class LCDProg : public QMainWindow {
                                    const std::filesystem::path& file);
   // A request that got no answer at all.
   void VersSocket_Error(const std::string& reason);
-  // While set, a newer build that the version answer names is not offered
-  // yet: the question waits until the hold is lifted and no modal dialog is
-  // on screen. The application holds it while it starts, so that its start-up
-  // messages are dismissed before the question comes.
-  bool HoldUpdateOffer = false;
-  // A newer build has been found and its offer is waiting to be asked.
+  // A newer build has been found, and the question whether to download it
+  // waits for the modal dialog on screen (such as the start-up message) to go.
   bool UpdateOfferWaiting() const { return offerWaiting_; }
 
   // The maker's server, "http://" and its host; tests point it elsewhere.
@@ -431,9 +427,8 @@ class LCDProg : public QMainWindow {
 
  private:
   struct UpdateJob;
-  bool OfferMustWait() const;
-  // Asks whether to download the build named by `tag`, once nothing holds
-  // the question; Yes starts the download.
+  // Asks whether to download the build named by `tag`, once no modal dialog
+  // is up; Yes starts the download.
   void OfferUpdate(const std::string& tag);
   void UpdateJobEnded();
   void HandOverWhenIdle(const std::filesystem::path& bundle);

@@ -72,15 +72,11 @@ void LCDProg::VersSocket_PageReceived(const std::string& url, int status,
   DirectCheck = false;
 }
 
-bool LCDProg::OfferMustWait() const {
-  return HoldUpdateOffer || QApplication::activeModalWidget() != nullptr;
-}
-
 // The question comes when nothing else is asked of the user: a modal box
 // still up (the start-up message, or any other) would otherwise be stacked
 // under it, and everything the answer starts would run inside that box.
 void LCDProg::OfferUpdate(const std::string& tag) {
-  offerWaiting_ = OfferMustWait();
+  offerWaiting_ = QApplication::activeModalWidget() != nullptr;
   if (offerWaiting_) {
     QTimer::singleShot(kOfferRecheckMs, this, [this, tag] { OfferUpdate(tag); });
     return;
