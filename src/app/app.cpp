@@ -10,7 +10,6 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTextEdit>
-#include <QThread>
 #include <QUrl>
 #include <stdexcept>
 
@@ -208,11 +207,7 @@ void Application::DoEvents(int milliseconds) {
 }
 
 int Application::RunEventLoop() {
-  if (quitRequested_) return 0;
-  inEventLoop_ = true;
-  const int result = QApplication::exec();
-  inEventLoop_ = false;
-  return result;
+  return quitRequested_ ? 0 : QApplication::exec();
 }
 
 void Application::QuitNow() {
@@ -220,15 +215,10 @@ void Application::QuitNow() {
   // The port watch must not reopen the link while the program goes.
   Spec::Quitting = true;
   QApplication::closeAllWindows();
-  if (inEventLoop_) {
-    // Ends the event loop and every loop of a dialog opened inside it.
-    QCoreApplication::exit(0);
-  } else if (QThread::currentThread()->loopLevel() > 0) {
-    // Still starting: the framework's quit only ends a running event loop,
-    // so the loop of the dialog that is up (and of any opened after it)
-    // is ended here; start-up then skips the event loop.
-    QThread::currentThread()->exit(0);
-  }
+  // Ends the event loop and every loop nested in it, a dialog's or a wait's,
+  // and keeps any opened later from running; unlike the framework's quit it
+  // does so while the program starts too, before the event loop has run.
+  QCoreApplication::exit(0);
 }
 
 bool Application::_FileSave_Action() {

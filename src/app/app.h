@@ -93,7 +93,6 @@ class Application : public QObject {
   void BindEditMenu(QMenu* edit);
 
   VersionHistoryWin* versionHistory_ = nullptr;
-  bool inEventLoop_ = false;
   bool quitRequested_ = false;
 };
 

@@ -4,6 +4,7 @@
 // the real quit and what starts the new copy is the real launch.
 //   handover_child <folder holding "Vantora II X.app" and an old copy>
 #include <QApplication>
+#include <QEventLoop>
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
@@ -24,12 +25,17 @@ int main(int argc, char** argv) {
   return RunApplication([&folder](const char* step) {
     if (std::string(step) == "_NewAppInstance") App().ProgramFolder = folder;
     if (std::string(step) != "_MakeDefaultView") return;
-    // Runs at the first turn of any event loop: the start-up message's.
+    // Runs at the first turn of any event loop: the start-up message's. The
+    // hand-over comes from a wait nested in it, which no window's close ends.
     QTimer::singleShot(0, [&folder] {
-      const QWidget* modal = QApplication::activeModalWidget();
-      std::printf("handed over in %s\n", modal ? modal->metaObject()->className() : "no dialog");
-      std::fflush(stdout);
-      LCDProg::Current()->HandOver(folder / "Vantora II X.app");
+      QEventLoop wait;
+      QTimer::singleShot(0, [&folder] {
+        const QWidget* modal = QApplication::activeModalWidget();
+        std::printf("handed over in %s\n", modal ? modal->metaObject()->className() : "no dialog");
+        std::fflush(stdout);
+        LCDProg::Current()->HandOver(folder / "Vantora II X.app");
+      });
+      wait.exec();
     });
   });
 }
