@@ -1,11 +1,10 @@
 #pragma once
 // Installing a new copy: the archive is unpacked into a staging folder beside
-// the program, and only an archive unpacked whole, with the bundle
-// "Vantora II X.app" at its top, is moved into the program's folder. The new
-// bundle then takes the place of the one there, which is kept under its "OLD "
-// name, provided its executable can be started; a failure anywhere leaves the
-// old bundle in place under its own name and no part of the new one where the
-// program looks.
+// the program, and only an archive unpacked whole is moved into the program's
+// folder. A new bundle then takes the place of the one there, which is kept
+// under its "OLD " name, provided the archive held one and its executable can
+// be started; a failure anywhere leaves the old bundle in place under its own
+// name and no part of the new one where the program looks.
 #include <filesystem>
 
 #include "update/program_place.h"
@@ -35,8 +34,7 @@ class Installation {
     Failed,     // nothing of the bundle changed, nothing unpacked was kept
   };
   // Moves everything unpacked into the program's folder: folders merge with
-  // those there, files replace files. Fails, moving nothing, when no bundle
-  // was unpacked. The staging folder is gone afterwards.
+  // those there, files replace files. The staging folder is gone afterwards.
   Outcome Publish();
   // Removes the staging folder and what it holds.
   void Discard();
