@@ -42,8 +42,7 @@ std::vector<fs::path> Children(const fs::path& folder) {
 bool Runnable(const fs::path& bundle) {
   const fs::path executable = bundle / kBundleExecutable;
   std::error_code ec;
-  return IsRealFolder(bundle) && fs::is_regular_file(executable, ec) &&
-         ::access(executable.c_str(), X_OK) == 0;
+  return fs::is_regular_file(executable, ec) && ::access(executable.c_str(), X_OK) == 0;
 }
 
 // Puts `from` at `to` as extraction into `to`'s folder would have left it.

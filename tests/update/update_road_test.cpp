@@ -312,7 +312,7 @@ TEST_F(UpdateRoad, TheOfferWaitsForTheModalDialogToGo) {
 TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
   using fixtures::Member;
   const std::string bundle = "Vantora II X.app/";
-  fixtures::RawArchive badMember, climbing, notRunnable, noBundle;
+  fixtures::RawArchive badMember, climbing, notRunnable, noBundle, bundleAFile;
   badMember.members = {
       Member(bundle + "vantora2", "new"),
       fixtures::With(Member(bundle + "lib/bad.bin", "data"), [](auto& m) { m.crc32 = 1; }),
@@ -322,6 +322,10 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
   notRunnable.members = {fixtures::With(Member(bundle + "vantora2", "new"), [](auto& m) {
     m.hostSystem = 3;
     m.externalAttributes = 0100644u << 16;
+  })};
+  bundleAFile.members = {fixtures::With(Member("Vantora II X.app", "#!/bin/sh\n"), [](auto& m) {
+    m.hostSystem = 3;
+    m.externalAttributes = 0100755u << 16;
   })};
   // Some other program's files, with no bundle at the top.
   noBundle.members = {Member("Other.app/vantora2", "other"), Member("readme.txt", "read me"),
@@ -346,6 +350,8 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
       {"executable that cannot run", "200 OK", QByteArray::fromStdString(notRunnable.Build()),
        update::kNotInstalledMessage},
       {"no bundle in the archive", "200 OK", QByteArray::fromStdString(noBundle.Build()),
+       update::kNotInstalledMessage},
+      {"a file in the bundle's place", "200 OK", QByteArray::fromStdString(bundleAFile.Build()),
        update::kNotInstalledMessage},
   };
   for (const Case& c : cases) {
