@@ -73,8 +73,6 @@ class Application : public QObject {
   // (no dialog can hold it up), the event loop never starts if it has not
   // yet, and start-up goes on to Event_Close as at any quit.
   void QuitNow();
-  // Whether QuitNow has been asked for.
-  bool QuitRequested() const { return quitRequested_; }
 
   // Menu handlers; each returns whether it handled the command.
   // File > Save and File > Load: the main window's SaveFile and LoadFile.
