@@ -20,12 +20,13 @@ inline constexpr Bound kSensorValueBound{0, "0", 3200, "3200"};
 inline constexpr Bound kAirFuelBound{0, "0", 25.5, "25.5"};
 
 // Warning limits. The unit holds the pressure as absolute mbar and the
-// temperatures as whole degrees F, so their lower bounds are where those reach
-// zero: in gauge PSI 0 mbar is -14.7, and -18 C is the Celsius value written
-// as 0 F. The upper Celsius bound is the one written as 250 F.
+// temperatures as whole degrees F, so the PSI and Celsius bounds are the mbar
+// and Fahrenheit ones converted: in gauge PSI 0 mbar is -14.7, and 217.4 is
+// the last tenth written as no more than 16000 mbar; -18 C is the Celsius
+// value written as 0 F, and 121 C the one written as 250 F.
 inline constexpr Bound kRpmWarningBound{0, "0", 16000, "16000"};
 inline constexpr Bound kMapMbarWarningBound{0, "0", 16000, "16000"};
-inline constexpr Bound kMapPsiWarningBound{-14.7, "-14.7", 16000, "16000"};
+inline constexpr Bound kMapPsiWarningBound{-14.7, "-14.7", 217.4, "217.4"};
 inline constexpr Bound kTempFahrenheitWarningBound{0, "0", 250, "250"};
 inline constexpr Bound kTempCelsiusWarningBound{-18, "-18", 121, "121"};
 

@@ -103,18 +103,35 @@ std::string EncodeHeader(const std::vector<std::pair<std::uint32_t, std::string>
   return out;
 }
 
+// Whether any two entries, or an entry and the header ending at
+// `headerEnd`, share bytes. Empty entries share none.
+bool Overlapping(std::vector<AppleDoubleEntry> entries, std::uint64_t headerEnd) {
+  std::sort(
+      entries.begin(), entries.end(),
+      [](const AppleDoubleEntry& a, const AppleDoubleEntry& b) { return a.offset < b.offset; });
+  std::uint64_t end = headerEnd;
+  for (const AppleDoubleEntry& e : entries) {
+    if (e.length == 0) continue;
+    if (e.offset < end) return true;
+    end = std::uint64_t{e.offset} + e.length;
+  }
+  return false;
+}
+
 // Reads the header and the metadata entries of an open sidecar of `size`
-// bytes; false (Foreign) when it is no AppleDouble file.
+// bytes; false (Foreign) when it is no AppleDouble file. Entries that lie
+// outside the file or overlap are taken as damage: each is read whole, so
+// what reading costs stays within the file's own size, whatever the header
+// claims.
 bool ReadEntries(SidecarContents& c, std::uint64_t size, std::string* error, bool* foreign) {
   std::string head;
   *foreign = true;
   if (!ReadAt(c.fd, 0, kAppleDoubleHeaderSize, head)) return true;
-  const std::size_t count = BE(head, 24, 2);
-  if (!ReadAt(c.fd, 0, kAppleDoubleHeaderSize + count * kAppleDoubleDescriptorSize, head)) {
-    return true;
-  }
+  const std::size_t headerEnd =
+      kAppleDoubleHeaderSize + BE(head, 24, 2) * kAppleDoubleDescriptorSize;
+  if (headerEnd > size || !ReadAt(c.fd, 0, headerEnd, head)) return true;
   auto found = ParseAppleDoubleHeader(head, size);
-  if (!found) return true;
+  if (!found || Overlapping(*found, headerEnd)) return true;
   *foreign = false;
   bool haveFork = false;
   for (const AppleDoubleEntry& e : *found) {

@@ -88,8 +88,8 @@ class SidecarContents {
 
 // Reads the sidecar of `item`. A missing sidecar reads as Kind::None, a "._"
 // file that is no AppleDouble file (or is not a regular file, or whose
-// entries lie outside it) as Kind::Foreign. False, with the reason in
-// *error (may be null), when it cannot be read.
+// entries lie outside it or overlap) as Kind::Foreign. False, with the
+// reason in *error (may be null), when it cannot be read.
 bool ReadSidecar(const std::filesystem::path& item, SidecarContents& out, std::string* error);
 
 // Replaces the sidecar of `item` with `entries` and a resource fork copied

@@ -123,10 +123,11 @@ bool WriteFileAtomic(const std::string& path, const std::function<bool(int fd, i
   if (exists && !ModeAllowsWriting(existing))
     return Fail(error, Reason("Cannot replace the file", EACCES));
 
-  // A file replacing another is never, not even before its mode is set, open
-  // to anyone the old one was closed to.
+  // A file replacing another is created for its owner alone and only then
+  // given the old file's mode: it is never, not even for an instant, open to
+  // anyone the old one was closed to.
   std::string tempPath;
-  const mode_t mode = exists ? existing.st_mode & 0666 : 0666;
+  const mode_t mode = exists ? S_IRUSR | S_IWUSR : 0666;
   const int fd = CreateUniqueFile(folder + "/." + name + ".", mode, &tempPath);
   if (fd < 0) return Fail(error, Reason("Cannot create a file in that folder", errno));
 

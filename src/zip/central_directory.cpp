@@ -192,4 +192,26 @@ void ZipArchive::z_readDirectory() {
   entriesRead = true;
 }
 
+// The same check with each local header's own name and extra field lengths,
+// which may be longer than those of its record: data that they place in or
+// beyond the directory would be cut off when the directory is rewritten.
+// A header that cannot be read is left to the entry's own decoding.
+bool ZipArchive::z_localHeadersReachIntoDir() {
+  namespace lh = records::local;
+  platform::BinaryStream& s = *d->zipStream;
+  for (const ZipEntry* e : d->DirectoryEntries()) {
+    const platform::MemoryBlock& record = *e->z_Header();
+    const std::int64_t at = record.UInt32Value(cr::kLocalHeaderOffset);
+    s.ClearErrors();
+    s.SetPosition(at);
+    const std::string fixed = s.Read(lh::kSize);
+    ByteReader r(fixed);
+    r.Skip(lh::kNameLength);
+    const std::int64_t end = at + static_cast<std::int64_t>(lh::kSize) + r.U16() + r.U16() +
+                             record.UInt32Value(cr::kCompressedSize);
+    if (r.ok() && end > startOfDirInArchive) return true;
+  }
+  return false;
+}
+
 }  // namespace zip

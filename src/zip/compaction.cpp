@@ -92,7 +92,6 @@ bool ZipArchive::Compact() {
     local.header.SetStringValue(0, fixed);
     local.header.LittleEndian = true;
     platform::MemoryBlock& h = local.header;
-    const platform::MemoryBlock& record = *local.records.front()->z_Header();
     if (h.UInt32Value(lh::kSignatureAt) != lh::kSignature) {
       errmsg = kBadSignature;
       return false;
@@ -100,13 +99,18 @@ bool ZipArchive::Compact() {
     const std::uint16_t flags = h.UInt16Value(lh::kFlags);
     local.flagsRead = flags;
     if ((flags & records::kFlagDataDescriptor) != 0) {
-      TakeSizesFromRecord(h, record);
+      TakeSizesFromRecord(h, *local.records.front()->z_Header());
       local.rewrite = true;
     }
-    if (!SameSizes(h, record) ||
-        (flags != record.UInt16Value(cr::kFlags) && !d->isFakeEntry(record, flags))) {
-      errmsg = kMismatch;
-      return false;
+    // Every record that shares the header must agree with it as it will be
+    // written: one that does not would point at data it cannot be read from.
+    for (const ZipEntry* e : local.records) {
+      const platform::MemoryBlock& record = *e->z_Header();
+      if (!SameSizes(h, record) ||
+          (flags != record.UInt16Value(cr::kFlags) && !d->isFakeEntry(record, flags))) {
+        errmsg = kMismatch;
+        return false;
+      }
     }
     local.length = static_cast<std::int64_t>(lh::kSize) + h.UInt16Value(lh::kNameLength) +
                    h.UInt16Value(lh::kExtraLength) + h.UInt32Value(lh::kCompressedSize);

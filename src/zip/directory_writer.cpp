@@ -123,6 +123,10 @@ bool ZipArchive::Flush() {
 bool ZipArchive::Close() {
   if (!d || !d->zipStream) return true;
   const bool result = z_writeDirectory();
+  // An entry added since the open has written over the old directory, so
+  // the one in memory is all that is left of the old members: the archive
+  // stays open with it, for a later Flush or Close once the cause is gone.
+  if (!result && writeMode) return false;
   d->zipStream->Close();
   d->zipStream.reset();
   d->ClearEntries();

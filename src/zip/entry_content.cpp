@@ -19,6 +19,7 @@ using namespace messages;
 namespace mb = records::macbinary;
 
 constexpr char kAborted[] = "Aborted";
+constexpr char kStoreFailed[] = "Internal error (Store)";
 constexpr char kRsrcNotOpened[] = "Opening the source rsrc stream failed";
 constexpr std::int64_t kGzipHeader = 10;
 constexpr std::int64_t kGzipTrailer = 8;
@@ -131,15 +132,16 @@ std::int32_t ZipArchive::z_writeContent(const EntrySources& src, const ZipEntry&
     errmsg = kReadError;
     return kBytesDoNotAddUp;
   }
-  if (deflateError < 0) {
-    errmsg = "An error " + std::to_string(deflateError) + " occured while deflation";
+  // A deflater that failed, or closed without its trailer, wrote no entry
+  // that could be read back: a fault of the library's own, not the disk's.
+  if (deflateError < 0 || sink.BytesWritten() < kGzipTrailer) {
+    errmsg = kStoreFailed;
     return kBytesDoNotAddUp;
   }
   // The deflater's trailer closes what the sink wrote: its first four bytes
   // are the CRC-32 of everything deflated.
   const std::int64_t p = s.Position();
-  if (s.WriteError() || p != dataStart + sink.BytesWritten() ||
-      sink.BytesWritten() < kGzipTrailer) {
+  if (s.WriteError() || p != dataStart + sink.BytesWritten()) {
     errmsg = kWriteError;
     return kBytesDoNotAddUp;
   }

@@ -123,6 +123,12 @@ std::optional<FolderItem> ZipEntry::MakeDestinationChild(const FolderItem& paren
 
 bool ZipEntry::Extract(const std::optional<FolderItem>& destination, bool decodeMacBinary,
                        bool executable) {
+  std::optional<FolderItem> item = destination;
+  return Extract(item, decodeMacBinary, executable);
+}
+
+bool ZipEntry::Extract(std::optional<FolderItem>& destination, bool decodeMacBinary,
+                       bool executable) {
   try {
     return z_extract(destination, decodeMacBinary, executable);
   } catch (const platform::RuntimeException&) {
@@ -132,10 +138,10 @@ bool ZipEntry::Extract(const std::optional<FolderItem>& destination, bool decode
   }
 }
 
-bool ZipEntry::z_extract(const std::optional<FolderItem>& destination, bool decodeMacBinary,
+bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacBinary,
                          bool executable) {
   if (!destination) return Fail(kNoDestination);
-  FolderItem dest = *destination;
+  FolderItem& dest = *destination;
   MemoryBlockRef mbHdr;
   const bool written = isFolder ? z_extractFolder(dest, decodeMacBinary, mbHdr)
                                 : z_extractFile(dest, decodeMacBinary, mbHdr);
@@ -191,7 +197,11 @@ bool ZipEntry::z_extractFile(FolderItem& dest, bool decodeMacBinary, MemoryBlock
   // A resource fork that cannot be put beside the destination is not
   // silently dropped; the old file then stays as it was.
   if (staged->SidecarBlocked()) return Fail(kOpenRsrc);
-  return staged->Commit() || Fail(kCreateFailed);
+  if (!staged->Commit(d->WasExtracted(platform::AppleDoubleSidecar(dest.Path())))) {
+    return Fail(kCreateFailed);
+  }
+  d->NoteExtracted(dest.Path());
+  return true;
 }
 
 // Dates, type and creator, name and permissions. What cannot be applied is

@@ -42,7 +42,8 @@ std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& desti
     }
     if (replacing) ::fchmod(fd, old.st_mode & 0777);
     ::close(fd);
-    return std::unique_ptr<StagedFile>(new StagedFile(platform::FolderItem(staged), destination));
+    return std::unique_ptr<StagedFile>(
+        new StagedFile(platform::FolderItem(staged), destination, replacing));
   }
   return nullptr;
 }
@@ -56,7 +57,7 @@ bool StagedFile::SidecarBlocked() const {
          ForeignSidecar(platform::AppleDoubleSidecar(destination_.Path()));
 }
 
-bool StagedFile::Commit() {
+bool StagedFile::Commit(bool sidecarExtracted) {
   const fs::path from = platform::AppleDoubleSidecar(item_.Path());
   const fs::path to = platform::AppleDoubleSidecar(destination_.Path());
   const bool fork = platform::IsAppleDoubleFile(from);
@@ -87,7 +88,9 @@ bool StagedFile::Commit() {
   committed_ = true;
   if (!kept.empty()) ::unlink(kept.c_str());
   // The old file's fork and Finder information do not belong to the new one.
-  if (!fork && oldSidecar) ::unlink(to.c_str());
+  // Without an old file, a "._" file there is no sidecar of its; nor is one
+  // that the extraction wrote as a member of its own.
+  if (!fork && oldSidecar && replacing_ && !sidecarExtracted) ::unlink(to.c_str());
   return true;
 }
 

@@ -24,18 +24,22 @@ class StagedFile {
   // a "._" file beside the destination is not AppleDouble.
   bool SidecarBlocked() const;
   // Renames the staged file over the destination (a link there is replaced,
-  // never followed), with its sidecar. A sidecar the old file had goes with
-  // it; a "._" file beside it that is not AppleDouble is left alone. False
-  // when either cannot be put in place; the old file then keeps its data and,
-  // where the file system can keep a second name for it, its sidecar.
-  bool Commit();
+  // never followed), with its sidecar. A sidecar the replaced file had goes
+  // with it, unless `sidecarExtracted` says that the "._" file there is one
+  // the extraction wrote itself; a "._" file beside it that is not
+  // AppleDouble is left alone. False when either cannot be put in place; the
+  // old file then keeps its data and, where the file system can keep a
+  // second name for it, its sidecar.
+  bool Commit(bool sidecarExtracted = false);
 
  private:
-  StagedFile(platform::FolderItem item, platform::FolderItem destination)
-      : item_(std::move(item)), destination_(std::move(destination)) {}
+  StagedFile(platform::FolderItem item, platform::FolderItem destination, bool replacing)
+      : item_(std::move(item)), destination_(std::move(destination)), replacing_(replacing) {}
 
   platform::FolderItem item_;
   platform::FolderItem destination_;
+  // A regular file stood at the destination when the staged file was made.
+  bool replacing_;
   bool committed_ = false;
 };
 

@@ -28,7 +28,9 @@ ZipArchive::~ZipArchive() {
     closed = Close();
   } catch (...) {
   }
-  // The entries hold the shared state; let go of them so it can go too.
+  // A directory that could not be written now never will be. The entries
+  // hold the shared state; let go of them so it can go too.
+  d->zipStream.reset();
   d->ClearEntries();
   if (!closed && created) {
     std::error_code ec;
@@ -47,6 +49,9 @@ bool ZipArchive::Open(const std::filesystem::path& file, bool writable,
   try {
     if (wasOpen) throw platform::RuntimeException();
     const bool result = OpenSteps(file, writable, encoding);
+    if (writable && result && !entriesReachIntoDir) {
+      entriesReachIntoDir = z_localHeadersReachIntoDir();
+    }
     writeMode = writable && result && !centralDirCorrupted && !entriesReachIntoDir;
     if (writeMode) d->MarkDirty();
     return result;

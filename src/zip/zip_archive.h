@@ -39,7 +39,9 @@ class ZipArchive {
             const platform::TextEncoding* encoding);
   // Writes the directory when the archive was changed, then closes the
   // stream. False, with the reason in ErrorMessage, when the directory could
-  // not be written; the stream is closed anyway.
+  // not be written: an archive opened writable then stays open with all its
+  // entries, to be written by a later Flush or Close; a read-only one is
+  // closed anyway.
   bool Close();
 
   ZipEntryRef Entry(std::int32_t index) const;
@@ -187,13 +189,15 @@ class ZipArchive {
   // More central records than the end record counts.
   bool CentralDirectoryCorrupted() const { return centralDirCorrupted; }
   // An entry's header or data reaches into the directory, where the next
-  // entry added would overwrite it.
+  // entry added would overwrite it. An archive opened writable is also
+  // checked with the lengths that the local headers give.
   bool EntriesReachIntoDirectory() const { return entriesReachIntoDir; }
 
  private:
   void z_setup();
   void z_readDirectory();
   bool z_readEndRecord(std::int64_t& endAt, std::uint32_t& count, std::int64_t& size);
+  bool z_localHeadersReachIntoDir();
   bool OpenSteps(const std::filesystem::path& file, bool writable,
                  const platform::TextEncoding* encoding);
   void ResetForOpen();

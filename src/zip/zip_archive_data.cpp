@@ -1,5 +1,7 @@
 #include "zip/zip_archive_data.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <unordered_set>
 
@@ -22,6 +24,31 @@ void ZipArchiveData::ClearEntries() {
   entries_1.assign(1, nullptr);
   setAside.clear();
   directorySize_ = -1;
+  extracted_.clear();
+}
+
+namespace {
+
+std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(
+    const std::filesystem::path& file) {
+  struct stat st {};
+  if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return std::pair<std::uint64_t, std::uint64_t>(st.st_dev, st.st_ino);
+}
+
+}  // namespace
+
+// Only a "._" file can stand where a sidecar goes, so only those are noted,
+// and an extraction without them asks nothing more of the file system.
+void ZipArchiveData::NoteExtracted(const std::filesystem::path& file) {
+  if (file.filename().string().rfind("._", 0) != 0) return;
+  if (const auto id = FileIdentity(file)) extracted_.insert(*id);
+}
+
+bool ZipArchiveData::WasExtracted(const std::filesystem::path& file) const {
+  if (extracted_.empty()) return false;
+  const auto id = FileIdentity(file);
+  return id && extracted_.count(*id) > 0;
 }
 
 std::vector<ZipEntry*> ZipArchiveData::DirectoryEntries() const {

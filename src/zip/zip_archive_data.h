@@ -5,9 +5,11 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/binary_stream.h"
@@ -71,8 +73,14 @@ class ZipArchiveData {
   static std::int32_t shiftLeft16(std::int32_t v);
 
   std::int32_t EntryCount() const { return static_cast<std::int32_t>(entries_1.size()) - 1; }
-  // Forgets every entry, including those set aside.
+  // Forgets every entry, including those set aside, and the files extracted.
   void ClearEntries();
+
+  // The files that extraction from this archive has put in place, known by
+  // device and inode, so that a later member never takes one of them for
+  // the sidecar of a file it replaces.
+  void NoteExtracted(const std::filesystem::path& file);
+  bool WasExtracted(const std::filesystem::path& file) const;
 
   // The records the directory is written from, in the order written: the
   // listed entries, then the set-aside records that still belong to them
@@ -114,6 +122,7 @@ class ZipArchiveData {
 
  private:
   std::int64_t directorySize_ = -1;  // -1: not known
+  std::set<std::pair<std::uint64_t, std::uint64_t>> extracted_;
 };
 
 }  // namespace zip

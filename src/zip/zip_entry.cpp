@@ -1,6 +1,7 @@
 #include "zip/zip_entry.h"
 
 #include "platform/framework_exceptions.h"
+#include "zip/write_messages.h"
 #include "zip/zip_archive_data.h"
 #include "zip/zip_records.h"
 
@@ -83,12 +84,17 @@ const ZipExtraFieldRef& ZipEntry::ExtraFieldInCentralDir() const {
   return extra;
 }
 
-void ZipEntry::SetExtraFieldInCentralDir(ZipExtraFieldRef field) {
+// Lengths the record cannot hold are refused here rather than when the
+// directory is written: by then an added entry may have written over the
+// old directory, which would leave the archive without one.
+bool ZipEntry::SetExtraFieldInCentralDir(ZipExtraFieldRef field) {
   if (!field) field = std::make_shared<ZipExtraField>(d, std::string_view());
+  if (field->AsData().size() > records::kMaxField16) return Fail(messages::kExtraTooLong);
   field->Lock();
   extra = std::move(field);
   header->SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extra->AsData().size()));
   d->MarkDirty();
+  return true;
 }
 
 ZipExtraFieldRef ZipEntry::ExtraField() {
@@ -151,10 +157,13 @@ void ZipEntry::z_checkRawPath() {
   }
 }
 
-void ZipEntry::SetComment(std::string_view text, const platform::TextEncoding* encoding) {
+bool ZipEntry::SetComment(std::string_view text, const platform::TextEncoding* encoding) {
+  std::string stored = d->encodeForZip(text, encoding);
+  if (stored.size() > records::kMaxField16) return Fail(messages::kCommentTooLong);
   sysEncComment = platform::Text{std::string(text), encoding};
-  zipEncComment = d->encodeForZip(text, encoding);
+  zipEncComment = std::move(stored);
   d->MarkDirty();
+  return true;
 }
 
 bool ZipEntry::SameRawPath(std::string_view rawPath, const platform::TextEncoding* encoding) const {

@@ -56,7 +56,9 @@ class ZipEntry {
   // The last path component; empty for an entry with an empty stored name.
   std::string Name() const { return path.empty() ? std::string() : path.back(); }
   const platform::Text& Comment() const { return sysEncComment; }
-  void SetComment(std::string_view text, const platform::TextEncoding* encoding = nullptr);
+  // False, with the reason in ErrorMessage and nothing changed, for a
+  // comment longer than its record can hold.
+  bool SetComment(std::string_view text, const platform::TextEncoding* encoding = nullptr);
   const std::string& z_origEncodedName() const { return zipEncName; }
   const std::string& z_origEncodedComment() const { return zipEncComment; }
   bool SameRawPath(std::string_view rawPath,
@@ -65,7 +67,10 @@ class ZipEntry {
 
   // -- extra fields
   const ZipExtraFieldRef& ExtraFieldInCentralDir() const;
-  void SetExtraFieldInCentralDir(ZipExtraFieldRef field);
+  // Locks the field and marks the archive changed. False, with the reason
+  // in ErrorMessage and nothing changed, for a field longer than its record
+  // can hold.
+  bool SetExtraFieldInCentralDir(ZipExtraFieldRef field);
   // The extra field of the member's local header, read from the archive.
   ZipExtraFieldRef ExtraField();
 
@@ -136,6 +141,10 @@ class ZipEntry {
   // without a Unix mode gain execute permission.
   bool Extract(const std::optional<platform::FolderItem>& destination, bool decodeMacBinary = true,
                bool executable = true);
+  // As above; `destination` then names the item where it ended up, under
+  // its Mac name when it was renamed to that.
+  bool Extract(std::optional<platform::FolderItem>& destination, bool decodeMacBinary = true,
+               bool executable = true);
   bool ApplyUnixPermissions(const platform::FolderItem& destination);
   bool ApplyUnixPermissions(const platform::FolderItem& destination, std::int32_t attributes);
   bool z_icMapFilename(std::string_view fileName, std::string& type, std::string& creator);
@@ -151,7 +160,7 @@ class ZipEntry {
   bool z_unzipRead(UnzipRun& run, std::int64_t n, std::string& bytes);
   void z_unzipCheckEnd(UnzipRun& run);
   bool z_unzipOutcome(UnzipRun& run, platform::MemoryBlockRef& mbHdr);
-  bool z_extract(const std::optional<platform::FolderItem>& destination, bool decodeMacBinary,
+  bool z_extract(std::optional<platform::FolderItem>& destination, bool decodeMacBinary,
                  bool executable);
   bool z_removeAlias(platform::FolderItem& dest);
   bool z_extractFolder(platform::FolderItem& dest, bool decodeMacBinary,

@@ -50,6 +50,9 @@ TEST(WarningBounds, RpmMapAndTemperaturesInEachUnit) {
   EXPECT_EQ(BoundedText("", kRpmWarningBound), nullopt);
   EXPECT_EQ(BoundedText("20000", kMapMbarWarningBound), "16000");
   EXPECT_EQ(BoundedText("-14.8", kMapPsiWarningBound), "-14.7");
+  EXPECT_EQ(BoundedText("217.4", kMapPsiWarningBound), nullopt);
+  EXPECT_EQ(BoundedText("217.5", kMapPsiWarningBound), "217.4");
+  EXPECT_EQ(BoundedText("2000", kMapPsiWarningBound), "217.4");
   EXPECT_EQ(BoundedText("250", kTempFahrenheitWarningBound), nullopt);
   EXPECT_EQ(BoundedText("250.5", kTempFahrenheitWarningBound), "250");
   EXPECT_EQ(BoundedText("-1", kTempFahrenheitWarningBound), "0");
@@ -64,6 +67,8 @@ TEST(WarningBounds, RpmMapAndTemperaturesInEachUnit) {
   // PSI and Celsius reach exactly as far as the write turns into the mbar and
   // Fahrenheit bounds, and no further.
   EXPECT_EQ(Spec::PSITomBar(kMapPsiWarningBound.lower), 0);
+  EXPECT_LE(Spec::PSITomBar(kMapPsiWarningBound.upper), 16000);
+  EXPECT_GT(Spec::PSITomBar(kMapPsiWarningBound.upper + 0.1), 16000);
   EXPECT_EQ(Spec::CtoF(kTempCelsiusWarningBound.lower, true), 0);
   EXPECT_LT(Spec::CtoF(kTempCelsiusWarningBound.lower - 1, true), 0);
   EXPECT_EQ(Spec::CtoF(kTempCelsiusWarningBound.upper, true), 250);
@@ -78,8 +83,10 @@ TEST(WarningBounds, RpmMapAndTemperaturesInEachUnit) {
 //    mbar: from 4 mbar below to 3 above;
 //  - Celsius drops the fraction toward zero and the write rounds up: up to
 //    1 F lower at or above freezing, up to 2 F higher below it.
-// Every value the editor could have stored also shows within its field's
-// bound, so retyping it or switching units does not move it.
+// Every value the editor could have stored in the unit shown also shows
+// within its field's bound, so retyping it does not move it. (PSI reaches
+// 15994 mbar: 15998 to 16000 show as 217.5, past the last PSI tenth that
+// stays within 16000 mbar.)
 TEST(WarningRoundTrip, ReadThenProgramGivesBackWhatTheUnitHolds) {
   struct Case {
     int field;       // position in the "a" reply and in WriteLimits: 0 RPM, 1 ECT, 2 MAP, 3 IAT
@@ -92,7 +99,7 @@ TEST(WarningRoundTrip, ReadThenProgramGivesBackWhatTheUnitHolds) {
   const Case cases[] = {
       {0, false, kRpmWarningBound, 16000, 0, 0},
       {2, false, kMapMbarWarningBound, 16000, 0, 0},
-      {2, true, kMapPsiWarningBound, 16000, -4, 3},
+      {2, true, kMapPsiWarningBound, 15994, -4, 3},
       {1, false, kTempFahrenheitWarningBound, 250, 0, 0},
       {1, true, kTempCelsiusWarningBound, 250, -1, 2},
       {3, false, kTempFahrenheitWarningBound, 250, 0, 0},

@@ -34,7 +34,8 @@ TEST(Warnings, EveryTextChangeIsKeptInRangeOfTheUnitShown) {
       {&w.iatw, "-1", "0", "-1"},
       {&w.iatw, "-20", "0", "-18"},
       {&w.iatw, "249.9", "249.9", "121"},
-      {&w.mapw, "16001", "16000", "16000"},
+      {&w.mapw, "16001", "16000", "217.4"},
+      {&w.mapw, "2000", "2000", "217.4"},  // would go out as more than 16000 mbar
       {&w.mapw, "-1", "0", "-1"},
       {&w.mapw, "-15", "0", "-14.7"},
   };
@@ -107,10 +108,9 @@ TEST(Warnings, MapLimitFollowsThePressureUnit) {
   w.mappop.SetListIndex(0);
   EXPECT_EQ(w.mapw.Text(), "1013");
   // A converted value out of range is held at the bound.
+  w.mapw.SetText("16000");  // 217.5 PSI, which would go out as 16001 mbar
   w.mappop.SetListIndex(1);
-  w.mapw.SetText("300");  // 300 PSI is far above 16000 mbar
-  w.mappop.SetListIndex(0);
-  EXPECT_EQ(w.mapw.Text(), "16000");
+  EXPECT_EQ(w.mapw.Text(), "217.4");
 }
 
 TEST(Warnings, CelsiusClickQueuesOneWarningsRead) {

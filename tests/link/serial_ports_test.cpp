@@ -64,13 +64,23 @@ TEST(SerialPorts, AddedAndPublishedPortsFollowTheSystemsOwn) {
 
 // Anyone could fill a folder that is not the user's alone with links to a
 // device of their choosing, which the detection would then probe.
-TEST(SerialPorts, PublishedOnlyFromAFolderAndLinksOfTheUsersAlone) {
+TEST(SerialPorts, PublishedOnlyFromAFolderAndEntriesOfTheUsersAlone) {
   unitsim::UnitSim unit;
   ASSERT_TRUE(unit.Ok());
   platform::UseSystemSerialPorts(false);
   platform::ClearExtraSerialPorts();
-  const bool root = ::geteuid() == 0;  // only root can give a file away
+  const bool root = ::geteuid() == 0;  // only root can give a file away or make a device node
   const uid_t other = 65534;
+  struct stat pty {};
+  ASSERT_EQ(::stat(unit.PortPath().c_str(), &pty), 0);
+  // Puts the simulator's device itself in the link's place.
+  auto node = [&](const fs::path& d, mode_t mode) {
+    const fs::path n = d / "ttySim";
+    return ::unlink(n.c_str()) == 0 && ::mknod(n.c_str(), S_IFCHR | 0600, pty.st_rdev) == 0 &&
+                   ::chmod(n.c_str(), mode) == 0
+               ? d
+               : fs::path();
+  };
   struct Case {
     const char* what;
     bool needsRoot;
@@ -102,6 +112,11 @@ TEST(SerialPorts, PublishedOnlyFromAFolderAndLinksOfTheUsersAlone) {
          return ::lchown((d / "ttySim").c_str(), other, other) == 0 ? d : fs::path();
        },
        true, false},
+      {"device node", true, [&](const fs::path& d) { return node(d, 0600); }, true, true},
+      {"device node writable by its group", true, [&](const fs::path& d) { return node(d, 0620); },
+       true, false},
+      {"device node writable by others", true, [&](const fs::path& d) { return node(d, 0602); },
+       true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -119,7 +134,7 @@ TEST(SerialPorts, PublishedOnlyFromAFolderAndLinksOfTheUsersAlone) {
     EXPECT_EQ(Names(), c.listed ? std::vector<std::string>{"ttySim"} : std::vector<std::string>{});
     // The simulator refuses to publish in such a folder, and leaves it be.
     EXPECT_EQ(platform::MakePublishedPortDir(dir.string(), &error), c.folderUsable);
-    EXPECT_TRUE(fs::is_symlink(made / "ttySim"));
+    EXPECT_TRUE(fs::exists(fs::symlink_status(made / "ttySim")));
   }
   platform::SetPublishedPortDir("/nonexistent/vantora-ports");
 }
@@ -134,7 +149,12 @@ TEST(SerialPorts, TheDefaultPublishedFolderIsTheUsersOwn) {
   EXPECT_EQ(platform::DefaultPublishedPortDir(), runtime.path().toStdString() + "/vantora-ports");
   ::chmod(runtime.path().toLocal8Bit().constData(), 0777);
   EXPECT_EQ(platform::DefaultPublishedPortDir(), fallback);
-  ::setenv("XDG_RUNTIME_DIR", "relative/run", 1);
+  // Relative, it would name another folder wherever the program is started.
+  ::chmod(runtime.path().toLocal8Bit().constData(), 0700);
+  const std::string relative = fs::relative(runtime.path().toStdString()).string();
+  ASSERT_FALSE(relative.empty());
+  ASSERT_NE(relative[0], '/');
+  ::setenv("XDG_RUNTIME_DIR", relative.c_str(), 1);
   EXPECT_EQ(platform::DefaultPublishedPortDir(), fallback);
   ::unsetenv("XDG_RUNTIME_DIR");
   EXPECT_EQ(platform::DefaultPublishedPortDir(), fallback);

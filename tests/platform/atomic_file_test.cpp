@@ -1,6 +1,7 @@
 #include "platform/atomic_file.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -9,6 +10,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdarg>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <vector>
@@ -129,17 +132,24 @@ TEST_F(AtomicFileTest, WriteProtectedFileIsRefusedAndLeftAsItWas) {
   ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);  // the folder never stops the rename
   struct Case {
     mode_t mode;
-    bool otherUser;  // saved by a user who does not own the file
+    bool otherUser;   // saved by a user who does not own the file
+    bool usersGroup;  // ... but is in the file's group
     bool refused;
   };
   const Case cases[] = {
-      {0444, false, true},
-      {0604, true, true},  // the owner may write; others may not
-      {0646, true, false},
+      {0444, false, false, true},
+      {0604, true, false, true},  // the owner may write; others may not
+      {0646, true, false, false},
+      {0646, true, true, true},  // others may write, but the group may not
+      {0464, true, true, false},
   };
   for (const Case& c : cases) {
     if (c.otherUser && ::geteuid() != 0) continue;  // needs a second user
+    ::unlink(path.c_str());
     Write(path, "previous layout");
+    if (c.usersGroup) {
+      ASSERT_EQ(::chown(path.c_str(), static_cast<uid_t>(-1), test_support::kUnprivilegedId), 0);
+    }
     ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
     auto save = [&] {
       std::string error;
@@ -159,9 +169,11 @@ TEST_F(AtomicFileTest, WriteProtectedFileIsRefusedAndLeftAsItWas) {
 
 namespace {
 
-// How often the umask has been changed: this stands in for the C library's
-// umask in the test program, and passes every call on to the kernel.
+// How often the umask has been changed, and the mode the last staged file of
+// a save was created with: these stand in for the C library's umask and open
+// in the test program, and pass every call on to the kernel.
 std::atomic<int> umaskChanges{0};
+std::atomic<int> stagedMode{-1};
 
 }  // namespace
 
@@ -171,10 +183,24 @@ extern "C" mode_t umask(mode_t mask) noexcept {
   return previous;
 }
 
+extern "C" int open(const char* path, int flags, ...) {
+  int mode = 0;
+  if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, int);
+    va_end(args);
+  }
+  if ((flags & O_CREAT) && std::strstr(path, "/.layout.lcd.")) stagedMode = mode;
+  return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}
+
 // A new file gets the mode any new file gets under the umask, and an existing
-// one keeps its own. Saving never changes the umask, not even for an instant:
-// it is the whole program's, and the archive job creates files on a thread of
-// its own meanwhile, which would then come out writable by everyone.
+// one keeps its own; the file staged to replace it is created for its owner
+// alone, and given that mode only then. Saving never changes the umask, not
+// even for an instant: it is the whole program's, and the archive job creates
+// files on a thread of its own meanwhile, which would then come out writable
+// by everyone.
 TEST_F(AtomicFileTest, NewFilesFollowTheUmaskWhichSavingNeverChanges) {
   const std::string path = dir_ + "/layout.lcd";
   const mode_t saved = ::umask(022);
@@ -188,7 +214,9 @@ TEST_F(AtomicFileTest, NewFilesFollowTheUmaskWhichSavingNeverChanges) {
     EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << std::oct << mask;
 
     ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
+    stagedMode = -1;
     ASSERT_TRUE(platform::WriteFileAtomic(path, "again", nullptr));
+    EXPECT_EQ(stagedMode, 0600) << std::oct << stagedMode;
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
     EXPECT_EQ(umaskChanges, 0) << std::oct << mask;

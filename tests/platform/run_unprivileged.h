@@ -1,6 +1,7 @@
 #pragma once
 // Runs a check in a child process that has given up root, for tests of what
 // an ordinary user may not do (root may write into any folder).
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,11 +9,16 @@
 
 namespace test_support {
 
+// The user and the only group the child runs as.
+inline constexpr unsigned kUnprivilegedId = 65534;
+
 // True when fn returned true in the child.
 inline bool RunUnprivileged(const std::function<bool()>& fn) {
   pid_t pid = ::fork();
   if (pid == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedId) != 0 ||
+                             ::setuid(kUnprivilegedId) != 0))
+      ::_exit(2);
     ::_exit(fn() ? 0 : 1);
   }
   int status = 0;

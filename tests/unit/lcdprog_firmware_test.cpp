@@ -301,6 +301,20 @@ TEST_F(FirmwareTest, UnplugMidUpdateThenASuccessfulRetry) {
   EXPECT_EQ(again.CurrentMode(), unitsim::Mode::Firmware);
   EXPECT_EQ(std::count(answered.begin(), answered.end(), "E"), 1);
   EXPECT_EQ(messages.size(), 1u);
+
+  // An update broken off before anything went out leaves the unit in its
+  // firmware. Repeated, it goes in through the escapes, and the bootloader's
+  // answer to them is the update's own way in, not a unit left behind there.
+  Click(w->FWUpdate);
+  Click(w->ConButton);
+  ASSERT_TRUE(unitsim::Await([&] { return messages.size() == 2u; }));
+  EXPECT_EQ(again.CurrentMode(), unitsim::Mode::Firmware);
+  ConnectAndSettle();
+  Click(w->FWUpdate);
+  ASSERT_TRUE(unitsim::Await([&] { return UpdateDone(); }));
+  ExpectFlashHolds(again, image);
+  EXPECT_EQ(messages, (std::vector<std::string>{unit::FirmwareRepeatMessage,
+                                                unit::FirmwareInterruptedMessage}));
   w->Sline.Disconnect();
 }
 

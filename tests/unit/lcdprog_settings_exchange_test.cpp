@@ -1,5 +1,6 @@
 // The settings exchange end to end: the window on real widgets, its link on a
 // pty, the simulated unit answering.
+#include <QCheckBox>
 #include <algorithm>
 
 #include "platform/valstr.h"
@@ -492,6 +493,18 @@ TEST_P(BrokenReadTest, IsToldAndProgramThenWritesNothing) {
   EXPECT_EQ(w->Sline.PacketCount(), 0);
   ASSERT_TRUE(unitsim::Await([&] { return !messages.empty(); }));
   EXPECT_EQ(messages, std::vector<std::string>{unit::kProgramUnreadMessage});
+
+  // The temperature switch reads the limits alone: once that read is back,
+  // the rest has still not been read whole.
+  unit.ClearFaults();
+  messages.clear();
+  static_cast<QCheckBox*>(w->usecelsius.Widget())->click();
+  Settle();
+  ASSERT_EQ(answered.back(), "ra");
+  Click(w->WriteBut);
+  EXPECT_FALSE(w->Programming);
+  ASSERT_TRUE(unitsim::Await([&] { return !messages.empty(); }));
+  EXPECT_EQ(messages, std::vector<std::string>{unit::kProgramUnreadMessage});
   EXPECT_TRUE(NoWriteReachedTheUnit());
   ExpectSameSettings(unit.Settings(), Distinctive());
 }
@@ -500,7 +513,7 @@ INSTANTIATE_TEST_SUITE_P(EachRead, BrokenReadTest,
                          ::testing::Values("rt", "rd", "rm", "rp", "rc", "rw", "ri", "rh", "re",
                                            "ra", "rs", "ru", "rz"));
 
-TEST_F(SettingsExchangeTest, ProgramDuringTheAutomaticReadWritesNothing) {
+TEST_F(SettingsExchangeTest, ProgramWhileAReadIsOnItsWayWritesNothing) {
   unit.SetSettings(Distinctive());
   // The unit holds back its answer to "rt" until the test lets it go.
   unit.FaultEvery("rt", {unitsim::FaultKind::Split, 0});
@@ -514,12 +527,27 @@ TEST_F(SettingsExchangeTest, ProgramDuringTheAutomaticReadWritesNothing) {
   Settle();
   ASSERT_TRUE(unitsim::Await([&] { return !messages.empty(); }));
   EXPECT_EQ(messages, std::vector<std::string>{unit::kProgramWhileReadingMessage});
+  ExpectSameSettings(AsUnitHoldsIt(*w), Distinctive());
+
+  // Nor while the temperature switch's read of the limits is on its way.
+  unit.FaultEvery("ra", {unitsim::FaultKind::Split, 0});
+  static_cast<QCheckBox*>(w->usecelsius.Widget())->click();
+  ASSERT_TRUE(unitsim::Await([&] {
+    const std::vector<std::string> reqs = unit.Requests();
+    return !reqs.empty() && reqs.back() == "ra";
+  }));
+  Click(w->WriteBut);
+  EXPECT_FALSE(w->Programming);
+  unit.ClearFaults();
+  unit.ReleaseHeld();
+  Settle();
+  ASSERT_TRUE(unitsim::Await([&] { return messages.size() == 2; }));
+  EXPECT_EQ(messages[1], unit::kProgramWhileReadingMessage);
   EXPECT_TRUE(NoWriteReachedTheUnit());
   ExpectSameSettings(unit.Settings(), Distinctive());
-  ExpectSameSettings(AsUnitHoldsIt(*w), Distinctive());
 }
 
-TEST_F(SettingsExchangeTest, ClosingTheLinkDuringAReadIsToldAndTheNextWholeReadCounts) {
+TEST_F(SettingsExchangeTest, ABrokenReadIsToldAndOnlyAWholeReadLetsProgramWrite) {
   unit.SetSettings(Distinctive());
   ConnectToUnit();
   unit.QueueFault({unitsim::FaultKind::NoReply});
@@ -535,4 +563,17 @@ TEST_F(SettingsExchangeTest, ClosingTheLinkDuringAReadIsToldAndTheNextWholeReadC
   WriteAndSettle();
   EXPECT_EQ(messages, std::vector<std::string>{unit::kProgrammedMessage});
   ExpectSameSettings(unit.Settings(), Distinctive());
+
+  // A Read that breaks off on a link still up undoes the whole read before it.
+  unit.FaultEvery("rh", {unitsim::FaultKind::WrongLetter});
+  messages.clear();
+  Click(w->ReadBut);
+  ASSERT_TRUE(unitsim::Await([&] { return !messages.empty(); }));
+  EXPECT_EQ(messages, std::vector<std::string>{unit::kNotReadMessage});
+  ASSERT_TRUE(w->Sline.isConnected);
+  messages.clear();
+  Click(w->WriteBut);
+  EXPECT_FALSE(w->Programming);
+  ASSERT_TRUE(unitsim::Await([&] { return !messages.empty(); }));
+  EXPECT_EQ(messages, std::vector<std::string>{unit::kProgramUnreadMessage});
 }

@@ -414,6 +414,27 @@ TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
   EXPECT_FALSE(zar->IsOpen());
   EXPECT_TRUE(fs::is_empty(dir / "out"));
 
+  // A hidden file that takes its Mac name on the way out is made visible
+  // where it ended up.
+  const fs::path hidden = dir / "mac" / "A\\C";
+  fs::create_directories(hidden.parent_path());
+  fixtures::WriteFile(hidden, "was hidden");
+  ASSERT_TRUE(platform::FolderItem(hidden).SetVisible(false));
+  zar = NewArchive(dir / "mac.zip");
+  ASSERT_GT(zar->AddItemToRoot(platform::FolderItem(hidden), zip::ZipArchive::MacBinaryAlways()),
+            0);
+  ASSERT_TRUE(zar->Close());
+  ASSERT_TRUE(zar->Open(dir / "mac.zip", false));
+  EXPECT_EQ(zar->Entry(1)->RawPath().bytes, "A-C");
+  {
+    ZipThread job;
+    job.Decompress(zar, platform::FolderItem(dir / "out"), true);
+    Finish(job);
+    EXPECT_TRUE(job.Succeeded());
+  }
+  ASSERT_EQ(fixtures::ReadFile(dir / "out" / "A\\C"), "was hidden");
+  EXPECT_TRUE(platform::FolderItem(dir / "out" / "A\\C").Visible());
+
   // An archive that is not open: the job ends on the error, silently.
   ZipThread closed;
   closed.Decompress(std::make_shared<zip::ZipArchive>(), platform::FolderItem(dir / "out"), true);

@@ -86,6 +86,13 @@ TEST(Compaction, DamagedMembersStopItBeforeAnythingMoves) {
   };
   RawArchive mismatch = raw;
   mismatch.members[2].localFlags = 2;
+  // Both records point at b's header, whose sizes follow in a data
+  // descriptor: a's record would give it a's sizes, and b could not be read.
+  RawArchive descriptors = raw;
+  descriptors.members[1].flags = descriptors.members[2].flags = 8;
+  const auto shareB = [](ZipArchive& a) {
+    a.Entry(1)->z_Header()->SetUInt32Value(42, LocalOffset(a, 2));
+  };
   const std::function<void(ZipArchive&)> none = [](ZipArchive&) {};
   const struct {
     const char* what;
@@ -96,6 +103,8 @@ TEST(Compaction, DamagedMembersStopItBeforeAnythingMoves) {
       {"header where the record points is no header", raw.Build(), point(1, 40),
        "Invalid Local File Header signature (archive appears to be severely corrupted)"},
       {"local header differs from its record", mismatch.Build(), none,
+       "File Headers mismatch (archive appears to be severely corrupted)"},
+      {"records that share a header disagree about it", descriptors.Build(), shareB,
        "File Headers mismatch (archive appears to be severely corrupted)"},
       {"a member's data runs over the next one", overlap.Build(), none,
        "Archive members overlap (archive appears to be severely corrupted)"},

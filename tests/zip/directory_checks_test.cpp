@@ -162,22 +162,27 @@ TEST(DirectoryChecks, EachDirectoryFaultKeepsItsOwnStateAndOpensReadOnly) {
   overcounted.directorySize = 138;
   RawArchive reaching = TwoMembers();
   reaching.members[1].compressedSize = 500;  // its data would run into the directory
+  // The second local header's own extra field, longer than its record's,
+  // places its data in the directory.
+  std::string longLocalExtra = TwoMembers().Build();
+  longLocalExtra[40 + 28] = 10;
   struct Case {
     const char* what;
-    RawArchive archive;
+    std::string bytes;
     int entries;
     bool overcounted, reaching;
   };
   // The sound archive comes last: nothing of the earlier opens may stay.
-  const Case cases[] = {{"more records than counted", overcounted, 3, true, false},
-                        {"data reaching into the directory", reaching, 2, false, true},
-                        {"sound", TwoMembers(), 2, false, false}};
+  const Case cases[] = {
+      {"more records than counted", overcounted.Build(), 3, true, false},
+      {"data reaching into the directory", reaching.Build(), 2, false, true},
+      {"a local extra field reaching into the directory", longLocalExtra, 2, false, true},
+      {"sound", TwoMembers().Build(), 2, false, false}};
   TempDir dir;
   ZipArchive archive;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ASSERT_TRUE(OpenBytes(archive, dir, c.archive.Build(), /*writable=*/true))
-        << archive.ErrorMessage();
+    ASSERT_TRUE(OpenBytes(archive, dir, c.bytes, /*writable=*/true)) << archive.ErrorMessage();
     EXPECT_EQ(archive.EntryCount(), c.entries);
     EXPECT_EQ(archive.CentralDirectoryCorrupted(), c.overcounted);
     EXPECT_EQ(archive.EntriesReachIntoDirectory(), c.reaching);

@@ -77,9 +77,22 @@ TEST(DirectoryWrite, FlushWritesWhatChangedAndKeepsTheArchiveOpen) {
   EXPECT_FALSE(archive.Flush());
   EXPECT_EQ(archive.ErrorMessage(), "Archive was opened read-only");
   archive.Close();
+
+  // An add writes over the old directory; a Close that then cannot write
+  // the new one keeps the archive open with every member until it can.
   ASSERT_TRUE(archive.Open(path, true));
-  archive.Close();
+  std::vector<std::string> names = Names(archive.Data()->entries_1, 1);
+  ASSERT_GT(AddData(archive, "late"), 0);
+  names.push_back("late");
+  {
+    FileSizeLimit full(static_cast<rlim_t>(archive.StartOfDirectory()) + 10);
+    EXPECT_FALSE(archive.Close());
+  }
+  EXPECT_EQ(archive.ErrorMessage(), "Writing the archive directory failed");
+  EXPECT_TRUE(ClosedAndAccepted(archive));
   EXPECT_THROW(archive.Flush(), platform::RuntimeException);  // writable, but closed since
+  ASSERT_TRUE(archive.Open(path, false));
+  EXPECT_EQ(Names(archive.Data()->entries_1, 1), names);
 }
 
 // The companions the reader set aside go back into the directory, and move
@@ -99,42 +112,44 @@ TEST(DirectoryWrite, AppleDoubleRecordsSetAsideAreWrittenBack) {
   EXPECT_EQ(Names(archive.Data()->setAside, 0), (V{"__MACOSX/", "__MACOSX/dir/", "._notes"}));
 }
 
-// Lengths the records cannot hold are refused when they are set, or at the
-// latest when the directory would be written, and the file stays as it was.
+// Lengths the records cannot hold are refused when they are set, before an
+// added entry could have written over the old directory, and nothing changes.
 TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
   TempDir dir;
   RawArchive raw;
   raw.members.push_back(fixtures::Member("one", "1"));
   const std::string bytes = raw.Build();
   const std::string tooLong(65536, 'x');
+  const std::string taken = "taken";
   const struct {
     const char* what;
-    std::function<bool(ZipArchive&)> change;  // false when refused at once
+    std::function<std::string(ZipArchive&)> change;  // the message it was refused with
     const char* message;
   } cases[] = {
       {"entry comment",
        [&](ZipArchive& a) {
-         a.Entry(1)->SetComment(tooLong);
-         return true;
+         return a.Entry(1)->SetComment(tooLong) ? taken : a.Entry(1)->ErrorMessage();
        },
        "Comment must not be longer than 65535 bytes"},
       {"extra field",
        [&](ZipArchive& a) {
-         a.Entry(1)->SetExtraFieldInCentralDir(a.MakeZipExtraField(std::string(65540, 'e')));
-         return true;
+         return a.Entry(1)->SetExtraFieldInCentralDir(a.MakeZipExtraField(std::string(65540, 'e')))
+                    ? taken
+                    : a.Entry(1)->ErrorMessage();
        },
        "Extra field must not be longer than 65535 bytes"},
-      {"archive comment", [&](ZipArchive& a) { return a.SetComment(tooLong); },
+      {"archive comment",
+       [&](ZipArchive& a) { return a.SetComment(tooLong) ? taken : a.ErrorMessage(); },
        "Comment must not be longer than 65535 bytes"},
-      {"name", [&](ZipArchive& a) { return AddData(a, tooLong) > 0; },
+      {"name", [&](ZipArchive& a) { return AddData(a, tooLong) > 0 ? taken : a.ErrorMessage(); },
        "Name must not be longer than 65535 bytes"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ZipArchive archive;
     ASSERT_TRUE(OpenBytes(archive, dir, bytes, true));
-    EXPECT_FALSE(c.change(archive) && archive.Close());
-    EXPECT_EQ(archive.ErrorMessage(), c.message);
+    EXPECT_EQ(c.change(archive), c.message);
+    EXPECT_TRUE(archive.Close()) << archive.ErrorMessage();
     EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), bytes);
   }
   ZipArchive archive;

@@ -1,7 +1,9 @@
 // Writing one entry from streams: the stored, deflated and MacBinary forms
 // as independent readers see them, names and comments in every encoding,
 // and the ways an entry can fail without leaving the archive unreadable.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "independent_readers.h"
 #include "platform/framework_exceptions.h"
@@ -16,6 +18,10 @@ using zip::ZipArchive;
 using namespace ziptest;
 
 namespace {
+
+// Whether zlib cannot set up a deflater, as when memory is short: its set-up
+// stands in for the test program and passes every other call on.
+bool failDeflateInit = false;
 
 std::string Noise(std::size_t size) {
   std::string out(size, '\0');
@@ -73,6 +79,7 @@ TEST(EntryWriter, FailedEntriesLeaveTheArchiveWhole) {
   ASSERT_TRUE(archive.Open(dir / "a.zip", true));
   FileReader kept = Source(dir, "k", LinesOfText(3000)), shortOne = Source(dir, "s", "short");
   FileReader missing(FolderItem(dir / "missing")), noise = Source(dir, "n", Noise(5000));
+  FileReader undeflated = Source(dir, "u", "text");
   ASSERT_EQ(AddData(archive, "kept", &kept, 3000), 1);
   const std::int64_t start = archive.StartOfDirectory();
   platform::MemoryBlockRef header = archive.MakeMacBinaryHeader(5, 1, "m", "TEXT", "ttxt", {}, {});
@@ -100,14 +107,18 @@ TEST(EntryWriter, FailedEntriesLeaveTheArchiveWhole) {
        "Item exceeds archive limit of 2GB"},
       {"a disk that fills up", &noise, nullptr, 5000, 0, nullptr, "n", -2,
        "Write error, the archived item may be corrupted"},
+      {"a deflater that cannot be set up", &undeflated, nullptr, 4, 0, nullptr, "u", -2,
+       "Internal error (Store)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::optional<FileSizeLimit> full;
     if (c.data == &noise) full.emplace(static_cast<rlim_t>(start) + 100);
+    failDeflateInit = c.data == &undeflated;
     EXPECT_EQ(archive.AddItemByStreams(c.data, c.dataLength, c.rsrc, c.rsrcLength, c.header, c.name,
                                        nullptr, {}),
               c.result);
+    failDeflateInit = false;
     EXPECT_EQ(archive.ErrorMessage(), c.message);
     EXPECT_EQ(archive.EntryCount(), 1);
     EXPECT_EQ(archive.StartOfDirectory(), start);
@@ -179,4 +190,12 @@ TEST(EntryWriter, NamesAndCommentsInEachEncodingAsInfoZipReadsThem) {
             out);
     EXPECT_EQ(out, comment + "\n");
   }
+}
+
+extern "C" int deflateInit2_(z_streamp strm, int level, int method, int windowBits, int memLevel,
+                             int strategy, const char* version, int streamSize) {
+  if (failDeflateInit) return Z_MEM_ERROR;
+  using Real = int (*)(z_streamp, int, int, int, int, int, const char*, int);
+  static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "deflateInit2_"));
+  return real(strm, level, method, windowBits, memLevel, strategy, version, streamSize);
 }

@@ -88,6 +88,21 @@ int main(int argc, char** argv) {
   root.members.push_back(fixtures::Member("a/../", dated->Bytes()));
   fixtures::WriteFile(out / "root.zip", root.Build());
 
+  // Two records share one header with a data descriptor; the first gives
+  // it another member's sizes. The comment brings the size to a multiple of
+  // three, so that the compaction step removes the first member and moves
+  // the shared header.
+  RawArchive shared;
+  shared.members.push_back(fixtures::Member("gap", "gg"));
+  shared.members.push_back(fixtures::With(fixtures::Member("other", "oth"), [](RawMember& m) {
+    m.flags = 8;
+    m.localOffset = (30 + 3 + 2) + (30 + 5 + 3);
+  }));
+  shared.members.push_back(
+      fixtures::With(fixtures::Member("hello", "hello"), [](RawMember& m) { m.flags = 8; }));
+  while (shared.Build().size() % 3 != 0) shared.comment += 'c';
+  fixtures::WriteFile(out / "shared-header.zip", shared.Build());
+
   fixtures::TempDir work;
   fixtures::WriteFile(work / "a.txt", std::string(300, 'a'));
   fixtures::Run("cd " + fixtures::Quote(work.path()) +

@@ -65,7 +65,7 @@ class MacExtractTest : public ::testing::Test {
 TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
   ASSERT_TRUE(MakeMacBinaryFiles(dir_.path()));
   const std::string mb1 = fixtures::ReadFile(dir_ / "mb1.bin");
-  const std::string rsrc(300, 'r');
+  const std::string rsrc(300, 'r'), appleDouble = fixtures::AppleDoubleHeader({});
   struct Case {
     RawMember member;
     std::string data, rsrc, typeCreator, message;
@@ -79,12 +79,22 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
       // A "._" file of the user's leaves no place for the fork.
       {Member("blocked", OurMacBinary("new data", rsrc)), "old data", "", "",
        "Opening destination rsrc fork failed"},
+      // An AppleDouble member where a later file without a fork has its
+      // sidecar stays: when no file was there before, and when it took the
+      // place of the old file's sidecar.
+      {Member("._a.txt", appleDouble), appleDouble, "", "", ""},
+      {Member("a.txt", "new a"), "new a", "", "", ""},
+      {Member("._b.txt", appleDouble), appleDouble, "", "", ""},
+      {Member("b.txt", "new b"), "new b", "", "", ""},
   };
   std::vector<RawMember> members;
   for (const Case& c : cases) members.push_back(c.member);
   Open(members);
   fixtures::WriteFile(out_ / "blocked", "old data");
   fixtures::WriteFile(out_ / "._blocked", "not AppleDouble");
+  fixtures::WriteFile(out_ / "b.txt", "old b");
+  zip::RsrcForkWriter oldFork{FolderItem(out_ / "b.txt")};
+  ASSERT_TRUE(oldFork.Open() && oldFork.Write("old fork") && oldFork.Close());
   const std::vector<Extracted> got = ExtractAll(archive_, out_);
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];

@@ -4,8 +4,12 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -62,6 +66,22 @@ inline std::vector<Extracted> ExtractAll(zip::ZipArchive& archive,
     out.push_back({e->RawPath().bytes, ok ? "" : e->ErrorMessage()});
   }
   return out;
+}
+
+// How far `work`, run in a child process, raised its peak resident memory,
+// in MiB; 255 for that much or more, or when it could not be measured.
+inline int PeakRiseMiBInChild(const std::function<void()>& work) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    work();
+    ::getrusage(RUSAGE_SELF, &after);
+    ::_exit(static_cast<int>(std::min<long>((after.ru_maxrss - before.ru_maxrss) / 1024, 255)));
+  }
+  int status = 0;
+  const bool ended = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+  return ended ? WEXITSTATUS(status) : 255;
 }
 
 // Every item below `dir` (links not followed) with what it is: a file's
