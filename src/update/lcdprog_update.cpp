@@ -1,6 +1,6 @@
 // The main window's side of the software update: the version check, the
 // download with its progress window, and the hand-over to the new copy.
-#include <QCoreApplication>
+#include <QApplication>
 #include <QTimer>
 #include <system_error>
 
@@ -22,6 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kIdleRecheckMs = 100;
+constexpr int kOfferRecheckMs = 100;
 
 bool IsSuccess(int status) {
   return status >= 200 && status <= 299;
@@ -63,16 +64,28 @@ void LCDProg::VersSocket_PageReceived(const std::string& url, int status,
                                       const std::string& content) {
   if (url == UpdateServer + update::kVersionPath) {
     if (const std::optional<std::string> tag = update::NewerBuildTag(status, content)) {
-      if (ConfirmWin().Confirm(update::kNewVersionQuestion, 1)) {
-        DownloadUpdate = true;
-        VersSocket.Get(UpdateServer + update::DownloadPath(*tag),
-                       ProgramFolder / update::LocalArchiveName(*tag));
-      }
+      OfferUpdate(*tag);
     } else if (DirectCheck) {
       platform::MsgBox(update::kUpToDateMessage);
     }
   }
   DirectCheck = false;
+}
+
+// The question comes when nothing else is asked of the user: a modal box
+// still up (the start-up message, or any other) would otherwise be stacked
+// under it, and everything the answer starts would run inside that box.
+void LCDProg::OfferUpdate(const std::string& tag) {
+  offerWaiting_ = QApplication::activeModalWidget() != nullptr;
+  if (offerWaiting_) {
+    QTimer::singleShot(kOfferRecheckMs, this, [this, tag] { OfferUpdate(tag); });
+    return;
+  }
+  if (ConfirmWin().Confirm(update::kNewVersionQuestion, 1)) {
+    DownloadUpdate = true;
+    VersSocket.Get(UpdateServer + update::DownloadPath(tag),
+                   ProgramFolder / update::LocalArchiveName(tag));
+  }
 }
 
 void LCDProg::VersSocket_ReceiveProgress(int received, int total, const std::string& /*data*/) {
@@ -120,6 +133,8 @@ void LCDProg::VersSocket_DownloadComplete(const std::string& /*url*/, int status
     return;
   }
   update_ = job;
+  // Its message waits until the download and the staging folder are gone.
+  job->thread.KeepMessages(true);
   job->thread.Ended.Bind(this, &LCDProg::UpdateJobEnded);
   job->thread.Decompress(zar, platform::FolderItem(job->install.Staging()), true);
 }
@@ -138,9 +153,10 @@ void LCDProg::VersSocket_Error(const std::string& /*reason*/) {
 void LCDProg::UpdateJobEnded() {
   const std::shared_ptr<UpdateJob> job = std::move(update_);
   if (!job->thread.Succeeded()) {
-    // The job has told the user why, unless it ended on an error of its own.
+    // The job's own reason, unless it ended on an error of its own.
+    const std::string reason = job->thread.Message();
     job->install.Discard();
-    AbandonUpdate(job->archive, job->thread.Reported() ? "" : update::kNotInstalledMessage);
+    AbandonUpdate(job->archive, reason.empty() ? update::kNotInstalledMessage : reason);
     return;
   }
   switch (job->install.Publish()) {
@@ -169,9 +185,11 @@ void LCDProg::HandOverWhenIdle(const fs::path& bundle) {
   if (HandOver) HandOver(bundle);
 }
 
+// The download goes before the box is shown: the user may well quit from
+// it, and nothing of the failed update is to be left behind.
 void LCDProg::AbandonUpdate(const fs::path& file, const std::string& message) {
-  CloseDLWin();
-  if (!message.empty()) platform::MsgBox(message);
   std::error_code ec;
   if (!file.empty()) fs::remove(file, ec);
+  CloseDLWin();
+  if (!message.empty()) platform::MsgBox(message);
 }

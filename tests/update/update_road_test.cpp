@@ -2,6 +2,7 @@
 // the download and its window, the hand-over to the new copy, and the archive
 // job on its own thread.
 #include <gtest/gtest.h>
+#include <QDialog>
 #include <QTest>
 #include <QThread>
 #include <filesystem>
@@ -48,6 +49,8 @@ struct UpdateRoad : ::testing::Test {
   LocalHttpServer server;
   std::unique_ptr<LCDProg> window;
   std::vector<std::string> messages;
+  // What the program's folder held as each message was shown.
+  std::vector<std::vector<std::string>> foldersAtMessages;
   std::vector<std::string> questions;
   bool answer = true;
   bool boxesOnMainThread = true;
@@ -62,6 +65,7 @@ struct UpdateRoad : ::testing::Test {
     previousBox = platform::SetMsgBoxSink([this](const std::string& text) {
       boxesOnMainThread &= QThread::currentThread() == qApp->thread();
       messages.push_back(text);
+      foldersAtMessages.push_back(Listing(program));
     });
     previousConfirm = SetConfirmSink([this](const std::string& text, int defaultButton) {
       questions.push_back(text + " / default " + std::to_string(defaultButton));
@@ -287,13 +291,29 @@ TEST_F(UpdateRoad, WithoutABundleTheNewCopyIsOnlyUnpacked) {
   EXPECT_TRUE(messages.empty());
 }
 
+// The question waits while a modal dialog (the start-up message, say) is on
+// screen: all that the answer starts would otherwise run inside that dialog.
+TEST_F(UpdateRoad, TheOfferWaitsForTheModalDialogToGo) {
+  answer = false;
+  Serve(kVersionPath, "200 OK", "1402151\n");
+  QDialog dialog;
+  dialog.setModal(true);
+  dialog.show();
+  window->CheckVersion(false);
+  ASSERT_TRUE(Waited([&] { return window->UpdateOfferWaiting(); }));
+  EXPECT_TRUE(questions.empty());
+  dialog.hide();
+  ASSERT_TRUE(Waited([&] { return !window->UpdateOfferWaiting(); }));
+  EXPECT_EQ(questions, std::vector<std::string>{Question()});
+}
+
 // Whatever goes wrong after Yes, the running copy stays as it was under its
 // own name, nothing of the download or of a half-unpacked copy is left, the
 // window goes and the program keeps running.
 TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
   using fixtures::Member;
   const std::string bundle = "Vantora II X.app/";
-  fixtures::RawArchive badMember, climbing, notRunnable;
+  fixtures::RawArchive badMember, climbing, notRunnable, noBundle, bundleAFile;
   badMember.members = {
       Member(bundle + "vantora2", "new"),
       fixtures::With(Member(bundle + "lib/bad.bin", "data"), [](auto& m) { m.crc32 = 1; }),
@@ -307,6 +327,13 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
     m.hostSystem = 3;
     m.externalAttributes = 0100644u << 16;
   })};
+  bundleAFile.members = {fixtures::With(Member("Vantora II X.app", "#!/bin/sh\n"), [](auto& m) {
+    m.hostSystem = 3;
+    m.externalAttributes = 0100755u << 16;
+  })};
+  // Some other program's files, with no bundle at the top.
+  noBundle.members = {Member("Other.app/vantora2", "other"), Member("readme.txt", "read me"),
+                      Member("Vantora II X/vantora2", "misnamed")};
   struct Case {
     const char* what;
     QByteArray status, body;
@@ -329,10 +356,15 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
        "Extraction of \""},
       {"executable that cannot run", "200 OK", QByteArray::fromStdString(notRunnable.Build()),
        update::kNotInstalledMessage},
+      {"no bundle in the archive", "200 OK", QByteArray::fromStdString(noBundle.Build()),
+       update::kNotInstalledMessage},
+      {"a file in the bundle's place", "200 OK", QByteArray::fromStdString(bundleAFile.Build()),
+       update::kNotInstalledMessage},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     messages.clear();
+    foldersAtMessages.clear();
     window->DownloadUpdate = false;
     ServeNewVersion(c.body, c.status);
     server.routes[kDownloadPath].cutAfter = c.cutAfter;
@@ -340,6 +372,9 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
     ASSERT_TRUE(Waited([&] { return !messages.empty() && !fs::exists(archive); }));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind(c.message, 0), 0u) << messages[0];
+    // The download and all that was unpacked are gone before the box shows:
+    // the user may quit from it.
+    EXPECT_EQ(foldersAtMessages[0], std::vector<std::string>{"Vantora II X.app"});
     EXPECT_EQ(Listing(program), std::vector<std::string>{"Vantora II X.app"});
     EXPECT_EQ(fixtures::ReadFile(program / "Vantora II X.app" / "vantora2"), "old");
     EXPECT_FALSE(fs::exists(dir / "escaped.txt"));
