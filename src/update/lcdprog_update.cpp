@@ -1,7 +1,9 @@
 // The main window's side of the software update: the version check, the
 // download with its progress window, and the hand-over to the new copy.
 #include <QApplication>
+#include <QEvent>
 #include <QTimer>
+#include <functional>
 #include <system_error>
 
 #include "mainwindow/confirm_win.h"
@@ -22,11 +24,37 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kIdleRecheckMs = 100;
-constexpr int kOfferRecheckMs = 100;
 
 bool IsSuccess(int status) {
   return status >= 200 && status <= 299;
 }
+
+// Calls `then` once, on the next turn of the event loop after `modal` has
+// been hidden or destroyed; nothing runs while it stays up. The watch goes
+// with `context`.
+class WhenGone : public QObject {
+ public:
+  static void Watch(QWidget* modal, QObject* context, std::function<void()> then) {
+    modal->installEventFilter(new WhenGone(modal, context, std::move(then)));
+  }
+
+ private:
+  WhenGone(QWidget* modal, QObject* context, std::function<void()> then)
+      : QObject(context), then_(std::move(then)) {
+    connect(modal, &QObject::destroyed, this, [this] { Fire(); });
+  }
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    if (event->type() == QEvent::Hide) Fire();
+    return false;
+  }
+  void Fire() {
+    if (!then_) return;
+    QTimer::singleShot(0, parent(), std::move(then_));
+    then_ = nullptr;
+    deleteLater();
+  }
+  std::function<void()> then_;
+};
 
 }  // namespace
 
@@ -76,9 +104,10 @@ void LCDProg::VersSocket_PageReceived(const std::string& url, int status,
 // still up (the start-up message, or any other) would otherwise be stacked
 // under it, and everything the answer starts would run inside that box.
 void LCDProg::OfferUpdate(const std::string& tag) {
-  offerWaiting_ = QApplication::activeModalWidget() != nullptr;
-  if (offerWaiting_) {
-    QTimer::singleShot(kOfferRecheckMs, this, [this, tag] { OfferUpdate(tag); });
+  QWidget* modal = QApplication::activeModalWidget();
+  offerWaiting_ = modal != nullptr;
+  if (modal) {
+    WhenGone::Watch(modal, this, [this, tag] { OfferUpdate(tag); });
     return;
   }
   if (ConfirmWin().Confirm(update::kNewVersionQuestion, 1)) {
