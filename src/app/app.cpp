@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "app/version_history_win.h"
+#include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
 #include "mainwindow/site_config.h"
 #include "platform/qt/msgbox.h"
@@ -166,9 +167,11 @@ void Application::Event_Open() {
     window->ProgramFolder = ProgramFolder;
     window->RunningBundle = RunningBundle;
     window->Trash = Trash;
+    // Wherever the new copy is ready (in a dialog, or while starting), this
+    // copy goes and the new one starts.
     window->HandOver = [this](const std::filesystem::path& newCopy) {
       LaunchNew = newCopy;
-      _FileQuit_Action();
+      QuitNow();
     };
   }
   const std::filesystem::path old = ProgramFolder / update::kOldBundleName;
@@ -201,6 +204,21 @@ void Application::Event_Close() {
 
 void Application::DoEvents(int milliseconds) {
   QCoreApplication::processEvents(QEventLoop::AllEvents, milliseconds < 0 ? 0 : milliseconds);
+}
+
+int Application::RunEventLoop() {
+  return quitRequested_ ? 0 : QApplication::exec();
+}
+
+void Application::QuitNow() {
+  quitRequested_ = true;
+  // The port watch must not reopen the link while the program goes.
+  Spec::Quitting = true;
+  QApplication::closeAllWindows();
+  // Ends the event loop and every loop nested in it, a dialog's or a wait's,
+  // and keeps any opened later from running; unlike the framework's quit it
+  // does so while the program starts too, before the event loop has run.
+  QCoreApplication::exit(0);
 }
 
 bool Application::_FileSave_Action() {

@@ -56,7 +56,7 @@ class Application : public QObject {
   // timers first run: an old copy left beside the program by an update goes to
   // the Trash (never the copy that is running), then the port watch starts on
   // the window's link. The window learns where the program lives and how to
-  // hand over to a new copy.
+  // hand over to a new copy (LaunchNew, then QuitNow).
   void Event_Open();
   // Runs as the program ends: launches LaunchNew when it is set and exists;
   // a bundle is launched by running the executable inside it. The main
@@ -64,6 +64,15 @@ class Application : public QObject {
   void Event_Close();
   // One pass of the event loop, taking at most `milliseconds` (-1: no waiting).
   static void DoEvents(int milliseconds);
+  // The framework's event loop, until the program quits; returns its result.
+  // It does not start at all once QuitNow has been asked for.
+  int RunEventLoop();
+  // Ends the program from wherever it is: in the event loop, in a modal
+  // dialog opened from it, or in one opened while the program starts, before
+  // the event loop runs. The windows close, every event loop that runs ends
+  // (no dialog can hold it up), the event loop never starts if it has not
+  // yet, and start-up goes on to Event_Close as at any quit.
+  void QuitNow();
 
   // Menu handlers; each returns whether it handled the command.
   // File > Save and File > Load: the main window's SaveFile and LoadFile.
@@ -82,6 +91,7 @@ class Application : public QObject {
   void BindEditMenu(QMenu* edit);
 
   VersionHistoryWin* versionHistory_ = nullptr;
+  bool quitRequested_ = false;
 };
 
 // The one application object; throws std::logic_error before _NewAppInstance.

@@ -40,7 +40,7 @@ int RunApplication(const std::function<void(const char* step)>& observe) {
   step("_MakeDefaultView");
   App().Event_Open();
   step("App.Event_Open");
-  const int result = QApplication::exec();
+  const int result = App().RunEventLoop();
   step("EventLoop");
   App().Event_Close();
   step("App.Event_Close");

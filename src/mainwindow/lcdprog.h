@@ -406,6 +406,9 @@ class LCDProg : public QMainWindow {
                                    const std::filesystem::path& file);
   // A request that got no answer at all.
   void VersSocket_Error(const std::string& reason);
+  // A newer build has been found, and the question whether to download it
+  // waits for the modal dialog on screen (such as the start-up message) to go.
+  bool UpdateOfferWaiting() const { return offerWaiting_; }
 
   // The maker's server, "http://" and its host; tests point it elsewhere.
   std::string UpdateServer;
@@ -424,12 +427,16 @@ class LCDProg : public QMainWindow {
 
  private:
   struct UpdateJob;
+  // Asks whether to download the build named by `tag`, once no modal dialog
+  // is up; Yes starts the download.
+  void OfferUpdate(const std::string& tag);
   void UpdateJobEnded();
   void HandOverWhenIdle(const std::filesystem::path& bundle);
-  // Ends the update where it failed: the download window goes, `message`
-  // (unless empty) is shown, and the downloaded file is deleted.
+  // Ends the update where it failed: the downloaded file is deleted, the
+  // download window goes, and then `message` (unless empty) is shown.
   void AbandonUpdate(const std::filesystem::path& file, const std::string& message);
   std::shared_ptr<UpdateJob> update_;
+  bool offerWaiting_ = false;
 
  public:
   // ===== end of software update =====

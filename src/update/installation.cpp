@@ -37,10 +37,10 @@ std::vector<fs::path> Children(const fs::path& folder) {
   return items;
 }
 
-// A bundle whose executable cannot be started would leave the user with no
-// copy that runs once the old one has made way for it.
+// A bundle whose executable cannot be started, or no bundle at all, would
+// leave the user with no copy that runs once the old one has made way for it.
 bool Runnable(const fs::path& bundle) {
-  const fs::path executable = ExecutableOf(bundle);
+  const fs::path executable = bundle / kBundleExecutable;
   std::error_code ec;
   return fs::is_regular_file(executable, ec) && ::access(executable.c_str(), X_OK) == 0;
 }
@@ -89,7 +89,8 @@ void Installation::Discard() {
 }
 
 Installation::Outcome Installation::Publish() {
-  const bool replacing = Exists(Bundle()) && IsRealFolder(staging_ / kBundleName);
+  // With a bundle to replace, an archive that holds none is refused too.
+  const bool replacing = Exists(Bundle());
   if (replacing && (!Runnable(staging_ / kBundleName) || !SwapBundle())) {
     Discard();
     return Outcome::Failed;

@@ -2,9 +2,9 @@
 // Installing a new copy: the archive is unpacked into a staging folder beside
 // the program, and only an archive unpacked whole is moved into the program's
 // folder. A new bundle then takes the place of the one there, which is kept
-// under its "OLD " name, provided its executable can be started; a failure
-// anywhere leaves the old bundle in place under its own name and no part of
-// the new one where the program looks.
+// under its "OLD " name, provided the archive held one and its executable can
+// be started; a failure anywhere leaves the old bundle in place under its own
+// name and no part of the new one where the program looks.
 #include <filesystem>
 
 #include "update/program_place.h"
@@ -31,7 +31,7 @@ class Installation {
   enum class Outcome {
     NewBundle,  // a new bundle stands in the old one's place
     Placed,     // what was unpacked is in the folder; no bundle was replaced
-    Failed,     // nothing of the bundle changed
+    Failed,     // nothing of the bundle changed, nothing unpacked was kept
   };
   // Moves everything unpacked into the program's folder: folders merge with
   // those there, files replace files. The staging folder is gone afterwards.

@@ -1,7 +1,9 @@
 // The main window's side of the software update: the version check, the
 // download with its progress window, and the hand-over to the new copy.
-#include <QCoreApplication>
+#include <QApplication>
+#include <QEvent>
 #include <QTimer>
+#include <functional>
 #include <system_error>
 
 #include "mainwindow/confirm_win.h"
@@ -26,6 +28,33 @@ constexpr int kIdleRecheckMs = 100;
 bool IsSuccess(int status) {
   return status >= 200 && status <= 299;
 }
+
+// Calls `then` once, on the next turn of the event loop after `modal` has
+// been hidden or destroyed; nothing runs while it stays up. The watch goes
+// with `context`.
+class WhenGone : public QObject {
+ public:
+  static void Watch(QWidget* modal, QObject* context, std::function<void()> then) {
+    modal->installEventFilter(new WhenGone(modal, context, std::move(then)));
+  }
+
+ private:
+  WhenGone(QWidget* modal, QObject* context, std::function<void()> then)
+      : QObject(context), then_(std::move(then)) {
+    connect(modal, &QObject::destroyed, this, [this] { Fire(); });
+  }
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    if (event->type() == QEvent::Hide) Fire();
+    return false;
+  }
+  void Fire() {
+    if (!then_) return;
+    QTimer::singleShot(0, parent(), std::move(then_));
+    then_ = nullptr;
+    deleteLater();
+  }
+  std::function<void()> then_;
+};
 
 }  // namespace
 
@@ -63,16 +92,29 @@ void LCDProg::VersSocket_PageReceived(const std::string& url, int status,
                                       const std::string& content) {
   if (url == UpdateServer + update::kVersionPath) {
     if (const std::optional<std::string> tag = update::NewerBuildTag(status, content)) {
-      if (ConfirmWin().Confirm(update::kNewVersionQuestion, 1)) {
-        DownloadUpdate = true;
-        VersSocket.Get(UpdateServer + update::DownloadPath(*tag),
-                       ProgramFolder / update::LocalArchiveName(*tag));
-      }
+      OfferUpdate(*tag);
     } else if (DirectCheck) {
       platform::MsgBox(update::kUpToDateMessage);
     }
   }
   DirectCheck = false;
+}
+
+// The question comes when nothing else is asked of the user: a modal box
+// still up (the start-up message, or any other) would otherwise be stacked
+// under it, and everything the answer starts would run inside that box.
+void LCDProg::OfferUpdate(const std::string& tag) {
+  QWidget* modal = QApplication::activeModalWidget();
+  offerWaiting_ = modal != nullptr;
+  if (modal) {
+    WhenGone::Watch(modal, this, [this, tag] { OfferUpdate(tag); });
+    return;
+  }
+  if (ConfirmWin().Confirm(update::kNewVersionQuestion, 1)) {
+    DownloadUpdate = true;
+    VersSocket.Get(UpdateServer + update::DownloadPath(tag),
+                   ProgramFolder / update::LocalArchiveName(tag));
+  }
 }
 
 void LCDProg::VersSocket_ReceiveProgress(int received, int total, const std::string& /*data*/) {
@@ -120,6 +162,8 @@ void LCDProg::VersSocket_DownloadComplete(const std::string& /*url*/, int status
     return;
   }
   update_ = job;
+  // Its message waits until the download and the staging folder are gone.
+  job->thread.KeepMessages(true);
   job->thread.Ended.Bind(this, &LCDProg::UpdateJobEnded);
   job->thread.Decompress(zar, platform::FolderItem(job->install.Staging()), true);
 }
@@ -138,9 +182,10 @@ void LCDProg::VersSocket_Error(const std::string& /*reason*/) {
 void LCDProg::UpdateJobEnded() {
   const std::shared_ptr<UpdateJob> job = std::move(update_);
   if (!job->thread.Succeeded()) {
-    // The job has told the user why, unless it ended on an error of its own.
+    // The job's own reason, unless it ended on an error of its own.
+    const std::string reason = job->thread.Message();
     job->install.Discard();
-    AbandonUpdate(job->archive, job->thread.Reported() ? "" : update::kNotInstalledMessage);
+    AbandonUpdate(job->archive, reason.empty() ? update::kNotInstalledMessage : reason);
     return;
   }
   switch (job->install.Publish()) {
@@ -169,9 +214,11 @@ void LCDProg::HandOverWhenIdle(const fs::path& bundle) {
   if (HandOver) HandOver(bundle);
 }
 
+// The download goes before the box is shown: the user may well quit from
+// it, and nothing of the failed update is to be left behind.
 void LCDProg::AbandonUpdate(const fs::path& file, const std::string& message) {
-  CloseDLWin();
-  if (!message.empty()) platform::MsgBox(message);
   std::error_code ec;
   if (!file.empty()) fs::remove(file, ec);
+  CloseDLWin();
+  if (!message.empty()) platform::MsgBox(message);
 }

@@ -170,6 +170,11 @@ void ZipThread::closeProgressWindow() {
 // or until the owner goes (then the box may outlive the job).
 void ZipThread::showError(const std::string& message) {
   failed_ = true;
+  if (keepMessages_) {
+    std::lock_guard lock(shared_->mutex);
+    if (message_.empty()) message_ = message;
+    return;
+  }
   reported_ = true;
   std::shared_ptr<Shared> shared = shared_;
   auto dismissed = std::make_shared<bool>(false);
@@ -185,6 +190,11 @@ void ZipThread::showError(const std::string& message) {
       },
       Qt::QueuedConnection);
   shared->wake.wait(lock, [&] { return *dismissed || shared->stop; });
+}
+
+std::string ZipThread::Message() const {
+  std::lock_guard lock(shared_->mutex);
+  return message_;
 }
 
 bool ZipThread::Stopping() const {

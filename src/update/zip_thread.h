@@ -2,8 +2,9 @@
 // The archive job: extracts every entry of an open archive into a folder, or
 // adds one file or folder to an archive, on a thread of its own so that the
 // window's event loop keeps running. The job touches no widget: its messages
-// are shown by the main thread while the job waits for them to be dismissed,
-// and its end is announced on the main thread (Ended) as well as in done().
+// are shown by the main thread while the job waits for them to be dismissed
+// (or kept for the owner, see KeepMessages), and its end is announced on the
+// main thread (Ended) as well as in done().
 // One object serves one job; create it on the main thread, which must run an
 // event loop while the job lasts.
 #include <atomic>
@@ -43,6 +44,12 @@ class ZipThread : public zip::ZipProgressNotifier {
   bool Succeeded() const { return done_ && !failed_; }
   // The job has shown the user a message.
   bool Reported() const { return reported_; }
+  // Set before the job starts: the job shows no message and waits for no
+  // one, but keeps its first message for its owner (Message()), so that the
+  // owner can tidy up before it tells the user why the job failed.
+  void KeepMessages(bool keep) { keepMessages_ = keep; }
+  // The message a job that keeps its messages ended with; empty for none.
+  std::string Message() const;
   // Raised on the main thread once the job has ended. Its handler may
   // release the job.
   platform::Event<> Ended;
@@ -81,6 +88,9 @@ class ZipThread : public zip::ZipProgressNotifier {
   bool followAliases_ = false;
   std::int32_t mbMode_ = 0;
   bool decodeMacBinary_ = false;
+  bool keepMessages_ = false;
+  // Written by the job before it ends; guarded by the shared mutex.
+  std::string message_;
   std::atomic<double> finished_{0};
   std::atomic<double> total_{0};
   std::atomic<bool> done_{false};

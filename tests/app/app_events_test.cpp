@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
@@ -214,4 +215,31 @@ TEST_F(AppFixture, DoEventsRunsWaitingEvents) {
       app.get(), [&] { ran = true; }, Qt::QueuedConnection);
   Application::DoEvents(-1);
   EXPECT_TRUE(ran);
+}
+
+// Even where the hand-over comes in the start-up message, before the event
+// loop runs, the program ends and the new copy starts: the child quits and
+// launches for real.
+TEST_F(AppFixture, TheHandOverEndsTheProgramBeforeItsEventLoopRuns) {
+  MakeOldCopy("old");
+  const fs::path bundle = program / "Vantora II X.app";
+  fs::create_directories(bundle);
+  std::ofstream(bundle / "vantora2") << "#!/bin/sh\necho \"$PWD\" > started\n";
+  fs::permissions(bundle / "vantora2", fs::perms::owner_all);
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  const fs::path data = program.parent_path() / "data";
+  env.insert("XDG_DATA_HOME", QString::fromStdString(data.string()));
+  child.setProcessEnvironment(env);
+  child.start(VANTORA_HANDOVER_CHILD, {QString::fromStdString(program.string())});
+  const bool ended = child.waitForFinished(unitsim::kHangGuardMs);
+  if (!ended) child.kill();
+  child.waitForFinished();
+  ASSERT_TRUE(ended) << "the program stayed after the hand-over";
+  EXPECT_EQ(child.exitCode(), 0);
+  EXPECT_EQ(child.readAllStandardOutput(), "handed over in QMessageBox\n");
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return ReadAll(program / "started") == program.string() + "\n"; },
+                      unitsim::kHangGuardMs));
+  EXPECT_TRUE(fs::exists(data / "Trash" / "files" / "OLD Vantora II X.app"));
 }

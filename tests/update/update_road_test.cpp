@@ -2,6 +2,7 @@
 // the download and its window, the hand-over to the new copy, and the archive
 // job on its own thread.
 #include <gtest/gtest.h>
+#include <QDialog>
 #include <QTest>
 #include <QThread>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "update/program_place.h"
 #include "update/update_messages.h"
 #include "update/zip_thread.h"
+#include "zip/zip_test_util.h"
 
 namespace fs = std::filesystem;
 using platform::HTTPSocket;
@@ -47,6 +49,8 @@ struct UpdateRoad : ::testing::Test {
   LocalHttpServer server;
   std::unique_ptr<LCDProg> window;
   std::vector<std::string> messages;
+  // What the program's folder held as each message was shown.
+  std::vector<std::vector<std::string>> foldersAtMessages;
   std::vector<std::string> questions;
   bool answer = true;
   bool boxesOnMainThread = true;
@@ -61,6 +65,7 @@ struct UpdateRoad : ::testing::Test {
     previousBox = platform::SetMsgBoxSink([this](const std::string& text) {
       boxesOnMainThread &= QThread::currentThread() == qApp->thread();
       messages.push_back(text);
+      foldersAtMessages.push_back(Listing(program));
     });
     previousConfirm = SetConfirmSink([this](const std::string& text, int defaultButton) {
       questions.push_back(text + " / default " + std::to_string(defaultButton));
@@ -286,23 +291,49 @@ TEST_F(UpdateRoad, WithoutABundleTheNewCopyIsOnlyUnpacked) {
   EXPECT_TRUE(messages.empty());
 }
 
+// The question waits while a modal dialog (the start-up message, say) is on
+// screen: all that the answer starts would otherwise run inside that dialog.
+TEST_F(UpdateRoad, TheOfferWaitsForTheModalDialogToGo) {
+  answer = false;
+  Serve(kVersionPath, "200 OK", "1402151\n");
+  QDialog dialog;
+  dialog.setModal(true);
+  dialog.show();
+  window->CheckVersion(false);
+  ASSERT_TRUE(Waited([&] { return window->UpdateOfferWaiting(); }));
+  EXPECT_TRUE(questions.empty());
+  dialog.hide();
+  ASSERT_TRUE(Waited([&] { return !window->UpdateOfferWaiting(); }));
+  EXPECT_EQ(questions, std::vector<std::string>{Question()});
+}
+
 // Whatever goes wrong after Yes, the running copy stays as it was under its
 // own name, nothing of the download or of a half-unpacked copy is left, the
 // window goes and the program keeps running.
 TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
   using fixtures::Member;
   const std::string bundle = "Vantora II X.app/";
-  fixtures::RawArchive badMember, climbing, notRunnable;
+  fixtures::RawArchive badMember, climbing, notRunnable, noBundle, bundleAFile;
   badMember.members = {
       Member(bundle + "vantora2", "new"),
       fixtures::With(Member(bundle + "lib/bad.bin", "data"), [](auto& m) { m.crc32 = 1; }),
       Member(bundle + "z.txt", "last")};
+  fixtures::RawArchive twoBad = badMember;
+  twoBad.members.push_back(
+      fixtures::With(Member(bundle + "lib/worse.bin", "data"), [](auto& m) { m.crc32 = 1; }));
   climbing.members = {Member(bundle + "vantora2", "new"), Member("../../escaped.txt", "out")};
   // Stored from Unix as rw-r--r--: the executable would come out unable to run.
   notRunnable.members = {fixtures::With(Member(bundle + "vantora2", "new"), [](auto& m) {
     m.hostSystem = 3;
     m.externalAttributes = 0100644u << 16;
   })};
+  bundleAFile.members = {fixtures::With(Member("Vantora II X.app", "#!/bin/sh\n"), [](auto& m) {
+    m.hostSystem = 3;
+    m.externalAttributes = 0100755u << 16;
+  })};
+  // Some other program's files, with no bundle at the top.
+  noBundle.members = {Member("Other.app/vantora2", "other"), Member("readme.txt", "read me"),
+                      Member("Vantora II X/vantora2", "misnamed")};
   struct Case {
     const char* what;
     QByteArray status, body;
@@ -318,14 +349,22 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
        "File does not appear to by a Zip file ('PK' header missing)"},
       {"member fails", "200 OK", QByteArray::fromStdString(badMember.Build()),
        "Extraction of \"Vantora II X.app/lib/bad.bin\" failed: "},
+      // The job stops at the first: one message.
+      {"two members fail", "200 OK", QByteArray::fromStdString(twoBad.Build()),
+       "Extraction of \"Vantora II X.app/lib/bad.bin\" failed: "},
       {"member leaves the folder", "200 OK", QByteArray::fromStdString(climbing.Build()),
        "Extraction of \""},
       {"executable that cannot run", "200 OK", QByteArray::fromStdString(notRunnable.Build()),
+       update::kNotInstalledMessage},
+      {"no bundle in the archive", "200 OK", QByteArray::fromStdString(noBundle.Build()),
+       update::kNotInstalledMessage},
+      {"a file in the bundle's place", "200 OK", QByteArray::fromStdString(bundleAFile.Build()),
        update::kNotInstalledMessage},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     messages.clear();
+    foldersAtMessages.clear();
     window->DownloadUpdate = false;
     ServeNewVersion(c.body, c.status);
     server.routes[kDownloadPath].cutAfter = c.cutAfter;
@@ -333,6 +372,9 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
     ASSERT_TRUE(Waited([&] { return !messages.empty() && !fs::exists(archive); }));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind(c.message, 0), 0u) << messages[0];
+    // The download and all that was unpacked are gone before the box shows:
+    // the user may quit from it.
+    EXPECT_EQ(foldersAtMessages[0], std::vector<std::string>{"Vantora II X.app"});
     EXPECT_EQ(Listing(program), std::vector<std::string>{"Vantora II X.app"});
     EXPECT_EQ(fixtures::ReadFile(program / "Vantora II X.app" / "vantora2"), "old");
     EXPECT_FALSE(fs::exists(dir / "escaped.txt"));
@@ -379,6 +421,22 @@ TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
   EXPECT_FALSE(zar->IsOpen());
   EXPECT_TRUE(fs::is_empty(dir / "out"));
 
+  // With the job as the archive's monitor: the total is the members' sizes,
+  // and each member's bytes are counted done once.
+  fixtures::WriteFile(dir / "bundle.zip", BundleArchive(dir / "maker").toStdString());
+  zar = std::make_shared<zip::ZipArchive>();
+  ASSERT_TRUE(zar->Open(dir / "bundle.zip", false));
+  {
+    ZipThread job;
+    zar->SetProgressMonitor(std::shared_ptr<zip::ZipProgressNotifier>(&job, [](auto*) {}));
+    job.Decompress(zar, platform::FolderItem(dir / "unpacked"), true);
+    Finish(job);
+    zar->SetProgressMonitor(nullptr);
+    EXPECT_TRUE(job.Succeeded());
+    EXPECT_EQ(job.Total(), 300000.0 + 19);  // data.bin and vantora2; folders count 0
+    EXPECT_EQ(job.Finished(), job.Total());
+  }
+
   // A hidden file that takes its Mac name on the way out is made visible
   // where it ended up.
   const fs::path hidden = dir / "mac" / "A\\C";
@@ -408,7 +466,7 @@ TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
   EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(UpdateRoad, TooMuchDataIsReportedAndNothingAdded) {
+TEST_F(UpdateRoad, FailuresOfTheWholeJobAreReported) {
   // 2 GiB without the disk space: a file with a hole.
   const fs::path big = dir / "big.bin";
   fixtures::WriteFile(big, "");
@@ -423,4 +481,24 @@ TEST_F(UpdateRoad, TooMuchDataIsReportedAndNothingAdded) {
   EXPECT_TRUE(boxesOnMainThread);
   EXPECT_FALSE(zar->IsOpen());
   EXPECT_EQ(ArchiveNames(dir / "big.zip"), std::vector<std::string>{"/"});
+
+  // The final Close of a decompress job fails: the archive was opened
+  // writable, a removed member's gap puts its directory past 4 KiB, and the
+  // disk takes no file beyond that.
+  fixtures::RawArchive gapped;
+  gapped.members = {fixtures::Member("gap", std::string(8000, 'g')),
+                    fixtures::Member("note.txt", "n")};
+  fixtures::WriteFile(dir / "gapped.zip", gapped.Build());
+  messages.clear();
+  zar = NewArchive(dir / "gapped.zip");
+  ASSERT_TRUE(zar->RemoveEntry(1));
+  {
+    ziptest::FileSizeLimit full(4096);
+    ZipThread unpack;
+    unpack.Decompress(zar, platform::FolderItem(dir / "gapped"), true);
+    Finish(unpack);
+    EXPECT_FALSE(unpack.Succeeded());
+  }
+  EXPECT_EQ(messages, std::vector<std::string>{"Writing the archive directory failed"});
+  EXPECT_EQ(fixtures::ReadFile(dir / "gapped" / "note.txt"), "n");
 }

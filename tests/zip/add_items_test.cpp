@@ -78,6 +78,7 @@ TEST(AddItems, SizesCountedBeforehand) {
     EXPECT_EQ(archive.CalcItemSize(item, ZipArchive::MacBinaryNever()), c.never);
     EXPECT_EQ(archive.CalcItemSize(item, ZipArchive::MacBinarySmart()), c.smart);
     EXPECT_EQ(archive.CalcItemSize(item, ZipArchive::MacBinaryAlways()), c.always);
+    EXPECT_EQ(archive.CalcItemSize(item, 3), c.never);  // no MacBinary form past 2
   }
   fixtures::WriteFile(dir / "folder/sub/f", std::string(10, 'x'));
   fixtures::WriteFile(dir / "folder/g", std::string(20, 'x'));

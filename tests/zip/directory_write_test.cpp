@@ -154,8 +154,15 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
   }
   ZipArchive archive;
   ASSERT_TRUE(OpenBytes(archive, dir, bytes, true));
+  EXPECT_FALSE(archive.SetComment(tooLong));  // at once, not only at Close
   EXPECT_TRUE(archive.SetComment(std::string(65535, 'c')));
   EXPECT_TRUE(ClosedAndAccepted(archive));
+  // The longest name a record holds (longer than unzip takes) is written.
+  ASSERT_TRUE(archive.Open(dir / "test.zip", true));
+  ASSERT_EQ(AddData(archive, std::string(65535, 'n')), 2) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Open(dir / "test.zip", false));
+  EXPECT_EQ(RawPathOf(archive, 2), std::string(65535, 'n'));
 }
 
 TEST(DirectoryWrite, TheSixtyFiveThousandFiveHundredAndThirtySixthEntryIsRefused) {

@@ -50,6 +50,20 @@ std::string MacBinaryWithDates() {
   return h->Bytes();
 }
 
+// Two members whose records point at local headers of their own, kept in
+// the data of "pad", each differing from its record in one field alone.
+std::vector<RawMember> LocalHeadersWrongInOneField() {
+  const RawMember sig = Member("sig.txt", "data"), crc = Member("crc.txt", "data");
+  std::string badSignature = fixtures::LocalHeader(sig) + sig.data;
+  badSignature[3] = 5;
+  const std::string otherCrc =
+      fixtures::LocalHeader(With(crc, [](RawMember& m) { m.crc32 = 1; })) + crc.data;
+  const auto at = static_cast<std::uint32_t>(fixtures::LocalHeader(Member("pad")).size());
+  return {
+      Member("pad", badSignature + otherCrc), With(sig, [&](RawMember& m) { m.localOffset = at; }),
+      With(crc, [&](RawMember& m) { m.localOffset = at + std::uint32_t(badSignature.size()); })};
+}
+
 // A "._" member whose header lists `count` entries that all cover the same
 // 1 MiB behind it: read entry by entry, it would take `count` MiB.
 std::string OverlappingSidecar(std::uint32_t count) {
@@ -144,6 +158,36 @@ std::vector<Case> Cases() {
        {With(Member("s.txt", "stored"), [](RawMember& m) { m.crc32 = 0x12345678; }),
         With(Deflated("d.txt", lie), [](RawMember& m) { m.crc32 = 0x12345678; })},
        {kDataCorrupted, "An error -3 occured while deflation"}},
+      {"local headers that differ from their records in one field",
+       LocalHeadersWrongInOneField(),
+       {"", kBadLocalHeader, "File Headers mismatch"}},
+      {"an empty folder that was there stays when its member fails",
+       {Member("made/"), With(Member("made/"), [](RawMember& m) { m.localOffset = 1; })},
+       {"", kBadLocalHeader},
+       [](const fs::path& root) { EXPECT_TRUE(fs::is_directory(root / "made")); }},
+      {"a locked file stays",
+       {UnixMode(Member("ro", "first"), 0100444), Member("ro", "second")},
+       {"", "Destination file is write protected"},
+       [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "ro"), "first"); }},
+      {"a replaced file keeps its mode, and text gains no execute bits",
+       {UnixMode(Member("m", "old"), 0100604),
+        With(Member("m", "new"), [](RawMember& m) { m.internalAttributes = 1; })},
+       {"", ""},
+       [](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / "m"), "new");
+         EXPECT_EQ(ModeOf(root / "m") & 07777, 0604u);
+       }},
+      {"a Mac host's Unix mode is taken",
+       {With(UnixMode(Member("mac", "x"), 0100604), [](RawMember& m) { m.hostSystem = 7; })},
+       {""},
+       [](const fs::path& root) { EXPECT_EQ(ModeOf(root / "mac") & 07777, 0604u); }},
+      {"a folder takes no type from its Mac record",
+       {Member("typed/", "", MacRecord("typed"))},
+       {""},
+       [](const fs::path& root) {
+         EXPECT_EQ(platform::FolderItem(root / "typed").FinderInfo().substr(0, 8),
+                   std::string(8, '\0'));
+       }},
       {"headers that lead nowhere; an old folder stays",
        {With(Member("keepdir/"), [](RawMember& m) { m.localOffset = 0xFFFFFF00; }),
         With(Member("newdir/"), [](RawMember& m) { m.localOffset = 1; })},

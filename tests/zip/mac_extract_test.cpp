@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "fixtures/zip_builder.h"
 #include "zip/rsrc_fork_streams.h"
@@ -79,6 +80,13 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
       // A "._" file of the user's leaves no place for the fork.
       {Member("blocked", OurMacBinary("new data", rsrc)), "old data", "", "",
        "Opening destination rsrc fork failed"},
+      {Member("bare", OurMacBinary("", "")), "", "", "APPLVnta", ""},  // the header alone
+      // The header's type wins over the Mac record's.
+      {Member("both", OurMacBinary("d", ""),
+              archive_.MakeZipExtraField("TEXT", "ttxt", "")->AsData()),
+       "d", "", "APPLVnta", ""},
+      // The fork of the file replaced does not stay on the new one.
+      {Member("stale", "new data"), "new data", "", "", ""},
       // An AppleDouble member where a later file without a fork has its
       // sidecar stays: when no file was there before, and when it took the
       // place of the old file's sidecar.
@@ -92,9 +100,11 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
   Open(members);
   fixtures::WriteFile(out_ / "blocked", "old data");
   fixtures::WriteFile(out_ / "._blocked", "not AppleDouble");
-  fixtures::WriteFile(out_ / "b.txt", "old b");
-  zip::RsrcForkWriter oldFork{FolderItem(out_ / "b.txt")};
-  ASSERT_TRUE(oldFork.Open() && oldFork.Write("old fork") && oldFork.Close());
+  for (const char* replaced : {"b.txt", "stale"}) {
+    fixtures::WriteFile(out_ / replaced, "old data");
+    zip::RsrcForkWriter oldFork{FolderItem(out_ / replaced)};
+    ASSERT_TRUE(oldFork.Open() && oldFork.Write("old fork") && oldFork.Close());
+  }
   const std::vector<Extracted> got = ExtractAll(archive_, out_);
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
@@ -127,18 +137,44 @@ TEST_F(MacExtractTest, AppleDoubleCompanionsGiveTheirFileItsForkAndFinderInforma
       fixtures::AppleDoubleHeader({{9, 50, 32}, {2, 82, 10}}) + info + "RSRC-BYTES";
   std::string versionOne = good;
   versionOne[5] = 1;
+  // Only the 82 header bytes, with a script code and extended flags; and a
+  // fork said to start inside those bytes.
+  std::string scripted = info;
+  scripted[24] = 0x05, scripted[25] = 0x04;
+  const std::string exact = fixtures::AppleDoubleHeader({{9, 50, 32}, {2, 82, 0}}) + scripted;
+  const std::string overlap =
+      fixtures::AppleDoubleHeader({{9, 50, 32}, {2, 60, 10}}) + info + "RSRC-BYTES";
   Open({Member("dir/"), Member("dir/file", "data fork"), Member("dir/bad", "other"),
         Member("__MACOSX/", "", ux), Member("__MACOSX/dir/", "", ux),
         Member("__MACOSX/dir/._file", good, ux), Member("__MACOSX/dir/._bad", versionOne, ux),
         // A companion's own companion is not looked at.
-        Member("top", "t"), Member("._top", good, ux), Member("._._top", versionOne, ux)});
+        Member("top", "t"), Member("._top", good, ux), Member("._._top", versionOne, ux),
+        Member("exact", "e"), Member("._exact", exact, ux), Member("over", "o"),
+        Member("._over", overlap, ux)});
   ASSERT_TRUE(archive_.UsesAppleDittoFormat());
+  // Unix times become Mac dates, which are local: read them at a zone other
+  // than UTC.
+  const char* zone = std::getenv("TZ");
+  const std::string savedZone = zone ? zone : "";
+  setenv("TZ", "XYZ-3", 1);
+  tzset();
   const std::vector<Extracted> got = ExtractAll(archive_, out_);
-  ASSERT_EQ(got.size(), 4u);
+  zone ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
+  tzset();
+  ASSERT_EQ(got.size(), 6u);
   EXPECT_EQ(got[1].message, "");
   EXPECT_EQ(got[2].message, kBadAppleDouble);
   EXPECT_EQ(got[3].message, "");
   EXPECT_EQ(RsrcFork(out_ / "top"), "RSRC-BYTES");
+  EXPECT_EQ(got[4].message, "");
+  EXPECT_EQ(FolderItem(out_ / "exact").FinderInfo().substr(24, 2), "\x05\x04");
+  EXPECT_EQ(got[5].message, kBadAppleDouble);
+  // The low byte of the flags moves to its place; where it was, the header
+  // handed back holds a zero fill.
+  platform::MemoryBlockRef h;
+  ASSERT_TRUE(archive_.Entry(5)->GetMacBinaryHeader(h));
+  EXPECT_EQ(h->UInt8Value(mb::kFinderFlagsLow), 0x02);
+  EXPECT_EQ(h->UInt8Value(74), 0);
 
   const FolderItem file(out_ / "dir/file");
   EXPECT_EQ(fixtures::ReadFile(file.Path()), "data fork");
@@ -181,6 +217,15 @@ TEST_F(MacExtractTest, DecoderReportsProgressStopsWhenAskedAndChecksWithoutWriti
   EXPECT_EQ(archive_.Entry(3)->ErrorMessage(), kDataCorrupted);
   EXPECT_FALSE(e->Extract(false, nullptr, nullptr, h));
   EXPECT_EQ(e->ErrorMessage(), "Internal error (exception)");
+  // A fork that cannot be put in place as its stream closes fails the
+  // member: the disk takes no file past the fork's 2 bytes.
+  fixtures::WriteFile(out_ / "tool", "");
+  zip::RsrcForkWriter fork{FolderItem(out_ / "tool")};
+  {
+    FileSizeLimit full(2);
+    EXPECT_FALSE(archive_.Entry(2)->Extract(true, nullptr, &fork, h));
+  }
+  EXPECT_EQ(archive_.Entry(2)->ErrorMessage(), "File write error (disk full?)");
   archive_.Close();
   EXPECT_FALSE(e->Verify());
   EXPECT_EQ(e->ErrorMessage(), "Archive is closed");

@@ -90,6 +90,7 @@ TEST_F(MacBinaryTest, LevelsOfDamagedAndVariantHeaders) {
   } cases[] = {
       {"ours", *good, {3, 3}},
       {"later reader", with(mb::kReaderVersion, 1, 131), {4, 4}},
+      {"reader version of our own writer", with(mb::kReaderVersion, 1, 130), {3, 3}},
       {"no signature", with(mb::kSignature, 4, 0), {2, 2}},
       {"wrong CRC", with(mb::kCrc, 2, 1, false), {0, 1}},
       {"wrong CRC, long name", with(mb::kNameLength, 1, 40, false), {0, 0}},
@@ -185,7 +186,8 @@ TEST_F(MacBinaryTest, ApplyingAHeaderRestoresTheMetadata) {
   ASSERT_TRUE(FolderItem(dir_ / "folder").CreateAsFolder());
   FolderItem folder(dir_ / "folder/");
   Entry("folder/", true)->ApplyMacBinaryInformation(folder, header);
-  EXPECT_EQ(folder.MacType(), "");
+  // No type or creator in its Finder information (MacType is "" for any folder).
+  EXPECT_EQ(folder.FinderInfo().substr(0, 8), std::string(8, '\0'));
   EXPECT_EQ(folder.FinderInfo()[9], 0x08);
   EXPECT_EQ(folder.ModificationDate(), modified);
   EXPECT_FALSE(folder.Locked());
