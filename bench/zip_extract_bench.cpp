@@ -1,22 +1,30 @@
-// Extracting a mixed archive of about 200 MB (thousands of small files and a
-// few large ones, stored and deflated) with the library's loop, beside
-// Info-ZIP's unzip and Python's zipfile on the same archive. Each runs in a
-// child process of its own, so its time and peak memory are its own. Prints
-// the best of several runs, the ratios and the peak RSS.
+// Extraction through the archive job, beside Info-ZIP's unzip and Python's
+// zipfile, on three archives made with zip -r:
+// - a mixed archive of about 200 MB: thousands of small files in few
+//   folders and a few large ones, stored and deflated;
+// - two trees shaped like a program bundle: some 5,500 small files in some
+//   1,200 folders nested up to 6 deep, beside a few dozen shared libraries.
+// Each tool runs as a whole process of its own (this program runs itself
+// with --job for ours), into a new empty folder on disk and on /dev/shm.
+// Prints the best of several runs with user and system time, peak memory
+// and the ratios.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
+#include <vector>
 
 #include "fixtures/zip_builder.h"
+#include "platform/qt/msgbox.h"
+#include "update/zip_thread.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -25,24 +33,44 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 struct Figures {
-  double seconds = 1e9;
+  double seconds = 1e9, user = 0, system = 0;
   long peakKiB = 0;
 };
 
-// Runs `work` in a child process: its time and peak resident size.
-Figures Measure(const std::function<int()>& work) {
+double Seconds(const timeval& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// Runs `argv` as a process of its own: its time, CPU times and peak size.
+Figures Measure(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   const auto start = Clock::now();
   const pid_t pid = fork();
-  if (pid == 0) _exit(work());
+  if (pid == 0) {
+    execvp(args[0], args.data());
+    _exit(127);
+  }
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "a run failed\n");
+    std::fprintf(stderr, "%s failed\n", argv[0].c_str());
     std::exit(1);
   }
-  return {std::chrono::duration<double>(Clock::now() - start).count(), usage.ru_maxrss};
+  return {seconds, Seconds(usage.ru_utime), Seconds(usage.ru_stime), usage.ru_maxrss};
 }
+
+// A small xorshift generator: the same trees on every run.
+struct Random {
+  std::uint32_t x;
+  std::uint32_t operator()() {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    return x;
+  }
+};
 
 // Text-like bytes that deflate well, or noise that does not.
 void WriteData(const fs::path& path, std::size_t size, bool noise, std::uint32_t seed) {
@@ -50,11 +78,11 @@ void WriteData(const fs::path& path, std::size_t size, bool noise, std::uint32_t
                                       "rpm ",    "sensor ", "table\n", "warning "};
   std::string chunk;
   std::ofstream out(path, std::ios::binary);
-  std::uint32_t x = seed | 1;
+  Random random{seed | 1};
   while (size > 0) {
     chunk.clear();
     while (chunk.size() < std::min<std::size_t>(size, 1 << 16)) {
-      x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+      const std::uint32_t x = random();
       if (noise) {
         chunk.append(reinterpret_cast<const char*>(&x), 4);
       } else {
@@ -69,7 +97,7 @@ void WriteData(const fs::path& path, std::size_t size, bool noise, std::uint32_t
 
 // 4,000 small text files in 40 folders, two large noise files (stored) and
 // one large text file (deflated).
-void MakeSource(const fs::path& src) {
+void MakeMixed(const fs::path& src) {
   for (int i = 0; i < 4000; ++i) {
     const fs::path dir = src / ("folder" + std::to_string(i % 40));
     fs::create_directories(dir);
@@ -81,80 +109,160 @@ void MakeSource(const fs::path& src) {
   WriteData(src / "large.txt", 70u << 20, false, 3);
 }
 
-int ExtractWithLibrary(const fs::path& archivePath, const fs::path& out) {
-  zip::ZipArchive archive;
-  if (!archive.Open(archivePath, false)) return 1;
-  const platform::FolderItem root(out);
-  for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
-    zip::ZipEntryRef e = archive.Entry(i);
-    if (!e->Extract(e->MakeDestination(root, false), true)) {
-      std::fprintf(stderr, "%s: %s\n", e->RawPath().bytes.c_str(), e->ErrorMessage().c_str());
-      return 1;
-    }
+struct TreeShape {
+  int folders, files, maxDepth, libraries;
+  std::size_t smallSpread, librarySize;
+};
+
+// A bundle: folders hung below random earlier ones (never deeper than
+// maxDepth), small files of up to smallSpread bytes spread over them, a
+// third of them binary, and shared libraries half text, half noise.
+void MakeBundle(const fs::path& src, const TreeShape& shape, std::uint32_t seed) {
+  Random random{seed};
+  std::vector<std::pair<fs::path, int>> folders{{src / "Vantora II.app", 1}};
+  fs::create_directories(folders[0].first);
+  while (static_cast<int>(folders.size()) < shape.folders) {
+    const auto& [parent, depth] = folders[random() % folders.size()];
+    if (depth >= shape.maxDepth) continue;
+    const fs::path dir = parent / ("dir" + std::to_string(folders.size()));
+    fs::create_directory(dir);
+    folders.emplace_back(dir, depth + 1);
   }
-  return archive.Close() ? 0 : 1;
+  for (int i = 0; i < shape.files; ++i) {
+    const fs::path& dir = folders[random() % folders.size()].first;
+    const bool binary = i % 3 == 0;
+    WriteData(dir / ("file" + std::to_string(i) + (binary ? ".png" : ".html")),
+              200 + random() % shape.smallSpread, binary, random());
+  }
+  for (int i = 0; i < shape.libraries; ++i) {
+    const fs::path lib = folders[random() % folders.size()].first / ("lib" + std::to_string(i));
+    WriteData(lib.string() + ".a", shape.librarySize / 2, false, random());
+    WriteData(lib.string() + ".so", shape.librarySize / 2, true, random());
+  }
+}
+
+// One extraction as the software update runs it: the archive job into
+// `out`, with MacBinary decoding on.
+int ExtractWithJob(const fs::path& archivePath, const fs::path& out) {
+  int argc = 1;
+  char name[] = "zip_extract_bench";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  platform::SetMsgBoxSink(
+      [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+  auto zar = std::make_shared<zip::ZipArchive>();
+  if (!zar->Open(archivePath, false)) return 1;
+  ZipThread job;
+  job.Ended.Bind([&] { app.quit(); });
+  job.Decompress(zar, platform::FolderItem(out), true);
+  app.exec();
+  return job.Succeeded() ? 0 : 1;
+}
+
+// Where the output folders go: the disk of the temporary folder, and
+// memory when /dev/shm is there.
+std::vector<std::pair<std::string, fs::path>> Places(const fs::path& disk) {
+  std::vector<std::pair<std::string, fs::path>> places{{"disk", disk}};
+  std::string shm = "/dev/shm/vantora-bench-XXXXXX";
+  if (fs::is_directory("/dev/shm") && mkdtemp(shm.data())) places.emplace_back("/dev/shm", shm);
+  return places;
+}
+
+void Report(const char* tool, const Figures& f, const Figures* ours) {
+  std::printf("  %-28s %6.2f s  (user %5.2f, system %5.2f)  peak RSS %7ld KiB", tool, f.seconds,
+              f.user, f.system, f.peakKiB);
+  if (ours) std::printf("  ratio %.2f", f.seconds / ours->seconds);
+  std::printf("\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--job") return ExtractWithJob(argv[2], argv[3]);
   const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
   fixtures::TempDir dir;
-  const fs::path src = dir / "src", archivePath = dir / "mixed.zip", out = dir / "out";
-  MakeSource(src);
-  // Noise files are stored (-n .bin), the rest deflated.
-  if (fixtures::Run("cd " + fixtures::Quote(src) + " && zip -q -r -n .bin " +
-                    fixtures::Quote(archivePath) + " .") != 0) {
-    std::fprintf(stderr, "could not make the archive (zip missing?)\n");
-    return 1;
-  }
-  zip::ZipArchive probe;
-  probe.Open(archivePath, false);
-  const std::int32_t members = probe.EntryCount();
-  probe.Close();
-
-  // Each run starts on an empty folder with earlier writes already on disk,
-  // and the tools take turns, so none inherits another's write-back.
-  const auto fresh = [&] {
-    fs::remove_all(out);
-    fs::create_directories(out);
-    sync();
+  struct Archive {
+    const char* title;
+    fs::path src, zip;
   };
-  const auto shell = [](const std::string& line) {
-    return [line] {
-      execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
-      return 127;
-    };
-  };
-  const std::string q = fixtures::Quote(archivePath), o = fixtures::Quote(out);
-  const std::function<int()> tools[3] = {
-      [&] { return ExtractWithLibrary(archivePath, out); }, shell("unzip -o -q " + q + " -d " + o),
-      shell("python3 -c 'import sys, zipfile; "
-            "zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' " +
-            q + " " + o)};
-  Figures best[3];
-  for (int round = 0; round < runs; ++round) {
-    for (int t = 0; t < 3; ++t) {
-      fresh();
-      const Figures f = Measure(tools[t]);
-      best[t].seconds = std::min(best[t].seconds, f.seconds);
-      best[t].peakKiB = std::max(best[t].peakKiB, f.peakKiB);
+  std::vector<Archive> archives = {
+      {"mixed: 4,000 small files in 40 folders and 3 large ones", dir / "mixed", dir / "mixed.zip"},
+      {"bundle: small files in 1,200 folders up to 6 deep, 40 libraries", dir / "bundle",
+       dir / "bundle.zip"},
+      {"bundle: documentation and 60 libraries in 1,218 folders", dir / "docs", dir / "docs.zip"}};
+  MakeMixed(archives[0].src);
+  MakeBundle(archives[1].src, {1200, 5500, 6, 40, 12000, 1500000}, 7);
+  MakeBundle(archives[2].src, {1218, 5540, 6, 60, 16000, 2000000}, 11);
+  for (const Archive& a : archives) {
+    // Noise files are stored (-n .bin), the rest deflated.
+    if (fixtures::Run("cd " + fixtures::Quote(a.src) + " && zip -q -r -n .bin " +
+                      fixtures::Quote(a.zip) + " .") != 0) {
+      std::fprintf(stderr, "could not make the archive (zip missing?)\n");
+      return 1;
     }
   }
-  const Figures &ours = best[0], &unzip = best[1], &python = best[2];
+  const std::string self = fs::read_symlink("/proc/self/exe");
+  const auto places = Places(dir.path());
+  std::string load;
+  std::getline(std::ifstream("/proc/loadavg"), load);
+  std::printf("best of %d runs; load average at the start: %s\n", runs, load.c_str());
 
-  std::printf("archive: %d members, %.1f MB (largest member 70 MB), best of %d runs\n", members,
-              static_cast<double>(fs::file_size(archivePath)) / 1e6, runs);
-  std::printf("  MakeDestination + Extract   %7.2f s   peak RSS %6ld KiB\n", ours.seconds,
-              ours.peakKiB);
-  std::printf("  unzip -o -q                 %7.2f s   peak RSS %6ld KiB   ratio %.2f\n",
-              unzip.seconds, unzip.peakKiB, unzip.seconds / ours.seconds);
-  std::printf("  Python zipfile.extractall   %7.2f s   peak RSS %6ld KiB   ratio %.2f\n",
-              python.seconds, python.peakKiB, python.seconds / ours.seconds);
+  bool same = true;
+  int serial = 0;
+  for (const Archive& a : archives) {
+    zip::ZipArchive probe;
+    probe.Open(a.zip, false);
+    const std::int32_t members = probe.EntryCount();
+    probe.Close();
+    for (const auto& [place, base] : places) {
+      // Each run writes into a new empty folder, with earlier writes already
+      // on disk, and the tools take turns, so none inherits another's
+      // write-back. On disk the folders stay until the end: inodes freed a
+      // moment ago are slow to hand out again, which would time the
+      // deletion of the run before.
+      const bool keep = place == "disk";
+      const auto tool = [&](int t, const fs::path& out) -> std::vector<std::string> {
+        const std::string z = a.zip.string(), o = out.string();
+        if (t == 0) return {self, "--job", z, o};
+        if (t == 1) return {"unzip", "-o", "-q", z, "-d", o};
+        return {"python3", "-c",
+                "import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])", z, o};
+      };
+      Figures best[3];
+      fs::path ours;
+      for (int round = 0; round < runs; ++round) {
+        // Each round another tool goes first, so none always meets the file
+        // system as the one before left it.
+        for (int turn = 0; turn < 3; ++turn) {
+          const int t = (turn + round) % 3;
+          const fs::path out = base / ("out" + std::to_string(++serial));
+          fs::create_directories(out);
+          sync();
+          const Figures f = Measure(tool(t, out));
+          if (f.seconds < best[t].seconds) best[t] = f;
+          best[t].peakKiB = std::max(best[t].peakKiB, f.peakKiB);
+          if (t == 0 && ours.empty()) {
+            ours = out;
+          } else if (!keep) {
+            fs::remove_all(out);
+          }
+        }
+      }
+      std::printf("%s\n  %d members, %.1f MB, onto %s\n", a.title, members,
+                  static_cast<double>(fs::file_size(a.zip)) / 1e6, place.c_str());
+      Report("archive job (ZipThread)", best[0], nullptr);
+      Report("unzip -o -q", best[1], &best[0]);
+      Report("Python zipfile.extractall", best[2], &best[0]);
+      if (fixtures::Run("diff -r -q " + fixtures::Quote(a.src) + " " + fixtures::Quote(ours)) !=
+          0) {
+        std::printf("  our extraction differs from the source tree\n");
+        same = false;
+      }
+      if (!keep) fs::remove_all(ours);
+    }
+  }
   std::printf("ratios are the other tool's time over ours (above 1: ours is faster)\n");
-  fresh();
-  const bool same = ExtractWithLibrary(archivePath, out) == 0 &&
-                    fixtures::Run("diff -r -q " + fixtures::Quote(src) + " " + o) == 0;
-  std::printf("our extraction matches the source tree: %s\n", same ? "yes" : "NO");
+  std::printf("our extractions match their source trees: %s\n", same ? "yes" : "NO");
+  for (std::size_t i = 1; i < places.size(); ++i) fs::remove_all(places[i].second);
   return same ? 0 : 1;
 }

@@ -179,8 +179,8 @@ std::filesystem::path AppleDoubleSidecar(const std::filesystem::path& item) {
   return p.parent_path() / ("._" + p.filename().string());
 }
 
-bool IsAppleDoubleFile(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+bool IsAppleDoubleFile(const std::filesystem::path& path, int folder) {
+  const int fd = ::openat(folder, path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
   std::string head;

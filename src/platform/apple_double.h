@@ -9,6 +9,8 @@
 // Finder information (type, creator, flags, script) and creation date. It
 // exists only while one of them is not the default, is always replaced in one
 // rename, and a "._" file that is not AppleDouble is never written over.
+#include <fcntl.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -58,7 +60,9 @@ std::optional<std::vector<AppleDoubleEntry>> ParseAppleDoubleHeader(std::string_
 std::filesystem::path AppleDoubleSidecar(const std::filesystem::path& item);
 
 // True when `path` is a regular file (not a link) that begins as AppleDouble.
-bool IsAppleDoubleFile(const std::filesystem::path& path);
+// A relative path is taken in `folder`, an open folder's descriptor, or in
+// the working folder (AT_FDCWD).
+bool IsAppleDoubleFile(const std::filesystem::path& path, int folder = AT_FDCWD);
 
 // An item's sidecar as read: every entry but the resource fork with its
 // bytes, and where the fork's bytes lie in the sidecar, which stays open for

@@ -29,12 +29,17 @@ std::unique_ptr<BinaryStream> BinaryStream::Create(const std::filesystem::path& 
   return std::unique_ptr<BinaryStream>(new BinaryStream(fd, true));
 }
 
+std::unique_ptr<BinaryStream> BinaryStream::OnDescriptor(int fd, bool writable) {
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<BinaryStream>(new BinaryStream(fd, writable, false));
+}
+
 BinaryStream::~BinaryStream() {
   Close();
 }
 
 void BinaryStream::Close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0 && owned_) ::close(fd_);
   fd_ = -1;
 }
 

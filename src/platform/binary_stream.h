@@ -26,6 +26,8 @@ class BinaryStream {
   // reading and writing; nullptr on failure.
   static std::unique_ptr<BinaryStream> Create(const std::filesystem::path& path,
                                               bool followLink = true);
+  // A stream over a file the caller has open; the caller closes it.
+  static std::unique_ptr<BinaryStream> OnDescriptor(int fd, bool writable);
 
   ~BinaryStream();
   BinaryStream(const BinaryStream&) = delete;
@@ -60,12 +62,14 @@ class BinaryStream {
   void ClearErrors() { readError_ = writeError_ = false; }
 
  private:
-  BinaryStream(int fd, bool writable) : fd_(fd), writable_(writable) {}
+  BinaryStream(int fd, bool writable, bool owned = true)
+      : fd_(fd), writable_(writable), owned_(owned) {}
   std::uint64_t ReadNumber(std::size_t width);
   void WriteNumber(std::size_t width, std::uint64_t value);
 
   int fd_ = -1;
   bool writable_ = false;
+  bool owned_ = true;
   std::int64_t position_ = 0;
   bool readError_ = false;
   bool writeError_ = false;

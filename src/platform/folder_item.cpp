@@ -22,7 +22,7 @@ std::int64_t UnixToMac(std::int64_t unixSeconds) {
 }
 
 std::int64_t MacToUnix(std::int64_t macSeconds) {
-  return macSeconds - kMacEpochToUnixEpoch - 60 * static_cast<std::int64_t>(UTCOffsetInMinutes());
+  return MacToUnixSeconds(macSeconds, UTCOffsetInMinutes());
 }
 
 bool StatOf(const std::filesystem::path& path, struct stat& st) {
@@ -101,8 +101,11 @@ bool FolderItem::Visible() const {
 
 bool FolderItem::SetVisible(bool visible) {
   std::string info = FinderInfo();
-  std::uint16_t flags = FinderFlags(info);
-  flags = visible ? (flags & ~finder_info::kIsInvisible) : (flags | finder_info::kIsInvisible);
+  const std::uint16_t old = FinderFlags(info);
+  const std::uint16_t flags =
+      visible ? (old & ~finder_info::kIsInvisible) : (old | finder_info::kIsInvisible);
+  // Most items are visible already: their sidecar is not written.
+  if (flags == old) return Exists();
   info[finder_info::kFlags] = static_cast<char>(flags >> 8);
   info[finder_info::kFlags + 1] = static_cast<char>(flags & 0xFF);
   return SetFinderInfo(info);

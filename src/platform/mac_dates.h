@@ -34,6 +34,11 @@ inline std::int64_t UnixToMacSeconds(std::int64_t unixSeconds, int utcOffsetMinu
   return unixSeconds + kMacEpochToUnixEpoch + 60 * static_cast<std::int64_t>(utcOffsetMinutes);
 }
 
+// A Mac date on the local scale as a Unix time (seconds, UTC).
+inline std::int64_t MacToUnixSeconds(std::int64_t macSeconds, int utcOffsetMinutes) {
+  return macSeconds - kMacEpochToUnixEpoch - 60 * static_cast<std::int64_t>(utcOffsetMinutes);
+}
+
 // The date of a zip record's DOS time and date fields; none when both are 0.
 // Fields are handed on unchecked and carry over as FromFields does.
 std::optional<Date> DosDateTimeToDate(std::uint16_t dosTime, std::uint16_t dosDate);

@@ -3,8 +3,11 @@
 // permissions. No member is ever written, created or renamed outside the
 // root, and a file being replaced stays as it was until the new one has been
 // decoded whole.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <new>
 #include <system_error>
 
@@ -39,23 +42,32 @@ constexpr char kWriteProtected[] = "Destination file is write protected";
 
 // Owner read and execute, group and others execute: what a program file
 // that came without a Unix mode needs to be started.
-constexpr std::int32_t kExecuteBits = 0511;
+constexpr mode_t kExecuteBits = 0511;
 
 bool Within(const fs::path& root, const fs::path& p) {
   const fs::path rel = p.lexically_relative(root);
   return !rel.empty() && *rel.begin() != "..";
 }
 
-// Where an item really is: every link on the way resolved, and the item's
-// own name too unless `resolveLast` is false (a link there is then the item).
-std::optional<fs::path> RealPath(const FolderItem& item, bool resolveLast) {
-  std::error_code ec;
-  if (resolveLast || !item.Path().has_filename()) {
-    fs::path p = fs::weakly_canonical(item.Path(), ec);
-    return ec ? std::nullopt : std::optional(p);
-  }
-  fs::path parent = fs::weakly_canonical(item.Path().parent_path(), ec);
-  return ec ? std::nullopt : std::optional(parent / item.Path().filename());
+// What stands at `name` in `folder`, a link itself and not what it leads to.
+bool LstatAt(int folder, const std::string& name, struct stat& st) {
+  return folder >= 0 && ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// Removes a file, a link or an empty folder in `folder`, and its sidecar.
+void RemoveAt(int folder, const std::string& name) {
+  struct stat st {};
+  if (!LstatAt(folder, name, st)) return;
+  if (::unlinkat(folder, name.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0) return;
+  const std::string sidecar = "._" + name;
+  if (platform::IsAppleDoubleFile(sidecar, folder)) ::unlinkat(folder, sidecar.c_str(), 0);
+}
+
+// The permission bits a member's Unix mode gives a regular file: those of
+// a regular file's mode only, and no setuid, setgid or sticky bit.
+std::optional<mode_t> FilePermissions(std::int32_t mode) {
+  if ((static_cast<mode_t>(mode) & S_IFMT) != S_IFREG) return std::nullopt;
+  return static_cast<mode_t>(mode) & 0777;
 }
 
 // Both in one change of the Finder information; a folder has neither.
@@ -84,26 +96,143 @@ std::string ZipEntry::z_diskName(std::string_view component) const {
   return name;
 }
 
-std::optional<FolderItem> ZipEntry::MakeDestination(const FolderItem& root, bool followAliases) {
-  std::error_code ec;
-  // Absolute first: a root not there yet would otherwise stay relative
-  // while the items below it, once it is made, come out absolute.
-  fs::path rootReal = fs::weakly_canonical(fs::absolute(root.Path(), ec), ec);
-  if (ec || rootReal.empty()) return std::nullopt;
-  if (!rootReal.has_filename() && rootReal.has_relative_path()) rootReal = rootReal.parent_path();
-  destinationRoot = rootReal;
-  std::optional<FolderItem> current = FolderItem(rootReal);
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    current = MakeDestinationChild(*current, path[i], followAliases);
-    if (!current) return std::nullopt;
-    // A ".." above the root, or a link already on disk that leads out of
-    // it, gives no destination.
-    const bool last = i + 1 == path.size();
-    const std::optional<fs::path> real = RealPath(*current, !last || followAliases);
-    if (!real || !Within(rootReal, *real)) return std::nullopt;
-    current = FolderItem(*real);
+// Where a walk down a member's path stands.
+struct ZipEntry::DestinationWalk {
+  // The folders entered below the root, each open.
+  std::vector<std::string> entered;
+  // Names below the last of them where no folder could be opened: an item
+  // that is no folder stands there, or it could not be made. The member's
+  // place is then a path only, and writing there fails.
+  std::vector<std::string> lost;
+  bool rootLost = false;
+  // The last name. A folder is entered only once a name follows it.
+  std::optional<std::string> pending;
+
+  bool Reachable() const { return lost.empty() && !rootLost; }
+  // One level up; false above the root.
+  bool Up() {
+    if (pending) {
+      pending.reset();
+    } else if (!lost.empty()) {
+      lost.pop_back();
+    } else if (!entered.empty()) {
+      entered.pop_back();
+    } else {
+      return false;
+    }
+    return true;
   }
-  return current;
+};
+
+std::optional<FolderItem> ZipEntry::MakeDestination(const FolderItem& root, bool followAliases) {
+  walked.reset();
+  if (!d->destinations.Begin(root.Path())) return std::nullopt;
+  destinationRoot = d->destinations.Root();
+  DestinationWalk walk;
+  for (const std::string& component : path) {
+    std::string name;
+    try {
+      name = z_diskName(component);
+    } catch (const platform::RuntimeException&) {
+      return std::nullopt;
+    }
+    // A ".." above the root, or a name that is no single component ("."
+    // or one holding NUL), gives no destination.
+    if (name == "..") {
+      if (!walk.Up()) return std::nullopt;
+    } else if (!name.empty()) {
+      if (!FolderItem::IsValidName(name) || !z_walkOn(walk, name, followAliases)) {
+        return std::nullopt;
+      }
+    }
+  }
+  return z_walkEnd(walk, followAliases);
+}
+
+// The name before `name` is a folder on the way: it is entered, and made
+// when it is missing. The root is made with the first name below it.
+bool ZipEntry::z_walkOn(DestinationWalk& walk, const std::string& name, bool followAliases) {
+  int error = 0;
+  if (walk.pending) {
+    if (!z_enterPending(walk, followAliases)) return false;
+  } else if (walk.entered.empty() && walk.Reachable() && !d->destinations.At(0, error)) {
+    walk.rootLost = true;
+  }
+  walk.pending = name;
+  return true;
+}
+
+// Enters the pending name as a folder. A link there is not followed unless
+// asked, and then only to where it leads inside the root, which is entered
+// from the root like any other folder, never through a second link.
+bool ZipEntry::z_enterPending(DestinationWalk& walk, bool followAliases) {
+  std::string folder = std::move(*walk.pending);
+  walk.pending.reset();
+  int error = 0;
+  if (!walk.Reachable()) {
+    walk.lost.push_back(std::move(folder));
+  } else if (d->destinations.Enter(walk.entered.size(), folder, error)) {
+    walk.entered.push_back(std::move(folder));
+  } else if (error != ELOOP) {
+    walk.lost.push_back(std::move(folder));
+  } else if (!followAliases || !z_followLink(walk, folder) ||
+             (walk.pending && !z_enterPending(walk, false))) {
+    return false;
+  }
+  return true;
+}
+
+// The walk moves to where the link `link` in its folder leads, when that
+// lies inside the root; the target's own name becomes the pending name.
+bool ZipEntry::z_followLink(DestinationWalk& walk, std::string link) {
+  const fs::path& root = d->destinations.Root();
+  fs::path at = root;
+  for (const std::string& folder : walk.entered) at /= folder;
+  std::error_code ec;
+  const fs::path real = fs::weakly_canonical(at / link, ec);
+  if (ec || !Within(root, real)) return false;
+  walk.entered.clear();
+  walk.pending.reset();
+  for (const fs::path& part : real.lexically_relative(root)) {
+    if (part == ".") continue;
+    if (walk.pending && !z_enterPending(walk, false)) return false;
+    walk.pending = part.string();
+  }
+  return true;
+}
+
+std::optional<FolderItem> ZipEntry::z_walkEnd(DestinationWalk& walk, bool followAliases) {
+  DestinationFolders& folders = d->destinations;
+  int error = 0;
+  struct stat st {};
+  if (followAliases && walk.pending && walk.Reachable()) {
+    // A link at the member's own name: the member goes where it leads.
+    const DestinationFolders::FolderRef folder = folders.At(walk.entered.size(), error);
+    if (LstatAt(folder ? folder->fd() : -1, *walk.pending, st) && S_ISLNK(st.st_mode) &&
+        !z_followLink(walk, *walk.pending)) {
+      return std::nullopt;
+    }
+  }
+  std::string leaf;
+  if (walk.pending) {
+    leaf = *walk.pending;
+  } else if (!walk.lost.empty()) {
+    leaf = walk.lost.back();
+    walk.lost.pop_back();
+  } else if (!walk.entered.empty()) {
+    leaf = walk.entered.back();
+    walk.entered.pop_back();
+  } else {
+    return FolderItem(folders.Root());
+  }
+  fs::path at = folders.Root();
+  for (const std::string& folder : walk.entered) at /= folder;
+  for (const std::string& name : walk.lost) at /= name;
+  at /= leaf;
+  // Where no folder could be opened, nothing is looked up by path either:
+  // the member then fails as if its folder could not be made.
+  walked = Place{at, walk.Reachable() ? folders.At(walk.entered.size(), error) : nullptr, leaf};
+  return FolderItem(at);
 }
 
 std::optional<FolderItem> ZipEntry::MakeDestinationChild(const FolderItem& parent,
@@ -138,13 +267,29 @@ bool ZipEntry::Extract(std::optional<FolderItem>& destination, bool decodeMacBin
   }
 }
 
+// The place MakeDestination found for `dest`; for a destination of the
+// caller's own, the folder its path names.
+ZipEntry::Place ZipEntry::z_placeOf(const FolderItem& dest) {
+  std::optional<Place> made = std::move(walked);
+  walked.reset();
+  if (made && made->path == dest.Path()) return std::move(*made);
+  fs::path p = dest.Path();
+  if (!p.has_filename()) p = p.parent_path();
+  int error = 0;
+  return {dest.Path(), DestinationFolders::OpenByPath(p.parent_path(), error),
+          p.filename().string()};
+}
+
 bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacBinary,
                          bool executable) {
   if (!destination) return Fail(kNoDestination);
   FolderItem& dest = *destination;
+  const Place place = z_placeOf(dest);
   MemoryBlockRef mbHdr;
-  const bool written = isFolder ? z_extractFolder(dest, decodeMacBinary, mbHdr)
-                                : z_extractFile(dest, decodeMacBinary, mbHdr);
+  // Held open until the metadata is on it; removed if anything ends early.
+  std::unique_ptr<StagedFile> staged;
+  const bool written = isFolder ? z_extractFolder(place, decodeMacBinary, mbHdr)
+                                : z_extractFile(dest, place, decodeMacBinary, mbHdr, staged);
   if (!written) return false;
   if (dest.Path() == destinationRoot) {
     // A member naming the root itself: its creation date and Mac metadata
@@ -152,43 +297,57 @@ bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacB
     if (const std::optional<platform::Date> t = Time()) dest.SetModificationDate(*t);
     return true;
   }
-  z_applyMetadata(dest, mbHdr, executable);
+  z_applyMetadata(dest, place, staged ? staged->Descriptor() : -1, mbHdr, executable);
   return true;
 }
 
 // A link at the destination is an alias file, whatever it points at: it is
 // removed, and the member is written in its place, never where it pointed.
-bool ZipEntry::z_removeAlias(FolderItem& dest) {
-  if (!dest.Alias()) return true;
-  dest.Delete();
-  return !dest.Alias() || Fail(kAliasStays);
+bool ZipEntry::z_removeAlias(const Place& place) {
+  RemoveAt(place.fd(), place.name);
+  struct stat st {};
+  return !(LstatAt(place.fd(), place.name, st) && S_ISLNK(st.st_mode)) || Fail(kAliasStays);
 }
 
-bool ZipEntry::z_extractFolder(FolderItem& dest, bool decodeMacBinary, MemoryBlockRef& mbHdr) {
-  if (!z_removeAlias(dest)) return false;
+bool ZipEntry::z_extractFolder(const Place& place, bool decodeMacBinary, MemoryBlockRef& mbHdr) {
+  struct stat st {};
+  bool there = LstatAt(place.fd(), place.name, st);
+  if (there && S_ISLNK(st.st_mode)) {
+    if (!z_removeAlias(place)) return false;
+    there = false;
+  }
   bool created = false;
-  if (!dest.Exists()) created = dest.CreateAsFolder();
-  if (!dest.Exists()) return Fail(kFolderCreation);
-  if (!dest.Directory()) return Fail(kFolderOverFile);
-  if (dest.Locked()) return Fail(kWriteProtected);
+  if (!there) {
+    created = place.fd() >= 0 && ::mkdirat(place.fd(), place.name.c_str(), 0777) == 0;
+    there = LstatAt(place.fd(), place.name, st);
+  }
+  if (!there) return Fail(kFolderCreation);
+  if (!S_ISDIR(st.st_mode)) return Fail(kFolderOverFile);
+  if ((st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
   if (!z_unzip(nullptr, nullptr, decodeMacBinary, true, mbHdr)) {
     // A folder that was there before stays, with whatever it holds.
-    if (created) dest.Delete();
+    if (created) RemoveAt(place.fd(), place.name);
     return false;
   }
   return true;
 }
 
-bool ZipEntry::z_extractFile(FolderItem& dest, bool decodeMacBinary, MemoryBlockRef& mbHdr) {
-  if (!z_removeAlias(dest)) return false;
-  if (dest.Directory()) return Fail(kFileOverFolder);
-  if (dest.Exists() && dest.Locked()) return Fail(kWriteProtected);
-  // Whatever ends this early, an exception included, removes the staged file.
-  const std::unique_ptr<StagedFile> staged = StagedFile::Create(dest);
+bool ZipEntry::z_extractFile(const FolderItem& dest, const Place& place, bool decodeMacBinary,
+                             MemoryBlockRef& mbHdr, std::unique_ptr<StagedFile>& staged) {
+  struct stat st {};
+  bool there = LstatAt(place.fd(), place.name, st);
+  if (there && S_ISLNK(st.st_mode)) {
+    if (!z_removeAlias(place)) return false;
+    there = false;
+  }
+  if (there && S_ISDIR(st.st_mode)) return Fail(kFileOverFolder);
+  if (there && (st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
+  staged = StagedFile::Create(dest, place.fd());
   if (!staged) return Fail(kCreateFailed);
   bool decoded = false;
   {
-    FileWriter data(staged->Item());
+    FileWriter data(staged->Item(),
+                    platform::BinaryStream::OnDescriptor(staged->Descriptor(), true));
     std::unique_ptr<RsrcForkWriter> rsrc;
     if (decodeMacBinary) rsrc = std::make_unique<RsrcForkWriter>(staged->Item());
     decoded = z_unzip(&data, rsrc.get(), decodeMacBinary, false, mbHdr);
@@ -206,8 +365,10 @@ bool ZipEntry::z_extractFile(FolderItem& dest, bool decodeMacBinary, MemoryBlock
 
 // Dates, type and creator, name and permissions. What cannot be applied is
 // not reported: the member's data is in place.
-void ZipEntry::z_applyMetadata(FolderItem& dest, const MemoryBlockRef& mbHdr, bool executable) {
-  if (const std::optional<platform::Date> t = Time()) {
+// `file` is the extracted file open, or -1 for a folder.
+void ZipEntry::z_applyMetadata(FolderItem& dest, const Place& place, int file,
+                               const MemoryBlockRef& mbHdr, bool executable) {
+  if (const std::optional<platform::Date> t = Time(); t && !z_setDatesAt(place, file, *t)) {
     // The modification date first: a creation date equal to it needs no sidecar.
     dest.SetModificationDate(*t);
     dest.SetCreationDate(*t);
@@ -222,15 +383,44 @@ void ZipEntry::z_applyMetadata(FolderItem& dest, const MemoryBlockRef& mbHdr, bo
   } else if (z_icMapFilename(dest.Name(), type, creator)) {
     SetTypeAndCreator(dest, type, creator);
   }
+  z_applyPermissions(dest, file, executable);
+}
+
+// Both dates at once, for an item without a sidecar: its creation date is
+// then its modification date, and only its own record changes. False when
+// the item has a sidecar or the date could not be set.
+bool ZipEntry::z_setDatesAt(const Place& place, int file, const platform::Date& date) {
+  struct stat st {};
+  if (place.fd() < 0 || LstatAt(place.fd(), "._" + place.name, st) || errno != ENOENT) return false;
+  const auto seconds = static_cast<time_t>(
+      platform::MacToUnixSeconds(date.TotalSeconds(), platform::UTCOffsetInMinutes()));
+  const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+  return file >= 0 ? ::futimens(file, times) == 0
+                   : ::utimensat(place.fd(), place.name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// The member's Unix mode where its host keeps one there, else execute
+// permission for a file that may be a program. An open `file` is changed
+// through its descriptor, and only when its mode is not that already.
+void ZipEntry::z_applyPermissions(const FolderItem& dest, int file, bool executable) {
   const std::int32_t attributes = ExternalFileAttributes();
   const std::int32_t host = OSMadeBy();
-  if (attributes < 0 && (host == 0 || host == 3 || host == 7)) {
-    ApplyUnixPermissions(dest, attributes);
-  } else if (executable && !isFolder && !IsTextFile()) {
-    if (const std::optional<FSRef> ref = d->makeFSRef(dest)) {
-      d->updateUnixPermissions(*ref, 0xFFFF, kExecuteBits);
+  const bool unixMode = attributes < 0 && (host == 0 || host == 3 || host == 7);
+  if (!unixMode && !(executable && !isFolder && !IsTextFile())) return;
+  if (file < 0) {
+    if (unixMode) {
+      ApplyUnixPermissions(dest, attributes);
+    } else if (const std::optional<FSRef> ref = d->makeFSRef(dest)) {
+      d->updateUnixPermissions(*ref, 0xFFFF, static_cast<std::int32_t>(kExecuteBits));
     }
+    return;
   }
+  struct stat st {};
+  if (::fstat(file, &st) != 0) return;
+  const std::optional<mode_t> wanted =
+      unixMode ? FilePermissions(ZipArchiveData::shiftRight16(attributes))
+               : std::optional<mode_t>((st.st_mode | kExecuteBits) & 07777);
+  if (wanted && (st.st_mode & 07777) != *wanted) ::fchmod(file, *wanted);
 }
 
 bool ZipEntry::ApplyUnixPermissions(const FolderItem& destination) {
@@ -241,14 +431,11 @@ bool ZipEntry::ApplyUnixPermissions(const FolderItem& destination) {
 bool ZipEntry::ApplyUnixPermissions(const FolderItem& destination, std::int32_t attributes) {
   const std::optional<FSRef> ref = d->makeFSRef(destination);
   if (!ref) return false;
-  const std::int32_t mode = ZipArchiveData::shiftRight16(attributes);
-  // Only the permission bits of a regular file's mode are taken, and only
-  // onto a regular file: no setuid, setgid or sticky bit from an archive.
+  // Only onto a regular file.
+  const std::optional<mode_t> mode = FilePermissions(ZipArchiveData::shiftRight16(attributes));
   struct stat st {};
-  if ((mode & S_IFMT) != S_IFREG || ::lstat(ref->path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    return false;
-  }
-  return d->updateUnixPermissions(*ref, 0, mode & 0777) == 0;
+  if (!mode || ::lstat(ref->path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return d->updateUnixPermissions(*ref, 0, static_cast<std::int32_t>(*mode)) == 0;
 }
 
 // There is no desktop database of file types here to map a name with; a

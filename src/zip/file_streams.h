@@ -39,6 +39,9 @@ class FileReader : public SeqDataInputStream {
 class FileWriter : public SeqDataOutputStream {
  public:
   explicit FileWriter(platform::FolderItem f) : f(std::move(f)) {}
+  // A writer on `f` already open and empty, as a newly made file is.
+  FileWriter(platform::FolderItem f, std::unique_ptr<platform::BinaryStream> opened)
+      : f(std::move(f)), bs(std::move(opened)) {}
   ~FileWriter() override { Close(); }
 
   bool Write(std::string_view data) override;

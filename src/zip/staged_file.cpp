@@ -12,85 +12,95 @@
 
 namespace zip {
 
-namespace fs = std::filesystem;
-
 namespace {
 
-// A "._" file stands at `sidecar` that is no sidecar of ours.
-bool ForeignSidecar(const fs::path& sidecar) {
+// A "._" file named `sidecar` stands in `folder` that is no sidecar of ours.
+bool ForeignSidecar(int folder, const std::string& sidecar) {
   struct stat st {};
-  return ::lstat(sidecar.c_str(), &st) == 0 && !platform::IsAppleDoubleFile(sidecar);
+  return ::fstatat(folder, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         !platform::IsAppleDoubleFile(sidecar, folder);
+}
+
+std::string SidecarName(const std::string& name) {
+  return "._" + name;
 }
 
 }  // namespace
 
-std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination) {
-  const fs::path folder = destination.Path().parent_path();
+std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination,
+                                               int folder) {
+  if (folder < 0) return nullptr;
+  const std::string name = destination.Name();
   struct stat old {};
-  const bool replacing = ::lstat(destination.Path().c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  const bool replacing =
+      ::fstatat(folder, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
   static thread_local std::mt19937_64 random{std::random_device{}()};
   for (int attempt = 0; attempt < 16; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, ".vantora-%016llx.part",
+    char staged[40];
+    std::snprintf(staged, sizeof staged, ".vantora-%016llx.part",
                   static_cast<unsigned long long>(random()));
-    const fs::path staged = folder / name;
     const int fd =
-        ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        ::openat(folder, staged, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return nullptr;
     }
     if (replacing) ::fchmod(fd, old.st_mode & 0777);
-    ::close(fd);
     return std::unique_ptr<StagedFile>(
-        new StagedFile(platform::FolderItem(staged), destination, replacing));
+        new StagedFile(platform::FolderItem(destination.Path().parent_path() / staged), destination,
+                       folder, fd, replacing));
   }
   return nullptr;
 }
 
 StagedFile::~StagedFile() {
-  if (!committed_) item_.Delete();
+  ::close(fd_);
+  if (committed_) return;
+  const std::string staged = item_.Name(), sidecar = SidecarName(staged);
+  ::unlinkat(folder_, staged.c_str(), 0);
+  if (platform::IsAppleDoubleFile(sidecar, folder_)) ::unlinkat(folder_, sidecar.c_str(), 0);
 }
 
 bool StagedFile::SidecarBlocked() const {
-  return platform::IsAppleDoubleFile(platform::AppleDoubleSidecar(item_.Path())) &&
-         ForeignSidecar(platform::AppleDoubleSidecar(destination_.Path()));
+  return platform::IsAppleDoubleFile(SidecarName(item_.Name()), folder_) &&
+         ForeignSidecar(folder_, SidecarName(destination_.Name()));
 }
 
 bool StagedFile::Commit(bool sidecarExtracted) {
-  const fs::path from = platform::AppleDoubleSidecar(item_.Path());
-  const fs::path to = platform::AppleDoubleSidecar(destination_.Path());
-  const bool fork = platform::IsAppleDoubleFile(from);
-  if (fork && ForeignSidecar(to)) return false;
+  const std::string staged = item_.Name(), name = destination_.Name();
+  const std::string from = SidecarName(staged), to = SidecarName(name);
+  const bool fork = platform::IsAppleDoubleFile(from, folder_);
+  if (fork && ForeignSidecar(folder_, to)) return false;
   struct stat st {};
-  const bool oldSidecar = !ForeignSidecar(to) && ::lstat(to.c_str(), &st) == 0;
+  const bool oldSidecar =
+      !ForeignSidecar(folder_, to) && ::fstatat(folder_, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   // The sidecar goes first, so that a failure leaves nothing half-moved:
   // the old one is kept under a second name until the data is in place.
-  fs::path kept;
+  std::string kept;
   if (fork) {
     if (oldSidecar) {
-      kept = item_.Path().string() + ".old";
-      if (::link(to.c_str(), kept.c_str()) != 0) kept.clear();
+      kept = staged + ".old";
+      if (::linkat(folder_, to.c_str(), folder_, kept.c_str(), 0) != 0) kept.clear();
     }
-    if (::rename(from.c_str(), to.c_str()) != 0) {
-      if (!kept.empty()) ::unlink(kept.c_str());
+    if (::renameat(folder_, from.c_str(), folder_, to.c_str()) != 0) {
+      if (!kept.empty()) ::unlinkat(folder_, kept.c_str(), 0);
       return false;
     }
   }
-  if (::rename(item_.Path().c_str(), destination_.Path().c_str()) != 0) {
+  if (::renameat(folder_, staged.c_str(), folder_, name.c_str()) != 0) {
     if (fork && !kept.empty()) {
-      ::rename(kept.c_str(), to.c_str());
+      ::renameat(folder_, kept.c_str(), folder_, to.c_str());
     } else if (fork) {
-      ::unlink(to.c_str());
+      ::unlinkat(folder_, to.c_str(), 0);
     }
     return false;
   }
   committed_ = true;
-  if (!kept.empty()) ::unlink(kept.c_str());
+  if (!kept.empty()) ::unlinkat(folder_, kept.c_str(), 0);
   // The old file's fork and Finder information do not belong to the new one.
   // Without an old file, a "._" file there is no sidecar of its; nor is one
   // that the extraction wrote as a member of its own.
-  if (!fork && oldSidecar && replacing_ && !sidecarExtracted) ::unlink(to.c_str());
+  if (!fork && oldSidecar && replacing_ && !sidecarExtracted) ::unlinkat(folder_, to.c_str(), 0);
   return true;
 }
 

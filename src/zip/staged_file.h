@@ -12,14 +12,20 @@ class StagedFile {
  public:
   // A new empty file in the destination's folder, under a hidden name of its
   // own, with the permissions of the regular file it will replace or those
-  // of a new file. None when it cannot be made.
-  static std::unique_ptr<StagedFile> Create(const platform::FolderItem& destination);
+  // of a new file. `folder` is that folder open (a descriptor), and every
+  // name is taken in it, so a link put in place of a folder on the
+  // destination's path is never followed; it must stay open while this
+  // object lives. None when the file cannot be made.
+  static std::unique_ptr<StagedFile> Create(const platform::FolderItem& destination, int folder);
   // Removes the staged file and its sidecar unless it was committed.
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
   const platform::FolderItem& Item() const { return item_; }
+  // The staged file, open for reading and writing while this object lives,
+  // before and after the commit.
+  int Descriptor() const { return fd_; }
   // The staged file has a sidecar (a resource fork) that cannot go with it:
   // a "._" file beside the destination is not AppleDouble.
   bool SidecarBlocked() const;
@@ -33,11 +39,18 @@ class StagedFile {
   bool Commit(bool sidecarExtracted = false);
 
  private:
-  StagedFile(platform::FolderItem item, platform::FolderItem destination, bool replacing)
-      : item_(std::move(item)), destination_(std::move(destination)), replacing_(replacing) {}
+  StagedFile(platform::FolderItem item, platform::FolderItem destination, int folder, int fd,
+             bool replacing)
+      : item_(std::move(item)),
+        destination_(std::move(destination)),
+        folder_(folder),
+        fd_(fd),
+        replacing_(replacing) {}
 
   platform::FolderItem item_;
   platform::FolderItem destination_;
+  int folder_;
+  int fd_;
   // A regular file stood at the destination when the staged file was made.
   bool replacing_;
   bool committed_ = false;

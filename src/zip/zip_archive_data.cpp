@@ -24,6 +24,7 @@ void ZipArchiveData::ClearEntries() {
   entries_1.assign(1, nullptr);
   setAside.clear();
   directorySize_ = -1;
+  destinations.Release();
   extracted_.clear();
 }
 

@@ -16,6 +16,7 @@
 #include "platform/folder_item.h"
 #include "platform/memory_block.h"
 #include "platform/text_encoding.h"
+#include "zip/destination_folders.h"
 
 namespace zip {
 
@@ -73,7 +74,8 @@ class ZipArchiveData {
   static std::int32_t shiftLeft16(std::int32_t v);
 
   std::int32_t EntryCount() const { return static_cast<std::int32_t>(entries_1.size()) - 1; }
-  // Forgets every entry, including those set aside, and the files extracted.
+  // Forgets every entry, including those set aside, and the files extracted,
+  // and lets go of the folders that extraction held open.
   void ClearEntries();
 
   // The files that extraction from this archive has put in place, known by
@@ -119,6 +121,8 @@ class ZipArchiveData {
   std::int32_t defaultOSMadeBy = 0;
   bool addUnixPerm = false;
   bool dittoFormat = false;
+  // The folders on the way to the members being extracted.
+  DestinationFolders destinations;
 
  private:
   std::int64_t directorySize_ = -1;  // -1: not known

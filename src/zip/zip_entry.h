@@ -14,6 +14,7 @@
 #include "platform/mac_dates.h"
 #include "platform/memory_block.h"
 #include "platform/text_encoding.h"
+#include "zip/destination_folders.h"
 #include "zip/zip_extra_field.h"
 
 namespace zip {
@@ -21,6 +22,7 @@ namespace zip {
 class ZipArchiveData;
 class ZipEntry;
 class SeqDataOutputStream;
+class StagedFile;
 using ZipEntryRef = std::shared_ptr<ZipEntry>;
 
 class ZipEntry {
@@ -130,9 +132,13 @@ class ZipEntry {
 
   // -- extraction to disk (entry_extract.cpp)
   // The member's place below `root`, creating the folders on the way; none
-  // when the path would leave the root or cannot be made.
+  // when the path would leave the root or cannot be made. The folders are
+  // opened one below the other, never through a link (with `followAliases`
+  // a link that stays inside the root is resolved first), and stay open for
+  // the Extract that follows, which writes into them.
   std::optional<platform::FolderItem> MakeDestination(const platform::FolderItem& root,
                                                       bool followAliases);
+  // One step of a path by name: the item for `component` below `parent`.
   std::optional<platform::FolderItem> MakeDestinationChild(const platform::FolderItem& parent,
                                                            std::string_view component,
                                                            bool followAliases);
@@ -152,6 +158,15 @@ class ZipEntry {
  private:
   struct LocalHeader;
   struct UnzipRun;
+  struct DestinationWalk;
+  // Where a member goes: a name in an open folder (none when the folder
+  // could not be opened), and the path that names it.
+  struct Place {
+    std::filesystem::path path;
+    DestinationFolders::FolderRef folder;
+    std::string name;
+    int fd() const { return folder ? folder->fd() : -1; }
+  };
   void z_checkRawPath();
   bool z_readLocalHeader(LocalHeader& local);
   bool z_checkLocalHeader(const LocalHeader& local);
@@ -160,15 +175,21 @@ class ZipEntry {
   bool z_unzipRead(UnzipRun& run, std::int64_t n, std::string& bytes);
   void z_unzipCheckEnd(UnzipRun& run);
   bool z_unzipOutcome(UnzipRun& run, platform::MemoryBlockRef& mbHdr);
+  bool z_walkOn(DestinationWalk& walk, const std::string& name, bool followAliases);
+  bool z_enterPending(DestinationWalk& walk, bool followAliases);
+  bool z_followLink(DestinationWalk& walk, std::string link);
+  std::optional<platform::FolderItem> z_walkEnd(DestinationWalk& walk, bool followAliases);
+  Place z_placeOf(const platform::FolderItem& dest);
   bool z_extract(std::optional<platform::FolderItem>& destination, bool decodeMacBinary,
                  bool executable);
-  bool z_removeAlias(platform::FolderItem& dest);
-  bool z_extractFolder(platform::FolderItem& dest, bool decodeMacBinary,
-                       platform::MemoryBlockRef& mbHdr);
-  bool z_extractFile(platform::FolderItem& dest, bool decodeMacBinary,
-                     platform::MemoryBlockRef& mbHdr);
-  void z_applyMetadata(platform::FolderItem& dest, const platform::MemoryBlockRef& mbHdr,
-                       bool executable);
+  bool z_removeAlias(const Place& place);
+  bool z_extractFolder(const Place& place, bool decodeMacBinary, platform::MemoryBlockRef& mbHdr);
+  bool z_extractFile(const platform::FolderItem& dest, const Place& place, bool decodeMacBinary,
+                     platform::MemoryBlockRef& mbHdr, std::unique_ptr<StagedFile>& staged);
+  void z_applyMetadata(platform::FolderItem& dest, const Place& place, int file,
+                       const platform::MemoryBlockRef& mbHdr, bool executable);
+  bool z_setDatesAt(const Place& place, int file, const platform::Date& date);
+  void z_applyPermissions(const platform::FolderItem& dest, int file, bool executable);
   std::string z_diskName(std::string_view component) const;
   bool Fail(std::string message);
 
@@ -187,6 +208,8 @@ class ZipEntry {
   ZipEntryRef appleDoubleEntry;
   // The root of the last MakeDestination: its sidecar lies outside it.
   std::filesystem::path destinationRoot;
+  // The place the last MakeDestination found, until Extract writes there.
+  std::optional<Place> walked;
   bool hasDittoName = false;
   bool thisIsTheAppleDoubleEntry = false;
 };

@@ -37,6 +37,9 @@ struct Case {
   std::vector<RawMember> members;
   std::vector<std::string> messages;  // one per member; "" for written
   std::function<void(const fs::path& root)> check = [](const fs::path&) {};
+  bool followAliases = false;
+  // Runs between a member's placing and its writing, with its index.
+  std::function<void(const fs::path& root, std::int32_t index)> placed = nullptr;
 };
 
 // A MacBinary header whose two dates and Finder flags all need the sidecar.
@@ -81,17 +84,55 @@ std::vector<Case> Cases() {
        {Member("/abs/x.txt", "x"), Member("//y.txt", "y")},
        {"", ""},
        [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "abs/x.txt"), "x"); }},
-      {"link member, then a member through it",
-       {UnixMode(Member("ln", "../outside"), 0120777), Member("ln/evil", "x")},
-       {"", kCreateFailed},
+      {"link member, then members through it and back out of it",
+       {UnixMode(Member("ln", "../outside"), 0120777), Member("ln/evil", "x"), Member("ln/sub/"),
+        Member("ln/sub/../../back", "b")},
+       {"", kCreateFailed, kFolderCreation, ""},
        [](const fs::path& root) {
          EXPECT_TRUE(S_ISREG(ModeOf(root / "ln")));
          EXPECT_EQ(fixtures::ReadFile(root / "ln"), "../outside");
+         EXPECT_EQ(fixtures::ReadFile(root / "back"), "b");
        }},
       {"link already on disk",
        {Member("escape/evil", "x"), Member("escape", "replaced")},
        {kNoDestination, ""},
        [](const fs::path& root) { EXPECT_TRUE(S_ISREG(ModeOf(root / "escape"))); }},
+      {"a link on the way is not followed, even one inside the root",
+       {Member("inlink/x", "x")},
+       {kNoDestination},
+       [](const fs::path& root) { EXPECT_FALSE(fs::exists(root / "keepdir/x")); }},
+      {"asked to follow links, one that stays inside the root is followed",
+       {Member("inlink/x", "x"), Member("escape/evil", "x"), Member("inlink", "y")},
+       {"", kNoDestination, kFileOverFolder},
+       [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "keepdir/x"), "x"); },
+       true},
+      {"a folder swapped for a link is written into where it was checked, and not walked again",
+       {Member("d/x", "1"), Member("d/y", "2"), Member("d/z", "3")},
+       {"", "", kNoDestination},
+       [](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / "moved/x"), "1");
+         EXPECT_EQ(fixtures::ReadFile(root / "moved/y"), "2");
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         if (index != 2) return;
+         fs::rename(root / "d", root / "moved");
+         fs::create_directory_symlink(root.parent_path() / "outside", root / "d");
+       }},
+      {"a root made anew takes the members after it; the one placed in the old root fails",
+       {Member("a/x", "x"), Member("b", "b"), Member("a/y", "y")},
+       {"", kCreateFailed, ""},
+       [](const fs::path& root) {
+         EXPECT_FALSE(fs::exists(root / "a/x"));
+         EXPECT_FALSE(fs::exists(root / "b"));
+         EXPECT_EQ(fixtures::ReadFile(root / "a/y"), "y");
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         if (index != 2) return;
+         fs::remove_all(root);
+         fs::create_directory(root);
+       }},
       {"names no file here can have",
        {Member(std::string("a\0b", 3), "x"), Member("x/.", "x")},
        {kNoDestination, kNoDestination}},
@@ -200,17 +241,25 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
     fixtures::WriteFile(root / "keep.txt", "old contents");
     fixtures::WriteFile(root / "keepdir/inside", "mine");
     fs::create_directory_symlink(outside, root / "escape");
+    fs::create_directory_symlink("keepdir", root / "inlink");
     const auto before = Snapshot(outside);
+    const std::size_t descriptors = OpenDescriptors();
 
     fixtures::RawArchive raw;
     raw.members = c.members;
     fixtures::WriteFile(base / "a.zip", raw.Build());
     zip::ZipArchive archive;
     ASSERT_TRUE(archive.Open(base / "a.zip", false)) << archive.ErrorMessage();
-    const std::vector<Extracted> got = ExtractAll(archive, root);
+    const std::vector<Extracted> got =
+        ExtractAll(archive, root, true, c.followAliases, [&](std::int32_t index) {
+          if (c.placed) c.placed(root, index);
+        });
     ASSERT_EQ(got.size(), c.messages.size());
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].message, c.messages[i]) << i;
     c.check(root);
+    // The folders extraction held open are let go with the archive.
+    archive.Close();
+    EXPECT_EQ(OpenDescriptors(), descriptors);
 
     EXPECT_EQ(Snapshot(outside), before);
     std::vector<std::string> top;

@@ -254,10 +254,15 @@ TEST_F(MacExtractTest, AFailedRenameKeepsTheOldFileAndItsFork) {
 
 }  // namespace
 
-extern "C" int rename(const char* from, const char* to) noexcept {
+// Extraction renames within the folder it holds open, other code by path.
+extern "C" int renameat(int fromFolder, const char* from, int toFolder, const char* to) noexcept {
   if (!failRenameTo.empty() && std::filesystem::path(to).filename() == failRenameTo) {
     errno = EIO;
     return -1;
   }
-  return ::renameat(AT_FDCWD, from, AT_FDCWD, to);
+  return ::renameat2(fromFolder, from, toFolder, to, 0);
+}
+
+extern "C" int rename(const char* from, const char* to) noexcept {
+  return renameat(AT_FDCWD, from, AT_FDCWD, to);
 }

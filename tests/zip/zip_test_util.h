@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ inline constexpr char kBadLocalHeader[] =
     "Invalid Local File Header signature (archive appears to be severely corrupted)";
 inline constexpr char kEncrypted[] = "Unsupported format (encrypted)";
 inline constexpr char kCreateFailed[] = "Creating destination file failed";
+inline constexpr char kFolderCreation[] = "Folder creation failed";
+inline constexpr char kFileOverFolder[] =
+    "Archive entry is a file but a folder exists at the destination already. Won't replace that.";
 inline constexpr char kBadAppleDouble[] = "Invalid or unsupported AppleDouble header";
 
 // Writes `bytes` as a file in `dir` and opens it.
@@ -54,18 +58,26 @@ struct Extracted {
 };
 
 // Every member extracted below `root` the way the update does it: its place
-// from MakeDestination with aliases not followed, then Extract.
-inline std::vector<Extracted> ExtractAll(zip::ZipArchive& archive,
-                                         const std::filesystem::path& root,
-                                         bool decodeMacBinary = true) {
+// from MakeDestination with aliases not followed (unless asked), then
+// Extract. `placed`, when given, runs between the two with the member's index.
+inline std::vector<Extracted> ExtractAll(
+    zip::ZipArchive& archive, const std::filesystem::path& root, bool decodeMacBinary = true,
+    bool followAliases = false, const std::function<void(std::int32_t)>& placed = nullptr) {
   std::vector<Extracted> out;
   for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
     zip::ZipEntryRef e = archive.Entry(i);
-    const bool ok =
-        e->Extract(e->MakeDestination(platform::FolderItem(root), false), decodeMacBinary);
+    const auto destination = e->MakeDestination(platform::FolderItem(root), followAliases);
+    if (placed) placed(i);
+    const bool ok = e->Extract(destination, decodeMacBinary);
     out.push_back({e->RawPath().bytes, ok ? "" : e->ErrorMessage()});
   }
   return out;
+}
+
+// How many descriptors the process has open.
+inline std::size_t OpenDescriptors() {
+  const std::filesystem::directory_iterator fds("/proc/self/fd");
+  return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
 }
 
 // How far `work`, run in a child process, raised its peak resident memory,
