@@ -176,7 +176,11 @@ std::optional<std::vector<AppleDoubleEntry>> ParseAppleDoubleHeader(std::string_
 std::filesystem::path AppleDoubleSidecar(const std::filesystem::path& item) {
   std::filesystem::path p = item;
   if (!p.has_filename()) p = p.parent_path();
-  return p.parent_path() / ("._" + p.filename().string());
+  return p.parent_path() / AppleDoubleSidecarName(p.filename().string());
+}
+
+std::string AppleDoubleSidecarName(std::string_view itemName) {
+  return "._" + std::string(itemName);
 }
 
 bool IsAppleDoubleFile(const std::filesystem::path& path, int folder) {

@@ -56,8 +56,10 @@ struct AppleDoubleEntry {
 std::optional<std::vector<AppleDoubleEntry>> ParseAppleDoubleHeader(std::string_view bytes,
                                                                     std::uint64_t totalSize = 0);
 
-// The name of the sidecar that holds an item's Mac metadata.
+// The name of the sidecar that holds an item's Mac metadata, as a path
+// beside the item and as a name in the item's folder.
 std::filesystem::path AppleDoubleSidecar(const std::filesystem::path& item);
+std::string AppleDoubleSidecarName(std::string_view itemName);
 
 // True when `path` is a regular file (not a link) that begins as AppleDouble.
 // A relative path is taken in `folder`, an open folder's descriptor, or in

@@ -59,7 +59,7 @@ void RemoveAt(int folder, const std::string& name) {
   struct stat st {};
   if (!LstatAt(folder, name, st)) return;
   if (::unlinkat(folder, name.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0) return;
-  const std::string sidecar = "._" + name;
+  const std::string sidecar = platform::AppleDoubleSidecarName(name);
   if (platform::IsAppleDoubleFile(sidecar, folder)) ::unlinkat(folder, sidecar.c_str(), 0);
 }
 
@@ -391,7 +391,9 @@ void ZipEntry::z_applyMetadata(FolderItem& dest, const Place& place, int file,
 // the item has a sidecar or the date could not be set.
 bool ZipEntry::z_setDatesAt(const Place& place, int file, const platform::Date& date) {
   struct stat st {};
-  if (place.fd() < 0 || LstatAt(place.fd(), "._" + place.name, st) || errno != ENOENT) return false;
+  if (place.fd() < 0 || LstatAt(place.fd(), platform::AppleDoubleSidecarName(place.name), st) ||
+      errno != ENOENT)
+    return false;
   const auto seconds = static_cast<time_t>(
       platform::MacToUnixSeconds(date.TotalSeconds(), platform::UTCOffsetInMinutes()));
   const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};

@@ -21,10 +21,6 @@ bool ForeignSidecar(int folder, const std::string& sidecar) {
          !platform::IsAppleDoubleFile(sidecar, folder);
 }
 
-std::string SidecarName(const std::string& name) {
-  return "._" + name;
-}
-
 }  // namespace
 
 std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination,
@@ -56,19 +52,20 @@ std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& desti
 StagedFile::~StagedFile() {
   ::close(fd_);
   if (committed_) return;
-  const std::string staged = item_.Name(), sidecar = SidecarName(staged);
+  const std::string staged = item_.Name(), sidecar = platform::AppleDoubleSidecarName(staged);
   ::unlinkat(folder_, staged.c_str(), 0);
   if (platform::IsAppleDoubleFile(sidecar, folder_)) ::unlinkat(folder_, sidecar.c_str(), 0);
 }
 
 bool StagedFile::SidecarBlocked() const {
-  return platform::IsAppleDoubleFile(SidecarName(item_.Name()), folder_) &&
-         ForeignSidecar(folder_, SidecarName(destination_.Name()));
+  return platform::IsAppleDoubleFile(platform::AppleDoubleSidecarName(item_.Name()), folder_) &&
+         ForeignSidecar(folder_, platform::AppleDoubleSidecarName(destination_.Name()));
 }
 
 bool StagedFile::Commit(bool sidecarExtracted) {
   const std::string staged = item_.Name(), name = destination_.Name();
-  const std::string from = SidecarName(staged), to = SidecarName(name);
+  const std::string from = platform::AppleDoubleSidecarName(staged),
+                    to = platform::AppleDoubleSidecarName(name);
   const bool fork = platform::IsAppleDoubleFile(from, folder_);
   if (fork && ForeignSidecar(folder_, to)) return false;
   struct stat st {};
