@@ -44,6 +44,16 @@ std::string Reason(const std::string& what, int err) {
   return what + ": " + std::generic_category().message(err);
 }
 
+// The sidecar's own name, for messages.
+std::string SidecarName(const ItemAt& sidecar) {
+  return std::filesystem::path(sidecar.name).filename().string();
+}
+
+std::function<void(int, const std::string&)>& SidecarWriteHook() {
+  static std::function<void(int, const std::string&)> hook;
+  return hook;
+}
+
 // Up to `count` bytes at `offset`; fewer where the file ends or fails.
 std::string ReadUpTo(int fd, std::uint64_t offset, std::size_t count) {
   std::string out(count, '\0');
@@ -183,13 +193,18 @@ std::string AppleDoubleSidecarName(std::string_view itemName) {
   return "._" + std::string(itemName);
 }
 
+ItemAt SidecarAt(const ItemAt& item) {
+  if (!item.Anchored()) return AppleDoubleSidecar(std::filesystem::path(item.name));
+  return {item.folder, AppleDoubleSidecarName(item.name)};
+}
+
 bool IsAppleDoubleFile(const std::filesystem::path& path, int folder) {
-  const int fd = ::openat(folder, path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
   struct stat st {};
+  const int fd = OpenRegularFile(folder, path.c_str(), st);
+  if (fd < 0) return false;
   std::string head;
-  const bool yes = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ReadAt(fd, 0, 8, head) &&
-                   BE(head, 0, 4) == kAppleDoubleMagic && BE(head, 4, 4) == kAppleDoubleVersion2;
+  const bool yes = ReadAt(fd, 0, 8, head) && BE(head, 0, 4) == kAppleDoubleMagic &&
+                   BE(head, 4, 4) == kAppleDoubleVersion2;
   ::close(fd);
   return yes;
 }
@@ -228,30 +243,34 @@ std::string SidecarContents::ReadFork(std::uint64_t at, std::size_t count) const
                   static_cast<std::size_t>(std::min<std::uint64_t>(count, forkLength - at)));
 }
 
-bool ReadSidecar(const std::filesystem::path& item, SidecarContents& out, std::string* error) {
-  const std::filesystem::path sidecar = AppleDoubleSidecar(item);
+bool ReadSidecar(const ItemAt& item, SidecarContents& out, std::string* error) {
+  const ItemAt sidecar = SidecarAt(item);
   struct stat st {};
-  if (::lstat(sidecar.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return true;
-    return Fail(error, Reason("Cannot read " + sidecar.filename().string(), errno));
+  out.fd = OpenRegularFile(sidecar.folder, sidecar.name.c_str(), st);
+  if (out.fd < 0) {
+    if (st.st_mode != 0 && !S_ISREG(st.st_mode)) {
+      // A link, a folder, a FIFO or a device: not ours to read or replace.
+      out.kind = SidecarContents::Kind::Foreign;
+      return true;
+    }
+    if (st.st_mode == 0 && (errno == ENOENT || errno == ENOTDIR)) return true;
+    return Fail(error, Reason("Cannot read " + SidecarName(sidecar), errno));
   }
   out.kind = SidecarContents::Kind::Foreign;
-  if (!S_ISREG(st.st_mode)) return true;
-  out.fd = ::open(sidecar.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (out.fd < 0) return Fail(error, Reason("Cannot read " + sidecar.filename().string(), errno));
   bool foreign = true;
   if (!ReadEntries(out, static_cast<std::uint64_t>(st.st_size), error, &foreign)) return false;
   if (!foreign) out.kind = SidecarContents::Kind::AppleDouble;
   return true;
 }
 
-bool WriteSidecar(const std::filesystem::path& item,
+bool WriteSidecar(const ItemAt& item,
                   const std::vector<std::pair<std::uint32_t, std::string>>& entries, int forkFd,
                   std::uint64_t forkOffset, std::uint64_t forkLength, std::string* error) {
-  const std::filesystem::path sidecar = AppleDoubleSidecar(item);
+  const ItemAt sidecar = SidecarAt(item);
+  if (SidecarWriteHook()) SidecarWriteHook()(sidecar.folder, sidecar.name);
   if (entries.empty() && forkLength == 0) {
-    if (::unlink(sidecar.c_str()) != 0 && errno != ENOENT) {
-      return Fail(error, Reason("Cannot remove " + sidecar.filename().string(), errno));
+    if (::unlinkat(sidecar.folder, sidecar.name.c_str(), 0) != 0 && errno != ENOENT) {
+      return Fail(error, Reason("Cannot remove " + SidecarName(sidecar), errno));
     }
     return true;
   }
@@ -259,39 +278,40 @@ bool WriteSidecar(const std::filesystem::path& item,
   for (const auto& entry : entries) total += entry.second.size();
   if (total + forkLength > 0xFFFFFFFFu) return Fail(error, "The resource fork is too large");
   const std::string head = EncodeHeader(entries, forkLength);
-  return WriteFileAtomic(
-      sidecar.string(),
+  return WriteFileAtomicAt(
+      sidecar.folder, sidecar.name,
       [&](int fd, int* err) {
         return WriteAll(fd, head, err) && CopyRange(forkFd, forkOffset, forkLength, fd, err);
       },
       error);
 }
 
-bool UpdateSidecarEntry(const std::filesystem::path& item, std::uint32_t id,
-                        std::optional<std::string> bytes, std::string* error) {
+bool UpdateSidecarEntry(const ItemAt& item, std::uint32_t id, std::optional<std::string> bytes,
+                        std::string* error) {
   SidecarContents c;
   if (!ReadSidecar(item, c, error)) return false;
   if (c.kind == SidecarContents::Kind::Foreign) {
-    return Fail(error,
-                AppleDoubleSidecar(item).filename().string() + " is not an AppleDouble file");
+    return Fail(error, SidecarName(SidecarAt(item)) + " is not an AppleDouble file");
   }
   if (!c.SetEntry(id, std::move(bytes))) return true;
   return WriteSidecar(item, c.entries, c.fd, c.forkOffset, c.forkLength, error);
 }
 
-bool WriteResourceFork(const std::filesystem::path& item, int forkFd, std::uint64_t length,
-                       std::string* error) {
+bool WriteResourceFork(const ItemAt& item, int forkFd, std::uint64_t length, std::string* error) {
   SidecarContents c;
   if (!ReadSidecar(item, c, error)) return false;
   if (c.kind == SidecarContents::Kind::Foreign) {
-    return Fail(error,
-                AppleDoubleSidecar(item).filename().string() + " is not an AppleDouble file");
+    return Fail(error, SidecarName(SidecarAt(item)) + " is not an AppleDouble file");
   }
   if (length == 0 && c.forkLength == 0) return true;
   return WriteSidecar(item, c.entries, forkFd, 0, length, error);
 }
 
-std::string ReadFinderInfo(const std::filesystem::path& item) {
+void SetSidecarWriteHook(std::function<void(int folder, const std::string& name)> hook) {
+  SidecarWriteHook() = std::move(hook);
+}
+
+std::string ReadFinderInfo(const ItemAt& item) {
   SidecarContents c;
   std::string info(kFinderInfoSize, '\0');
   if (!ReadSidecar(item, c, nullptr)) return info;
@@ -301,13 +321,12 @@ std::string ReadFinderInfo(const std::filesystem::path& item) {
   return info;
 }
 
-bool WriteFinderInfo(const std::filesystem::path& item, std::string_view info, std::string* error) {
+bool WriteFinderInfo(const ItemAt& item, std::string_view info, std::string* error) {
   if (info.size() < kFinderInfoSize) return Fail(error, "Finder information takes 32 bytes");
   SidecarContents c;
   if (!ReadSidecar(item, c, error)) return false;
   if (c.kind == SidecarContents::Kind::Foreign) {
-    return Fail(error,
-                AppleDoubleSidecar(item).filename().string() + " is not an AppleDouble file");
+    return Fail(error, SidecarName(SidecarAt(item)) + " is not an AppleDouble file");
   }
   std::string entry(info.substr(0, kFinderInfoSize));
   if (const std::string* old = c.Entry(kAppleDoubleFinderInfo);
@@ -319,7 +338,7 @@ bool WriteFinderInfo(const std::filesystem::path& item, std::string_view info, s
   return WriteSidecar(item, c.entries, c.fd, c.forkOffset, c.forkLength, error);
 }
 
-std::optional<std::int64_t> ReadCreationDate(const std::filesystem::path& item) {
+std::optional<std::int64_t> ReadCreationDate(const ItemAt& item) {
   SidecarContents c;
   if (!ReadSidecar(item, c, nullptr)) return std::nullopt;
   const std::string* dates = c.Entry(kAppleDoubleFileDates);
@@ -330,7 +349,7 @@ std::optional<std::int64_t> ReadCreationDate(const std::filesystem::path& item) 
   return since2000 + kMacEpochTo2000 + 60 * static_cast<std::int64_t>(UTCOffsetInMinutes());
 }
 
-bool WriteCreationDate(const std::filesystem::path& item, std::optional<std::int64_t> macSeconds,
+bool WriteCreationDate(const ItemAt& item, std::optional<std::int64_t> macSeconds,
                        std::string* error) {
   if (!macSeconds) return UpdateSidecarEntry(item, kAppleDoubleFileDates, std::nullopt, error);
   const std::int64_t since2000 =
@@ -343,20 +362,19 @@ bool WriteCreationDate(const std::filesystem::path& item, std::optional<std::int
   return UpdateSidecarEntry(item, kAppleDoubleFileDates, dates, error);
 }
 
-void ReadMacTypeCreator(const std::filesystem::path& item, std::string& type,
-                        std::string& creator) {
+void ReadMacTypeCreator(const ItemAt& item, std::string& type, std::string& creator) {
   type.clear();
   creator.clear();
-  std::error_code ec;
-  if (std::filesystem::is_directory(item, ec)) return;
+  struct stat st {};
+  if (item.Stat(st) && S_ISDIR(st.st_mode)) return;
   const std::string info = ReadFinderInfo(item);
   if (info.compare(0, 8, std::string(8, '\0')) == 0) return;
   type = info.substr(finder_info::kType, 4);
   creator = info.substr(finder_info::kCreator, 4);
 }
 
-bool WriteMacTypeCreator(const std::filesystem::path& item, std::string_view type,
-                         std::string_view creator, std::string* error) {
+bool WriteMacTypeCreator(const ItemAt& item, std::string_view type, std::string_view creator,
+                         std::string* error) {
   if (type.size() != 4 || creator.size() != 4)
     return Fail(error, "Type and creator take 4 bytes each");
   std::string info = ReadFinderInfo(item);

@@ -13,11 +13,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "platform/item_at.h"
 
 namespace platform {
 
@@ -60,10 +63,12 @@ std::optional<std::vector<AppleDoubleEntry>> ParseAppleDoubleHeader(std::string_
 // beside the item and as a name in the item's folder.
 std::filesystem::path AppleDoubleSidecar(const std::filesystem::path& item);
 std::string AppleDoubleSidecarName(std::string_view itemName);
+// The sidecar of an item named for the *at calls, in the same folder.
+ItemAt SidecarAt(const ItemAt& item);
 
 // True when `path` is a regular file (not a link) that begins as AppleDouble.
 // A relative path is taken in `folder`, an open folder's descriptor, or in
-// the working folder (AT_FDCWD).
+// the working folder (AT_FDCWD). Nothing that is no regular file is opened.
 bool IsAppleDoubleFile(const std::filesystem::path& path, int folder = AT_FDCWD);
 
 // An item's sidecar as read: every entry but the resource fork with its
@@ -96,53 +101,58 @@ class SidecarContents {
 // file that is no AppleDouble file (or is not a regular file, or whose
 // entries lie outside it or overlap) as Kind::Foreign. False, with the
 // reason in *error (may be null), when it cannot be read.
-bool ReadSidecar(const std::filesystem::path& item, SidecarContents& out, std::string* error);
+bool ReadSidecar(const ItemAt& item, SidecarContents& out, std::string* error);
 
 // Replaces the sidecar of `item` with `entries` and a resource fork copied
 // from bytes [forkOffset, forkOffset + forkLength) of `forkFd`, or removes it
 // when there is nothing to keep. The caller has read the sidecar there and
-// found it AppleDouble or missing. False with the reason when it was not
+// found it AppleDouble or missing. Whatever stands at the sidecar's name by
+// now is replaced, never followed. False with the reason when it was not
 // written; the old sidecar then stands as it was.
-bool WriteSidecar(const std::filesystem::path& item,
+bool WriteSidecar(const ItemAt& item,
                   const std::vector<std::pair<std::uint32_t, std::string>>& entries, int forkFd,
                   std::uint64_t forkOffset, std::uint64_t forkLength, std::string* error);
 
 // Sets (or, with no bytes, removes) one entry of an item's sidecar and keeps
 // the rest, the resource fork included. A foreign "._" file is refused.
-bool UpdateSidecarEntry(const std::filesystem::path& item, std::uint32_t id,
-                        std::optional<std::string> bytes, std::string* error);
+bool UpdateSidecarEntry(const ItemAt& item, std::uint32_t id, std::optional<std::string> bytes,
+                        std::string* error);
 
 // Gives an item the resource fork held in bytes [0, length) of `forkFd`
 // (none when length is 0), keeping its other metadata. A foreign "._" file
 // is refused.
-bool WriteResourceFork(const std::filesystem::path& item, int forkFd, std::uint64_t length,
-                       std::string* error);
+bool WriteResourceFork(const ItemAt& item, int forkFd, std::uint64_t length, std::string* error);
+
+// For tests: runs just before a sidecar is replaced or removed, with its
+// folder and name, so that a test can change what stands there at that
+// point, as another process might. None by default.
+void SetSidecarWriteHook(std::function<void(int folder, const std::string& name)> hook);
 
 // An item's 32 bytes of Finder information; all zero when it has none.
-std::string ReadFinderInfo(const std::filesystem::path& item);
+std::string ReadFinderInfo(const ItemAt& item);
 // Stores the first 32 bytes of an item's Finder information, keeping any
 // bytes the entry holds beyond them; all zero removes a 32-byte entry.
-bool WriteFinderInfo(const std::filesystem::path& item, std::string_view info, std::string* error);
+bool WriteFinderInfo(const ItemAt& item, std::string_view info, std::string* error);
 
 // An item's creation date of its own, in seconds on the Mac scale (since
 // 1904-01-01 local time); none when its sidecar holds none.
-std::optional<std::int64_t> ReadCreationDate(const std::filesystem::path& item);
+std::optional<std::int64_t> ReadCreationDate(const ItemAt& item);
 // Stores a creation date, or with none removes it.
-bool WriteCreationDate(const std::filesystem::path& item, std::optional<std::int64_t> macSeconds,
+bool WriteCreationDate(const ItemAt& item, std::optional<std::int64_t> macSeconds,
                        std::string* error);
 
 // A file's Mac type and creator (4 bytes each, as stored) from its sidecar.
 // Empty strings when the item has no sidecar, the sidecar is no AppleDouble
 // file, carries no Finder information, or the item is a folder (whose
 // Finder information holds no type or creator).
-void ReadMacTypeCreator(const std::filesystem::path& item, std::string& type, std::string& creator);
+void ReadMacTypeCreator(const ItemAt& item, std::string& type, std::string& creator);
 
 // Gives a file its Mac type and creator (4 bytes each) in its sidecar,
 // creating the sidecar or keeping every other entry of the one there (the
 // rest of the Finder information, a resource fork). A "._" file that is not
 // AppleDouble is never overwritten. The sidecar is written atomically.
 // False with the reason in *error (may be null) when it was not written.
-bool WriteMacTypeCreator(const std::filesystem::path& item, std::string_view type,
-                         std::string_view creator, std::string* error);
+bool WriteMacTypeCreator(const ItemAt& item, std::string_view type, std::string_view creator,
+                         std::string* error);
 
 }  // namespace platform

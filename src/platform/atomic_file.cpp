@@ -56,12 +56,12 @@ bool ModeAllowsWriting(const struct stat& st) {
   return st.st_mode & S_IWOTH;
 }
 
-// Creates a new file named `prefix` and six random letters, with `mode` as
-// open() takes it: the kernel applies the umask (and a folder's default ACL)
-// itself. Reading the umask would mean setting it for every thread of the
-// program for an instant, and a file another thread created in that instant
-// would be writable by all.
-int CreateUniqueFile(const std::string& prefix, mode_t mode, std::string* path) {
+// Creates a new file in `folder` named `prefix` and six random letters,
+// with `mode` as open() takes it: the kernel applies the umask (and a
+// folder's default ACL) itself. Reading the umask would mean setting it for
+// every thread of the program for an instant, and a file another thread
+// created in that instant would be writable by all.
+int CreateUniqueFile(int folder, const std::string& prefix, mode_t mode, std::string* name) {
   static constexpr char kLetters[] =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   std::random_device random;
@@ -69,14 +69,59 @@ int CreateUniqueFile(const std::string& prefix, mode_t mode, std::string* path) 
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = prefix;
     for (int i = 0; i < 6; ++i) candidate += kLetters[pick(random)];
-    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    const int fd = ::openat(folder, candidate.c_str(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) {
-      *path = std::move(candidate);
+      *name = std::move(candidate);
       return fd;
     }
   }
   errno = EEXIST;
   return -1;
+}
+
+// The file `name` in `folder`, which is open and holds it directly.
+bool ReplaceIn(int folder, const std::string& name,
+               const std::function<bool(int fd, int* err)>& fill, std::string* error) {
+  struct stat existing {};
+  const bool exists = ::fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      !S_ISLNK(existing.st_mode);
+  if (exists && !ModeAllowsWriting(existing))
+    return Fail(error, Reason("Cannot replace the file", EACCES));
+
+  // A file replacing another is created for its owner alone and only then
+  // given the old file's mode: it is never, not even for an instant, open to
+  // anyone the old one was closed to.
+  std::string temp;
+  const mode_t mode = exists ? S_IRUSR | S_IWUSR : 0666;
+  const int fd = CreateUniqueFile(folder, "." + name + ".", mode, &temp);
+  if (fd < 0) return Fail(error, Reason("Cannot create a file in that folder", errno));
+
+  int err = 0;
+  const char* step = nullptr;
+  if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0) {
+    err = errno, step = "Cannot set the file's permissions";
+  } else if (!fill(fd, &err)) {
+    step = "Cannot write the file";
+  } else if (::fsync(fd) != 0) {
+    err = errno, step = "Cannot write the file to the disk";
+  }
+  if (::close(fd) != 0 && !step) err = errno, step = "Cannot write the file";
+  if (!step && ::renameat(folder, temp.c_str(), folder, name.c_str()) != 0) {
+    err = errno, step = "Cannot replace the file";
+  }
+  if (step) {
+    ::unlinkat(folder, temp.c_str(), 0);
+    return Fail(error, Reason(step, err));
+  }
+  // The rename itself is durable only once the folder is on the disk; the
+  // new file is complete either way, so a failure here is not an error.
+  const int dir = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
 }
 
 }  // namespace
@@ -94,12 +139,17 @@ bool WriteAll(int fd, std::string_view bytes, int* err) {
   return true;
 }
 
-int OpenScratchFile(const std::filesystem::path& folder) {
-  std::string pattern = (folder / ".scratch.XXXXXX").string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd >= 0) ::unlink(name.data());
+int OpenScratchFile(const std::filesystem::path& folder, int at) {
+  const char* place = folder.empty() ? "." : folder.c_str();
+  int fd = ::openat(at, place, O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  // A file system without nameless files: a named one, removed at once.
+  const int dir = ::openat(at, place, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return -1;
+  std::string name;
+  fd = CreateUniqueFile(dir, ".scratch.", S_IRUSR | S_IWUSR, &name);
+  if (fd >= 0) ::unlinkat(dir, name.c_str(), 0);
+  ::close(dir);
   return fd;
 }
 
@@ -111,51 +161,22 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::strin
 bool WriteFileAtomic(const std::string& path, const std::function<bool(int fd, int* err)>& fill,
                      std::string* error) {
   if (path.empty()) return Fail(error, "No file name was given");
-  const std::string target = Target(path);
-  const std::size_t slash = target.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  if (name.empty()) return Fail(error, "No file name was given");
+  return WriteFileAtomicAt(AT_FDCWD, Target(path), fill, error);
+}
 
-  struct stat existing {};
-  const bool exists = ::stat(target.c_str(), &existing) == 0;
-  if (exists && !ModeAllowsWriting(existing))
-    return Fail(error, Reason("Cannot replace the file", EACCES));
-
-  // A file replacing another is created for its owner alone and only then
-  // given the old file's mode: it is never, not even for an instant, open to
-  // anyone the old one was closed to.
-  std::string tempPath;
-  const mode_t mode = exists ? S_IRUSR | S_IWUSR : 0666;
-  const int fd = CreateUniqueFile(folder + "/." + name + ".", mode, &tempPath);
-  if (fd < 0) return Fail(error, Reason("Cannot create a file in that folder", errno));
-
-  int err = 0;
-  const char* step = nullptr;
-  if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0) {
-    err = errno, step = "Cannot set the file's permissions";
-  } else if (!fill(fd, &err)) {
-    step = "Cannot write the file";
-  } else if (::fsync(fd) != 0) {
-    err = errno, step = "Cannot write the file to the disk";
-  }
-  if (::close(fd) != 0 && !step) err = errno, step = "Cannot write the file";
-  if (!step && ::rename(tempPath.c_str(), target.c_str()) != 0) {
-    err = errno, step = "Cannot replace the file";
-  }
-  if (step) {
-    ::unlink(tempPath.c_str());
-    return Fail(error, Reason(step, err));
-  }
-  // The rename itself is durable only once the folder is on the disk; the
-  // new file is complete either way, so a failure here is not an error.
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
+bool WriteFileAtomicAt(int folder, const std::string& name,
+                       const std::function<bool(int fd, int* err)>& fill, std::string* error) {
+  const std::size_t slash = name.rfind('/');
+  const std::string leaf = slash == std::string::npos ? name : name.substr(slash + 1);
+  if (leaf.empty()) return Fail(error, "No file name was given");
+  if (slash == std::string::npos && folder != AT_FDCWD) return ReplaceIn(folder, leaf, fill, error);
+  const std::string path =
+      slash == std::string::npos ? "." : name.substr(0, slash == 0 ? 1 : slash);
+  const int dir = ::openat(folder, path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return Fail(error, Reason("Cannot create a file in that folder", errno));
+  const bool done = ReplaceIn(dir, leaf, fill, error);
+  ::close(dir);
+  return done;
 }
 
 }  // namespace platform

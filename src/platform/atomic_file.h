@@ -3,6 +3,8 @@
 // stick, crash) leaves the previous file exactly as it was: the new bytes go
 // to a temporary file in the same folder, are flushed to the disk, and only
 // then take the old file's name in one rename.
+#include <fcntl.h>
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -23,9 +25,18 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::strin
 bool WriteFileAtomic(const std::string& path, const std::function<bool(int fd, int* err)>& fill,
                      std::string* error);
 
-// A file in `folder` for bytes that are wanted only while it is open: it has
-// no name, so nothing is left behind whatever happens. Its descriptor, or -1.
-int OpenScratchFile(const std::filesystem::path& folder);
+// The same for the file `name` in the open folder `folder` (a descriptor, or
+// AT_FDCWD for the working folder), where every step goes through that
+// folder: a `name` of several components is looked up there once, and the
+// folder it leads to is then held. A link at the file's own name is never
+// followed: it is replaced, as any other item that is no folder would be.
+bool WriteFileAtomicAt(int folder, const std::string& name,
+                       const std::function<bool(int fd, int* err)>& fill, std::string* error);
+
+// A file in `folder` (a path taken in the open folder `at`) for bytes that
+// are wanted only while it is open: it has no name, so nothing is left behind
+// whatever happens. Its descriptor, or -1.
+int OpenScratchFile(const std::filesystem::path& folder, int at = AT_FDCWD);
 
 // Writes all of `bytes` to `fd` at its position; false with errno in *err.
 bool WriteAll(int fd, std::string_view bytes, int* err);

@@ -8,10 +8,11 @@
 
 namespace platform {
 
-std::unique_ptr<BinaryStream> BinaryStream::Open(const std::filesystem::path& path, bool writable,
+std::unique_ptr<BinaryStream> BinaryStream::Open(const ItemAt& item, bool writable,
                                                  bool followLink) {
-  int fd = ::open(path.c_str(),
-                  (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+  const int noFollow = followLink && !item.Anchored() ? 0 : O_NOFOLLOW;
+  int fd = ::openat(item.folder, item.name.c_str(),
+                    (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | noFollow);
   if (fd < 0) return nullptr;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -21,11 +22,17 @@ std::unique_ptr<BinaryStream> BinaryStream::Open(const std::filesystem::path& pa
   return std::unique_ptr<BinaryStream>(new BinaryStream(fd, writable));
 }
 
-std::unique_ptr<BinaryStream> BinaryStream::Create(const std::filesystem::path& path,
-                                                   bool followLink) {
-  int fd = ::open(path.c_str(),
-                  O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW), 0644);
+std::unique_ptr<BinaryStream> BinaryStream::Create(const ItemAt& item, bool followLink) {
+  const int noFollow = followLink && !item.Anchored() ? 0 : O_NOFOLLOW;
+  int fd =
+      ::openat(item.folder, item.name.c_str(),
+               O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | noFollow, 0644);
   if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
   return std::unique_ptr<BinaryStream>(new BinaryStream(fd, true));
 }
 

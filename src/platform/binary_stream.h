@@ -13,19 +13,21 @@
 #include <string>
 #include <string_view>
 
+#include "platform/item_at.h"
+
 namespace platform {
 
 class BinaryStream {
  public:
   // Opens an existing file; nullptr when it is missing, not a regular file or
-  // cannot be opened as asked. With followLink false a symbolic link at the
-  // path itself is refused rather than followed.
-  static std::unique_ptr<BinaryStream> Open(const std::filesystem::path& path, bool writable,
+  // cannot be opened as asked. With followLink false, or for an item named
+  // in an open folder, a symbolic link at the item itself is refused rather
+  // than followed. A FIFO there never holds the caller.
+  static std::unique_ptr<BinaryStream> Open(const ItemAt& item, bool writable,
                                             bool followLink = true);
   // Creates a new empty file (replacing one that is there) opened for
   // reading and writing; nullptr on failure.
-  static std::unique_ptr<BinaryStream> Create(const std::filesystem::path& path,
-                                              bool followLink = true);
+  static std::unique_ptr<BinaryStream> Create(const ItemAt& item, bool followLink = true);
   // A stream over a file the caller has open; the caller closes it.
   static std::unique_ptr<BinaryStream> OnDescriptor(int fd, bool writable);
 

@@ -25,13 +25,15 @@ std::int64_t MacToUnix(std::int64_t macSeconds) {
   return MacToUnixSeconds(macSeconds, UTCOffsetInMinutes());
 }
 
-bool StatOf(const std::filesystem::path& path, struct stat& st) {
-  return ::stat(path.c_str(), &st) == 0;
+// Renames without ever replacing what stands at `to`.
+bool RenameNoReplace(const ItemAt& from, const ItemAt& to) {
+  return ::renameat2(from.folder, from.name.c_str(), to.folder, to.name.c_str(),
+                     RENAME_NOREPLACE) == 0;
 }
 
-// Renames without ever replacing what stands at `to`.
-bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
-  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+// What stands at the item's own name, a link itself.
+bool LstatOf(const ItemAt& at, struct stat& st) {
+  return ::fstatat(at.folder, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 std::uint16_t FinderFlags(const std::string& info) {
@@ -40,6 +42,11 @@ std::uint16_t FinderFlags(const std::string& info) {
 }
 
 }  // namespace
+
+ItemAt FolderItem::At() const {
+  if (!folder_) return ItemAt(path_);
+  return ItemAt(folder_->fd(), Name());
+}
 
 std::string FolderItem::Name() const {
   std::filesystem::path p = path_;
@@ -58,9 +65,13 @@ bool FolderItem::SetName(std::string_view name) {
   std::filesystem::path p = path_;
   if (!p.has_filename()) p = p.parent_path();
   const std::filesystem::path target = p.parent_path() / std::string(name);
-  const std::filesystem::path sidecar = AppleDoubleSidecar(p);
-  if (!RenameNoReplace(p, target)) return false;
-  if (IsAppleDoubleFile(sidecar)) RenameNoReplace(sidecar, AppleDoubleSidecar(target));
+  const ItemAt from = At();
+  const ItemAt to = folder_ ? ItemAt(folder_->fd(), std::string(name)) : ItemAt(target);
+  const ItemAt sidecar = SidecarAt(from);
+  if (!RenameNoReplace(from, to)) return false;
+  if (IsAppleDoubleFile(sidecar.name, sidecar.folder)) {
+    RenameNoReplace(sidecar, SidecarAt(to));
+  }
   path_ = target;
   listing_.reset();
   return true;
@@ -68,29 +79,30 @@ bool FolderItem::SetName(std::string_view name) {
 
 bool FolderItem::Exists() const {
   struct stat st {};
-  return StatOf(path_, st);
+  return At().Stat(st);
 }
 
 bool FolderItem::Directory() const {
   struct stat st {};
-  return StatOf(path_, st) && S_ISDIR(st.st_mode);
+  return At().Stat(st) && S_ISDIR(st.st_mode);
 }
 
 bool FolderItem::Alias() const {
   struct stat st {};
-  return ::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  return LstatOf(At(), st) && S_ISLNK(st.st_mode);
 }
 
 bool FolderItem::Locked() const {
   struct stat st {};
-  return StatOf(path_, st) && (st.st_mode & S_IWUSR) == 0;
+  return At().Stat(st) && (st.st_mode & S_IWUSR) == 0;
 }
 
 bool FolderItem::SetLocked(bool locked) {
+  const ItemAt at = At();
   struct stat st {};
-  if (!StatOf(path_, st)) return false;
+  if (!at.Stat(st)) return false;
   const mode_t mode = locked ? (st.st_mode & ~mode_t{0222}) : (st.st_mode | S_IWUSR);
-  return ::chmod(path_.c_str(), mode & 07777) == 0;
+  return ::fchmodat(at.folder, at.name.c_str(), mode & 07777, at.Follow()) == 0;
 }
 
 bool FolderItem::Visible() const {
@@ -113,18 +125,18 @@ bool FolderItem::SetVisible(bool visible) {
 
 std::int64_t FolderItem::Length() const {
   struct stat st {};
-  if (!StatOf(path_, st) || !S_ISREG(st.st_mode)) return 0;
+  if (!At().Stat(st) || !S_ISREG(st.st_mode)) return 0;
   return static_cast<std::int64_t>(st.st_size);
 }
 
 std::int64_t FolderItem::ResourceForkLength() const {
   SidecarContents c;
-  if (!ReadSidecar(path_, c, nullptr)) return 0;
+  if (!ReadSidecar(At(), c, nullptr)) return 0;
   return static_cast<std::int64_t>(c.forkLength);
 }
 
 Date FolderItem::CreationDate() const {
-  if (auto own = ReadCreationDate(path_)) return Date::FromTotalSeconds(*own);
+  if (auto own = ReadCreationDate(At())) return Date::FromTotalSeconds(*own);
   return ModificationDate();
 }
 
@@ -132,44 +144,45 @@ bool FolderItem::SetCreationDate(const Date& date) {
   if (!Exists()) return false;
   const std::int64_t seconds = date.TotalSeconds();
   const bool same = seconds == ModificationDate().TotalSeconds();
-  return WriteCreationDate(path_, same ? std::nullopt : std::optional(seconds), nullptr);
+  return WriteCreationDate(At(), same ? std::nullopt : std::optional(seconds), nullptr);
 }
 
 Date FolderItem::ModificationDate() const {
   struct stat st {};
-  if (!StatOf(path_, st)) return Date{};
+  if (!At().Stat(st)) return Date{};
   return Date::FromTotalSeconds(UnixToMac(st.st_mtim.tv_sec));
 }
 
 bool FolderItem::SetModificationDate(const Date& date) {
   const std::int64_t seconds = date.TotalSeconds();
   const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(MacToUnix(seconds)), 0}};
-  if (::utimensat(AT_FDCWD, path_.c_str(), times, 0) != 0) return false;
+  const ItemAt at = At();
+  if (::utimensat(at.folder, at.name.c_str(), times, at.Follow()) != 0) return false;
   // A creation date of its own that now equals the modification date is
   // the default again.
-  if (auto own = ReadCreationDate(path_); own && *own == seconds) {
-    WriteCreationDate(path_, std::nullopt, nullptr);
+  if (auto own = ReadCreationDate(at); own && *own == seconds) {
+    WriteCreationDate(at, std::nullopt, nullptr);
   }
   return true;
 }
 
 std::string FolderItem::FinderInfo() const {
-  return ReadFinderInfo(path_);
+  return ReadFinderInfo(At());
 }
 
 bool FolderItem::SetFinderInfo(std::string_view info) {
-  return Exists() && WriteFinderInfo(path_, info, nullptr);
+  return Exists() && WriteFinderInfo(At(), info, nullptr);
 }
 
 std::string FolderItem::MacType() const {
   std::string type, creator;
-  ReadMacTypeCreator(path_, type, creator);
+  ReadMacTypeCreator(At(), type, creator);
   return type;
 }
 
 std::string FolderItem::MacCreator() const {
   std::string type, creator;
-  ReadMacTypeCreator(path_, type, creator);
+  ReadMacTypeCreator(At(), type, creator);
   return creator;
 }
 
@@ -248,25 +261,29 @@ std::optional<FolderItem> FolderItem::Item(std::int32_t index) const {
 }
 
 bool FolderItem::CreateAsFolder() const {
-  return ::mkdir(path_.c_str(), 0777) == 0;
+  const ItemAt at = At();
+  return ::mkdirat(at.folder, at.name.c_str(), 0777) == 0;
 }
 
 std::unique_ptr<BinaryStream> FolderItem::CreateBinaryFile(std::string_view) const {
-  return BinaryStream::Create(path_, false);
+  return BinaryStream::Create(At(), false);
 }
 
 std::unique_ptr<BinaryStream> FolderItem::OpenAsBinaryFile(bool writable) const {
-  return BinaryStream::Open(path_, writable, !writable);
+  return BinaryStream::Open(At(), writable, !writable);
 }
 
 bool FolderItem::Delete() const {
+  const ItemAt at = At();
   struct stat st {};
-  if (::lstat(path_.c_str(), &st) != 0) return false;
-  const bool gone =
-      S_ISDIR(st.st_mode) ? ::rmdir(path_.c_str()) == 0 : ::unlink(path_.c_str()) == 0;
-  if (!gone) return false;
-  const std::filesystem::path sidecar = AppleDoubleSidecar(path_);
-  if (IsAppleDoubleFile(sidecar)) ::unlink(sidecar.c_str());
+  if (!LstatOf(at, st)) return false;
+  if (::unlinkat(at.folder, at.name.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0) {
+    return false;
+  }
+  const ItemAt sidecar = SidecarAt(at);
+  if (IsAppleDoubleFile(sidecar.name, sidecar.folder)) {
+    ::unlinkat(sidecar.folder, sidecar.name.c_str(), 0);
+  }
   return true;
 }
 

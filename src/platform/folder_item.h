@@ -8,6 +8,12 @@
 // Setters return false when the change was not made; callers that do not
 // care may ignore it. Names given to Child, TrueChild and SetName must be one
 // component: not empty, not "." or "..", without "/" or NUL.
+//
+// An item may be anchored in a folder held open (the extraction makes its
+// items so): its path then only names it, and every question and change,
+// its sidecar's included, goes through that folder, never following a link
+// at the item's own name. The items found from it (its Parent, Child and
+// listing) are named by path again.
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -17,6 +23,7 @@
 #include <vector>
 
 #include "platform/binary_stream.h"
+#include "platform/item_at.h"
 #include "platform/mac_dates.h"
 
 namespace platform {
@@ -24,8 +31,16 @@ namespace platform {
 class FolderItem {
  public:
   explicit FolderItem(std::filesystem::path path) : path_(std::move(path)) {}
+  // The item of `path`'s last name in `folder`, which `path` names. An
+  // unreachable folder gives an item on which everything fails.
+  FolderItem(std::filesystem::path path, OpenFolderRef folder)
+      : path_(std::move(path)), folder_(std::move(folder)) {}
 
   const std::filesystem::path& Path() const { return path_; }
+  // The folder the item is anchored in; null for an item named by path.
+  const OpenFolderRef& Folder() const { return folder_; }
+  // The item as the *at calls take it.
+  ItemAt At() const;
   std::string Name() const;
   // The name as the user sees it; this system shows names as they are.
   std::string DisplayName() const { return Name(); }
@@ -34,7 +49,8 @@ class FolderItem {
   bool SetName(std::string_view name);
   static bool IsValidName(std::string_view name);
 
-  // A symbolic link is followed; a broken one does not exist.
+  // A symbolic link is followed (unless the item is anchored); a broken one
+  // does not exist.
   bool Exists() const;
   bool Directory() const;
   // The item is a symbolic link, the Mac alias of this system.
@@ -98,6 +114,7 @@ class FolderItem {
   const std::vector<std::string>& Listing(bool refresh) const;
 
   std::filesystem::path path_;
+  OpenFolderRef folder_;
   mutable std::shared_ptr<std::vector<std::string>> listing_;
 };
 

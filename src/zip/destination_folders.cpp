@@ -10,13 +10,8 @@ namespace zip {
 
 namespace fs = std::filesystem;
 
-DestinationFolders::Folder::~Folder() {
-  ::close(fd_);
-}
-
-bool DestinationFolders::Folder::StillAt(int parent, const char* name, int flags) const {
-  struct stat st {};
-  return ::fstatat(parent, name, &st, flags) == 0 && st.st_dev == dev_ && st.st_ino == ino_;
+bool DestinationFolders::Level::Is(const platform::OpenFolder& f) const {
+  return f.dev() == dev && f.ino() == ino;
 }
 
 bool DestinationFolders::Begin(const fs::path& root) {
@@ -47,24 +42,73 @@ DestinationFolders::FolderRef DestinationFolders::At(std::size_t depth, int& err
     error = ENOENT;
     return nullptr;
   }
-  return entered_[depth - 1].second;
+  const std::size_t index = depth - 1;
+  if (entered_[index].folder) return entered_[index].folder;
+  if (reopened_ && reopenedIndex_ == index) return reopened_;
+  return Reopen(index, error);
+}
+
+DestinationFolders::FolderRef DestinationFolders::Reopen(std::size_t index, int& error) {
+  auto open = [&](std::size_t i) {
+    return entered_[i].folder ? entered_[i].folder
+                              : (reopened_ && reopenedIndex_ == i ? reopened_ : nullptr);
+  };
+  std::size_t from = index;
+  while (from > 0 && !open(from - 1)) --from;
+  FolderRef folder = from == 0 ? At(0, error) : open(from - 1);
+  for (std::size_t i = from; folder && i <= index; ++i) {
+    folder = Open(folder->fd(), entered_[i].name.c_str(), false, O_NOFOLLOW, error);
+    if (folder && !entered_[i].Is(*folder)) {
+      // Moved or replaced since it was checked: it is not walked through.
+      error = ENOENT;
+      folder.reset();
+    }
+    if (folder && Held(i)) entered_[i].folder = folder;
+  }
+  if (folder && !Held(index)) {
+    reopened_ = folder;
+    reopenedIndex_ = index;
+  }
+  return folder;
 }
 
 DestinationFolders::FolderRef DestinationFolders::Enter(std::size_t depth, const std::string& name,
                                                         int& error) {
   const FolderRef parent = At(depth, error);
   if (!parent) return nullptr;
-  if (depth < entered_.size() && entered_[depth].first == name &&
-      (depth < checked_ ||
-       entered_[depth].second->StillAt(parent->fd(), name.c_str(), AT_SYMLINK_NOFOLLOW))) {
-    checked_ = depth + 1;
-    return entered_[depth].second;
+  if (depth < entered_.size() && entered_[depth].name == name) {
+    Level& level = entered_[depth];
+    FolderRef folder;
+    if (depth < checked_) {
+      folder = At(depth + 1, error);
+    } else if (level.folder) {
+      if (level.folder->StillAt(parent->fd(), name.c_str(), AT_SYMLINK_NOFOLLOW)) {
+        folder = level.folder;
+      }
+    } else {
+      // Not held open: opening it again from its parent is its check.
+      int ignored = 0;
+      folder = Open(parent->fd(), name.c_str(), false, O_NOFOLLOW, ignored);
+      if (folder && !level.Is(*folder)) folder.reset();
+      if (folder && Held(depth)) {
+        level.folder = folder;
+      } else if (folder) {
+        reopened_ = folder;
+        reopenedIndex_ = depth;
+      }
+    }
+    if (folder) {
+      checked_ = depth + 1;
+      return folder;
+    }
   }
   entered_.resize(depth);
+  if (reopened_ && reopenedIndex_ >= depth) reopened_.reset();
   checked_ = depth;
   FolderRef folder = Open(parent->fd(), name.c_str(), true, O_NOFOLLOW, error);
   if (!folder) return nullptr;
-  entered_.emplace_back(name, folder);
+  entered_.push_back(Level{name, folder->dev(), folder->ino(), folder});
+  if (entered_.size() > kHeldOpen) entered_[entered_.size() - kHeldOpen - 1].folder.reset();
   checked_ = depth + 1;
   return folder;
 }
@@ -73,27 +117,21 @@ DestinationFolders::FolderRef DestinationFolders::Open(int parent, const char* n
                                                        int noFollow, int& error) {
   // A path descriptor needs no right to read the folder, only to pass it,
   // as a lookup by path does.
-  const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC | noFollow;
-  int fd = ::openat(parent, name, flags);
-  if (fd < 0 && errno == ENOENT && create) {
+  FolderRef folder = platform::OpenFolder::Open(parent, name, noFollow, error);
+  if (!folder && error == ENOENT && create) {
     if (::mkdirat(parent, name, 0777) != 0 && errno != EEXIST) {
       error = errno;
       return nullptr;
     }
-    fd = ::openat(parent, name, flags);
+    folder = platform::OpenFolder::Open(parent, name, noFollow, error);
   }
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    error = errno;
-    if (fd >= 0) ::close(fd);
-    // A link is refused as "not a folder" by the open; say what it is.
-    if (error == ENOTDIR && noFollow != 0 &&
-        ::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
-      error = ELOOP;
-    }
-    return nullptr;
+  // A link is refused as "not a folder" by the open; say what it is.
+  if (!folder && error == ENOTDIR && noFollow != 0 &&
+      ::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+    error = ELOOP;
   }
-  return std::make_shared<const Folder>(fd, st.st_dev, st.st_ino);
+  return folder;
 }
 
 DestinationFolders::FolderRef DestinationFolders::OpenByPath(const fs::path& folder, int& error) {
@@ -102,6 +140,7 @@ DestinationFolders::FolderRef DestinationFolders::OpenByPath(const fs::path& fol
 
 void DestinationFolders::Release() {
   entered_.clear();
+  reopened_.reset();
   rootFolder_.reset();
   checked_ = 0;
   root_.clear();

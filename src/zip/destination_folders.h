@@ -1,41 +1,32 @@
 #pragma once
-// The folders on the way to the members being extracted, held open from the
-// root down. Each is opened relative to the one above it and never through a
+// The folders on the way to the members being extracted, from the root
+// down. Each is opened relative to the one above it and never through a
 // link, so a member's folders cannot lead out of the root, and a folder that
 // is swapped for a link after it was opened is not followed. The folders of
 // one member are kept for the next: members of one folder follow each other
 // in an archive, and their folders are then only checked, not looked up by
 // path again.
+//
+// Only the deepest folders of the current path are held open, so that a
+// tree of any depth takes a bounded number of descriptors; one above them
+// is opened again from the nearest one held, with the same checks, when a
+// walk needs it.
 #include <sys/types.h>
 
 #include <cstddef>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/item_at.h"
 
 namespace zip {
 
 class DestinationFolders {
  public:
-  // An open folder; its descriptor is closed when the last holder lets go.
-  class Folder {
-   public:
-    Folder(int fd, dev_t dev, ino_t ino) : fd_(fd), dev_(dev), ino_(ino) {}
-    ~Folder();
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-    int fd() const { return fd_; }
-    // It is still the item of `name` in `parent` (a descriptor or
-    // AT_FDCWD), looked up with the fstatat `flags` given.
-    bool StillAt(int parent, const char* name, int flags) const;
-
-   private:
-    int fd_;
-    dev_t dev_;
-    ino_t ino_;
-  };
-  using FolderRef = std::shared_ptr<const Folder>;
+  using FolderRef = platform::OpenFolderRef;
+  // How many folders below the root are held open at most.
+  static constexpr std::size_t kHeldOpen = 32;
 
   // Begins the walk to one member below `root`. False when the root has no
   // absolute form. Folders kept from the last walk are used again only while
@@ -62,15 +53,31 @@ class DestinationFolders {
   static FolderRef OpenByPath(const std::filesystem::path& folder, int& error);
 
  private:
+  // A folder entered below the root: its name, what it was when it was
+  // entered, and, while it is among the deepest, its descriptor.
+  struct Level {
+    std::string name;
+    dev_t dev;
+    ino_t ino;
+    FolderRef folder;
+    bool Is(const platform::OpenFolder& f) const;
+  };
+
   // `noFollow` is O_NOFOLLOW or 0.
   static FolderRef Open(int parent, const char* name, bool create, int noFollow, int& error);
+  // Level `index` is one of the deepest, whose descriptors are held.
+  bool Held(std::size_t index) const { return index + kHeldOpen >= entered_.size(); }
+  // Opens level `index` again from the nearest folder above it that is open.
+  FolderRef Reopen(std::size_t index, int& error);
 
   std::filesystem::path root_, rootReal_;
   FolderRef rootFolder_;
-  // The folders entered below the root, in order, with their names.
-  std::vector<std::pair<std::string, FolderRef>> entered_;
+  std::vector<Level> entered_;
   // How many of them this walk has found still in place.
   std::size_t checked_ = 0;
+  // The last level opened again that is not held, with its index.
+  std::size_t reopenedIndex_ = 0;
+  FolderRef reopened_;
 };
 
 }  // namespace zip

@@ -26,7 +26,9 @@ namespace fs = std::filesystem;
 using messages::kInternal;
 using messages::kOpenRsrc;
 using platform::FolderItem;
+using platform::ItemAt;
 using platform::MemoryBlockRef;
+using platform::OpenFolder;
 
 namespace {
 
@@ -49,18 +51,20 @@ bool Within(const fs::path& root, const fs::path& p) {
   return !rel.empty() && *rel.begin() != "..";
 }
 
-// What stands at `name` in `folder`, a link itself and not what it leads to.
-bool LstatAt(int folder, const std::string& name, struct stat& st) {
-  return folder >= 0 && ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+// What stands at the item's name, a link itself and not what it leads to.
+bool LstatAt(const ItemAt& at, struct stat& st) {
+  return ::fstatat(at.folder, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// Removes a file, a link or an empty folder in `folder`, and its sidecar.
-void RemoveAt(int folder, const std::string& name) {
-  struct stat st {};
-  if (!LstatAt(folder, name, st)) return;
-  if (::unlinkat(folder, name.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0) return;
-  const std::string sidecar = platform::AppleDoubleSidecarName(name);
-  if (platform::IsAppleDoubleFile(sidecar, folder)) ::unlinkat(folder, sidecar.c_str(), 0);
+// A message with the system's reason added where that reason is one that no
+// retry of the member mends: the program has run out of descriptors.
+std::string WithReason(const char* message, int error) {
+  if (error != EMFILE && error != ENFILE) return message;
+  return std::string(message) + ": " + std::generic_category().message(error);
+}
+
+int FolderError(const FolderItem& item) {
+  return item.Folder() ? item.Folder()->error() : 0;
 }
 
 // The permission bits a member's Unix mode gives a regular file: those of
@@ -105,6 +109,8 @@ struct ZipEntry::DestinationWalk {
   // place is then a path only, and writing there fails.
   std::vector<std::string> lost;
   bool rootLost = false;
+  // Why the first folder that could not be opened could not be.
+  int error = 0;
   // The last name. A folder is entered only once a name follows it.
   std::optional<std::string> pending;
 
@@ -125,7 +131,6 @@ struct ZipEntry::DestinationWalk {
 };
 
 std::optional<FolderItem> ZipEntry::MakeDestination(const FolderItem& root, bool followAliases) {
-  walked.reset();
   if (!d->destinations.Begin(root.Path())) return std::nullopt;
   destinationRoot = d->destinations.Root();
   DestinationWalk walk;
@@ -157,6 +162,7 @@ bool ZipEntry::z_walkOn(DestinationWalk& walk, const std::string& name, bool fol
     if (!z_enterPending(walk, followAliases)) return false;
   } else if (walk.entered.empty() && walk.Reachable() && !d->destinations.At(0, error)) {
     walk.rootLost = true;
+    walk.error = error;
   }
   walk.pending = name;
   return true;
@@ -174,6 +180,7 @@ bool ZipEntry::z_enterPending(DestinationWalk& walk, bool followAliases) {
   } else if (d->destinations.Enter(walk.entered.size(), folder, error)) {
     walk.entered.push_back(std::move(folder));
   } else if (error != ELOOP) {
+    if (walk.Reachable()) walk.error = error;
     walk.lost.push_back(std::move(folder));
   } else if (!followAliases || !z_followLink(walk, folder) ||
              (walk.pending && !z_enterPending(walk, false))) {
@@ -208,7 +215,7 @@ std::optional<FolderItem> ZipEntry::z_walkEnd(DestinationWalk& walk, bool follow
   if (followAliases && walk.pending && walk.Reachable()) {
     // A link at the member's own name: the member goes where it leads.
     const DestinationFolders::FolderRef folder = folders.At(walk.entered.size(), error);
-    if (LstatAt(folder ? folder->fd() : -1, *walk.pending, st) && S_ISLNK(st.st_mode) &&
+    if (folder && LstatAt(ItemAt(folder->fd(), *walk.pending), st) && S_ISLNK(st.st_mode) &&
         !z_followLink(walk, *walk.pending)) {
       return std::nullopt;
     }
@@ -229,10 +236,13 @@ std::optional<FolderItem> ZipEntry::z_walkEnd(DestinationWalk& walk, bool follow
   for (const std::string& folder : walk.entered) at /= folder;
   for (const std::string& name : walk.lost) at /= name;
   at /= leaf;
-  // Where no folder could be opened, nothing is looked up by path either:
-  // the member then fails as if its folder could not be made.
-  walked = Place{at, walk.Reachable() ? folders.At(walk.entered.size(), error) : nullptr, leaf};
-  return FolderItem(at);
+  // The member's item is anchored in the folder the walk opened. Where none
+  // could be opened, nothing is looked up by path either: the member then
+  // fails as if its folder could not be made.
+  DestinationFolders::FolderRef folder;
+  if (walk.Reachable()) folder = folders.At(walk.entered.size(), error);
+  if (!folder) folder = OpenFolder::Unreachable(walk.Reachable() ? error : walk.error);
+  return FolderItem(at, std::move(folder));
 }
 
 std::optional<FolderItem> ZipEntry::MakeDestinationChild(const FolderItem& parent,
@@ -267,83 +277,86 @@ bool ZipEntry::Extract(std::optional<FolderItem>& destination, bool decodeMacBin
   }
 }
 
-// The place MakeDestination found for `dest`; for a destination of the
-// caller's own, the folder its path names.
-ZipEntry::Place ZipEntry::z_placeOf(const FolderItem& dest) {
-  std::optional<Place> made = std::move(walked);
-  walked.reset();
-  if (made && made->path == dest.Path()) return std::move(*made);
+// The item `dest` anchored in its folder: as it is when MakeDestination
+// made it; for a destination of the caller's own, in the folder its path
+// names, opened once here.
+FolderItem ZipEntry::z_anchored(const FolderItem& dest) {
+  if (dest.Folder()) return dest;
   fs::path p = dest.Path();
   if (!p.has_filename()) p = p.parent_path();
   int error = 0;
-  return {dest.Path(), DestinationFolders::OpenByPath(p.parent_path(), error),
-          p.filename().string()};
+  DestinationFolders::FolderRef folder = DestinationFolders::OpenByPath(p.parent_path(), error);
+  return FolderItem(p, folder ? std::move(folder) : OpenFolder::Unreachable(error));
 }
 
 bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacBinary,
                          bool executable) {
   if (!destination) return Fail(kNoDestination);
-  FolderItem& dest = *destination;
-  const Place place = z_placeOf(dest);
+  FolderItem dest = z_anchored(*destination);
   MemoryBlockRef mbHdr;
   // Held open until the metadata is on it; removed if anything ends early.
   std::unique_ptr<StagedFile> staged;
-  const bool written = isFolder ? z_extractFolder(place, decodeMacBinary, mbHdr)
-                                : z_extractFile(dest, place, decodeMacBinary, mbHdr, staged);
+  const bool written = isFolder ? z_extractFolder(dest, decodeMacBinary, mbHdr)
+                                : z_extractFile(dest, decodeMacBinary, mbHdr, staged);
   if (!written) return false;
   if (dest.Path() == destinationRoot) {
     // A member naming the root itself: its creation date and Mac metadata
-    // would go into the sidecar beside it, outside the root.
-    if (const std::optional<platform::Date> t = Time()) dest.SetModificationDate(*t);
-    return true;
+    // would go into the sidecar beside it, outside the root, so only the
+    // root's own date is set.
+    if (const std::optional<platform::Date> t = Time()) z_setDatesAt(dest, -1, *t, true);
+  } else {
+    z_applyMetadata(dest, staged ? staged->Descriptor() : -1, mbHdr, executable);
   }
-  z_applyMetadata(dest, place, staged ? staged->Descriptor() : -1, mbHdr, executable);
+  destination = std::move(dest);
   return true;
 }
 
 // A link at the destination is an alias file, whatever it points at: it is
 // removed, and the member is written in its place, never where it pointed.
-bool ZipEntry::z_removeAlias(const Place& place) {
-  RemoveAt(place.fd(), place.name);
+bool ZipEntry::z_removeAlias(const FolderItem& dest) {
+  dest.Delete();
   struct stat st {};
-  return !(LstatAt(place.fd(), place.name, st) && S_ISLNK(st.st_mode)) || Fail(kAliasStays);
+  return !(LstatAt(dest.At(), st) && S_ISLNK(st.st_mode)) || Fail(kAliasStays);
 }
 
-bool ZipEntry::z_extractFolder(const Place& place, bool decodeMacBinary, MemoryBlockRef& mbHdr) {
+bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary,
+                               MemoryBlockRef& mbHdr) {
+  const ItemAt at = dest.At();
   struct stat st {};
-  bool there = LstatAt(place.fd(), place.name, st);
+  bool there = LstatAt(at, st);
   if (there && S_ISLNK(st.st_mode)) {
-    if (!z_removeAlias(place)) return false;
+    if (!z_removeAlias(dest)) return false;
     there = false;
   }
   bool created = false;
   if (!there) {
-    created = place.fd() >= 0 && ::mkdirat(place.fd(), place.name.c_str(), 0777) == 0;
-    there = LstatAt(place.fd(), place.name, st);
+    created = ::mkdirat(at.folder, at.name.c_str(), 0777) == 0;
+    there = LstatAt(at, st);
   }
-  if (!there) return Fail(kFolderCreation);
+  if (!there) return Fail(WithReason(kFolderCreation, FolderError(dest)));
   if (!S_ISDIR(st.st_mode)) return Fail(kFolderOverFile);
   if ((st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
   if (!z_unzip(nullptr, nullptr, decodeMacBinary, true, mbHdr)) {
     // A folder that was there before stays, with whatever it holds.
-    if (created) RemoveAt(place.fd(), place.name);
+    if (created) dest.Delete();
     return false;
   }
   return true;
 }
 
-bool ZipEntry::z_extractFile(const FolderItem& dest, const Place& place, bool decodeMacBinary,
-                             MemoryBlockRef& mbHdr, std::unique_ptr<StagedFile>& staged) {
+bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, MemoryBlockRef& mbHdr,
+                             std::unique_ptr<StagedFile>& staged) {
+  const ItemAt at = dest.At();
   struct stat st {};
-  bool there = LstatAt(place.fd(), place.name, st);
+  bool there = LstatAt(at, st);
   if (there && S_ISLNK(st.st_mode)) {
-    if (!z_removeAlias(place)) return false;
+    if (!z_removeAlias(dest)) return false;
     there = false;
   }
   if (there && S_ISDIR(st.st_mode)) return Fail(kFileOverFolder);
   if (there && (st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
-  staged = StagedFile::Create(dest, place.fd());
-  if (!staged) return Fail(kCreateFailed);
+  staged = StagedFile::Create(dest);
+  if (!staged) return Fail(WithReason(kCreateFailed, at.folder < 0 ? FolderError(dest) : errno));
   bool decoded = false;
   {
     FileWriter data(staged->Item(),
@@ -356,19 +369,19 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, const Place& place, bool de
   // A resource fork that cannot be put beside the destination is not
   // silently dropped; the old file then stays as it was.
   if (staged->SidecarBlocked()) return Fail(kOpenRsrc);
-  if (!staged->Commit(d->WasExtracted(platform::AppleDoubleSidecar(dest.Path())))) {
+  if (!staged->Commit(d->WasExtracted(platform::SidecarAt(at)))) {
     return Fail(kCreateFailed);
   }
-  d->NoteExtracted(dest.Path());
+  d->NoteExtracted(at);
   return true;
 }
 
 // Dates, type and creator, name and permissions. What cannot be applied is
 // not reported: the member's data is in place.
 // `file` is the extracted file open, or -1 for a folder.
-void ZipEntry::z_applyMetadata(FolderItem& dest, const Place& place, int file,
-                               const MemoryBlockRef& mbHdr, bool executable) {
-  if (const std::optional<platform::Date> t = Time(); t && !z_setDatesAt(place, file, *t)) {
+void ZipEntry::z_applyMetadata(FolderItem& dest, int file, const MemoryBlockRef& mbHdr,
+                               bool executable) {
+  if (const std::optional<platform::Date> t = Time(); t && !z_setDatesAt(dest, file, *t)) {
     // The modification date first: a creation date equal to it needs no sidecar.
     dest.SetModificationDate(*t);
     dest.SetCreationDate(*t);
@@ -388,17 +401,19 @@ void ZipEntry::z_applyMetadata(FolderItem& dest, const Place& place, int file,
 
 // Both dates at once, for an item without a sidecar: its creation date is
 // then its modification date, and only its own record changes. False when
-// the item has a sidecar or the date could not be set.
-bool ZipEntry::z_setDatesAt(const Place& place, int file, const platform::Date& date) {
+// the item has a sidecar (unless `inodeOnly`) or the date could not be set.
+bool ZipEntry::z_setDatesAt(const FolderItem& dest, int file, const platform::Date& date,
+                            bool inodeOnly) {
+  const ItemAt at = dest.At();
   struct stat st {};
-  if (place.fd() < 0 || LstatAt(place.fd(), platform::AppleDoubleSidecarName(place.name), st) ||
-      errno != ENOENT)
+  if (!inodeOnly && (LstatAt(platform::SidecarAt(at), st) || errno != ENOENT)) {
     return false;
+  }
   const auto seconds = static_cast<time_t>(
       platform::MacToUnixSeconds(date.TotalSeconds(), platform::UTCOffsetInMinutes()));
   const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
   return file >= 0 ? ::futimens(file, times) == 0
-                   : ::utimensat(place.fd(), place.name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+                   : ::utimensat(at.folder, at.name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // The member's Unix mode where its host keeps one there, else execute
@@ -436,7 +451,7 @@ bool ZipEntry::ApplyUnixPermissions(const FolderItem& destination, std::int32_t 
   // Only onto a regular file.
   const std::optional<mode_t> mode = FilePermissions(ZipArchiveData::shiftRight16(attributes));
   struct stat st {};
-  if (!mode || ::lstat(ref->path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (!mode || !LstatAt(ref->At(), st) || !S_ISREG(st.st_mode)) return false;
   return d->updateUnixPermissions(*ref, 0, static_cast<std::int32_t>(*mode)) == 0;
 }
 

@@ -21,7 +21,7 @@ bool RsrcForkReader::Open() {
     return false;
   }
   auto contents = std::make_unique<platform::SidecarContents>();
-  if (!platform::ReadSidecar(f.Path(), *contents, nullptr)) {
+  if (!platform::ReadSidecar(f.At(), *contents, nullptr)) {
     errCode = kIOError;
     return false;
   }
@@ -74,7 +74,7 @@ bool RsrcForkWriter::Open() {
     return false;
   }
   platform::SidecarContents contents;
-  if (!platform::ReadSidecar(f.Path(), contents, nullptr)) {
+  if (!platform::ReadSidecar(f.At(), contents, nullptr)) {
     errCode = kIOError;
     return false;
   }
@@ -82,8 +82,12 @@ bool RsrcForkWriter::Open() {
     errCode = kWritePermission;
     return false;
   }
-  std::filesystem::path folder = f.Path().parent_path();
-  scratch = platform::OpenScratchFile(folder.empty() ? "." : folder);
+  // Beside the file, in the folder it is anchored in when it is.
+  if (f.Folder()) {
+    scratch = platform::OpenScratchFile(".", f.Folder()->fd());
+  } else {
+    scratch = platform::OpenScratchFile(f.Path().parent_path());
+  }
   if (scratch == -1) errCode = kIOError;
   return scratch != -1;
 }
@@ -123,7 +127,7 @@ bool RsrcForkWriter::Close() {
   if (scratch == -1) return errCode == 0;
   const bool placed =
       errCode == 0 &&
-      platform::WriteResourceFork(f.Path(), scratch, static_cast<std::uint64_t>(length), nullptr);
+      platform::WriteResourceFork(f.At(), scratch, static_cast<std::uint64_t>(length), nullptr);
   ::close(scratch);
   scratch = -1;
   return placed;

@@ -14,7 +14,8 @@ namespace zip {
 
 namespace {
 
-// A "._" file named `sidecar` stands in `folder` that is no sidecar of ours.
+// A "._" item named `sidecar` stands in `folder` that is no sidecar of ours:
+// no AppleDouble file, or no regular file at all (a link is never followed).
 bool ForeignSidecar(int folder, const std::string& sidecar) {
   struct stat st {};
   return ::fstatat(folder, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -23,9 +24,12 @@ bool ForeignSidecar(int folder, const std::string& sidecar) {
 
 }  // namespace
 
-std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination,
-                                               int folder) {
-  if (folder < 0) return nullptr;
+std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination) {
+  const int folder = destination.Folder() ? destination.Folder()->fd() : -1;
+  if (folder < 0) {
+    errno = EBADF;
+    return nullptr;
+  }
   const std::string name = destination.Name();
   struct stat old {};
   const bool replacing =
@@ -42,9 +46,9 @@ std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& desti
       return nullptr;
     }
     if (replacing) ::fchmod(fd, old.st_mode & 0777);
-    return std::unique_ptr<StagedFile>(
-        new StagedFile(platform::FolderItem(destination.Path().parent_path() / staged), destination,
-                       folder, fd, replacing));
+    return std::unique_ptr<StagedFile>(new StagedFile(
+        platform::FolderItem(destination.Path().parent_path() / staged, destination.Folder()),
+        destination, fd, replacing));
   }
   return nullptr;
 }

@@ -12,11 +12,11 @@ class StagedFile {
  public:
   // A new empty file in the destination's folder, under a hidden name of its
   // own, with the permissions of the regular file it will replace or those
-  // of a new file. `folder` is that folder open (a descriptor), and every
+  // of a new file. The destination is anchored in that folder, and every
   // name is taken in it, so a link put in place of a folder on the
-  // destination's path is never followed; it must stay open while this
-  // object lives. None when the file cannot be made.
-  static std::unique_ptr<StagedFile> Create(const platform::FolderItem& destination, int folder);
+  // destination's path is never followed. None, with errno's value saying
+  // why, when the file cannot be made.
+  static std::unique_ptr<StagedFile> Create(const platform::FolderItem& destination);
   // Removes the staged file and its sidecar unless it was committed.
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
@@ -27,7 +27,7 @@ class StagedFile {
   // before and after the commit.
   int Descriptor() const { return fd_; }
   // The staged file has a sidecar (a resource fork) that cannot go with it:
-  // a "._" file beside the destination is not AppleDouble.
+  // a "._" item beside the destination is not an AppleDouble file.
   bool SidecarBlocked() const;
   // Renames the staged file over the destination (a link there is replaced,
   // never followed), with its sidecar. A sidecar the replaced file had goes
@@ -39,16 +39,16 @@ class StagedFile {
   bool Commit(bool sidecarExtracted = false);
 
  private:
-  StagedFile(platform::FolderItem item, platform::FolderItem destination, int folder, int fd,
-             bool replacing)
+  StagedFile(platform::FolderItem item, platform::FolderItem destination, int fd, bool replacing)
       : item_(std::move(item)),
         destination_(std::move(destination)),
-        folder_(folder),
+        folder_(destination_.Folder()->fd()),
         fd_(fd),
         replacing_(replacing) {}
 
   platform::FolderItem item_;
   platform::FolderItem destination_;
+  // The folder both are in, held open by them.
   int folder_;
   int fd_;
   // A regular file stood at the destination when the staged file was made.

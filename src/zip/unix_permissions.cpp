@@ -1,6 +1,7 @@
 // Unix modes of extracted items, and the 16-bit halves of a member's
 // external attributes that carry them. Modes are read and set with lstat and
 // chmod; the results use Mac OS result codes, as the archive's callers expect.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -33,16 +34,24 @@ std::int32_t ResultOf(int error) {
 
 }  // namespace
 
+platform::ItemAt FSRef::At() const {
+  return platform::FolderItem(path, folder).At();
+}
+
 std::optional<FSRef> ZipArchiveData::makeFSRef(const platform::FolderItem& f) const {
+  const platform::ItemAt at = f.At();
   struct stat st {};
-  if (f.Path().empty() || ::lstat(f.Path().c_str(), &st) != 0) return std::nullopt;
-  return FSRef{f.Path()};
+  if (f.Path().empty() || ::fstatat(at.folder, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::nullopt;
+  }
+  return FSRef{f.Path(), f.Folder()};
 }
 
 std::int32_t ZipArchiveData::getUnixPermissionsFromFile(const FSRef& ref,
                                                         std::int32_t& mode) const {
+  const platform::ItemAt at = ref.At();
   struct stat st {};
-  if (::lstat(ref.path.c_str(), &st) != 0) return ResultOf(errno);
+  if (::fstatat(at.folder, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return ResultOf(errno);
   mode = static_cast<std::int32_t>(st.st_mode & 0xFFFF);
   return 0;
 }
@@ -55,8 +64,13 @@ std::int32_t ZipArchiveData::updateUnixPermissions(const FSRef& ref, std::int32_
   if (S_ISLNK(static_cast<mode_t>(old))) return kParamError;
   const std::uint32_t mode = (static_cast<std::uint32_t>(keep) & static_cast<std::uint32_t>(old)) |
                              static_cast<std::uint32_t>(add);
-  // The file-type bits are the file system's; only the low twelve are settable.
-  if (::chmod(ref.path.c_str(), static_cast<mode_t>(mode & 07777)) != 0) return ResultOf(errno);
+  // The file-type bits are the file system's; only the low twelve are
+  // settable. A link put there since is refused, not followed.
+  const platform::ItemAt at = ref.At();
+  if (::fchmodat(at.folder, at.name.c_str(), static_cast<mode_t>(mode & 07777),
+                 AT_SYMLINK_NOFOLLOW) != 0) {
+    return ResultOf(errno);
+  }
   return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "zip/zip_archive_data.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -30,23 +31,29 @@ void ZipArchiveData::ClearEntries() {
 
 namespace {
 
-std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(
-    const std::filesystem::path& file) {
+std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const platform::ItemAt& file) {
   struct stat st {};
-  if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstatat(file.folder, file.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    return std::nullopt;
+  }
   return std::pair<std::uint64_t, std::uint64_t>(st.st_dev, st.st_ino);
+}
+
+bool SidecarLike(const platform::ItemAt& file) {
+  return std::filesystem::path(file.name).filename().string().rfind("._", 0) == 0;
 }
 
 }  // namespace
 
 // Only a "._" file can stand where a sidecar goes, so only those are noted,
 // and an extraction without them asks nothing more of the file system.
-void ZipArchiveData::NoteExtracted(const std::filesystem::path& file) {
-  if (file.filename().string().rfind("._", 0) != 0) return;
+void ZipArchiveData::NoteExtracted(const platform::ItemAt& file) {
+  if (!SidecarLike(file)) return;
   if (const auto id = FileIdentity(file)) extracted_.insert(*id);
 }
 
-bool ZipArchiveData::WasExtracted(const std::filesystem::path& file) const {
+bool ZipArchiveData::WasExtracted(const platform::ItemAt& file) const {
   if (extracted_.empty()) return false;
   const auto id = FileIdentity(file);
   return id && extracted_.count(*id) > 0;

@@ -25,9 +25,12 @@ class ZipProgressNotifier;
 using ZipEntryRef = std::shared_ptr<ZipEntry>;
 
 // A reference to an item on disk that names the item itself: a symbolic link
-// stands for the link, never for what it points at.
+// stands for the link, never for what it points at. An item anchored in an
+// open folder is reached through that folder.
 struct FSRef {
   std::filesystem::path path;
+  platform::OpenFolderRef folder;
+  platform::ItemAt At() const;
 };
 
 class ZipArchiveData {
@@ -81,8 +84,8 @@ class ZipArchiveData {
   // The files that extraction from this archive has put in place, known by
   // device and inode, so that a later member never takes one of them for
   // the sidecar of a file it replaces.
-  void NoteExtracted(const std::filesystem::path& file);
-  bool WasExtracted(const std::filesystem::path& file) const;
+  void NoteExtracted(const platform::ItemAt& file);
+  bool WasExtracted(const platform::ItemAt& file) const;
 
   // The records the directory is written from, in the order written: the
   // listed entries, then the set-aside records that still belong to them

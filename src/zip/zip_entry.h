@@ -159,14 +159,6 @@ class ZipEntry {
   struct LocalHeader;
   struct UnzipRun;
   struct DestinationWalk;
-  // Where a member goes: a name in an open folder (none when the folder
-  // could not be opened), and the path that names it.
-  struct Place {
-    std::filesystem::path path;
-    DestinationFolders::FolderRef folder;
-    std::string name;
-    int fd() const { return folder ? folder->fd() : -1; }
-  };
   void z_checkRawPath();
   bool z_readLocalHeader(LocalHeader& local);
   bool z_checkLocalHeader(const LocalHeader& local);
@@ -179,16 +171,18 @@ class ZipEntry {
   bool z_enterPending(DestinationWalk& walk, bool followAliases);
   bool z_followLink(DestinationWalk& walk, std::string link);
   std::optional<platform::FolderItem> z_walkEnd(DestinationWalk& walk, bool followAliases);
-  Place z_placeOf(const platform::FolderItem& dest);
+  platform::FolderItem z_anchored(const platform::FolderItem& dest);
   bool z_extract(std::optional<platform::FolderItem>& destination, bool decodeMacBinary,
                  bool executable);
-  bool z_removeAlias(const Place& place);
-  bool z_extractFolder(const Place& place, bool decodeMacBinary, platform::MemoryBlockRef& mbHdr);
-  bool z_extractFile(const platform::FolderItem& dest, const Place& place, bool decodeMacBinary,
+  bool z_removeAlias(const platform::FolderItem& dest);
+  bool z_extractFolder(const platform::FolderItem& dest, bool decodeMacBinary,
+                       platform::MemoryBlockRef& mbHdr);
+  bool z_extractFile(const platform::FolderItem& dest, bool decodeMacBinary,
                      platform::MemoryBlockRef& mbHdr, std::unique_ptr<StagedFile>& staged);
-  void z_applyMetadata(platform::FolderItem& dest, const Place& place, int file,
-                       const platform::MemoryBlockRef& mbHdr, bool executable);
-  bool z_setDatesAt(const Place& place, int file, const platform::Date& date);
+  void z_applyMetadata(platform::FolderItem& dest, int file, const platform::MemoryBlockRef& mbHdr,
+                       bool executable);
+  bool z_setDatesAt(const platform::FolderItem& dest, int file, const platform::Date& date,
+                    bool inodeOnly = false);
   void z_applyPermissions(const platform::FolderItem& dest, int file, bool executable);
   std::string z_diskName(std::string_view component) const;
   bool Fail(std::string message);
@@ -208,8 +202,6 @@ class ZipEntry {
   ZipEntryRef appleDoubleEntry;
   // The root of the last MakeDestination: its sidecar lies outside it.
   std::filesystem::path destinationRoot;
-  // The place the last MakeDestination found, until Extract writes there.
-  std::optional<Place> walked;
   bool hasDittoName = false;
   bool thisIsTheAppleDoubleEntry = false;
 };

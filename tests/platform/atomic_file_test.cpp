@@ -170,7 +170,7 @@ TEST_F(AtomicFileTest, WriteProtectedFileIsRefusedAndLeftAsItWas) {
 namespace {
 
 // How often the umask has been changed, and the mode the last staged file of
-// a save was created with: these stand in for the C library's umask and open
+// a save was created with: these stand in for the C library's umask and openat
 // in the test program, and pass every call on to the kernel.
 std::atomic<int> umaskChanges{0};
 std::atomic<int> stagedMode{-1};
@@ -183,7 +183,7 @@ extern "C" mode_t umask(mode_t mask) noexcept {
   return previous;
 }
 
-extern "C" int open(const char* path, int flags, ...) {
+extern "C" int openat(int folder, const char* path, int flags, ...) {
   int mode = 0;
   if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
     va_list args;
@@ -191,8 +191,8 @@ extern "C" int open(const char* path, int flags, ...) {
     mode = va_arg(args, int);
     va_end(args);
   }
-  if ((flags & O_CREAT) && std::strstr(path, "/.layout.lcd.")) stagedMode = mode;
-  return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+  if ((flags & O_CREAT) && std::strstr(path, ".layout.lcd.")) stagedMode = mode;
+  return static_cast<int>(::syscall(SYS_openat, folder, path, flags, mode));
 }
 
 // A new file gets the mode any new file gets under the umask, and an existing

@@ -1,0 +1,81 @@
+#pragma once
+// Naming an item for the *at system calls: a name in a folder held open, or
+// a path of the caller's. An item named in an open folder is looked up in
+// that folder alone, and a link at its own name is never followed, so every
+// step on it stays inside the folder that was checked, whatever another
+// process does to the paths around it meanwhile.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// A folder held open by a path descriptor, which is enough to look names up
+// in it, with what it was when it was opened. The descriptor is closed when
+// the last holder lets go.
+class OpenFolder {
+ public:
+  OpenFolder(int fd, dev_t dev, ino_t ino) : fd_(fd), dev_(dev), ino_(ino) {}
+  ~OpenFolder();
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+
+  // -1 for a folder that could not be reached: every lookup in it fails.
+  int fd() const { return fd_; }
+  // Why an unreachable folder could not be opened (errno's value); 0 else.
+  int error() const { return error_; }
+  dev_t dev() const { return dev_; }
+  ino_t ino() const { return ino_; }
+  // `st` describes this folder.
+  bool Is(const struct stat& st) const { return st.st_dev == dev_ && st.st_ino == ino_; }
+  // It is still the item of `name` in `parent` (a descriptor or AT_FDCWD),
+  // looked up with the fstatat `flags` given.
+  bool StillAt(int parent, const char* name, int flags) const;
+
+  // Opens `name` in `parent` as a folder, with the openat `flags` given on
+  // top of a path descriptor's; null with errno's value in `error`.
+  static std::shared_ptr<const OpenFolder> Open(int parent, const char* name, int flags,
+                                                int& error);
+  // A folder that could not be opened, for the reason `error`.
+  static std::shared_ptr<const OpenFolder> Unreachable(int error);
+
+ private:
+  int fd_;
+  dev_t dev_;
+  ino_t ino_;
+  int error_ = 0;
+};
+using OpenFolderRef = std::shared_ptr<const OpenFolder>;
+
+// An item as the *at calls take it: `name` in the open folder `folder`, or,
+// with AT_FDCWD, a path of the caller's (relative to the working folder).
+struct ItemAt {
+  ItemAt(const std::filesystem::path& path) : folder(AT_FDCWD), name(path.string()) {}
+  ItemAt(const std::string& path) : folder(AT_FDCWD), name(path) {}
+  ItemAt(const char* path) : folder(AT_FDCWD), name(path) {}
+  ItemAt(int folder, std::string name) : folder(folder), name(std::move(name)) {}
+
+  // Named in an open folder: its own name is then never followed.
+  bool Anchored() const { return folder != AT_FDCWD; }
+  // The fstatat and utimensat flags for the item: a path of the caller's
+  // leads where its links lead; an anchored item is the link itself.
+  int Follow() const { return Anchored() ? AT_SYMLINK_NOFOLLOW : 0; }
+  bool Stat(struct stat& st) const;
+
+  int folder;
+  std::string name;
+};
+
+// Opens the regular file at `name` in `folder` for reading, never through a
+// link at that name, and without opening anything that is no regular file:
+// a FIFO or a device there is only looked at, so it can neither block the
+// caller nor be woken. -1 when there is no regular file to read; `st` then
+// describes what stands there, or is all zero when nothing does (or it
+// cannot be looked up), with errno's value saying why.
+int OpenRegularFile(int folder, const char* name, struct stat& st);
+
+}  // namespace platform
