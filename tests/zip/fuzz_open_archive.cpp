@@ -2,8 +2,10 @@
 // every entry read, and what an open promises checked: no record lost, every
 // entry found by its own raw path, every paired companion marked. Then every
 // member is extracted into a fresh folder beside one that a link in it leads
-// to, and nothing may appear or change outside it. Then the same bytes opened
-// writable, one member removed, compacted and closed: what was written must
+// to, with a link to a file out there planted at each member's sidecar name
+// before the member is written and again before its sidecar is, and nothing
+// may appear or change outside it. Then the same bytes opened writable, one
+// member removed, compacted and closed: what was written must
 // open again with the other members, each that could be read before still
 // reading as the same bytes, or have been refused with a message. A
 // broken promise aborts, so the replay and libFuzzer both report it. Built
@@ -25,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/apple_double.h"
 #include "zip/seq_data_streams.h"
 #include "zip/zip_archive.h"
 
@@ -143,10 +146,28 @@ void ExtractEverything(zip::ZipArchive& archive, bool followAliases) {
   std::ofstream(outside / "victim") << "untouched";
   fs::create_directory_symlink(outside, root / "escape");
   const platform::FolderItem rootItem(root);
+  const fs::path realRoot = fs::canonical(root);
+  // And one put at every sidecar's name just before the sidecar is written.
+  const std::string target = outside / "victim";
+  platform::SetSidecarWriteHook([target](int folder, const std::string& name) {
+    ::symlinkat(target.c_str(), folder, name.c_str());
+  });
   for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
     zip::ZipEntryRef e = archive.Entry(i);
-    e->Extract(e->MakeDestination(rootItem, followAliases), true);
+    const std::optional<platform::FolderItem> destination =
+        e->MakeDestination(rootItem, followAliases);
+    // A link to the victim at the name of the member's sidecar, where the
+    // member's folder lies inside the root: no step may follow it.
+    std::error_code ec;
+    const fs::path folder =
+        destination ? fs::canonical(destination->Path().parent_path(), ec) : fs::path();
+    const std::string name = destination ? destination->Name() : std::string();
+    if (!ec && !name.empty() && folder.string().rfind(realRoot.string(), 0) == 0) {
+      fs::create_symlink(outside / "victim", folder / ("._" + name), ec);
+    }
+    e->Extract(destination, true);
   }
+  platform::SetSidecarWriteHook(nullptr);
   Check(Names(base) == std::vector<std::string>{"outside", "root"}, "an item outside the root");
   Check(Names(outside) == std::vector<std::string>{"victim"}, "an item where a link led");
   std::ifstream victim(outside / "victim");

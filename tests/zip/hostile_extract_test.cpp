@@ -4,10 +4,17 @@
 // root is ever created, changed or removed.
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <optional>
 
 #include "fixtures/zip_builder.h"
+#include "platform/apple_double.h"
 #include "zip/zip_archive.h"
 #include "zip_test_util.h"
 
@@ -40,6 +47,23 @@ struct Case {
   bool followAliases = false;
   // Runs between a member's placing and its writing, with its index.
   std::function<void(const fs::path& root, std::int32_t index)> placed = nullptr;
+  // How many descriptors the extraction may open; 0 for no limit.
+  int descriptors = 0;
+};
+
+// A chain of `depth` folders "t/t/.../" with `leaf` below it.
+std::string Deep(int depth, const std::string& leaf) {
+  std::string path;
+  for (int i = 0; i < depth; ++i) path += "t/";
+  return path + leaf;
+}
+
+// What the sidecar-name row watches: who opened the FIFO or the device it
+// put at sidecar names, and its own end of the FIFO.
+struct Watch {
+  int inotify = -1;
+  int fifoEnd = -1;
+  bool device = false;
 };
 
 // A MacBinary header whose two dates and Finder flags all need the sidecar.
@@ -75,6 +99,7 @@ std::string OverlappingSidecar(std::uint32_t count) {
 
 std::vector<Case> Cases() {
   const std::string lie = "hello world";
+  const auto watch = std::make_shared<Watch>();
   return {
       {"dot-dot",
        {Member("../evil", "x"), Member("a/../../evil", "x"), Member("a/../inside.txt", "in")},
@@ -106,12 +131,18 @@ std::vector<Case> Cases() {
        {"", kNoDestination, kFileOverFolder},
        [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "keepdir/x"), "x"); },
        true},
-      {"a folder swapped for a link is written into where it was checked, and not walked again",
-       {Member("d/x", "1"), Member("d/y", "2"), Member("d/z", "3")},
+      {"a folder swapped for a link is written into where it was checked, metadata and all, "
+       "and not walked again",
+       {Member("d/x", "1"), Member("d/y", MacBinaryFile("2", "fork")), Member("d/z", "3")},
        {"", "", kNoDestination},
        [](const fs::path& root) {
          EXPECT_EQ(fixtures::ReadFile(root / "moved/x"), "1");
          EXPECT_EQ(fixtures::ReadFile(root / "moved/y"), "2");
+         const platform::FolderItem y(root / "moved/y");
+         EXPECT_EQ(y.ResourceForkLength(), 4);
+         EXPECT_EQ(y.MacType(), "TEXT");
+         EXPECT_EQ(y.ModificationDate().TotalSeconds(),
+                   platform::Date::FromFields(2020, 2, 29, 10, 20, 30).TotalSeconds());
        },
        false,
        [](const fs::path& root, std::int32_t index) {
@@ -119,6 +150,87 @@ std::vector<Case> Cases() {
          fs::rename(root / "d", root / "moved");
          fs::create_directory_symlink(root.parent_path() / "outside", root / "d");
        }},
+      {"a folder two deep swapped for a link between members takes none after it",
+       {Member("a/b/x", "1"), Member("a/b/y", "2")},
+       {"", kNoDestination},
+       [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "a/moved/x"), "1"); },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         if (index != 1) return;
+         fs::rename(root / "a/b", root / "a/moved");
+         fs::create_directory_symlink(root.parent_path() / "outside", root / "a/b");
+       }},
+      {"a link followed from a kept folder leads to its target, not back into that folder",
+       {Member("a/x", "x"), Member("a/l/y", "y")},
+       {"", ""},
+       [](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / "keepdir/y"), "y");
+         EXPECT_FALSE(fs::exists(root / "a/y"));
+       },
+       true,
+       [](const fs::path& root, std::int32_t index) {
+         if (index == 1) fs::create_directory_symlink("../keepdir", root / "a/l");
+       }},
+      {"a link put at a sidecar's name as it is written is replaced, never followed",
+       {Member("d/f", "f", MacRecord("f"))},
+       {""},
+       [](const fs::path& root) {
+         EXPECT_TRUE(S_ISREG(ModeOf(root / "d/._f")));
+         EXPECT_EQ(platform::FolderItem(root / "d/f").MacType(), "TEXT");
+       },
+       false,
+       [](const fs::path& root, std::int32_t) {
+         const std::string victim = root.parent_path() / "outside/victim";
+         platform::SetSidecarWriteHook([victim](int folder, const std::string& name) {
+           ASSERT_EQ(::symlinkat(victim.c_str(), folder, name.c_str()), 0);
+         });
+       }},
+      {"a link, a FIFO and a device at sidecar names are left alone, and none is opened",
+       {Member("f", "f", MacRecord("f")), Member("g", "g", MacRecord("g")),
+        Member("h", "h", MacRecord("h"))},
+       {"", "", ""},
+       [watch](const fs::path& root) {
+         char events[4096];
+         EXPECT_LT(::read(watch->inotify, events, sizeof events), 0) << "opened";
+         EXPECT_TRUE(S_ISLNK(ModeOf(root / "._f")));
+         EXPECT_TRUE(S_ISFIFO(ModeOf(root / "._g")));
+         EXPECT_TRUE(!watch->device || S_ISCHR(ModeOf(root / "._h")));
+         EXPECT_EQ(fixtures::ReadFile(root / "g"), "g");
+         ::close(watch->inotify);
+         ::close(watch->fifoEnd);
+       },
+       false,
+       [watch](const fs::path& root, std::int32_t index) {
+         if (index != 1) return;
+         fs::create_symlink(root.parent_path() / "outside/victim", root / "._f");
+         ASSERT_EQ(::mkfifo((root / "._g").c_str(), 0600), 0);
+         // The test's own end keeps a reader that blocks from blocking, so
+         // that being opened is seen, not waited for.
+         watch->fifoEnd = ::open((root / "._g").c_str(), O_RDWR | O_NONBLOCK);
+         // A device can be made only with the right to; the row then does without.
+         watch->device = ::mknod((root / "._h").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+         watch->inotify = ::inotify_init1(IN_NONBLOCK);
+         ::inotify_add_watch(watch->inotify, (root / "._g").c_str(), IN_OPEN);
+         if (watch->device) ::inotify_add_watch(watch->inotify, (root / "._h").c_str(), IN_OPEN);
+       }},
+      {"a tree 300 folders deep takes a few dozen descriptors",
+       {Member(Deep(300, "x"), "x"), Member(Deep(150, "y"), "y"), Member(Deep(300, "z"), "z")},
+       {"", "", ""},
+       [](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / Deep(300, "x")), "x");
+         EXPECT_EQ(fixtures::ReadFile(root / Deep(150, "y")), "y");
+         EXPECT_EQ(fixtures::ReadFile(root / Deep(300, "z")), "z");
+       },
+       false,
+       nullptr,
+       40},
+      {"a member whose folder cannot be opened for want of descriptors says so",
+       {Member("d/x", "x")},
+       {std::string(kCreateFailed) + ": Too many open files"},
+       [](const fs::path&) {},
+       false,
+       nullptr,
+       1},
       {"a root made anew takes the members after it; the one placed in the old root fails",
        {Member("a/x", "x"), Member("b", "b"), Member("a/y", "y")},
        {"", kCreateFailed, ""},
@@ -250,10 +362,15 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
     fixtures::WriteFile(base / "a.zip", raw.Build());
     zip::ZipArchive archive;
     ASSERT_TRUE(archive.Open(base / "a.zip", false)) << archive.ErrorMessage();
-    const std::vector<Extracted> got =
-        ExtractAll(archive, root, true, c.followAliases, [&](std::int32_t index) {
-          if (c.placed) c.placed(root, index);
-        });
+    std::vector<Extracted> got;
+    {
+      std::optional<DescriptorLimit> limit;
+      if (c.descriptors > 0) limit.emplace(c.descriptors);
+      got = ExtractAll(archive, root, true, c.followAliases, [&](std::int32_t index) {
+        if (c.placed) c.placed(root, index);
+      });
+    }
+    platform::SetSidecarWriteHook(nullptr);
     ASSERT_EQ(got.size(), c.messages.size());
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].message, c.messages[i]) << i;
     c.check(root);

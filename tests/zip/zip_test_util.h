@@ -155,6 +155,53 @@ class FileSizeLimit {
   rlimit saved_{};
 };
 
+// Leaves the process exactly `more` descriptors to open for as long as it
+// lives: the limit is lowered to just above the highest one open, and the
+// free numbers below that are taken.
+class DescriptorLimit {
+ public:
+  explicit DescriptorLimit(int more) {
+    int highest = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+      highest = std::max(highest, std::stoi(e.path().filename().string()));
+    }
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = static_cast<rlim_t>(highest + 1 + more);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    for (int fd = ::dup(2); fd >= 0; fd = ::dup(2)) {
+      if (fd > highest) {
+        ::close(fd);
+        break;
+      }
+      taken_.push_back(fd);
+    }
+  }
+  ~DescriptorLimit() {
+    for (const int fd : taken_) ::close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+  DescriptorLimit(const DescriptorLimit&) = delete;
+  DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  std::vector<int> taken_;
+};
+
+// A MacBinary III stream of a file with both forks, typed TEXT/ttxt and
+// dated, as a Mac archiver stores one.
+inline std::string MacBinaryFile(const std::string& data, const std::string& rsrc) {
+  const auto padded = [](const std::string& fork) {
+    return fork + std::string((128 - fork.size() % 128) % 128, '\0');
+  };
+  const platform::Date date = platform::Date::FromFields(2020, 2, 29, 10, 20, 30);
+  const auto header = zip::ZipArchive().MakeMacBinaryHeader(static_cast<std::int32_t>(data.size()),
+                                                            static_cast<std::int32_t>(rsrc.size()),
+                                                            "File", "TEXT", "ttxt", date, date);
+  return header->Bytes() + padded(data) + padded(rsrc);
+}
+
 // The raw paths of a list of entries, from index `from` on.
 inline std::vector<std::string> Names(const std::vector<zip::ZipEntryRef>& entries,
                                       std::size_t from) {
