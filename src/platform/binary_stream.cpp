@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace platform {
@@ -61,17 +62,42 @@ bool BinaryStream::SetLength(std::int64_t length) {
   return ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
 }
 
-std::string BinaryStream::Read(std::size_t count) {
-  std::string out(count, '\0');
+// Up to `count` bytes at `at` into `out`; fewer where the file ends or fails.
+std::size_t BinaryStream::ReadAt(std::int64_t at, char* out, std::size_t count) const {
   std::size_t got = 0;
   while (fd_ >= 0 && got < count) {
-    ssize_t n = ::pread(fd_, out.data() + got, count - got, static_cast<off_t>(position_ + got));
+    ssize_t n =
+        ::pread(fd_, out + got, count - got, static_cast<off_t>(at) + static_cast<off_t>(got));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     got += static_cast<std::size_t>(n);
   }
+  return got;
+}
+
+std::string BinaryStream::Read(std::size_t count) {
+  std::string out;
+  std::size_t got = 0;
+  if (!writable_ && count < kReadAhead) {
+    // Small reads of a file opened for reading only (the headers and small
+    // members of an archive, one after another) are served from one read
+    // of the bytes ahead.
+    const auto end = static_cast<std::int64_t>(ahead_.size()) + aheadAt_;
+    if (aheadAt_ < 0 || position_ < aheadAt_ ||
+        position_ + static_cast<std::int64_t>(count) > end) {
+      ahead_.resize(kReadAhead);
+      ahead_.resize(ReadAt(position_, ahead_.data(), kReadAhead));
+      aheadAt_ = position_;
+    }
+    const auto from = static_cast<std::size_t>(position_ - aheadAt_);
+    got = std::min(count, ahead_.size() - std::min(from, ahead_.size()));
+    out.assign(ahead_, from, got);
+  } else {
+    out.resize(count);
+    got = ReadAt(position_, out.data(), count);
+    out.resize(got);
+  }
   if (got < count) readError_ = true;
-  out.resize(got);
   position_ += static_cast<std::int64_t>(got);
   return out;
 }

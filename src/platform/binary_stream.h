@@ -67,6 +67,9 @@ class BinaryStream {
   BinaryStream(int fd, bool writable, bool owned = true)
       : fd_(fd), writable_(writable), owned_(owned) {}
   std::uint64_t ReadNumber(std::size_t width);
+  std::size_t ReadAt(std::int64_t at, char* out, std::size_t count) const;
+
+  static constexpr std::size_t kReadAhead = 64 * 1024;
   void WriteNumber(std::size_t width, std::uint64_t value);
 
   int fd_ = -1;
@@ -75,6 +78,10 @@ class BinaryStream {
   std::int64_t position_ = 0;
   bool readError_ = false;
   bool writeError_ = false;
+  // Bytes read ahead at `aheadAt_` (-1: none), for a stream that is not
+  // written: nothing of its own can make them stale.
+  std::string ahead_;
+  std::int64_t aheadAt_ = -1;
 };
 
 }  // namespace platform

@@ -49,9 +49,14 @@ ItemAt FolderItem::At() const {
 }
 
 std::string FolderItem::Name() const {
-  std::filesystem::path p = path_;
-  if (!p.has_filename()) p = p.parent_path();
-  return p.filename().string();
+  // The last component of the path, whatever slashes end it; read off the
+  // string itself, as this is asked for at every step of an extraction.
+  const std::string& p = path_.native();
+  const std::size_t end = p.find_last_not_of('/');
+  if (end == std::string::npos) return {};
+  const std::size_t slash = p.rfind('/', end);
+  return p.substr(slash == std::string::npos ? 0 : slash + 1,
+                  end - (slash == std::string::npos ? 0 : slash + 1) + 1);
 }
 
 bool FolderItem::IsValidName(std::string_view name) {

@@ -19,7 +19,7 @@ struct ZStream::State {
   z_stream s{};
   bool initialised = false;
   std::string input;  // the chunk that next_in points into
-  std::string output = std::string(kChunk, '\0');
+  std::string output;  // deflating only: the chunk compressed into
   char spare = 0;  // an output target of no room, for reading ahead
 };
 
@@ -125,6 +125,7 @@ void ZStream::Deflate(int flush) {
   z_stream& s = z_->s;
   int rc = Z_OK;
   do {
+    if (z_->output.empty()) z_->output.resize(kChunk);
     s.next_out = reinterpret_cast<Bytef*>(z_->output.data());
     s.avail_out = static_cast<uInt>(z_->output.size());
     rc = ::deflate(&s, flush);

@@ -20,7 +20,8 @@ bool DestinationFolders::Begin(const fs::path& root) {
   if (ec || absolute.empty()) return false;
   // The root as given may lead elsewhere now (a link on its way changed, or
   // it was made anew): then nothing kept from before is used.
-  if (absolute != root_ || !rootFolder_ || !rootFolder_->StillAt(AT_FDCWD, absolute.c_str(), 0)) {
+  if (absolute.native() != root_.native() || !rootFolder_ ||
+      !rootFolder_->StillAt(AT_FDCWD, absolute.c_str(), 0)) {
     Release();
     fs::path real = fs::weakly_canonical(absolute, ec);
     if (ec || real.empty()) return false;

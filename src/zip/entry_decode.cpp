@@ -71,6 +71,8 @@ struct ZipEntry::LocalHeader {
   std::int64_t compressed = 0;
   std::int64_t size = 0;
   std::int64_t dataStart = 0;
+  // The archive file's length when the header was read.
+  std::int64_t fileLength = 0;
 };
 
 struct ZipEntry::UnzipRun {
@@ -108,7 +110,7 @@ bool ZipEntry::Fail(std::string message) {
 bool ZipEntry::z_readLocalHeader(LocalHeader& local) {
   platform::BinaryStream& s = *d->zipStream;
   const std::int64_t at = header->UInt32Value(cr::kLocalHeaderOffset);
-  const std::int64_t fileLength = s.Length();
+  const std::int64_t fileLength = local.fileLength = s.Length();
   s.ClearErrors();
   s.SetPosition(at);
   const std::string fixed = at < fileLength ? s.Read(lr::kSize) : std::string();
@@ -141,7 +143,7 @@ bool ZipEntry::z_checkLocalHeader(const LocalHeader& local) {
   if (local.flags & records::kFlagEncrypted) return Fail(kEncrypted);
   // The member's data must lie inside the file; what is missing could only
   // be read as a short member.
-  if (local.dataStart + local.compressed > d->zipStream->Length()) return Fail(kCorrupted);
+  if (local.dataStart + local.compressed > local.fileLength) return Fail(kCorrupted);
   return true;
 }
 

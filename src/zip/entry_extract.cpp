@@ -303,9 +303,9 @@ bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacB
     // A member naming the root itself: its creation date and Mac metadata
     // would go into the sidecar beside it, outside the root, so only the
     // root's own date is set.
-    if (const std::optional<platform::Date> t = Time()) z_setDatesAt(dest, -1, *t, true);
+    if (const std::optional<platform::Date> t = Time()) z_setDatesAt(dest, -1, *t);
   } else {
-    z_applyMetadata(dest, staged ? staged->Descriptor() : -1, mbHdr, executable);
+    z_applyMetadata(dest, staged.get(), mbHdr, executable);
   }
   destination = std::move(dest);
   return true;
@@ -355,21 +355,22 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, Memor
   }
   if (there && S_ISDIR(st.st_mode)) return Fail(kFileOverFolder);
   if (there && (st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
-  staged = StagedFile::Create(dest);
+  staged = StagedFile::Create(dest, there ? &st : nullptr);
   if (!staged) return Fail(WithReason(kCreateFailed, at.folder < 0 ? FolderError(dest) : errno));
-  bool decoded = false;
+  bool decoded = false, fork = false;
   {
     FileWriter data(staged->Item(),
                     platform::BinaryStream::OnDescriptor(staged->Descriptor(), true));
     std::unique_ptr<RsrcForkWriter> rsrc;
     if (decodeMacBinary) rsrc = std::make_unique<RsrcForkWriter>(staged->Item());
     decoded = z_unzip(&data, rsrc.get(), decodeMacBinary, false, mbHdr);
+    fork = rsrc && rsrc->Written() > 0;
   }
   if (!decoded) return false;
   // A resource fork that cannot be put beside the destination is not
   // silently dropped; the old file then stays as it was.
-  if (staged->SidecarBlocked()) return Fail(kOpenRsrc);
-  if (!staged->Commit(d->WasExtracted(platform::SidecarAt(at)))) {
+  if (staged->SidecarBlocked(fork)) return Fail(kOpenRsrc);
+  if (!staged->Commit(fork, d->WasExtracted(platform::SidecarAt(at)))) {
     return Fail(kCreateFailed);
   }
   d->NoteExtracted(at);
@@ -378,10 +379,16 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, Memor
 
 // Dates, type and creator, name and permissions. What cannot be applied is
 // not reported: the member's data is in place.
-// `file` is the extracted file open, or -1 for a folder.
-void ZipEntry::z_applyMetadata(FolderItem& dest, int file, const MemoryBlockRef& mbHdr,
-                               bool executable) {
-  if (const std::optional<platform::Date> t = Time(); t && !z_setDatesAt(dest, file, *t)) {
+// `staged` is the extracted file, committed; none for a folder.
+void ZipEntry::z_applyMetadata(FolderItem& dest, const StagedFile* staged,
+                               const MemoryBlockRef& mbHdr, bool executable) {
+  const int file = staged ? staged->Descriptor() : -1;
+  struct stat st {};
+  // Whether the item has a sidecar: the commit knows it for a file.
+  const bool sidecar = staged ? staged->SidecarBeside()
+                              : LstatAt(platform::SidecarAt(dest.At()), st) || errno != ENOENT;
+  if (const std::optional<platform::Date> t = Time();
+      t && (sidecar || !z_setDatesAt(dest, file, *t))) {
     // The modification date first: a creation date equal to it needs no sidecar.
     dest.SetModificationDate(*t);
     dest.SetCreationDate(*t);
@@ -399,16 +406,11 @@ void ZipEntry::z_applyMetadata(FolderItem& dest, int file, const MemoryBlockRef&
   z_applyPermissions(dest, file, executable);
 }
 
-// Both dates at once, for an item without a sidecar: its creation date is
-// then its modification date, and only its own record changes. False when
-// the item has a sidecar (unless `inodeOnly`) or the date could not be set.
-bool ZipEntry::z_setDatesAt(const FolderItem& dest, int file, const platform::Date& date,
-                            bool inodeOnly) {
+// The date in the item's own record alone: for an item without a sidecar,
+// its creation date is then its modification date too. `file` is the item
+// open, or -1. False when the date could not be set.
+bool ZipEntry::z_setDatesAt(const FolderItem& dest, int file, const platform::Date& date) {
   const ItemAt at = dest.At();
-  struct stat st {};
-  if (!inodeOnly && (LstatAt(platform::SidecarAt(at), st) || errno != ENOENT)) {
-    return false;
-  }
   const auto seconds = static_cast<time_t>(
       platform::MacToUnixSeconds(date.TotalSeconds(), platform::UTCOffsetInMinutes()));
   const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};

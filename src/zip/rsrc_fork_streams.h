@@ -70,6 +70,8 @@ class RsrcForkWriter : public SeqDataOutputStream {
   bool Skip(std::int32_t count) override;
   void ClearError() override { errCode = 0; }
   bool Flush() override;
+  // How many bytes of fork it has been given since it was opened.
+  std::int64_t Written() const { return length; }
 
  private:
   std::int32_t errCode = 0;

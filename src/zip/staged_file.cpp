@@ -14,26 +14,27 @@ namespace zip {
 
 namespace {
 
-// A "._" item named `sidecar` stands in `folder` that is no sidecar of ours:
-// no AppleDouble file, or no regular file at all (a link is never followed).
-bool ForeignSidecar(int folder, const std::string& sidecar) {
+// What stands at `sidecar` in `folder`: nothing, one of our sidecars, or
+// something else (no AppleDouble file, or no regular file at all; a link is
+// never followed).
+enum class Sidecar { None, Ours, Foreign };
+
+Sidecar WhatStandsAt(int folder, const std::string& sidecar) {
   struct stat st {};
-  return ::fstatat(folder, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-         !platform::IsAppleDoubleFile(sidecar, folder);
+  if (::fstatat(folder, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Sidecar::None;
+  return platform::IsAppleDoubleFile(sidecar, folder) ? Sidecar::Ours : Sidecar::Foreign;
 }
 
 }  // namespace
 
-std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination) {
+std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination,
+                                               const struct stat* old) {
   const int folder = destination.Folder() ? destination.Folder()->fd() : -1;
   if (folder < 0) {
     errno = EBADF;
     return nullptr;
   }
-  const std::string name = destination.Name();
-  struct stat old {};
-  const bool replacing =
-      ::fstatat(folder, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
+  const bool replacing = old && S_ISREG(old->st_mode);
   static thread_local std::mt19937_64 random{std::random_device{}()};
   for (int attempt = 0; attempt < 16; ++attempt) {
     char staged[40];
@@ -45,10 +46,12 @@ std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& desti
       if (errno == EEXIST) continue;
       return nullptr;
     }
-    if (replacing) ::fchmod(fd, old.st_mode & 0777);
-    return std::unique_ptr<StagedFile>(new StagedFile(
-        platform::FolderItem(destination.Path().parent_path() / staged, destination.Folder()),
-        destination, fd, replacing));
+    if (replacing) ::fchmod(fd, old->st_mode & 0777);
+    std::filesystem::path path = destination.Path();
+    path.replace_filename(staged);
+    return std::unique_ptr<StagedFile>(
+        new StagedFile(platform::FolderItem(std::move(path), destination.Folder()), fd,
+                       destination.Name(), replacing));
   }
   return nullptr;
 }
@@ -61,25 +64,21 @@ StagedFile::~StagedFile() {
   if (platform::IsAppleDoubleFile(sidecar, folder_)) ::unlinkat(folder_, sidecar.c_str(), 0);
 }
 
-bool StagedFile::SidecarBlocked() const {
-  return platform::IsAppleDoubleFile(platform::AppleDoubleSidecarName(item_.Name()), folder_) &&
-         ForeignSidecar(folder_, platform::AppleDoubleSidecarName(destination_.Name()));
+bool StagedFile::SidecarBlocked(bool fork) const {
+  return fork && WhatStandsAt(folder_, platform::AppleDoubleSidecarName(name_)) == Sidecar::Foreign;
 }
 
-bool StagedFile::Commit(bool sidecarExtracted) {
-  const std::string staged = item_.Name(), name = destination_.Name();
+bool StagedFile::Commit(bool fork, bool sidecarExtracted) {
+  const std::string staged = item_.Name();
   const std::string from = platform::AppleDoubleSidecarName(staged),
-                    to = platform::AppleDoubleSidecarName(name);
-  const bool fork = platform::IsAppleDoubleFile(from, folder_);
-  if (fork && ForeignSidecar(folder_, to)) return false;
-  struct stat st {};
-  const bool oldSidecar =
-      !ForeignSidecar(folder_, to) && ::fstatat(folder_, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+                    to = platform::AppleDoubleSidecarName(name_);
+  const Sidecar there = WhatStandsAt(folder_, to);
+  if (fork && there == Sidecar::Foreign) return false;
   // The sidecar goes first, so that a failure leaves nothing half-moved:
   // the old one is kept under a second name until the data is in place.
   std::string kept;
   if (fork) {
-    if (oldSidecar) {
+    if (there == Sidecar::Ours) {
       kept = staged + ".old";
       if (::linkat(folder_, to.c_str(), folder_, kept.c_str(), 0) != 0) kept.clear();
     }
@@ -88,7 +87,7 @@ bool StagedFile::Commit(bool sidecarExtracted) {
       return false;
     }
   }
-  if (::renameat(folder_, staged.c_str(), folder_, name.c_str()) != 0) {
+  if (::renameat(folder_, staged.c_str(), folder_, name_.c_str()) != 0) {
     if (fork && !kept.empty()) {
       ::renameat(folder_, kept.c_str(), folder_, to.c_str());
     } else if (fork) {
@@ -98,10 +97,14 @@ bool StagedFile::Commit(bool sidecarExtracted) {
   }
   committed_ = true;
   if (!kept.empty()) ::unlinkat(folder_, kept.c_str(), 0);
+  sidecarBeside_ = fork || there != Sidecar::None;
   // The old file's fork and Finder information do not belong to the new one.
   // Without an old file, a "._" file there is no sidecar of its; nor is one
   // that the extraction wrote as a member of its own.
-  if (!fork && oldSidecar && replacing_ && !sidecarExtracted) ::unlinkat(folder_, to.c_str(), 0);
+  if (!fork && there == Sidecar::Ours && replacing_ && !sidecarExtracted &&
+      ::unlinkat(folder_, to.c_str(), 0) == 0) {
+    sidecarBeside_ = false;
+  }
   return true;
 }
 

@@ -2,7 +2,10 @@
 // A member's file is decoded into a staged file beside its destination and
 // takes the destination's name only once it is complete, so a failed
 // extraction leaves the file that was there as it was.
+#include <sys/stat.h>
+
 #include <memory>
+#include <string>
 
 #include "platform/folder_item.h"
 
@@ -14,9 +17,11 @@ class StagedFile {
   // own, with the permissions of the regular file it will replace or those
   // of a new file. The destination is anchored in that folder, and every
   // name is taken in it, so a link put in place of a folder on the
-  // destination's path is never followed. None, with errno's value saying
-  // why, when the file cannot be made.
-  static std::unique_ptr<StagedFile> Create(const platform::FolderItem& destination);
+  // destination's path is never followed. `old` is what stands at the
+  // destination, as the caller found it (null for nothing). None, with
+  // errno's value saying why, when the file cannot be made.
+  static std::unique_ptr<StagedFile> Create(const platform::FolderItem& destination,
+                                            const struct stat* old);
   // Removes the staged file and its sidecar unless it was committed.
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
@@ -26,34 +31,40 @@ class StagedFile {
   // The staged file, open for reading and writing while this object lives,
   // before and after the commit.
   int Descriptor() const { return fd_; }
-  // The staged file has a sidecar (a resource fork) that cannot go with it:
-  // a "._" item beside the destination is not an AppleDouble file.
-  bool SidecarBlocked() const;
+  // The staged file has a sidecar (`fork`: a resource fork was written for
+  // it) that cannot go with it: a "._" item beside the destination is not
+  // an AppleDouble file.
+  bool SidecarBlocked(bool fork) const;
   // Renames the staged file over the destination (a link there is replaced,
-  // never followed), with its sidecar. A sidecar the replaced file had goes
-  // with it, unless `sidecarExtracted` says that the "._" file there is one
-  // the extraction wrote itself; a "._" file beside it that is not
-  // AppleDouble is left alone. False when either cannot be put in place; the
-  // old file then keeps its data and, where the file system can keep a
-  // second name for it, its sidecar.
-  bool Commit(bool sidecarExtracted = false);
+  // never followed), with its sidecar when it has one (`fork`). A sidecar
+  // the replaced file had goes with it, unless `sidecarExtracted` says that
+  // the "._" file there is one the extraction wrote itself; a "._" item
+  // beside it that is not an AppleDouble file is left alone. False when
+  // either cannot be put in place; the old file then keeps its data and,
+  // where the file system can keep a second name for it, its sidecar.
+  bool Commit(bool fork, bool sidecarExtracted = false);
+  // After the commit: something stands at the destination's sidecar name.
+  bool SidecarBeside() const { return sidecarBeside_; }
 
  private:
-  StagedFile(platform::FolderItem item, platform::FolderItem destination, int fd, bool replacing)
+  StagedFile(platform::FolderItem item, int fd, std::string name, bool replacing)
       : item_(std::move(item)),
-        destination_(std::move(destination)),
-        folder_(destination_.Folder()->fd()),
+        folder_(item_.Folder()->fd()),
         fd_(fd),
+        name_(std::move(name)),
         replacing_(replacing) {}
 
+  // The staged file, anchored in the destination's folder, which it holds
+  // open.
   platform::FolderItem item_;
-  platform::FolderItem destination_;
-  // The folder both are in, held open by them.
   int folder_;
   int fd_;
+  // The destination's name in that folder.
+  std::string name_;
   // A regular file stood at the destination when the staged file was made.
   bool replacing_;
   bool committed_ = false;
+  bool sidecarBeside_ = true;
 };
 
 }  // namespace zip

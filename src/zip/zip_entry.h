@@ -179,10 +179,9 @@ class ZipEntry {
                        platform::MemoryBlockRef& mbHdr);
   bool z_extractFile(const platform::FolderItem& dest, bool decodeMacBinary,
                      platform::MemoryBlockRef& mbHdr, std::unique_ptr<StagedFile>& staged);
-  void z_applyMetadata(platform::FolderItem& dest, int file, const platform::MemoryBlockRef& mbHdr,
-                       bool executable);
-  bool z_setDatesAt(const platform::FolderItem& dest, int file, const platform::Date& date,
-                    bool inodeOnly = false);
+  void z_applyMetadata(platform::FolderItem& dest, const StagedFile* staged,
+                       const platform::MemoryBlockRef& mbHdr, bool executable);
+  bool z_setDatesAt(const platform::FolderItem& dest, int file, const platform::Date& date);
   void z_applyPermissions(const platform::FolderItem& dest, int file, bool executable);
   std::string z_diskName(std::string_view component) const;
   bool Fail(std::string message);
