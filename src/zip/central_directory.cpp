@@ -174,15 +174,6 @@ void ZipArchive::z_readDirectory() {
       d->entries_1.push_back(std::move(entry));
       if (remaining == 0) centralDirCorrupted = true;
       if (remaining > 0) --remaining;
-      // An entry whose header or data would reach into the directory would be
-      // overwritten by the next entry added there: such an archive is read,
-      // but never written.
-      const std::int64_t entryEnd =
-          static_cast<std::int64_t>(header->UInt32Value(cr::kLocalHeaderOffset)) +
-          static_cast<std::int64_t>(records::local::kSize) +
-          static_cast<std::int64_t>(name.size()) +
-          static_cast<std::int64_t>(header->UInt32Value(cr::kCompressedSize));
-      if (entryEnd > startOfDirInArchive) entriesReachIntoDir = true;
     }
   }
   if (companions) {
@@ -192,10 +183,13 @@ void ZipArchive::z_readDirectory() {
   entriesRead = true;
 }
 
-// The same check with each local header's own name and extra field lengths,
-// which may be longer than those of its record: data that they place in or
-// beyond the directory would be cut off when the directory is rewritten.
-// A header that cannot be read is left to the entry's own decoding.
+// Whether an entry's header or data reaches into the directory, where the
+// next entry added would overwrite it, or from where the rewritten directory
+// would cut it off: such an archive is read, but never written. Where an
+// entry ends is known only from its local header's own name and extra field
+// lengths; its record's may differ, and a duplicate's name is its own. A
+// header that cannot be read whole runs past the end of the file, and so
+// into the directory.
 bool ZipArchive::z_localHeadersReachIntoDir() {
   namespace lh = records::local;
   platform::BinaryStream& s = *d->zipStream;
@@ -207,9 +201,12 @@ bool ZipArchive::z_localHeadersReachIntoDir() {
     const std::string fixed = s.Read(lh::kSize);
     ByteReader r(fixed);
     r.Skip(lh::kNameLength);
-    const std::int64_t end = at + static_cast<std::int64_t>(lh::kSize) + r.U16() + r.U16() +
+    const std::uint16_t nameLength = r.U16();
+    const std::uint16_t extraLength = r.U16();
+    if (!r.ok()) return true;
+    const std::int64_t end = at + static_cast<std::int64_t>(lh::kSize) + nameLength + extraLength +
                              record.UInt32Value(cr::kCompressedSize);
-    if (r.ok() && end > startOfDirInArchive) return true;
+    if (end > startOfDirInArchive) return true;
   }
   return false;
 }

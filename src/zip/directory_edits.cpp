@@ -2,6 +2,10 @@
 // removing and replacing entries, the archive comment, a second name for an
 // entry's data, and the mark that additions can be rolled back to. The next
 // directory write makes them permanent.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
 #include "platform/framework_exceptions.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive.h"
@@ -15,6 +19,23 @@ using namespace messages;
 namespace cr = records::central;
 
 constexpr char kDuplicateFailed[] = "An unexpected error occured while adding a duplicate item";
+constexpr char kEndSignatureInComment[] =
+    "Comment must not contain the end of central directory signature ('PK\\5\\6')";
+
+// Readers find the end record by searching back from the end of the file for
+// its signature, so a signature in the comment behind it would be taken for
+// the record itself. The comment's two length bytes stand right before it in
+// the file and can begin one too.
+bool HoldsEndSignature(std::string_view comment) {
+  constexpr std::uint32_t value = records::end::kSignature;
+  constexpr char signature[] = {
+      static_cast<char>(value & 0xFF), static_cast<char>(value >> 8 & 0xFF),
+      static_cast<char>(value >> 16 & 0xFF), static_cast<char>(value >> 24 & 0xFF)};
+  const auto length = static_cast<std::uint16_t>(comment.size());
+  std::string tail{static_cast<char>(length & 0xFF), static_cast<char>(length >> 8)};
+  tail.append(comment);
+  return tail.find(std::string_view(signature, sizeof signature)) != std::string::npos;
+}
 
 }  // namespace
 
@@ -47,9 +68,16 @@ bool ZipArchive::SetComment(std::string_view comment) {
     z_noWriteMsg();
     return false;
   }
-  if (comment.size() > records::kMaxField16 ||
-      !z_fitsInFourGB(startOfDirInArchive, 0, comment.size())) {
-    errmsg = comment.size() > records::kMaxField16 ? kCommentTooLong : kArchiveTooLarge;
+  const char* problem = nullptr;
+  if (comment.size() > records::kMaxField16) {
+    problem = kCommentTooLong;
+  } else if (HoldsEndSignature(comment)) {
+    problem = kEndSignatureInComment;
+  } else if (!z_fitsInFourGB(startOfDirInArchive, 0, comment.size())) {
+    problem = kArchiveTooLarge;
+  }
+  if (problem) {
+    errmsg = problem;
     return false;
   }
   comment_ = std::string(comment);

@@ -49,9 +49,9 @@ bool ZipArchive::Open(const std::filesystem::path& file, bool writable,
   try {
     if (wasOpen) throw platform::RuntimeException();
     const bool result = OpenSteps(file, writable, encoding);
-    if (writable && result && !entriesReachIntoDir) {
-      entriesReachIntoDir = z_localHeadersReachIntoDir();
-    }
+    // Only an archive that may be written needs to know, and finding out
+    // reads every local header: a read-only open is spared that.
+    entriesReachIntoDir = writable && result && z_localHeadersReachIntoDir();
     writeMode = writable && result && !centralDirCorrupted && !entriesReachIntoDir;
     if (writeMode) d->MarkDirty();
     return result;

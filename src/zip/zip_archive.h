@@ -189,8 +189,8 @@ class ZipArchive {
   // More central records than the end record counts.
   bool CentralDirectoryCorrupted() const { return centralDirCorrupted; }
   // An entry's header or data reaches into the directory, where the next
-  // entry added would overwrite it. An archive opened writable is also
-  // checked with the lengths that the local headers give.
+  // entry added would overwrite it. Only an archive opened writable is
+  // checked, with the lengths that the local headers give.
   bool EntriesReachIntoDirectory() const { return entriesReachIntoDir; }
 
  private:

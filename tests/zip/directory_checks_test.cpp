@@ -166,6 +166,9 @@ TEST(DirectoryChecks, EachDirectoryFaultKeepsItsOwnStateAndOpensReadOnly) {
   // places its data in the directory.
   std::string longLocalExtra = TwoMembers().Build();
   longLocalExtra[40 + 28] = 10;
+  // A header that cannot be read whole runs into the directory too.
+  RawArchive headerPastTheEnd = TwoMembers();
+  headerPastTheEnd.members[1].localOffset = 0xFFFFFF00u;
   struct Case {
     const char* what;
     std::string bytes;
@@ -177,6 +180,7 @@ TEST(DirectoryChecks, EachDirectoryFaultKeepsItsOwnStateAndOpensReadOnly) {
       {"more records than counted", overcounted.Build(), 3, true, false},
       {"data reaching into the directory", reaching.Build(), 2, false, true},
       {"a local extra field reaching into the directory", longLocalExtra, 2, false, true},
+      {"a local header past the end of the file", headerPastTheEnd.Build(), 2, false, true},
       {"sound", TwoMembers().Build(), 2, false, false}};
   TempDir dir;
   ZipArchive archive;

@@ -128,4 +128,20 @@ TEST(DirectoryEdits, FakeDuplicateSharesTheDataOfItsEntry) {
   EXPECT_TRUE(archive.Close());
   ASSERT_TRUE(archive.Open(dir / "test.zip", false));
   EXPECT_TRUE(archive.Entry(archive.EntryIdxByRawPath("copy of two", 1))->Verify());
+  archive.Close();
+
+  // A duplicate of the last member before the directory, under a longer name
+  // than the header it shares: the archive still reopens writable.
+  ASSERT_TRUE(OpenBytes(archive, dir, ThreeMembers(), true));
+  ASSERT_EQ(archive.AddFakeDuplicate(archive.Entry(3), "copy of three", std::nullopt, nullptr), 4);
+  ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Open(dir / "test.zip", true));
+  EXPECT_TRUE(archive.IsWritable());
+  EXPECT_FALSE(archive.EntriesReachIntoDirectory());
+  ASSERT_TRUE(archive.RemoveEntry(3)) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Open(dir / "test.zip", false));
+  EXPECT_EQ(Names(archive.Data()->entries_1, 1),
+            (std::vector<std::string>{"one", "two", "copy of three"}));
+  EXPECT_TRUE(archive.Entry(3)->Verify());
 }

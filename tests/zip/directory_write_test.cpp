@@ -115,11 +115,18 @@ TEST(DirectoryWrite, AppleDoubleRecordsSetAsideAreWrittenBack) {
 // Lengths the records cannot hold are refused when they are set, before an
 // added entry could have written over the old directory, and nothing changes.
 TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
+  constexpr char kEndSignatureInComment[] =
+      "Comment must not contain the end of central directory signature ('PK\\5\\6')";
   TempDir dir;
   RawArchive raw;
   raw.members.push_back(fixtures::Member("one", "1"));
   const std::string bytes = raw.Build();
   const std::string tooLong(65536, 'x');
+  // The end record is found by its signature nearest the end of the file, so
+  // a comment holding one hides the real record; so does a comment whose
+  // length field (0x4B50, "PK") and first bytes spell it.
+  const std::string endRecord = "see " + fixtures::EndRecord(0, 0, 0, 0, 0, 0, 0);
+  const std::string endAcrossLength = "\x05\x06" + std::string(0x4B50 - 2, 'c');
   const std::string taken = "taken";
   const struct {
     const char* what;
@@ -141,6 +148,12 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
       {"archive comment",
        [&](ZipArchive& a) { return a.SetComment(tooLong) ? taken : a.ErrorMessage(); },
        "Comment must not be longer than 65535 bytes"},
+      {"archive comment holding an end record",
+       [&](ZipArchive& a) { return a.SetComment(endRecord) ? taken : a.ErrorMessage(); },
+       kEndSignatureInComment},
+      {"archive comment whose length begins an end record signature",
+       [&](ZipArchive& a) { return a.SetComment(endAcrossLength) ? taken : a.ErrorMessage(); },
+       kEndSignatureInComment},
       {"name", [&](ZipArchive& a) { return AddData(a, tooLong) > 0 ? taken : a.ErrorMessage(); },
        "Name must not be longer than 65535 bytes"},
   };
@@ -154,7 +167,10 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
   }
   ZipArchive archive;
   ASSERT_TRUE(OpenBytes(archive, dir, bytes, true));
+  ASSERT_TRUE(archive.Flush());
   EXPECT_FALSE(archive.SetComment(tooLong));  // at once, not only at Close
+  EXPECT_FALSE(archive.SetComment(endRecord));
+  EXPECT_FALSE(archive.Data()->dirty);  // refused comments leave nothing to write
   EXPECT_TRUE(archive.SetComment(std::string(65535, 'c')));
   EXPECT_TRUE(ClosedAndAccepted(archive));
   // The longest name a record holds (longer than unzip takes) is written.

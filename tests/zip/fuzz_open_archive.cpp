@@ -5,12 +5,11 @@
 // to, with a link to a file out there planted at each member's sidecar name
 // before the member is written and again before its sidecar is, and nothing
 // may appear or change outside it. Then the same bytes opened writable, one
-// member removed, compacted and closed: what was written must
-// open again with the other members, each that could be read before still
-// reading as the same bytes, or have been refused with a message. A
-// broken promise aborts, so the replay and libFuzzer both report it. Built
-// into the corpus replay test, and with clang's libFuzzer when VANTORA_FUZZ
-// is on.
+// member removed, compacted and closed: what was written must open again,
+// writable, with the other members, each that could be read before still
+// reading as the same bytes, or have been refused with a message. A broken
+// promise aborts, so the replay and libFuzzer both report it. Built into the
+// corpus replay test, and with clang's libFuzzer when VANTORA_FUZZ is on.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -241,7 +240,8 @@ void RemoveCompactAndClose(const std::string& path, std::size_t size) {
   }
   if (expected.empty()) expected.push_back("/");
   zip::ZipArchive reopened;
-  Check(reopened.Open(path, false), "a closed archive does not open again");
+  Check(reopened.Open(path, true), "a closed archive does not open again");
+  Check(reopened.IsWritable(), "what was written opens read-only");
   Check(ListedNames(reopened) == expected, "the members kept are not the ones listed");
   const std::vector<std::optional<std::string>> after = Decoded(reopened);
   for (std::size_t i = 0; i < decoded.size(); ++i) {

@@ -103,6 +103,22 @@ int main(int argc, char** argv) {
   while (shared.Build().size() % 3 != 0) shared.comment += 'c';
   fixtures::WriteFile(out / "shared-header.zip", shared.Build());
 
+  // A duplicate's record names the last member's header under a longer
+  // name, and the duplicate's own header is a gap before the directory. The
+  // comment brings the size to a multiple of three, so that the compaction
+  // step removes the first member and the shared header ends right at the
+  // rewritten directory.
+  RawArchive duplicate;
+  duplicate.members.push_back(fixtures::Member("a", "aa"));
+  duplicate.members.push_back(fixtures::Member("b", "bb"));
+  duplicate.members.push_back(
+      fixtures::With(fixtures::Member("b, under a longer name", "bb"), [](RawMember& m) {
+        m.flags = 8;
+        m.localOffset = 30 + 1 + 2;
+      }));
+  while (duplicate.Build().size() % 3 != 0) duplicate.comment += 'c';
+  fixtures::WriteFile(out / "duplicate-last.zip", duplicate.Build());
+
   fixtures::TempDir work;
   fixtures::WriteFile(work / "a.txt", std::string(300, 'a'));
   fixtures::Run("cd " + fixtures::Quote(work.path()) +
