@@ -501,4 +501,23 @@ TEST_F(UpdateRoad, FailuresOfTheWholeJobAreReported) {
   }
   EXPECT_EQ(messages, std::vector<std::string>{"Writing the archive directory failed"});
   EXPECT_EQ(fixtures::ReadFile(dir / "gapped" / "note.txt"), "n");
+
+  // A member that fails ends the job: the members after it are left alone.
+  fixtures::RawArchive stops;
+  stops.members = {
+      fixtures::With(fixtures::Member("bad.bin", "data"), [](auto& m) { m.crc32 = 1; }),
+      fixtures::Member("after.txt", "a")};
+  fixtures::WriteFile(dir / "stops.zip", stops.Build());
+  messages.clear();
+  zar = std::make_shared<zip::ZipArchive>();
+  ASSERT_TRUE(zar->Open(dir / "stops.zip", false));
+  {
+    ZipThread unpack;
+    unpack.Decompress(zar, platform::FolderItem(dir / "stopped"), true);
+    Finish(unpack);
+    EXPECT_FALSE(unpack.Succeeded());
+  }
+  EXPECT_EQ(messages, std::vector<std::string>{"Extraction of \"bad.bin\" failed: " +
+                                               std::string(ziptest::kDataCorrupted)});
+  EXPECT_FALSE(fs::exists(dir / "stopped" / "after.txt"));
 }

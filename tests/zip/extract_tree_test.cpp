@@ -1,8 +1,9 @@
 // Archives made by Info-ZIP and by Python's zipfile from one folder tree,
 // stored, deflated and streamed with data descriptors, extract to that tree:
-// the same bytes, permission bits and modification times, folders, and links
-// as regular files holding their text. Encrypted and bzip2 members are
-// refused with their messages.
+// the same bytes, permission bits and modification times, folders (in place
+// of a link that stood there), and links as regular files holding their
+// text. Encrypted and bzip2 members, and a folder member onto a
+// write-protected folder, are refused with their messages.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -63,11 +64,17 @@ TEST_F(ExtractTreeTest, ArchivesOfOtherToolsExtractToTheTreeTheyWereMadeFrom) {
     std::string line;
     bool links;
   };
+  // A link stands where a folder of the tree goes: the folder replaces it,
+  // and what it led to stays as it was.
+  fs::create_directories(dir_ / "elsewhere");
+  fixtures::WriteFile(dir_ / "elsewhere/x", "outside");
   for (const Case& c :
        {Case{"zip -q -r -y ../a.zip .", true}, Case{"zip -q -r -y -0 ../a.zip .", true},
         Case{"zip -q -r - . -x link | cat > ../a.zip", false}, Case{py + " tree ../a.zip .", true},
         Case{py + " streamed ../a.zip .", true}}) {
     SCOPED_TRACE(c.line);
+    fs::create_directories(out_);
+    fs::create_directory_symlink(dir_ / "elsewhere", out_ / "folder");
     zip::ZipArchive archive;
     for (const Extracted& e : Extract(c.line, archive)) EXPECT_EQ(e.message, "") << e.rawPath;
     for (const fs::directory_entry& item : fs::recursive_directory_iterator(src_)) {
@@ -79,7 +86,7 @@ TEST_F(ExtractTreeTest, ArchivesOfOtherToolsExtractToTheTreeTheyWereMadeFrom) {
         EXPECT_TRUE(S_ISREG(ModeOf(got)));
         EXPECT_EQ(fixtures::ReadFile(got), "plain.txt");
       } else if (item.is_directory()) {
-        EXPECT_TRUE(fs::is_directory(got));
+        EXPECT_TRUE(S_ISDIR(ModeOf(got)));
       } else {
         EXPECT_EQ(fixtures::ReadFile(got), fixtures::ReadFile(item.path()));
         EXPECT_EQ(ModeOf(got) & 07777, ModeOf(item.path()) & 07777);
@@ -90,6 +97,7 @@ TEST_F(ExtractTreeTest, ArchivesOfOtherToolsExtractToTheTreeTheyWereMadeFrom) {
     fs::remove_all(out_);
     fs::remove(dir_ / "a.zip");
   }
+  EXPECT_EQ(Snapshot(dir_ / "elsewhere"), (std::map<std::string, std::string>{{"x", "outside"}}));
 }
 
 TEST_F(ExtractTreeTest, ARootNamedFromTheWorkingFolderIsMadeWithTheTreeBelowIt) {
@@ -104,7 +112,7 @@ TEST_F(ExtractTreeTest, ARootNamedFromTheWorkingFolderIsMadeWithTheTreeBelowIt) 
   EXPECT_EQ(fixtures::ReadFile(dir_ / "new/bin/run.sh"), fixtures::ReadFile(src_ / "bin/run.sh"));
 }
 
-TEST_F(ExtractTreeTest, EncryptedAndBzip2MembersAreRefused) {
+TEST_F(ExtractTreeTest, EncryptedBzip2AndWriteProtectedFolderMembersAreRefused) {
   zip::ZipArchive encrypted;
   const std::vector<Extracted> got = Extract("zip -q -P secret ../a.zip plain.txt", encrypted);
   ASSERT_EQ(got.size(), 1u);
@@ -117,6 +125,17 @@ TEST_F(ExtractTreeTest, EncryptedAndBzip2MembersAreRefused) {
             0);
   EXPECT_FALSE(bzip2.Open(dir_ / "b.zip", false));
   EXPECT_EQ(bzip2.ErrorMessage(), kNewerFormat);
+
+  // A folder member onto a write-protected folder, which stays as it was.
+  fs::remove(dir_ / "a.zip");
+  fs::create_directories(out_ / "folder/sub");
+  fs::permissions(out_ / "folder/sub", fs::perms(0555));
+  zip::ZipArchive folders;
+  const std::vector<Extracted> onto = Extract("zip -q -r ../a.zip folder", folders);
+  ASSERT_EQ(onto.size(), 2u);
+  EXPECT_EQ(onto[1].rawPath + ": " + onto[1].message,
+            "folder/sub/: Destination file is write protected");
+  EXPECT_EQ(ModeOf(out_ / "folder/sub") & 07777, 0555u);
 }
 
 }  // namespace

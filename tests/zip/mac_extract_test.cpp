@@ -1,7 +1,7 @@
 // Mac files in archives: MacBinary I, II and III members and AppleDouble
 // companions put onto disk with their data fork, resource fork, type,
 // creator and dates; and the decoder's own interface (progress and abort,
-// Verify, headers alone, caller-supplied streams).
+// Verify, headers alone, caller-supplied destinations and streams).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -94,17 +94,27 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
       {Member("a.txt", "new a"), "new a", "", "", ""},
       {Member("._b.txt", appleDouble), appleDouble, "", "", ""},
       {Member("b.txt", "new b"), "new b", "", "", ""},
+      // Once the extraction has written "._" members of its own, a replaced
+      // file's old fork still goes.
+      {Member("later", "new data"), "new data", "", "", ""},
+      // A sidecar with no file beside it is none of the new file's to remove,
+      // nor is a user's "._" file beside a replaced one.
+      {Member("c.txt", "new c"), "new c", "old fork", "", ""},
+      {Member("keep.txt", "new keep"), "new keep", "", "", ""},
   };
   std::vector<RawMember> members;
   for (const Case& c : cases) members.push_back(c.member);
   Open(members);
   fixtures::WriteFile(out_ / "blocked", "old data");
   fixtures::WriteFile(out_ / "._blocked", "not AppleDouble");
-  for (const char* replaced : {"b.txt", "stale"}) {
+  for (const char* replaced : {"b.txt", "stale", "later", "c.txt"}) {
     fixtures::WriteFile(out_ / replaced, "old data");
     zip::RsrcForkWriter oldFork{FolderItem(out_ / replaced)};
     ASSERT_TRUE(oldFork.Open() && oldFork.Write("old fork") && oldFork.Close());
   }
+  fs::remove(out_ / "c.txt");
+  fixtures::WriteFile(out_ / "keep.txt", "old data");
+  fixtures::WriteFile(out_ / "._keep.txt", "not AppleDouble");
   const std::vector<Extracted> got = ExtractAll(archive_, out_);
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
@@ -120,6 +130,7 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
     EXPECT_EQ(FolderItem(file).MacType() + FolderItem(file).MacCreator(), c.typeCreator);
   }
   EXPECT_EQ(FolderItem(out_ / "three").ModificationDate(), date_);
+  EXPECT_EQ(fixtures::ReadFile(out_ / "._keep.txt"), "not AppleDouble");
 
   // Without MacBinary decoding a member is written as it is stored.
   fs::remove_all(out_);
@@ -144,13 +155,15 @@ TEST_F(MacExtractTest, AppleDoubleCompanionsGiveTheirFileItsForkAndFinderInforma
   const std::string exact = fixtures::AppleDoubleHeader({{9, 50, 32}, {2, 82, 0}}) + scripted;
   const std::string overlap =
       fixtures::AppleDoubleHeader({{9, 50, 32}, {2, 60, 10}}) + info + "RSRC-BYTES";
+  // An empty fork lies nowhere, even at 0.
+  const std::string emptyFork = fixtures::AppleDoubleHeader({{9, 50, 32}, {2, 0, 0}}) + info;
   Open({Member("dir/"), Member("dir/file", "data fork"), Member("dir/bad", "other"),
         Member("__MACOSX/", "", ux), Member("__MACOSX/dir/", "", ux),
         Member("__MACOSX/dir/._file", good, ux), Member("__MACOSX/dir/._bad", versionOne, ux),
         // A companion's own companion is not looked at.
         Member("top", "t"), Member("._top", good, ux), Member("._._top", versionOne, ux),
         Member("exact", "e"), Member("._exact", exact, ux), Member("over", "o"),
-        Member("._over", overlap, ux)});
+        Member("._over", overlap, ux), Member("empty", "e"), Member("._empty", emptyFork, ux)});
   ASSERT_TRUE(archive_.UsesAppleDittoFormat());
   // Unix times become Mac dates, which are local: read them at a zone other
   // than UTC.
@@ -161,7 +174,7 @@ TEST_F(MacExtractTest, AppleDoubleCompanionsGiveTheirFileItsForkAndFinderInforma
   const std::vector<Extracted> got = ExtractAll(archive_, out_);
   zone ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
   tzset();
-  ASSERT_EQ(got.size(), 6u);
+  ASSERT_EQ(got.size(), 7u);
   EXPECT_EQ(got[1].message, "");
   EXPECT_EQ(got[2].message, kBadAppleDouble);
   EXPECT_EQ(got[3].message, "");
@@ -169,6 +182,9 @@ TEST_F(MacExtractTest, AppleDoubleCompanionsGiveTheirFileItsForkAndFinderInforma
   EXPECT_EQ(got[4].message, "");
   EXPECT_EQ(FolderItem(out_ / "exact").FinderInfo().substr(24, 2), "\x05\x04");
   EXPECT_EQ(got[5].message, kBadAppleDouble);
+  EXPECT_EQ(got[6].message, "");
+  EXPECT_EQ(FolderItem(out_ / "empty").MacType() + FolderItem(out_ / "empty").MacCreator(),
+            "TYPECRTR");
   // The low byte of the flags moves to its place; where it was, the header
   // handed back holds a zero fill.
   platform::MemoryBlockRef h;
@@ -206,6 +222,12 @@ TEST_F(MacExtractTest, DecoderReportsProgressStopsWhenAskedAndChecksWithoutWriti
   EXPECT_EQ(monitor->progress.size(), 2u);
   EXPECT_FALSE(fs::exists(out_ / "big"));
   archive_.SetProgressMonitor(nullptr);
+  // A destination of the caller's own is where the member goes, whatever
+  // place MakeDestination found before.
+  e->MakeDestination(FolderItem(out_), false);
+  EXPECT_TRUE(e->Extract(FolderItem(dir_ / "mine"))) << e->ErrorMessage();
+  EXPECT_TRUE(fixtures::ReadFile(dir_ / "mine") == big);
+  EXPECT_TRUE(fs::is_empty(out_));
 
   platform::MemoryBlockRef h;
   EXPECT_TRUE(archive_.Entry(2)->GetMacBinaryHeader(h));

@@ -156,6 +156,27 @@ TEST(AppleDoubleTest, HeaderDescriptorsAreCheckedAgainstTheFile) {
   EXPECT_FALSE(ParseAppleDoubleHeader(wrongMagic).has_value());
   EXPECT_EQ(AppleDoubleSidecar("/a/b/file.txt"), std::filesystem::path("/a/b/._file.txt"));
   EXPECT_EQ(AppleDoubleSidecar("/a/b/folder/"), std::filesystem::path("/a/b/._folder"));
+
+  // A sidecar on disk whose entry lies in its own descriptors is damage, and
+  // gives no Finder information; an empty entry lies nowhere, even at 0.
+  const std::string info = "TYPECRTR" + std::string(24, '\0');
+  const struct {
+    std::string sidecar, typeCreator;
+  } onDisk[] = {
+      {fixtures::AppleDoubleHeader({{kAppleDoubleFinderInfo, 30, 32}}) + info, ""},
+      {fixtures::AppleDoubleHeader(
+           {{kAppleDoubleResourceFork, 0, 0}, {kAppleDoubleFinderInfo, 50, 32}}) +
+           info,
+       "TYPECRTR"},
+  };
+  fixtures::TempDir dir;
+  fixtures::WriteFile(dir / "item", "data");
+  for (const auto& c : onDisk) {
+    fixtures::WriteFile(dir / "._item", c.sidecar);
+    std::string type, creator;
+    ReadMacTypeCreator(dir / "item", type, creator);
+    EXPECT_EQ(type + creator, c.typeCreator);
+  }
 }
 
 TEST(AppleDoubleTest, FinderInformationNearTheFourGibibyteMarkIsNotReadOutOfBounds) {
