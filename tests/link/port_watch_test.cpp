@@ -89,7 +89,7 @@ TEST_F(PortWatchTest, FindsTheUnitAmongOtherPortsAndConnects) {
   unitsim::UnitSim stranger;  // answers, but not with a hello
   for (int i = 0; i < 6; ++i) stranger.QueueFault({FaultKind::WrongLetter});
   platform::AddExtraSerialPort("ttyQuiet", silent.Path());
-  platform::AddExtraSerialPort("ttyGone", "/dev/pts/no-such-pty");
+  platform::AddExtraSerialPort("ttyGone", "/dev/pts/no-such-pty");  // the count changes
   platform::AddExtraSerialPort("ttyOther", stranger.PortPath());
   platform::AddExtraSerialPort("ttyUnit", unit.PortPath());
 
@@ -165,10 +165,26 @@ TEST_F(PortWatchTest, AVanishedPortCountsAsAChange) {
 }
 
 TEST_F(PortWatchTest, TimerWatchesUntilQuitting) {
+  platform::AddExtraSerialPort("ttyQuiet", silent.Path());
   platform::AddExtraSerialPort("ttyUnit", unit.PortPath());
   watch.Run(5);
   EXPECT_TRUE(watch.IsRunning());
   AwaitDetectedAndOpen();
+  EXPECT_EQ(listed, 2);
+
+  // The quit begins while a detection is still waiting on the silent port:
+  // the unit it then finds is left alone, so that the copy started next (an
+  // update's new copy) does not find the port taken.
+  link.Disconnect();
+  Spec::DataPort.clear();
+  platform::AddExtraSerialPort("ttyGone", "/dev/pts/no-such-pty");  // the count changes
+  ASSERT_TRUE(unitsim::Await([&] { return watch.Detector().Probing() == "ttyQuiet"; }));
   Spec::Quitting = true;
+  ASSERT_TRUE(AwaitWithTime([&] { return !watch.Detector().Running(); }));
+  EXPECT_TRUE(Spec::Detected);
+  EXPECT_EQ(Spec::DataPort, "ttyUnit");
+  EXPECT_FALSE(link.IsWaitingToOpen());
+  EXPECT_FALSE(link.Opened);
+  EXPECT_EQ(listed, 3);  // only the watch's own look; no refresh for the found port
   ASSERT_TRUE(unitsim::Await([&] { return !watch.IsRunning(); }));
 }

@@ -32,6 +32,17 @@ std::string ReadSome(int fd, std::size_t n) {
   return got;
 }
 
+// Opens the simulator's port as a serial terminal would, bytes unchanged.
+int OpenRaw(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return fd;
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+  return fd;
+}
+
 // A simulator whose runtime folder is a temporary one of the test's, so
 // nothing it publishes reaches the user's own port list.
 class UnitsimProgram : public ::testing::Test {
@@ -74,12 +85,8 @@ TEST_F(UnitsimProgram, ServesAndPublishesItsPortInTheUsersOwnFolder) {
   EXPECT_EQ(st.st_mode & 07777, 0700u);
   EXPECT_EQ(st.st_uid, ::geteuid());
 
-  const int fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+  const int fd = OpenRaw(link);
   ASSERT_GE(fd, 0);
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  tcsetattr(fd, TCSANOW, &t);
   ASSERT_EQ(write(fd, "VV", 2), 2);
   EXPECT_EQ(ReadSome(fd, 3), "NM\x37");
   close(fd);
@@ -97,4 +104,32 @@ TEST_F(UnitsimProgram, PublishesNothingInAFolderOthersMayWriteTo) {
   EXPECT_FALSE(fs::exists(ports / "ttyVantoraTest"));
   EXPECT_NE(sim.readAllStandardError().indexOf("cannot publish"), -1);
   EXPECT_EQ(fs::status(ports).permissions(), fs::perms::all);
+}
+
+// The window shows nothing of a key pressed from the COM page, so the
+// simulator prints a line for each key it receives, and for nothing else.
+TEST_F(UnitsimProgram, PrintsALineForEachKeyItReceives) {
+  const std::string path = Start({});
+  ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+  const int fd = OpenRaw(path);
+  ASSERT_GE(fd, 0);
+  // The hello and the layout preview's "00" are no keys.
+  const std::string requests = "VV<<>>++00--==";
+  ASSERT_EQ(write(fd, requests.data(), requests.size()), static_cast<ssize_t>(requests.size()));
+  EXPECT_EQ(ReadSome(fd, 9), "NM\x28OOOOOO");
+  close(fd);
+
+  QByteArray out = sim.readAllStandardOutput();
+  while (!out.contains("key pressed: E\n") && sim.waitForReadyRead(unitsim::kHangGuardMs)) {
+    out += sim.readAllStandardOutput();
+  }
+  std::vector<std::string> lines;
+  for (const QByteArray& line : out.split('\n')) {
+    if (!line.isEmpty() && !line.startsWith("published as port "))
+      lines.push_back(line.toStdString());
+  }
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"key pressed: left", "key pressed: right", "key pressed: up",
+                                      "key pressed: down", "key pressed: E"}));
+  Stop();
 }

@@ -130,25 +130,32 @@ TEST_F(AtomicFileTest, ReadOnlyFolderLeavesOldFileIntact) {
 TEST_F(AtomicFileTest, WriteProtectedFileIsRefusedAndLeftAsItWas) {
   const std::string path = dir_ + "/layout.lcd";
   ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);  // the folder never stops the rename
+  // Which of the saving user's groups the file belongs to, if any.
+  enum class Group { None, Primary, Supplementary };
+  constexpr gid_t kSupplementaryId = 65533;
   struct Case {
     mode_t mode;
-    bool otherUser;   // saved by a user who does not own the file
-    bool usersGroup;  // ... but is in the file's group
+    bool otherUser;  // saved by a user who does not own the file
+    Group usersGroup;
     bool refused;
   };
   const Case cases[] = {
-      {0444, false, false, true},
-      {0604, true, false, true},  // the owner may write; others may not
-      {0646, true, false, false},
-      {0646, true, true, true},  // others may write, but the group may not
-      {0464, true, true, false},
+      {0444, false, Group::None, true},
+      {0604, true, Group::None, true},  // the owner may write; others may not
+      {0646, true, Group::None, false},
+      {0646, true, Group::Primary, true},  // others may write, but the group may not
+      {0464, true, Group::Primary, false},
+      {0646, true, Group::Supplementary, true},  // the two above, through a supplementary group
+      {0464, true, Group::Supplementary, false},
   };
   for (const Case& c : cases) {
     if (c.otherUser && ::geteuid() != 0) continue;  // needs a second user
     ::unlink(path.c_str());
     Write(path, "previous layout");
-    if (c.usersGroup) {
-      ASSERT_EQ(::chown(path.c_str(), static_cast<uid_t>(-1), test_support::kUnprivilegedId), 0);
+    if (c.usersGroup != Group::None) {
+      const gid_t gid =
+          c.usersGroup == Group::Primary ? test_support::kUnprivilegedId : kSupplementaryId;
+      ASSERT_EQ(::chown(path.c_str(), static_cast<uid_t>(-1), gid), 0);
     }
     ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
     auto save = [&] {
@@ -156,7 +163,8 @@ TEST_F(AtomicFileTest, WriteProtectedFileIsRefusedAndLeftAsItWas) {
       bool saved = platform::WriteFileAtomic(path, "new layout", &error);
       return c.refused ? !saved && error == "Cannot replace the file: Permission denied" : saved;
     };
-    EXPECT_TRUE(c.otherUser ? test_support::RunUnprivileged(save) : save()) << std::oct << c.mode;
+    EXPECT_TRUE(c.otherUser ? test_support::RunUnprivileged(save, {kSupplementaryId}) : save())
+        << std::oct << c.mode << std::dec << " group " << static_cast<int>(c.usersGroup);
     EXPECT_EQ(Read(path), c.refused ? "previous layout" : "new layout");
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);

@@ -6,18 +6,21 @@
 #include <unistd.h>
 
 #include <functional>
+#include <vector>
 
 namespace test_support {
 
-// The user and the only group the child runs as.
+// The user and the primary group the child runs as.
 inline constexpr unsigned kUnprivilegedId = 65534;
 
-// True when fn returned true in the child.
-inline bool RunUnprivileged(const std::function<bool()>& fn) {
+// True when fn returned true in the child. The child belongs to the
+// `supplementary` groups besides its primary one, and to no other.
+inline bool RunUnprivileged(const std::function<bool()>& fn,
+                            const std::vector<gid_t>& supplementary = {}) {
   pid_t pid = ::fork();
   if (pid == 0) {
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedId) != 0 ||
-                             ::setuid(kUnprivilegedId) != 0))
+    if (::geteuid() == 0 && (::setgroups(supplementary.size(), supplementary.data()) != 0 ||
+                             ::setgid(kUnprivilegedId) != 0 || ::setuid(kUnprivilegedId) != 0))
       ::_exit(2);
     ::_exit(fn() ? 0 : 1);
   }

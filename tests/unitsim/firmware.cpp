@@ -274,6 +274,15 @@ std::string ReadReply(char letter, const UnitSettings& s) {
   return out;
 }
 
+const char* KeyName(std::string_view request) {
+  if (request == "<<") return "left";
+  if (request == ">>") return "right";
+  if (request == "++") return "up";
+  if (request == "--") return "down";
+  if (request == "==") return "E";
+  return nullptr;
+}
+
 Step FirmwareTake(std::string_view in, bool quiet, UnitSettings& settings, int revision) {
   if (in.empty()) return Need();
   const char c = in[0];

@@ -21,6 +21,10 @@ struct Step {
 // quiet: no further byte arrived for a while, so a lone "V" is a whole request.
 Step FirmwareTake(std::string_view in, bool quiet, UnitSettings& settings, int revision);
 
+// The unit's key that a whole firmware request presses ("left", "right",
+// "up", "down" or "E"), or nullptr when the request presses none.
+const char* KeyName(std::string_view request);
+
 struct BootState {
   std::vector<std::uint8_t> Flash;
   std::vector<std::uint8_t> Eeprom;

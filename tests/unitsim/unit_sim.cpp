@@ -146,8 +146,9 @@ class UnitSim::Impl {
 
   void ProcessRequests(bool quiet) {
     while (!input_.empty()) {
-      Step step = mode_ == Mode::Firmware ? FirmwareTake(input_, quiet, settings_, revision_)
-                                          : BootloaderTake(input_, boot_);
+      const bool firmware = mode_ == Mode::Firmware;
+      Step step = firmware ? FirmwareTake(input_, quiet, settings_, revision_)
+                           : BootloaderTake(input_, boot_);
       if (step.Consumed == 0) return;
       const std::string request = input_.substr(0, step.Consumed);
       input_.erase(0, step.Consumed);
@@ -162,6 +163,9 @@ class UnitSim::Impl {
       if (!step.Request) continue;
       Reply(step.Reply, request);
       requests_.push_back(request);
+      if (const char* key = firmware ? KeyName(request) : nullptr; key && keyListener_) {
+        keyListener_(key);
+      }
     }
   }
 
@@ -260,6 +264,7 @@ class UnitSim::Impl {
   Clock::time_point lastByte_ = Clock::now();
   bool quietDone_ = false;  // the silence after the last byte was already used
   std::vector<std::string> requests_;
+  std::function<void(const std::string&)> keyListener_;
 };
 
 UnitSim::UnitSim() : impl_(std::make_unique<Impl>()) {}
@@ -369,6 +374,11 @@ bool UnitSim::WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) 
   std::unique_lock lock(impl_->mu_);
   return impl_->requestsChanged_.wait_for(lock, timeout,
                                           [&] { return impl_->requests_.size() >= n; });
+}
+
+void UnitSim::OnKey(std::function<void(const std::string& key)> listener) {
+  std::lock_guard lock(impl_->mu_);
+  impl_->keyListener_ = std::move(listener);
 }
 
 }  // namespace unitsim

@@ -10,6 +10,7 @@
 //   EXPECT_EQ(unit.Settings().Dimmer, 7);
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,6 +90,11 @@ class UnitSim {
   void ClearRequests();
   // Blocks until at least n requests have been taken; false on time-out.
   bool WaitForRequests(std::size_t n, std::chrono::milliseconds timeout = kHangGuard) const;
+
+  // Called on the unit's thread with the key's name (see KeyName) for every
+  // key press the firmware takes: a person trying the tool sees the keys
+  // arrive, since the window itself shows nothing of them.
+  void OnKey(std::function<void(const std::string& key)> listener);
 
  private:
   class Impl;

@@ -1,7 +1,7 @@
 // The simulated unit as a program: serves a pty until interrupted, and
 // publishes it where the tool's port list looks (the user's own folder,
 // $XDG_RUNTIME_DIR/vantora-ports or /tmp/vantora-ports-<uid>), so the tool
-// can be tried without hardware.
+// can be tried without hardware. Each key press it receives is printed.
 //
 //   unitsim [--revision N] [--name ttyVantoraSim] [--bootloader]
 #include <csignal>
@@ -81,6 +81,10 @@ int main(int argc, char** argv) {
   }
   unit.SetRevision(revision);
   if (bootloader) unit.EnterBootloader();
+  unit.OnKey([](const std::string& key) {
+    std::printf("key pressed: %s\n", key.c_str());
+    std::fflush(stdout);
+  });
 
   std::printf("%s\n", unit.PortPath().c_str());
   const std::optional<std::filesystem::path> link = Publish(unit.PortPath(), name);
