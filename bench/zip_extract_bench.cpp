@@ -1,13 +1,20 @@
 // Extraction through the archive job, beside Info-ZIP's unzip and Python's
-// zipfile, on three archives made with zip -r:
-// - a mixed archive of about 200 MB: thousands of small files in few
-//   folders and a few large ones, stored and deflated;
-// - two trees shaped like a program bundle: some 5,500 small files in some
-//   1,200 folders nested up to 6 deep, beside a few dozen shared libraries.
+// zipfile, on archives made with zip -r:
+// - mixed: about 200 MB, thousands of small files in few folders and a few
+//   large ones, stored and deflated;
+// - bundle, docs: two trees shaped like a program bundle, some 5,500 small
+//   files in some 1,200 folders nested up to 6 deep, beside a few dozen
+//   shared libraries;
+// - flat: 65,000 files of a few bytes in one folder;
+// - tree: 20,000 files of about 150 bytes, deflated, in 1,000 folders two
+//   deep.
 // Each tool runs as a whole process of its own (this program runs itself
-// with --job for ours), into a new empty folder on disk and on /dev/shm.
-// Prints the best of several runs with user and system time, peak memory
-// and the ratios.
+// with --job for ours), into a new empty folder on disk and on /dev/shm,
+// the tools taking turns. Prints the median and the best of the runs with
+// user and system time, peak memory and the ratios.
+//
+//   zip_extract_bench [runs] [shape ...]   (all shapes when none is named)
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -109,6 +117,28 @@ void MakeMixed(const fs::path& src) {
   WriteData(src / "large.txt", 70u << 20, false, 3);
 }
 
+// Many files of a few bytes, all in one folder.
+void MakeFlat(const fs::path& src) {
+  fs::create_directories(src);
+  Random random{5};
+  for (int i = 0; i < 65000; ++i) {
+    std::ofstream(src / ("f" + std::to_string(i) + ".txt"), std::ios::binary)
+        << std::string(1 + random() % 20, static_cast<char>('a' + i % 26));
+  }
+}
+
+// Small text files of about 150 bytes, which deflate, spread over 1,000
+// folders below 50 at the top.
+void MakeTwoDeep(const fs::path& src) {
+  for (int i = 0; i < 20000; ++i) {
+    const fs::path dir =
+        src / ("a" + std::to_string(i % 1000 % 50)) / ("b" + std::to_string(i % 1000));
+    fs::create_directories(dir);
+    WriteData(dir / ("f" + std::to_string(i) + ".txt"), 120 + (i * 7919) % 60, false,
+              static_cast<std::uint32_t>(i));
+  }
+}
+
 struct TreeShape {
   int folders, files, maxDepth, libraries;
   std::size_t smallSpread, librarySize;
@@ -168,10 +198,26 @@ std::vector<std::pair<std::string, fs::path>> Places(const fs::path& disk) {
   return places;
 }
 
-void Report(const char* tool, const Figures& f, const Figures* ours) {
-  std::printf("  %-28s %6.2f s  (user %5.2f, system %5.2f)  peak RSS %7ld KiB", tool, f.seconds,
-              f.user, f.system, f.peakKiB);
-  if (ours) std::printf("  ratio %.2f", f.seconds / ours->seconds);
+// The run of median time, and the best time of all.
+struct Summary {
+  Figures median;
+  double best = 0;
+  long peakKiB = 0;
+};
+
+Summary Summarize(std::vector<Figures> runs) {
+  std::sort(runs.begin(), runs.end(),
+            [](const Figures& a, const Figures& b) { return a.seconds < b.seconds; });
+  Summary s{runs[runs.size() / 2], runs.front().seconds, 0};
+  for (const Figures& f : runs) s.peakKiB = std::max(s.peakKiB, f.peakKiB);
+  return s;
+}
+
+void Report(const char* tool, const Summary& s, const Summary* ours) {
+  const Figures& f = s.median;
+  std::printf("  %-27s %6.2f s (best %6.2f)  user %5.2f, system %5.2f  peak RSS %7ld KiB", tool,
+              f.seconds, s.best, f.user, f.system, s.peakKiB);
+  if (ours) std::printf("  ratio %.2f", f.seconds / ours->median.seconds);
   std::printf("\n");
 }
 
@@ -179,20 +225,37 @@ void Report(const char* tool, const Figures& f, const Figures* ours) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--job") return ExtractWithJob(argv[2], argv[3]);
-  const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
+  const int runs = std::max(argc > 1 ? std::atoi(argv[1]) : 5, 1);
   fixtures::TempDir dir;
   struct Archive {
+    const char* shape;
     const char* title;
-    fs::path src, zip;
+    std::function<void(const fs::path&)> make;
+    fs::path src{}, zip{};
   };
   std::vector<Archive> archives = {
-      {"mixed: 4,000 small files in 40 folders and 3 large ones", dir / "mixed", dir / "mixed.zip"},
-      {"bundle: small files in 1,200 folders up to 6 deep, 40 libraries", dir / "bundle",
-       dir / "bundle.zip"},
-      {"bundle: documentation and 60 libraries in 1,218 folders", dir / "docs", dir / "docs.zip"}};
-  MakeMixed(archives[0].src);
-  MakeBundle(archives[1].src, {1200, 5500, 6, 40, 12000, 1500000}, 7);
-  MakeBundle(archives[2].src, {1218, 5540, 6, 60, 16000, 2000000}, 11);
+      {"mixed", "mixed: 4,000 small files in 40 folders and 3 large ones", MakeMixed},
+      {"bundle", "bundle: small files in 1,200 folders up to 6 deep, 40 libraries",
+       [](const fs::path& src) {
+         MakeBundle(src, {1200, 5500, 6, 40, 12000, 1500000}, 7);
+       }},
+      {"docs", "bundle: documentation and 60 libraries in 1,218 folders",
+       [](const fs::path& src) {
+         MakeBundle(src, {1218, 5540, 6, 60, 16000, 2000000}, 11);
+       }},
+      {"flat", "flat: 65,000 files of a few bytes in one folder", MakeFlat},
+      {"tree", "tree: 20,000 files of about 150 bytes in 1,000 folders two deep", MakeTwoDeep}};
+  if (argc > 2) {
+    const std::vector<std::string> asked(argv + 2, argv + argc);
+    std::erase_if(archives, [&](const Archive& a) {
+      return std::find(asked.begin(), asked.end(), a.shape) == asked.end();
+    });
+  }
+  for (Archive& a : archives) {
+    a.src = dir / a.shape;
+    a.zip = dir / (std::string(a.shape) + ".zip");
+    a.make(a.src);
+  }
   for (const Archive& a : archives) {
     // Noise files are stored (-n .bin), the rest deflated.
     if (fixtures::Run("cd " + fixtures::Quote(a.src) + " && zip -q -r -n .bin " +
@@ -205,7 +268,7 @@ int main(int argc, char** argv) {
   const auto places = Places(dir.path());
   std::string load;
   std::getline(std::ifstream("/proc/loadavg"), load);
-  std::printf("best of %d runs; load average at the start: %s\n", runs, load.c_str());
+  std::printf("%d runs of each tool; load average at the start: %s\n", runs, load.c_str());
 
   bool same = true;
   int serial = 0;
@@ -214,6 +277,10 @@ int main(int argc, char** argv) {
     probe.Open(a.zip, false);
     const std::int32_t members = probe.EntryCount();
     probe.Close();
+    // Each tool starts as a fork of this process, and a child's peak size
+    // counts what it had before it became the tool: what the probe took is
+    // handed back first.
+    malloc_trim(0);
     for (const auto& [place, base] : places) {
       // Each run writes into a new empty folder, with earlier writes already
       // on disk, and the tools take turns, so none inherits another's
@@ -228,7 +295,7 @@ int main(int argc, char** argv) {
         return {"python3", "-c",
                 "import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])", z, o};
       };
-      Figures best[3];
+      std::vector<Figures> times[3];
       fs::path ours;
       for (int round = 0; round < runs; ++round) {
         // Each round another tool goes first, so none always meets the file
@@ -238,9 +305,7 @@ int main(int argc, char** argv) {
           const fs::path out = base / ("out" + std::to_string(++serial));
           fs::create_directories(out);
           sync();
-          const Figures f = Measure(tool(t, out));
-          if (f.seconds < best[t].seconds) best[t] = f;
-          best[t].peakKiB = std::max(best[t].peakKiB, f.peakKiB);
+          times[t].push_back(Measure(tool(t, out)));
           if (t == 0 && ours.empty()) {
             ours = out;
           } else if (!keep) {
@@ -250,9 +315,10 @@ int main(int argc, char** argv) {
       }
       std::printf("%s\n  %d members, %.1f MB, onto %s\n", a.title, members,
                   static_cast<double>(fs::file_size(a.zip)) / 1e6, place.c_str());
-      Report("archive job (ZipThread)", best[0], nullptr);
-      Report("unzip -o -q", best[1], &best[0]);
-      Report("Python zipfile.extractall", best[2], &best[0]);
+      const Summary job = Summarize(times[0]);
+      Report("archive job (ZipThread)", job, nullptr);
+      Report("unzip -o -q", Summarize(times[1]), &job);
+      Report("Python zipfile.extractall", Summarize(times[2]), &job);
       if (fixtures::Run("diff -r -q " + fixtures::Quote(a.src) + " " + fixtures::Quote(ours)) !=
           0) {
         std::printf("  our extraction differs from the source tree\n");
@@ -261,7 +327,7 @@ int main(int argc, char** argv) {
       if (!keep) fs::remove_all(ours);
     }
   }
-  std::printf("ratios are the other tool's time over ours (above 1: ours is faster)\n");
+  std::printf("ratios are the other tool's median time over ours (above 1: ours is faster)\n");
   std::printf("our extractions match their source trees: %s\n", same ? "yes" : "NO");
   for (std::size_t i = 1; i < places.size(); ++i) fs::remove_all(places[i].second);
   return same ? 0 : 1;

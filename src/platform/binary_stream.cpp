@@ -52,8 +52,12 @@ void BinaryStream::Close() {
 }
 
 std::int64_t BinaryStream::Length() const {
+  // A stream that is not written is taken to keep its length, as its bytes
+  // read ahead are taken to stay.
+  if (!writable_ && length_ >= 0) return length_;
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
+  if (!writable_) length_ = static_cast<std::int64_t>(st.st_size);
   return static_cast<std::int64_t>(st.st_size);
 }
 

@@ -82,6 +82,7 @@ class BinaryStream {
   // written: nothing of its own can make them stale.
   std::string ahead_;
   std::int64_t aheadAt_ = -1;
+  mutable std::int64_t length_ = -1;
 };
 
 }  // namespace platform

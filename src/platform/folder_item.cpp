@@ -44,14 +44,14 @@ std::uint16_t FinderFlags(const std::string& info) {
 }  // namespace
 
 ItemAt FolderItem::At() const {
-  if (!folder_) return ItemAt(path_);
+  if (!folder_) return ItemAt(*path_);
   return ItemAt(folder_->fd(), Name());
 }
 
 std::string FolderItem::Name() const {
   // The last component of the path, whatever slashes end it; read off the
   // string itself, as this is asked for at every step of an extraction.
-  const std::string& p = path_.native();
+  const std::string& p = path_->native();
   const std::size_t end = p.find_last_not_of('/');
   if (end == std::string::npos) return {};
   const std::size_t slash = p.rfind('/', end);
@@ -67,7 +67,7 @@ bool FolderItem::IsValidName(std::string_view name) {
 bool FolderItem::SetName(std::string_view name) {
   if (!IsValidName(name)) return false;
   if (name == Name()) return true;
-  std::filesystem::path p = path_;
+  std::filesystem::path p = *path_;
   if (!p.has_filename()) p = p.parent_path();
   const std::filesystem::path target = p.parent_path() / std::string(name);
   const ItemAt from = At();
@@ -77,7 +77,7 @@ bool FolderItem::SetName(std::string_view name) {
   if (IsAppleDoubleFile(sidecar.name, sidecar.folder)) {
     RenameNoReplace(sidecar, SidecarAt(to));
   }
-  path_ = target;
+  path_ = std::make_shared<const std::filesystem::path>(target);
   listing_.reset();
   return true;
 }
@@ -206,7 +206,7 @@ bool FolderItem::SetMacCreator(std::string_view creator) {
 }
 
 std::optional<FolderItem> FolderItem::Parent() const {
-  std::filesystem::path p = path_;
+  std::filesystem::path p = *path_;
   if (!p.has_filename()) p = p.parent_path();
   if (!p.has_filename() || !p.has_parent_path()) return std::nullopt;
   return FolderItem(p.parent_path());
@@ -214,21 +214,21 @@ std::optional<FolderItem> FolderItem::Parent() const {
 
 FolderItem FolderItem::TrueChild(std::string_view name) const {
   if (!IsValidName(name)) throw RuntimeException("Not a file name");
-  return FolderItem(path_ / std::string(name));
+  return FolderItem(*path_ / std::string(name));
 }
 
 FolderItem FolderItem::Child(std::string_view name) const {
   FolderItem item = TrueChild(name);
   if (!item.Alias()) return item;
   std::error_code ec;
-  std::filesystem::path target = std::filesystem::weakly_canonical(item.path_, ec);
+  std::filesystem::path target = std::filesystem::weakly_canonical(*item.path_, ec);
   return ec ? item : FolderItem(target);
 }
 
 const std::vector<std::string>& FolderItem::Listing(bool refresh) const {
   if (listing_ && !refresh) return *listing_;
   auto names = std::make_shared<std::vector<std::string>>();
-  if (DIR* dir = ::opendir(path_.c_str())) {
+  if (DIR* dir = ::opendir(path_->c_str())) {
     while (const dirent* e = ::readdir(dir)) {
       const std::string name = e->d_name;
       if (name != "." && name != "..") names->push_back(name);
@@ -240,7 +240,7 @@ const std::vector<std::string>& FolderItem::Listing(bool refresh) const {
   std::erase_if(*names, [&](const std::string& name) {
     return name.starts_with("._") &&
            std::binary_search(names->begin(), names->end(), name.substr(2)) &&
-           IsAppleDoubleFile(path_ / name);
+           IsAppleDoubleFile(*path_ / name);
   });
   listing_ = std::move(names);
   return *listing_;
@@ -253,14 +253,14 @@ std::int32_t FolderItem::Count() const {
 std::optional<FolderItem> FolderItem::TrueItem(std::int32_t index) const {
   const std::vector<std::string>& names = Listing(index == 1);
   if (index < 1 || static_cast<std::size_t>(index) > names.size()) return std::nullopt;
-  return FolderItem(path_ / names[static_cast<std::size_t>(index) - 1]);
+  return FolderItem(*path_ / names[static_cast<std::size_t>(index) - 1]);
 }
 
 std::optional<FolderItem> FolderItem::Item(std::int32_t index) const {
   std::optional<FolderItem> item = TrueItem(index);
   if (!item || !item->Alias()) return item;
   std::error_code ec;
-  std::filesystem::path target = std::filesystem::canonical(item->path_, ec);
+  std::filesystem::path target = std::filesystem::canonical(*item->path_, ec);
   if (ec) return std::nullopt;
   return FolderItem(target);
 }

@@ -30,13 +30,19 @@ namespace platform {
 
 class FolderItem {
  public:
-  explicit FolderItem(std::filesystem::path path) : path_(std::move(path)) {}
+  explicit FolderItem(std::filesystem::path path)
+      : path_(std::make_shared<const std::filesystem::path>(std::move(path))) {}
   // The item of `path`'s last name in `folder`, which `path` names. An
   // unreachable folder gives an item on which everything fails.
   FolderItem(std::filesystem::path path, OpenFolderRef folder)
-      : path_(std::move(path)), folder_(std::move(folder)) {}
+      : path_(std::make_shared<const std::filesystem::path>(std::move(path))),
+        folder_(std::move(folder)) {}
 
-  const std::filesystem::path& Path() const { return path_; }
+  // Copies share the path; a moved-from item still names it.
+  FolderItem(const FolderItem&) = default;
+  FolderItem& operator=(const FolderItem&) = default;
+
+  const std::filesystem::path& Path() const { return *path_; }
   // The folder the item is anchored in; null for an item named by path.
   const OpenFolderRef& Folder() const { return folder_; }
   // The item as the *at calls take it.
@@ -113,7 +119,9 @@ class FolderItem {
  private:
   const std::vector<std::string>& Listing(bool refresh) const;
 
-  std::filesystem::path path_;
+  // Shared between copies, and replaced (never changed) by a rename: items
+  // are handed around by value at every step of an extraction.
+  std::shared_ptr<const std::filesystem::path> path_;
   OpenFolderRef folder_;
   mutable std::shared_ptr<std::vector<std::string>> listing_;
 };

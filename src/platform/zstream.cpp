@@ -18,9 +18,9 @@ constexpr int kGzipWindowBits = 15 + 16;  // 32 KiB window, gzip framing
 struct ZStream::State {
   z_stream s{};
   bool initialised = false;
-  std::string input;  // the chunk that next_in points into
+  std::string input;   // the chunk that next_in points into
   std::string output;  // deflating only: the chunk compressed into
-  char spare = 0;  // an output target of no room, for reading ahead
+  char spare = 0;      // an output target of no room, for reading ahead
 };
 
 ZStream::ZStream(bool write, IStreamWriter* writer, IStreamReader* reader)
@@ -34,6 +34,19 @@ ZStream::ZStream(bool write, IStreamWriter* writer, IStreamReader* reader)
   } else {
     errorValue_ = rc == Z_MEM_ERROR ? kMemoryError : kDataError;
   }
+}
+
+void ZStream::Restart(IStreamReader* reader) {
+  if (writing_) throw RuntimeException();
+  if (reader == nullptr) throw NilObjectException();
+  reader_ = reader;
+  if (!z_->initialised) return;
+  errorValue_ = ::inflateReset(&z_->s) == Z_OK ? kNoError : kDataError;
+  z_->input.clear();
+  z_->s.next_in = nullptr;
+  z_->s.avail_in = 0;
+  inputDry_ = false;
+  closed_ = false;
 }
 
 ZStream::~ZStream() {

@@ -49,6 +49,11 @@ class ZStream {
   ZStream(const ZStream&) = delete;
   ZStream& operator=(const ZStream&) = delete;
 
+  // Inflating: begins a new stream from `reader`, as a new ZStream would,
+  // keeping what zlib allocated for the last one. A stream that failed to
+  // start stays failed.
+  void Restart(IStreamReader* reader);
+
   // Inflating: the next `count` inflated bytes, fewer only where the stream
   // ends or fails. After filling the request the stream reads on as far as
   // it can without producing output, so the Read that returns a member's

@@ -102,7 +102,9 @@ void ZipThread::decompressTask() {
       showError("Extraction of \"" + e->RawPath().ToUTF8() + "\" failed: " + e->ErrorMessage());
       return;
     }
-    f->SetVisible(true);
+    // Looked at first: almost every item is visible already, and then
+    // nothing more is asked of the file system.
+    if (!f->Visible()) f->SetVisible(true);
   }
   if (!zar_->Close()) showError(zar_->ErrorMessage());
 }

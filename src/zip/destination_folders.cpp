@@ -15,19 +15,21 @@ bool DestinationFolders::Level::Is(const platform::OpenFolder& f) const {
 }
 
 bool DestinationFolders::Begin(const fs::path& root) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(root, ec);
-  if (ec || absolute.empty()) return false;
-  // The root as given may lead elsewhere now (a link on its way changed, or
-  // it was made anew): then nothing kept from before is used.
-  if (absolute.native() != root_.native() || !rootFolder_ ||
-      !rootFolder_->StillAt(AT_FDCWD, absolute.c_str(), 0)) {
+  // The root as given may lead elsewhere now (a link on its way changed, the
+  // working folder changed, or it was made anew): then nothing kept from
+  // before is used. It is looked up as given, so that one given as before
+  // costs one look and no more.
+  if (!rootFolder_ || root.native() != given_.native() ||
+      !rootFolder_->StillAt(AT_FDCWD, root.c_str(), 0)) {
     Release();
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(root, ec);
+    if (ec || absolute.empty()) return false;
     fs::path real = fs::weakly_canonical(absolute, ec);
     if (ec || real.empty()) return false;
     if (!real.has_filename() && real.has_relative_path()) real = real.parent_path();
-    root_ = absolute;
-    rootReal_ = real;
+    given_ = root;
+    rootReal_ = std::make_shared<const fs::path>(std::move(real));
   }
   checked_ = 0;
   return true;
@@ -36,7 +38,7 @@ bool DestinationFolders::Begin(const fs::path& root) {
 DestinationFolders::FolderRef DestinationFolders::At(std::size_t depth, int& error) {
   if (depth == 0) {
     // The root is the caller's choice; a link on its own way is followed.
-    if (!rootFolder_) rootFolder_ = Open(AT_FDCWD, rootReal_.c_str(), true, 0, error);
+    if (!rootFolder_) rootFolder_ = Open(AT_FDCWD, rootReal_->c_str(), true, 0, error);
     return rootFolder_;
   }
   if (depth > checked_) {
@@ -144,8 +146,8 @@ void DestinationFolders::Release() {
   reopened_.reset();
   rootFolder_.reset();
   checked_ = 0;
-  root_.clear();
-  rootReal_.clear();
+  given_.clear();
+  rootReal_ = std::make_shared<const fs::path>();
 }
 
 }  // namespace zip

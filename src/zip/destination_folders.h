@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,9 @@ class DestinationFolders {
   // they are still where they were.
   bool Begin(const std::filesystem::path& root);
   // The root as the walk names it: absolute, every link in it resolved.
-  const std::filesystem::path& Root() const { return rootReal_; }
+  const std::filesystem::path& Root() const { return *rootReal_; }
+  // The same, shared: it is kept by each member placed below it.
+  const std::shared_ptr<const std::filesystem::path>& SharedRoot() const { return rootReal_; }
 
   // The folder at `depth` of the walk (0 is the root; depth n is the n-th
   // folder entered below it). The root is made when it is missing, as one
@@ -70,7 +73,10 @@ class DestinationFolders {
   // Opens level `index` again from the nearest folder above it that is open.
   FolderRef Reopen(std::size_t index, int& error);
 
-  std::filesystem::path root_, rootReal_;
+  // The root as the caller gave it, and as the walk names it.
+  std::filesystem::path given_;
+  std::shared_ptr<const std::filesystem::path> rootReal_ =
+      std::make_shared<const std::filesystem::path>();
   FolderRef rootFolder_;
   std::vector<Level> entered_;
   // How many of them this walk has found still in place.

@@ -326,7 +326,7 @@ bool ZipEntry::z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOu
     run.reader = std::make_unique<ZipBinaryStreamReader>(
         *d->zipStream, local.compressed, std::string(kGzipHeader, kGzipHeaderSize),
         GzipTrailer(local.crc, static_cast<std::uint32_t>(local.size)));
-    run.inflater = std::make_unique<ZStream>(false, nullptr, run.reader.get());
+    run.inflater = d->TakeInflater(run.reader.get());
     if (run.inflater->ErrorValue() != 0) return Fail(InflateError(run.inflater->ErrorValue()));
   } else if (local.method != 0) {
     return Fail("Unsupported compression method (" + std::to_string(local.method) + ")");
@@ -348,7 +348,9 @@ bool ZipEntry::z_unzip(SeqDataOutputStream* dataOut, SeqDataOutputStream* rsrcOu
   z_unzipLoop(run);
   if (run.rsrcOpenFailed) return false;
   z_unzipCheckEnd(run);
-  return z_unzipOutcome(run, mbHdr);
+  const bool ok = z_unzipOutcome(run, mbHdr);
+  if (run.inflater) d->KeepInflater(std::move(run.inflater));
+  return ok;
 }
 
 bool ZipEntry::Extract(bool decodeMacBinary, SeqDataOutputStream* dataOut,

@@ -132,7 +132,7 @@ struct ZipEntry::DestinationWalk {
 
 std::optional<FolderItem> ZipEntry::MakeDestination(const FolderItem& root, bool followAliases) {
   if (!d->destinations.Begin(root.Path())) return std::nullopt;
-  destinationRoot = d->destinations.Root();
+  destinationRoot = d->destinations.SharedRoot();
   DestinationWalk walk;
   for (const std::string& component : path) {
     std::string name;
@@ -232,17 +232,19 @@ std::optional<FolderItem> ZipEntry::z_walkEnd(DestinationWalk& walk, bool follow
   } else {
     return FolderItem(folders.Root());
   }
-  fs::path at = folders.Root();
-  for (const std::string& folder : walk.entered) at /= folder;
-  for (const std::string& name : walk.lost) at /= name;
-  at /= leaf;
+  // Joined as text and parsed once: this is done for every member.
+  std::string at = folders.Root().native();
+  for (const auto* names : {&walk.entered, &walk.lost}) {
+    for (const std::string& name : *names) (at += '/') += name;
+  }
+  (at += '/') += leaf;
   // The member's item is anchored in the folder the walk opened. Where none
   // could be opened, nothing is looked up by path either: the member then
   // fails as if its folder could not be made.
   DestinationFolders::FolderRef folder;
   if (walk.Reachable()) folder = folders.At(walk.entered.size(), error);
   if (!folder) folder = OpenFolder::Unreachable(walk.Reachable() ? error : walk.error);
-  return FolderItem(at, std::move(folder));
+  return FolderItem(fs::path(std::move(at)), std::move(folder));
 }
 
 std::optional<FolderItem> ZipEntry::MakeDestinationChild(const FolderItem& parent,
@@ -299,7 +301,8 @@ bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacB
   const bool written = isFolder ? z_extractFolder(dest, decodeMacBinary, mbHdr)
                                 : z_extractFile(dest, decodeMacBinary, mbHdr, staged);
   if (!written) return false;
-  if (dest.Path() == destinationRoot) {
+  if (destinationRoot && dest.Name() == destinationRoot->filename().native() &&
+      dest.Path() == *destinationRoot) {
     // A member naming the root itself: its creation date and Mac metadata
     // would go into the sidecar beside it, outside the root, so only the
     // root's own date is set.
@@ -346,17 +349,22 @@ bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary,
 
 bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, MemoryBlockRef& mbHdr,
                              std::unique_ptr<StagedFile>& staged) {
-  const ItemAt at = dest.At();
-  struct stat st {};
-  bool there = LstatAt(at, st);
-  if (there && S_ISLNK(st.st_mode)) {
-    if (!z_removeAlias(dest)) return false;
-    there = false;
+  // Most members are new: their file is made in place at once, and only
+  // where something stands is it looked at.
+  staged = StagedFile::InPlace(dest);
+  if (!staged) {
+    const ItemAt at = dest.At();
+    struct stat st {};
+    bool there = LstatAt(at, st);
+    if (there && S_ISLNK(st.st_mode)) {
+      if (!z_removeAlias(dest)) return false;
+      there = false;
+    }
+    if (there && S_ISDIR(st.st_mode)) return Fail(kFileOverFolder);
+    if (there && (st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
+    staged = StagedFile::Create(dest, there ? &st : nullptr);
+    if (!staged) return Fail(WithReason(kCreateFailed, at.folder < 0 ? FolderError(dest) : errno));
   }
-  if (there && S_ISDIR(st.st_mode)) return Fail(kFileOverFolder);
-  if (there && (st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
-  staged = StagedFile::Create(dest, there ? &st : nullptr);
-  if (!staged) return Fail(WithReason(kCreateFailed, at.folder < 0 ? FolderError(dest) : errno));
   bool decoded = false, fork = false;
   {
     FileWriter data(staged->Item(),
@@ -370,10 +378,10 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, Memor
   // A resource fork that cannot be put beside the destination is not
   // silently dropped; the old file then stays as it was.
   if (staged->SidecarBlocked(fork)) return Fail(kOpenRsrc);
-  if (!staged->Commit(fork, d->WasExtracted(platform::SidecarAt(at)))) {
+  if (!staged->Commit(fork, d->WasExtracted(platform::SidecarAt(dest.At())))) {
     return Fail(kCreateFailed);
   }
-  d->NoteExtracted(at);
+  d->NoteExtracted(dest.At());
   return true;
 }
 

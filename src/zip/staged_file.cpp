@@ -35,6 +35,7 @@ std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& desti
     return nullptr;
   }
   const bool replacing = old && S_ISREG(old->st_mode);
+  const std::string name = destination.Name();
   static thread_local std::mt19937_64 random{std::random_device{}()};
   for (int attempt = 0; attempt < 16; ++attempt) {
     char staged[40];
@@ -49,26 +50,58 @@ std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& desti
     if (replacing) ::fchmod(fd, old->st_mode & 0777);
     std::filesystem::path path = destination.Path();
     path.replace_filename(staged);
-    return std::unique_ptr<StagedFile>(
-        new StagedFile(platform::FolderItem(std::move(path), destination.Folder()), fd,
-                       destination.Name(), replacing));
+    return std::unique_ptr<StagedFile>(new StagedFile(
+        platform::FolderItem(std::move(path), destination.Folder()), fd, name, replacing));
   }
   return nullptr;
 }
 
+bool StagedFile::InPlace() const {
+  return item_.Name() == name_;
+}
+
+std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& destination) {
+  const platform::ItemAt at = destination.At();
+  struct stat st {};
+  if (::fstatat(at.folder, platform::AppleDoubleSidecarName(at.name).c_str(), &st,
+                AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return nullptr;
+  }
+  const int fd = ::openat(at.folder, at.name.c_str(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<StagedFile>(new StagedFile(destination, fd, at.name, false));
+}
+
 StagedFile::~StagedFile() {
-  ::close(fd_);
-  if (committed_) return;
   const std::string staged = item_.Name(), sidecar = platform::AppleDoubleSidecarName(staged);
+  struct stat mine {
+  }, there{};
+  // Made in place, it is removed only while it is still the file made here.
+  const bool remove =
+      !committed_ &&
+      (!InPlace() || (::fstat(fd_, &mine) == 0 &&
+                      ::fstatat(folder_, staged.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      mine.st_dev == there.st_dev && mine.st_ino == there.st_ino));
+  ::close(fd_);
+  if (!remove) return;
   ::unlinkat(folder_, staged.c_str(), 0);
   if (platform::IsAppleDoubleFile(sidecar, folder_)) ::unlinkat(folder_, sidecar.c_str(), 0);
 }
 
 bool StagedFile::SidecarBlocked(bool fork) const {
-  return fork && WhatStandsAt(folder_, platform::AppleDoubleSidecarName(name_)) == Sidecar::Foreign;
+  // In place, a fork has gone straight to the sidecar's name, or failed.
+  return fork && !InPlace() &&
+         WhatStandsAt(folder_, platform::AppleDoubleSidecarName(name_)) == Sidecar::Foreign;
 }
 
 bool StagedFile::Commit(bool fork, bool sidecarExtracted) {
+  if (InPlace()) {
+    committed_ = true;
+    sidecarBeside_ = fork;
+    return true;
+  }
   const std::string staged = item_.Name();
   const std::string from = platform::AppleDoubleSidecarName(staged),
                     to = platform::AppleDoubleSidecarName(name_);

@@ -1,7 +1,10 @@
 #pragma once
 // A member's file is decoded into a staged file beside its destination and
 // takes the destination's name only once it is complete, so a failed
-// extraction leaves the file that was there as it was.
+// extraction leaves the file that was there as it was. Where nothing stands
+// at the destination or at its sidecar's name, there is nothing to keep: the
+// file is then made under its own name at once, and removed again when the
+// extraction fails.
 #include <sys/stat.h>
 
 #include <memory>
@@ -15,13 +18,16 @@ class StagedFile {
  public:
   // A new empty file in the destination's folder, under a hidden name of its
   // own, with the permissions of the regular file it will replace or those
-  // of a new file. The destination is anchored in that folder, and every
-  // name is taken in it, so a link put in place of a folder on the
-  // destination's path is never followed. `old` is what stands at the
-  // destination, as the caller found it (null for nothing). None, with
-  // errno's value saying why, when the file cannot be made.
+  // of a new file. The destination is anchored in that
+  // folder, and every name is taken in it, so a link put in place of a folder on the destination's
+  // path is never followed. `old` is what stands at the destination, as the caller found it (null
+  // for nothing). None, with errno's value saying why, when the file cannot be made.
   static std::unique_ptr<StagedFile> Create(const platform::FolderItem& destination,
                                             const struct stat* old);
+  // The file made under the destination's own name, where nothing stands
+  // there or at its sidecar's name; none otherwise, with errno's value
+  // saying why (EEXIST: something stands at one of them).
+  static std::unique_ptr<StagedFile> InPlace(const platform::FolderItem& destination);
   // Removes the staged file and its sidecar unless it was committed.
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
@@ -53,6 +59,8 @@ class StagedFile {
         fd_(fd),
         name_(std::move(name)),
         replacing_(replacing) {}
+  // Made under the destination's own name.
+  bool InPlace() const;
 
   // The staged file, anchored in the destination's folder, which it holds
   // open.

@@ -59,6 +59,13 @@ bool ZipArchiveData::WasExtracted(const platform::ItemAt& file) const {
   return id && extracted_.count(*id) > 0;
 }
 
+std::unique_ptr<platform::ZStream> ZipArchiveData::TakeInflater(platform::IStreamReader* reader) {
+  std::unique_ptr<platform::ZStream> inflater = std::move(spareInflater_);
+  if (!inflater) return std::make_unique<platform::ZStream>(false, nullptr, reader);
+  inflater->Restart(reader);
+  return inflater;
+}
+
 std::vector<ZipEntry*> ZipArchiveData::DirectoryEntries() const {
   std::vector<ZipEntry*> out;
   out.reserve(entries_1.size() - 1 + setAside.size());

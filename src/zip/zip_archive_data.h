@@ -16,6 +16,7 @@
 #include "platform/folder_item.h"
 #include "platform/memory_block.h"
 #include "platform/text_encoding.h"
+#include "platform/zstream.h"
 #include "zip/destination_folders.h"
 
 namespace zip {
@@ -126,10 +127,18 @@ class ZipArchiveData {
   bool dittoFormat = false;
   // The folders on the way to the members being extracted.
   DestinationFolders destinations;
+  // An inflater for the next deflated member, from `reader`: the one the
+  // last member left, restarted, as making one costs more than a small
+  // member's whole data.
+  std::unique_ptr<platform::ZStream> TakeInflater(platform::IStreamReader* reader);
+  void KeepInflater(std::unique_ptr<platform::ZStream> inflater) {
+    spareInflater_ = std::move(inflater);
+  }
 
  private:
   std::int64_t directorySize_ = -1;  // -1: not known
   std::set<std::pair<std::uint64_t, std::uint64_t>> extracted_;
+  std::unique_ptr<platform::ZStream> spareInflater_;
 };
 
 }  // namespace zip

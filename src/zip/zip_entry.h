@@ -200,7 +200,7 @@ class ZipEntry {
   bool lockFiles = false;
   ZipEntryRef appleDoubleEntry;
   // The root of the last MakeDestination: its sidecar lies outside it.
-  std::filesystem::path destinationRoot;
+  std::shared_ptr<const std::filesystem::path> destinationRoot;
   bool hasDittoName = false;
   bool thisIsTheAppleDoubleEntry = false;
 };

@@ -266,6 +266,14 @@ std::vector<Case> Cases() {
          EXPECT_EQ(fixtures::ReadFile(root / "keep.txt"), "old contents");
          EXPECT_FALSE(fs::exists(root / "cut.txt"));
        }},
+      {"a new file that fails leaves neither itself nor the fork it was given",
+       {With(Member("forked", MacBinaryFile("data", "fork")),
+             [](RawMember& m) { m.crc32 = 0x12345678; })},
+       {kDataCorrupted},
+       [](const fs::path& root) {
+         EXPECT_FALSE(fs::exists(root / "forked"));
+         EXPECT_FALSE(fs::exists(root / "._forked"));
+       }},
       {"wrong CRC-32 in both headers",
        {With(Member("s.txt", "stored"), [](RawMember& m) { m.crc32 = 0x12345678; }),
         With(Deflated("d.txt", lie), [](RawMember& m) { m.crc32 = 0x12345678; })},

@@ -50,6 +50,37 @@ TEST(BinaryStreamTest, PositionsPastFourGibibytesLengthAndCutting) {
   EXPECT_EQ(BinaryStream::Open(dir.path(), false), nullptr);
 }
 
+// A stream opened for reading only serves small reads from the bytes it read
+// ahead: every read, wherever it starts and whatever it crosses, gives the
+// file's own bytes, and one that runs past the end says so.
+TEST(BinaryStreamTest, ReadsServedFromTheBytesAheadAreTheFilesOwn) {
+  fixtures::TempDir dir;
+  std::string bytes(200000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 % 251);
+  fixtures::WriteFile(dir / "f.bin", bytes);
+  auto s = BinaryStream::Open(dir / "f.bin", false);
+  ASSERT_NE(s, nullptr);
+  const std::int64_t ahead = 64 * 1024;
+  const struct {
+    std::int64_t at;
+    std::size_t count;
+  } reads[] = {{0, 30},          {30, 5},           {ahead - 10, 10}, {ahead - 10, 11},
+               {ahead - 10, 30}, {5, 10},           {ahead * 2, 0},   {ahead + 1, 70000},
+               {199990, 10},     {199995, 10},      {200000, 4},      {150000, 64 * 1024},
+               {1000, 3},        {ahead * 3 - 1, 2}};
+  for (const auto& r : reads) {
+    SCOPED_TRACE(r.at);
+    s->ClearErrors();
+    s->SetPosition(r.at);
+    const std::size_t have = std::min<std::size_t>(
+        r.count, bytes.size() - static_cast<std::size_t>(std::min<std::int64_t>(r.at, 200000)));
+    EXPECT_EQ(s->Read(r.count), bytes.substr(static_cast<std::size_t>(r.at), have));
+    EXPECT_EQ(s->ReadError(), have < r.count);
+    EXPECT_EQ(s->Position(), r.at + static_cast<std::int64_t>(have));
+  }
+  EXPECT_EQ(s->Length(), 200000);
+}
+
 TEST(MemoryBlockTest, BothByteOrdersAndBoundsChecked) {
   MemoryBlock b(8);
   b.SetUInt32Value(0, 0x01020304u);
