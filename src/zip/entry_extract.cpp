@@ -314,11 +314,14 @@ bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacB
   return true;
 }
 
-// A link at the destination is an alias file, whatever it points at: it is
-// removed, and the member is written in its place, never where it pointed.
-bool ZipEntry::z_removeAlias(const FolderItem& dest) {
+// What stands at the destination (`there`, and then `st`). A link there is
+// an alias file, whatever it points at: it is removed, and the member is
+// written in its place, never where it pointed. False when it stays.
+bool ZipEntry::z_lookAtPlace(const FolderItem& dest, struct stat& st, bool& there) {
+  there = LstatAt(dest.At(), st);
+  if (!there || !S_ISLNK(st.st_mode)) return true;
   dest.Delete();
-  struct stat st {};
+  there = false;
   return !(LstatAt(dest.At(), st) && S_ISLNK(st.st_mode)) || Fail(kAliasStays);
 }
 
@@ -326,11 +329,8 @@ bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary,
                                MemoryBlockRef& mbHdr) {
   const ItemAt at = dest.At();
   struct stat st {};
-  bool there = LstatAt(at, st);
-  if (there && S_ISLNK(st.st_mode)) {
-    if (!z_removeAlias(dest)) return false;
-    there = false;
-  }
+  bool there = false;
+  if (!z_lookAtPlace(dest, st, there)) return false;
   bool created = false;
   if (!there) {
     created = ::mkdirat(at.folder, at.name.c_str(), 0777) == 0;
@@ -355,11 +355,8 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, Memor
   if (!staged) {
     const ItemAt at = dest.At();
     struct stat st {};
-    bool there = LstatAt(at, st);
-    if (there && S_ISLNK(st.st_mode)) {
-      if (!z_removeAlias(dest)) return false;
-      there = false;
-    }
+    bool there = false;
+    if (!z_lookAtPlace(dest, st, there)) return false;
     if (there && S_ISDIR(st.st_mode)) return Fail(kFileOverFolder);
     if (there && (st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
     staged = StagedFile::Create(dest, there ? &st : nullptr);

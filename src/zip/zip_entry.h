@@ -174,7 +174,7 @@ class ZipEntry {
   platform::FolderItem z_anchored(const platform::FolderItem& dest);
   bool z_extract(std::optional<platform::FolderItem>& destination, bool decodeMacBinary,
                  bool executable);
-  bool z_removeAlias(const platform::FolderItem& dest);
+  bool z_lookAtPlace(const platform::FolderItem& dest, struct stat& st, bool& there);
   bool z_extractFolder(const platform::FolderItem& dest, bool decodeMacBinary,
                        platform::MemoryBlockRef& mbHdr);
   bool z_extractFile(const platform::FolderItem& dest, bool decodeMacBinary,

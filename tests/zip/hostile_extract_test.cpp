@@ -51,6 +51,18 @@ struct Case {
   int descriptors = 0;
 };
 
+// Before the member of `index` is written, the folder `folder` is moved to
+// `moved` and a link leading out of the root takes its place.
+std::function<void(const fs::path&, std::int32_t)> SwapForLinkOut(std::string folder,
+                                                                  std::string moved,
+                                                                  std::int32_t index) {
+  return [=](const fs::path& root, std::int32_t at) {
+    if (at != index) return;
+    fs::rename(root / folder, root / moved);
+    fs::create_directory_symlink(root.parent_path() / "outside", root / folder);
+  };
+}
+
 // A chain of `depth` folders "t/t/.../" with `leaf` below it.
 std::string Deep(int depth, const std::string& leaf) {
   std::string path;
@@ -145,21 +157,13 @@ std::vector<Case> Cases() {
                    platform::Date::FromFields(2020, 2, 29, 10, 20, 30).TotalSeconds());
        },
        false,
-       [](const fs::path& root, std::int32_t index) {
-         if (index != 2) return;
-         fs::rename(root / "d", root / "moved");
-         fs::create_directory_symlink(root.parent_path() / "outside", root / "d");
-       }},
+       SwapForLinkOut("d", "moved", 2)},
       {"a folder two deep swapped for a link between members takes none after it",
        {Member("a/b/x", "1"), Member("a/b/y", "2")},
        {"", kNoDestination},
        [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "a/moved/x"), "1"); },
        false,
-       [](const fs::path& root, std::int32_t index) {
-         if (index != 1) return;
-         fs::rename(root / "a/b", root / "a/moved");
-         fs::create_directory_symlink(root.parent_path() / "outside", root / "a/b");
-       }},
+       SwapForLinkOut("a/b", "a/moved", 1)},
       {"a link followed from a kept folder leads to its target, not back into that folder",
        {Member("a/x", "x"), Member("a/l/y", "y")},
        {"", ""},
