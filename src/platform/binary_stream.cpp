@@ -49,15 +49,17 @@ BinaryStream::~BinaryStream() {
 void BinaryStream::Close() {
   if (fd_ >= 0 && owned_) ::close(fd_);
   fd_ = -1;
+  ahead_.clear();
+  aheadAt_ = length_ = -1;
 }
 
 std::int64_t BinaryStream::Length() const {
   // A stream that is not written is taken to keep its length, as its bytes
   // read ahead are taken to stay.
-  if (!writable_ && length_ >= 0) return length_;
+  if (Unchanging() && length_ >= 0) return length_;
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
-  if (!writable_) length_ = static_cast<std::int64_t>(st.st_size);
+  if (Unchanging()) length_ = static_cast<std::int64_t>(st.st_size);
   return static_cast<std::int64_t>(st.st_size);
 }
 
@@ -82,13 +84,14 @@ std::size_t BinaryStream::ReadAt(std::int64_t at, char* out, std::size_t count) 
 std::string BinaryStream::Read(std::size_t count) {
   std::string out;
   std::size_t got = 0;
-  if (!writable_ && count < kReadAhead) {
+  if (Unchanging() && count < kReadAhead) {
     // Small reads of a file opened for reading only (the headers and small
     // members of an archive, one after another) are served from one read
     // of the bytes ahead.
-    const auto end = static_cast<std::int64_t>(ahead_.size()) + aheadAt_;
-    if (aheadAt_ < 0 || position_ < aheadAt_ ||
-        position_ + static_cast<std::int64_t>(count) > end) {
+    const bool inside = aheadAt_ >= 0 && position_ >= aheadAt_ &&
+                        position_ - aheadAt_ <= static_cast<std::int64_t>(ahead_.size()) &&
+                        count <= ahead_.size() - static_cast<std::size_t>(position_ - aheadAt_);
+    if (!inside) {
       ahead_.resize(kReadAhead);
       ahead_.resize(ReadAt(position_, ahead_.data(), kReadAhead));
       aheadAt_ = position_;

@@ -68,6 +68,10 @@ class BinaryStream {
       : fd_(fd), writable_(writable), owned_(owned) {}
   std::uint64_t ReadNumber(std::size_t width);
   std::size_t ReadAt(std::int64_t at, char* out, std::size_t count) const;
+  // Nothing of this program changes the file while the stream reads it: it
+  // is not written, and its descriptor is its own. Its bytes and length can
+  // then be kept.
+  bool Unchanging() const { return !writable_ && owned_; }
 
   static constexpr std::size_t kReadAhead = 64 * 1024;
   void WriteNumber(std::size_t width, std::uint64_t value);
@@ -78,8 +82,8 @@ class BinaryStream {
   std::int64_t position_ = 0;
   bool readError_ = false;
   bool writeError_ = false;
-  // Bytes read ahead at `aheadAt_` (-1: none), for a stream that is not
-  // written: nothing of its own can make them stale.
+  // Bytes read ahead at `aheadAt_` (-1: none), and the length, kept while
+  // the stream is Unchanging.
   std::string ahead_;
   std::int64_t aheadAt_ = -1;
   mutable std::int64_t length_ = -1;

@@ -31,11 +31,6 @@ bool RenameNoReplace(const ItemAt& from, const ItemAt& to) {
                      RENAME_NOREPLACE) == 0;
 }
 
-// What stands at the item's own name, a link itself.
-bool LstatOf(const ItemAt& at, struct stat& st) {
-  return ::fstatat(at.folder, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 std::uint16_t FinderFlags(const std::string& info) {
   return static_cast<std::uint16_t>(static_cast<std::uint8_t>(info[finder_info::kFlags]) << 8 |
                                     static_cast<std::uint8_t>(info[finder_info::kFlags + 1]));
@@ -94,7 +89,7 @@ bool FolderItem::Directory() const {
 
 bool FolderItem::Alias() const {
   struct stat st {};
-  return LstatOf(At(), st) && S_ISLNK(st.st_mode);
+  return At().Lstat(st) && S_ISLNK(st.st_mode);
 }
 
 bool FolderItem::Locked() const {
@@ -107,7 +102,7 @@ bool FolderItem::SetLocked(bool locked) {
   struct stat st {};
   if (!at.Stat(st)) return false;
   const mode_t mode = locked ? (st.st_mode & ~mode_t{0222}) : (st.st_mode | S_IWUSR);
-  return ::fchmodat(at.folder, at.name.c_str(), mode & 07777, at.Follow()) == 0;
+  return at.ChangeMode(mode & 07777);
 }
 
 bool FolderItem::Visible() const {
@@ -281,7 +276,7 @@ std::unique_ptr<BinaryStream> FolderItem::OpenAsBinaryFile(bool writable) const 
 bool FolderItem::Delete() const {
   const ItemAt at = At();
   struct stat st {};
-  if (!LstatOf(at, st)) return false;
+  if (!at.Lstat(st)) return false;
   if (::unlinkat(at.folder, at.name.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0) {
     return false;
   }

@@ -37,6 +37,28 @@ bool ItemAt::Stat(struct stat& st) const {
   return ::fstatat(folder, name.c_str(), &st, Follow()) == 0;
 }
 
+bool ItemAt::Lstat(struct stat& st) const {
+  return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool ItemAt::ChangeMode(mode_t mode) const {
+  if (::fchmodat(folder, name.c_str(), mode, Follow()) == 0) return true;
+  if (!Anchored() || errno != EOPNOTSUPP) return false;
+  // The C library changes the mode of an item it may not follow through
+  // /proc; without it, the item is opened, never through a link, and
+  // changed through its descriptor once it is known to be the one looked at.
+  struct stat st {
+  }, opened{};
+  if (!Lstat(st) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return false;
+  const int fd =
+      ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool changed = ::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev &&
+                       opened.st_ino == st.st_ino && ::fchmod(fd, mode) == 0;
+  ::close(fd);
+  return changed;
+}
+
 int OpenRegularFile(int folder, const char* name, struct stat& st) {
   st = {};
   // A path descriptor opens nothing: it only names what stands there.

@@ -65,6 +65,11 @@ struct ItemAt {
   // leads where its links lead; an anchored item is the link itself.
   int Follow() const { return Anchored() ? AT_SYMLINK_NOFOLLOW : 0; }
   bool Stat(struct stat& st) const;
+  // What stands at the item's own name, a link itself.
+  bool Lstat(struct stat& st) const;
+  // Sets the item's permission bits. An anchored item that is a link is
+  // refused, never followed.
+  bool ChangeMode(mode_t mode) const;
 
   int folder;
   std::string name;

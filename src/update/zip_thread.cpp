@@ -103,8 +103,9 @@ void ZipThread::decompressTask() {
       return;
     }
     // Looked at first: almost every item is visible already, and then
-    // nothing more is asked of the file system.
-    if (!f->Visible()) f->SetVisible(true);
+    // nothing more is asked of the file system. The root's own Finder
+    // information lies beside it, outside what the job may change.
+    if (!e->ExtractedTheRoot() && !f->Visible()) f->SetVisible(true);
   }
   if (!zar_->Close()) showError(zar_->ErrorMessage());
 }

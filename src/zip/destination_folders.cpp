@@ -141,6 +141,12 @@ DestinationFolders::FolderRef DestinationFolders::OpenByPath(const fs::path& fol
   return Open(AT_FDCWD, folder.empty() ? "." : folder.c_str(), false, 0, error);
 }
 
+void DestinationFolders::Finish() {
+  if (entered_.size() <= kHeldOpen || checked_ >= entered_.size()) return;
+  entered_.resize(checked_);
+  if (reopened_ && reopenedIndex_ >= checked_) reopened_.reset();
+}
+
 void DestinationFolders::Release() {
   entered_.clear();
   reopened_.reset();

@@ -48,6 +48,11 @@ class DestinationFolders {
   // ELOOP for a link, ENOTDIR for an item that is no folder.
   FolderRef Enter(std::size_t depth, const std::string& name, int& error);
 
+  // Ends the walk. In a tree deeper than the folders held open, what lies
+  // below where it ended is let go, so that the folders held are the
+  // deepest of this walk's path and not of an earlier, deeper one.
+  void Finish();
+
   // Closes every folder this object holds.
   void Release();
 

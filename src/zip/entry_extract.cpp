@@ -51,16 +51,11 @@ bool Within(const fs::path& root, const fs::path& p) {
   return !rel.empty() && *rel.begin() != "..";
 }
 
-// What stands at the item's name, a link itself and not what it leads to.
-bool LstatAt(const ItemAt& at, struct stat& st) {
-  return ::fstatat(at.folder, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 // A message with the system's reason added where that reason is one that no
 // retry of the member mends: the program has run out of descriptors.
-std::string WithReason(const char* message, int error) {
+std::string WithReason(std::string message, int error) {
   if (error != EMFILE && error != ENFILE) return message;
-  return std::string(message) + ": " + std::generic_category().message(error);
+  return message + ": " + std::generic_category().message(error);
 }
 
 int FolderError(const FolderItem& item) {
@@ -215,11 +210,12 @@ std::optional<FolderItem> ZipEntry::z_walkEnd(DestinationWalk& walk, bool follow
   if (followAliases && walk.pending && walk.Reachable()) {
     // A link at the member's own name: the member goes where it leads.
     const DestinationFolders::FolderRef folder = folders.At(walk.entered.size(), error);
-    if (folder && LstatAt(ItemAt(folder->fd(), *walk.pending), st) && S_ISLNK(st.st_mode) &&
+    if (folder && ItemAt(folder->fd(), *walk.pending).Lstat(st) && S_ISLNK(st.st_mode) &&
         !z_followLink(walk, *walk.pending)) {
       return std::nullopt;
     }
   }
+  folders.Finish();
   std::string leaf;
   if (walk.pending) {
     leaf = *walk.pending;
@@ -293,6 +289,7 @@ FolderItem ZipEntry::z_anchored(const FolderItem& dest) {
 
 bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacBinary,
                          bool executable) {
+  extractedTheRoot = false;
   if (!destination) return Fail(kNoDestination);
   FolderItem dest = z_anchored(*destination);
   MemoryBlockRef mbHdr;
@@ -306,11 +303,14 @@ bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacB
     // A member naming the root itself: its creation date and Mac metadata
     // would go into the sidecar beside it, outside the root, so only the
     // root's own date is set.
+    extractedTheRoot = true;
     if (const std::optional<platform::Date> t = Time()) z_setDatesAt(dest, -1, *t);
   } else {
     z_applyMetadata(dest, staged.get(), mbHdr, executable);
   }
-  destination = std::move(dest);
+  // An item of the caller's own stays one named by path, holding no folder
+  // open; one from MakeDestination stays anchored where it was checked.
+  destination = destination->Folder() ? dest : FolderItem(dest.Path());
   return true;
 }
 
@@ -318,11 +318,11 @@ bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacB
 // an alias file, whatever it points at: it is removed, and the member is
 // written in its place, never where it pointed. False when it stays.
 bool ZipEntry::z_lookAtPlace(const FolderItem& dest, struct stat& st, bool& there) {
-  there = LstatAt(dest.At(), st);
+  there = dest.At().Lstat(st);
   if (!there || !S_ISLNK(st.st_mode)) return true;
   dest.Delete();
   there = false;
-  return !(LstatAt(dest.At(), st) && S_ISLNK(st.st_mode)) || Fail(kAliasStays);
+  return !(dest.At().Lstat(st) && S_ISLNK(st.st_mode)) || Fail(kAliasStays);
 }
 
 bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary,
@@ -334,7 +334,7 @@ bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary,
   bool created = false;
   if (!there) {
     created = ::mkdirat(at.folder, at.name.c_str(), 0777) == 0;
-    there = LstatAt(at, st);
+    there = at.Lstat(st);
   }
   if (!there) return Fail(WithReason(kFolderCreation, FolderError(dest)));
   if (!S_ISDIR(st.st_mode)) return Fail(kFolderOverFile);
@@ -370,6 +370,7 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, Memor
     if (decodeMacBinary) rsrc = std::make_unique<RsrcForkWriter>(staged->Item());
     decoded = z_unzip(&data, rsrc.get(), decodeMacBinary, false, mbHdr);
     fork = rsrc && rsrc->Written() > 0;
+    if (!decoded && rsrc) errmsg = WithReason(errmsg, rsrc->SystemError());
   }
   if (!decoded) return false;
   // A resource fork that cannot be put beside the destination is not
@@ -391,7 +392,7 @@ void ZipEntry::z_applyMetadata(FolderItem& dest, const StagedFile* staged,
   struct stat st {};
   // Whether the item has a sidecar: the commit knows it for a file.
   const bool sidecar = staged ? staged->SidecarBeside()
-                              : LstatAt(platform::SidecarAt(dest.At()), st) || errno != ENOENT;
+                              : platform::SidecarAt(dest.At()).Lstat(st) || errno != ENOENT;
   if (const std::optional<platform::Date> t = Time();
       t && (sidecar || !z_setDatesAt(dest, file, *t))) {
     // The modification date first: a creation date equal to it needs no sidecar.
@@ -458,7 +459,7 @@ bool ZipEntry::ApplyUnixPermissions(const FolderItem& destination, std::int32_t 
   // Only onto a regular file.
   const std::optional<mode_t> mode = FilePermissions(ZipArchiveData::shiftRight16(attributes));
   struct stat st {};
-  if (!mode || !LstatAt(ref->At(), st) || !S_ISREG(st.st_mode)) return false;
+  if (!mode || !ref->At().Lstat(st) || !S_ISREG(st.st_mode)) return false;
   return d->updateUnixPermissions(*ref, 0, static_cast<std::int32_t>(*mode)) == 0;
 }
 

@@ -68,6 +68,7 @@ void RsrcForkReader::GetErrorDescription(std::int32_t& code, std::string& text) 
 bool RsrcForkWriter::Open() {
   if (scratch != -1) return true;
   ClearError();
+  systemError = 0;
   position = length = 0;
   if (!f.Exists()) {
     errCode = kFileNotFound;
@@ -76,6 +77,7 @@ bool RsrcForkWriter::Open() {
   platform::SidecarContents contents;
   if (!platform::ReadSidecar(f.At(), contents, nullptr)) {
     errCode = kIOError;
+    systemError = errno;
     return false;
   }
   if (contents.kind == platform::SidecarContents::Kind::Foreign) {
@@ -88,7 +90,10 @@ bool RsrcForkWriter::Open() {
   } else {
     scratch = platform::OpenScratchFile(f.Path().parent_path());
   }
-  if (scratch == -1) errCode = kIOError;
+  if (scratch == -1) {
+    errCode = kIOError;
+    systemError = errno;
+  }
   return scratch != -1;
 }
 
@@ -102,6 +107,7 @@ bool RsrcForkWriter::Write(std::string_view data) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       errCode = n < 0 ? (errno == ENOSPC ? kDiskFull : kIOError) : kShortTransfer;
+      if (n < 0) systemError = errno;
       return false;
     }
     done += static_cast<std::size_t>(n);
@@ -128,6 +134,7 @@ bool RsrcForkWriter::Close() {
   const bool placed =
       errCode == 0 &&
       platform::WriteResourceFork(f.At(), scratch, static_cast<std::uint64_t>(length), nullptr);
+  if (!placed && errCode == 0) systemError = errno;
   ::close(scratch);
   scratch = -1;
   return placed;

@@ -72,9 +72,13 @@ class RsrcForkWriter : public SeqDataOutputStream {
   bool Flush() override;
   // How many bytes of fork it has been given since it was opened.
   std::int64_t Written() const { return length; }
+  // errno's value when opening, writing or placing the fork failed in the
+  // system; 0 else.
+  int SystemError() const { return systemError; }
 
  private:
   std::int32_t errCode = 0;
+  int systemError = 0;
   int scratch = -1;  // open exactly while this is not -1
   platform::FolderItem f;
   std::int64_t position = 0;

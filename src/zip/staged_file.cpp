@@ -56,15 +56,18 @@ std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& desti
   return nullptr;
 }
 
-bool StagedFile::InPlace() const {
+bool StagedFile::MadeInPlace() const {
   return item_.Name() == name_;
 }
 
 std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& destination) {
+  if (!destination.Folder() || destination.Folder()->fd() < 0) {
+    errno = EBADF;
+    return nullptr;
+  }
   const platform::ItemAt at = destination.At();
   struct stat st {};
-  if (::fstatat(at.folder, platform::AppleDoubleSidecarName(at.name).c_str(), &st,
-                AT_SYMLINK_NOFOLLOW) == 0) {
+  if (platform::SidecarAt(at).Lstat(st)) {
     errno = EEXIST;
     return nullptr;
   }
@@ -81,9 +84,9 @@ StagedFile::~StagedFile() {
   // Made in place, it is removed only while it is still the file made here.
   const bool remove =
       !committed_ &&
-      (!InPlace() || (::fstat(fd_, &mine) == 0 &&
-                      ::fstatat(folder_, staged.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      mine.st_dev == there.st_dev && mine.st_ino == there.st_ino));
+      (!MadeInPlace() || (::fstat(fd_, &mine) == 0 &&
+                          ::fstatat(folder_, staged.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          mine.st_dev == there.st_dev && mine.st_ino == there.st_ino));
   ::close(fd_);
   if (!remove) return;
   ::unlinkat(folder_, staged.c_str(), 0);
@@ -92,12 +95,12 @@ StagedFile::~StagedFile() {
 
 bool StagedFile::SidecarBlocked(bool fork) const {
   // In place, a fork has gone straight to the sidecar's name, or failed.
-  return fork && !InPlace() &&
+  return fork && !MadeInPlace() &&
          WhatStandsAt(folder_, platform::AppleDoubleSidecarName(name_)) == Sidecar::Foreign;
 }
 
 bool StagedFile::Commit(bool fork, bool sidecarExtracted) {
-  if (InPlace()) {
+  if (MadeInPlace()) {
     committed_ = true;
     sidecarBeside_ = fork;
     return true;

@@ -60,7 +60,7 @@ class StagedFile {
         name_(std::move(name)),
         replacing_(replacing) {}
   // Made under the destination's own name.
-  bool InPlace() const;
+  bool MadeInPlace() const;
 
   // The staged file, anchored in the destination's folder, which it holds
   // open.

@@ -39,19 +39,15 @@ platform::ItemAt FSRef::At() const {
 }
 
 std::optional<FSRef> ZipArchiveData::makeFSRef(const platform::FolderItem& f) const {
-  const platform::ItemAt at = f.At();
   struct stat st {};
-  if (f.Path().empty() || ::fstatat(at.folder, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return std::nullopt;
-  }
+  if (f.Path().empty() || !f.At().Lstat(st)) return std::nullopt;
   return FSRef{f.Path(), f.Folder()};
 }
 
 std::int32_t ZipArchiveData::getUnixPermissionsFromFile(const FSRef& ref,
                                                         std::int32_t& mode) const {
-  const platform::ItemAt at = ref.At();
   struct stat st {};
-  if (::fstatat(at.folder, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return ResultOf(errno);
+  if (!ref.At().Lstat(st)) return ResultOf(errno);
   mode = static_cast<std::int32_t>(st.st_mode & 0xFFFF);
   return 0;
 }
@@ -65,12 +61,9 @@ std::int32_t ZipArchiveData::updateUnixPermissions(const FSRef& ref, std::int32_
   const std::uint32_t mode = (static_cast<std::uint32_t>(keep) & static_cast<std::uint32_t>(old)) |
                              static_cast<std::uint32_t>(add);
   // The file-type bits are the file system's; only the low twelve are
-  // settable. A link put there since is refused, not followed.
-  const platform::ItemAt at = ref.At();
-  if (::fchmodat(at.folder, at.name.c_str(), static_cast<mode_t>(mode & 07777),
-                 AT_SYMLINK_NOFOLLOW) != 0) {
-    return ResultOf(errno);
-  }
+  // settable. In an anchored item's folder a link put there since is
+  // refused, not followed.
+  if (!ref.At().ChangeMode(static_cast<mode_t>(mode & 07777))) return ResultOf(errno);
   return 0;
 }
 

@@ -33,10 +33,7 @@ namespace {
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const platform::ItemAt& file) {
   struct stat st {};
-  if (::fstatat(file.folder, file.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(st.st_mode)) {
-    return std::nullopt;
-  }
+  if (!file.Lstat(st) || !S_ISREG(st.st_mode)) return std::nullopt;
   return std::pair<std::uint64_t, std::uint64_t>(st.st_dev, st.st_ino);
 }
 

@@ -151,6 +151,9 @@ class ZipEntry {
   // its Mac name when it was renamed to that.
   bool Extract(std::optional<platform::FolderItem>& destination, bool decodeMacBinary = true,
                bool executable = true);
+  // The last Extract wrote the root of its MakeDestination: the item's own
+  // metadata lies beside it, outside the root, and is left alone.
+  bool ExtractedTheRoot() const { return extractedTheRoot; }
   bool ApplyUnixPermissions(const platform::FolderItem& destination);
   bool ApplyUnixPermissions(const platform::FolderItem& destination, std::int32_t attributes);
   bool z_icMapFilename(std::string_view fileName, std::string& type, std::string& creator);
@@ -203,6 +206,7 @@ class ZipEntry {
   std::shared_ptr<const std::filesystem::path> destinationRoot;
   bool hasDittoName = false;
   bool thisIsTheAppleDoubleEntry = false;
+  bool extractedTheRoot = false;
 };
 
 }  // namespace zip

@@ -4,6 +4,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "fixtures/zip_builder.h"
@@ -35,6 +39,44 @@ class FolderItemTest : public ::testing::Test {
   }
   fixtures::TempDir dir_;
 };
+
+// Without /proc the C library cannot change the mode of an item while
+// refusing a link at its name, nor can a sidecar be opened again through its
+// descriptor: an item anchored in its folder is then locked through a
+// descriptor of its own, a link there is still refused, and its metadata is
+// still read and written. Run in a child whose mount namespace hides /proc.
+TEST_F(FolderItemTest, AnchoredItemsWorkWithoutProc) {
+  File("f");
+  File("target");
+  std::filesystem::create_symlink(dir_ / "target", dir_ / "link");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::umount2("/proc", MNT_DETACH) != 0 || ::access("/proc/self/fd", F_OK) == 0) {
+      ::_exit(77);
+    }
+    int error = 0;
+    const OpenFolderRef folder = OpenFolder::Open(AT_FDCWD, dir_.path().c_str(), 0, error);
+    FolderItem f(dir_ / "f", folder), link(dir_ / "link", folder);
+    struct stat target {};
+    int step = 1;
+    if (!folder || !f.SetLocked(true) || !f.Locked()) ::_exit(step);
+    ++step;
+    if (link.SetLocked(true) || ::stat((dir_ / "target").c_str(), &target) != 0 ||
+        (target.st_mode & S_IWUSR) == 0) {
+      ::_exit(step);
+    }
+    ++step;
+    if (!f.SetMacType("TEXT") || f.MacType() != "TEXT") ::_exit(step);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "/proc cannot be hidden here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the step that failed";
+}
 
 TEST_F(FolderItemTest, MetadataRoundTripsThroughTheSidecarAndGoesWithTheDefaults) {
   FolderItem item = File("Vantora II");

@@ -458,6 +458,23 @@ TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
   ASSERT_EQ(fixtures::ReadFile(dir / "out" / "A\\C"), "was hidden");
   EXPECT_TRUE(platform::FolderItem(dir / "out" / "A\\C").Visible());
 
+  // A member that names the root: the root's own sidecar lies beside it,
+  // outside what the job may change, and is left as it was, hidden or not.
+  ASSERT_TRUE(platform::FolderItem(dir / "out").SetVisible(false));
+  const std::string rootSidecar = fixtures::ReadFile(dir / "._out");
+  fixtures::RawArchive root;
+  root.members = {fixtures::Member("a/../")};
+  fixtures::WriteFile(dir / "root.zip", root.Build());
+  zar = std::make_shared<zip::ZipArchive>();
+  ASSERT_TRUE(zar->Open(dir / "root.zip", false));
+  {
+    ZipThread job;
+    job.Decompress(zar, platform::FolderItem(dir / "out"), true);
+    Finish(job);
+    EXPECT_TRUE(job.Succeeded());
+  }
+  EXPECT_EQ(fixtures::ReadFile(dir / "._out"), rootSidecar);
+
   // An archive that is not open: the job ends on the error, silently.
   ZipThread closed;
   closed.Decompress(std::make_shared<zip::ZipArchive>(), platform::FolderItem(dir / "out"), true);

@@ -402,4 +402,36 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
   }
 }
 
+// However few descriptors are left, a member with a resource fork is either
+// written whole or fails saying that the program ran out of them, and
+// leaves nothing half-made.
+TEST(HostileExtractTest, OutOfDescriptorsAtAnyStepSaysSoAndLeavesNothingHalfMade) {
+  fixtures::TempDir base;
+  fixtures::RawArchive raw;
+  raw.members = {Member("d/f", MacBinaryFile("data", "fork"))};
+  fixtures::WriteFile(base / "a.zip", raw.Build());
+  bool written = false;
+  for (int free = 1; !written && free <= 12; ++free) {
+    SCOPED_TRACE(free);
+    const fs::path root = base / ("root" + std::to_string(free));
+    zip::ZipArchive archive;
+    ASSERT_TRUE(archive.Open(base / "a.zip", false));
+    std::vector<Extracted> got;
+    {
+      DescriptorLimit limit(free);
+      got = ExtractAll(archive, root);
+    }
+    ASSERT_EQ(got.size(), 1u);
+    written = got[0].message.empty();
+    if (written) {
+      EXPECT_EQ(platform::FolderItem(root / "d/f").ResourceForkLength(), 4);
+    } else {
+      EXPECT_TRUE(got[0].message.ends_with(": Too many open files")) << got[0].message;
+      EXPECT_FALSE(fs::exists(root / "d/f"));
+      EXPECT_FALSE(fs::exists(root / "d/._f"));
+    }
+  }
+  EXPECT_TRUE(written);
+}
+
 }  // namespace

@@ -225,9 +225,12 @@ TEST_F(MacExtractTest, DecoderReportsProgressStopsWhenAskedAndChecksWithoutWriti
   // A destination of the caller's own is where the member goes, whatever
   // place MakeDestination found before.
   e->MakeDestination(FolderItem(out_), false);
-  EXPECT_TRUE(e->Extract(FolderItem(dir_ / "mine"))) << e->ErrorMessage();
+  std::optional<FolderItem> mine = FolderItem(dir_ / "mine");
+  EXPECT_TRUE(e->Extract(mine)) << e->ErrorMessage();
   EXPECT_TRUE(fixtures::ReadFile(dir_ / "mine") == big);
   EXPECT_TRUE(fs::is_empty(out_));
+  // It is handed back as the caller gave it: named by path, holding nothing open.
+  EXPECT_EQ(mine->Folder(), nullptr);
 
   platform::MemoryBlockRef h;
   EXPECT_TRUE(archive_.Entry(2)->GetMacBinaryHeader(h));

@@ -2,6 +2,9 @@
 // encodings and dates.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 
@@ -79,6 +82,20 @@ TEST(BinaryStreamTest, ReadsServedFromTheBytesAheadAreTheFilesOwn) {
     EXPECT_EQ(s->Position(), r.at + static_cast<std::int64_t>(have));
   }
   EXPECT_EQ(s->Length(), 200000);
+  s->Close();
+  EXPECT_EQ(s->Read(4), "");
+  EXPECT_EQ(s->Length(), 0);
+
+  // Over a descriptor of the caller's, who may write through it, every read
+  // goes to the file.
+  const int fd = ::open((dir / "f.bin").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  auto over = BinaryStream::OnDescriptor(fd, false);
+  EXPECT_EQ(over->Read(4), bytes.substr(0, 4));
+  ASSERT_EQ(::pwrite(fd, "WXYZ", 4, 0), 4);
+  over->SetPosition(0);
+  EXPECT_EQ(over->Read(4), "WXYZ");
+  ::close(fd);
 }
 
 TEST(MemoryBlockTest, BothByteOrdersAndBoundsChecked) {
