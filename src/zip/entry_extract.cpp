@@ -394,15 +394,16 @@ void ZipEntry::z_applyMetadata(FolderItem& dest, const StagedFile* staged,
   const bool sidecar = staged ? staged->SidecarBeside()
                               : platform::SidecarAt(dest.At()).Lstat(st) || errno != ENOENT;
   if (const std::optional<platform::Date> t = Time();
-      t && (sidecar || !z_setDatesAt(dest, file, *t))) {
-    // The modification date first: a creation date equal to it needs no sidecar.
-    dest.SetModificationDate(*t);
+      t && (!z_setDatesAt(dest, file, *t) || sidecar)) {
+    // The modification date first: a creation date equal to it needs no
+    // sidecar. A file's own date is already on it, through its descriptor.
+    if (file < 0) dest.SetModificationDate(*t);
     dest.SetCreationDate(*t);
   }
   std::string type, creator;
   platform::Text name;
   if (mbHdr) {
-    ApplyMacBinaryInformation(dest, mbHdr);
+    ApplyMacBinaryInformation(dest, mbHdr, file);
   } else if (extra->GetTypeCreatorName(type, creator, name)) {
     SetTypeAndCreator(dest, type, creator);
     if (!name.bytes.empty()) z_adjustMacFilename(name.bytes, 0, dest);

@@ -1,5 +1,7 @@
 // Giving an extracted item the Mac metadata of a MacBinary header (or of
 // the header built from an AppleDouble companion), and its Mac name.
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "platform/apple_double.h"
@@ -19,7 +21,7 @@ const platform::TextEncoding* ZipEntry::ScriptEncoding(std::int32_t script) {
 }
 
 void ZipEntry::ApplyMacBinaryInformation(platform::FolderItem& destination,
-                                         const platform::MemoryBlockRef& mbHdr) {
+                                         const platform::MemoryBlockRef& mbHdr, int file) {
   if (!mbHdr || mbHdr->Size() < mb::kSize || !destination.Exists()) return;
   platform::MemoryBlock h = *mbHdr;
   h.LittleEndian = false;
@@ -29,7 +31,9 @@ void ZipEntry::ApplyMacBinaryInformation(platform::FolderItem& destination,
   };
   // The modification date first: a creation date equal to it needs no
   // record of its own, and one set before it could be taken for it.
-  destination.SetModificationDate(date(mb::kModified));
+  if (file < 0 || !z_setDatesAt(destination, file, date(mb::kModified))) {
+    destination.SetModificationDate(date(mb::kModified));
+  }
   destination.SetCreationDate(date(mb::kCreated));
 
   const std::size_t nameLength = std::min<std::size_t>(h.UInt8Value(mb::kNameLength), mb::kMaxName);
@@ -48,7 +52,14 @@ void ZipEntry::ApplyMacBinaryInformation(platform::FolderItem& destination,
   destination.SetFinderInfo(info);
 
   // Last: a locked item takes no further change.
-  if (lockFiles && h.UInt8Value(mb::kProtected) != 0 && !folder) destination.SetLocked(true);
+  if (lockFiles && h.UInt8Value(mb::kProtected) != 0 && !folder) {
+    struct stat st {};
+    if (file < 0) {
+      destination.SetLocked(true);
+    } else if (::fstat(file, &st) == 0) {
+      ::fchmod(file, st.st_mode & 07555);
+    }
+  }
 }
 
 void ZipEntry::z_adjustMacFilename(std::string_view macName, std::int32_t script,

@@ -83,9 +83,12 @@ class ZipEntry {
   std::int32_t z_MBHdrLevel(const platform::MemoryBlock& header) const;
   // Gives an extracted item the dates, name, type, creator, Finder flags,
   // script and (with file locking on) the lock of a MacBinary header. Does
-  // nothing for a missing item or header; failures are not reported.
+  // nothing for a missing item or header; failures are not reported. `file`
+  // is the item open, when it is a file just written: its date and lock are
+  // then set through it, on the file that was written whatever its name has
+  // come to stand for.
   void ApplyMacBinaryInformation(platform::FolderItem& destination,
-                                 const platform::MemoryBlockRef& mbHdr);
+                                 const platform::MemoryBlockRef& mbHdr, int file = -1);
   // Renames the extracted item to its Mac name where the two differ only in
   // what an archive name cannot carry ("/" and "\" became "-"), and only
   // while it bears this entry's own last path component. A Mac name that is

@@ -1,7 +1,10 @@
 // MacBinary headers: ours are read by Debian's macutils and hfsutils, theirs
 // are recognised by level and decoded, and a header puts its metadata onto
 // an extracted file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/checksums.h"
 #include "platform/framework_exceptions.h"
@@ -183,6 +186,23 @@ TEST_F(MacBinaryTest, ApplyingAHeaderRestoresTheMetadata) {
   Entry("locked", true)->ApplyMacBinaryInformation(locked, header);
   EXPECT_TRUE(locked.Locked());
   locked.SetLocked(false);
+  // Given the file it wrote, open, the date and the lock go on that file,
+  // even once its name has been made to stand for another one.
+  fixtures::WriteFile(dir_ / "written", "x");
+  fixtures::WriteFile(dir_ / "other", "y");
+  const int fd = ::open((dir_ / "written").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  std::filesystem::remove(dir_ / "written");
+  ASSERT_EQ(::link((dir_ / "other").c_str(), (dir_ / "written").c_str()), 0);
+  const Date before = FolderItem(dir_ / "other").ModificationDate();
+  FolderItem renamed(dir_ / "written");
+  Entry("written", true)->ApplyMacBinaryInformation(renamed, header, fd);
+  struct stat st {};
+  ASSERT_EQ(::fstat(fd, &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+  ::close(fd);
+  EXPECT_FALSE(FolderItem(dir_ / "other").Locked());
+  EXPECT_EQ(FolderItem(dir_ / "other").ModificationDate(), before);
   ASSERT_TRUE(FolderItem(dir_ / "folder").CreateAsFolder());
   FolderItem folder(dir_ / "folder/");
   Entry("folder/", true)->ApplyMacBinaryInformation(folder, header);
