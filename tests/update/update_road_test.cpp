@@ -115,6 +115,26 @@ void Finish(ZipThread& job) {
   EXPECT_TRUE(job.done());
 }
 
+// Extracts `zar` into `dest` with a job of its own, as the update does;
+// whether the job succeeded.
+bool Unpacked(const std::shared_ptr<zip::ZipArchive>& zar, const fs::path& dest) {
+  ZipThread job;
+  job.Decompress(zar, platform::FolderItem(dest), true);
+  Finish(job);
+  return job.Succeeded();
+}
+
+// An archive of `members` written to `file` and opened for reading.
+std::shared_ptr<zip::ZipArchive> RawArchiveAt(const fs::path& file,
+                                              std::vector<fixtures::RawMember> members) {
+  fixtures::RawArchive raw;
+  raw.members = std::move(members);
+  fixtures::WriteFile(file, raw.Build());
+  auto zar = std::make_shared<zip::ZipArchive>();
+  EXPECT_TRUE(zar->Open(file, false)) << zar->ErrorMessage();
+  return zar;
+}
+
 std::vector<std::string> ArchiveNames(const fs::path& file) {
   zip::ZipArchive zar;
   EXPECT_TRUE(zar.Open(file, false)) << zar.ErrorMessage();
@@ -449,12 +469,7 @@ TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
   ASSERT_TRUE(zar->Close());
   ASSERT_TRUE(zar->Open(dir / "mac.zip", false));
   EXPECT_EQ(zar->Entry(1)->RawPath().bytes, "A-C");
-  {
-    ZipThread job;
-    job.Decompress(zar, platform::FolderItem(dir / "out"), true);
-    Finish(job);
-    EXPECT_TRUE(job.Succeeded());
-  }
+  EXPECT_TRUE(Unpacked(zar, dir / "out"));
   ASSERT_EQ(fixtures::ReadFile(dir / "out" / "A\\C"), "was hidden");
   EXPECT_TRUE(platform::FolderItem(dir / "out" / "A\\C").Visible());
 
@@ -462,17 +477,7 @@ TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
   // outside what the job may change, and is left as it was, hidden or not.
   ASSERT_TRUE(platform::FolderItem(dir / "out").SetVisible(false));
   const std::string rootSidecar = fixtures::ReadFile(dir / "._out");
-  fixtures::RawArchive root;
-  root.members = {fixtures::Member("a/../")};
-  fixtures::WriteFile(dir / "root.zip", root.Build());
-  zar = std::make_shared<zip::ZipArchive>();
-  ASSERT_TRUE(zar->Open(dir / "root.zip", false));
-  {
-    ZipThread job;
-    job.Decompress(zar, platform::FolderItem(dir / "out"), true);
-    Finish(job);
-    EXPECT_TRUE(job.Succeeded());
-  }
+  EXPECT_TRUE(Unpacked(RawArchiveAt(dir / "root.zip", {fixtures::Member("a/../")}), dir / "out"));
   EXPECT_EQ(fixtures::ReadFile(dir / "._out"), rootSidecar);
 
   // An archive that is not open: the job ends on the error, silently.
@@ -511,29 +516,18 @@ TEST_F(UpdateRoad, FailuresOfTheWholeJobAreReported) {
   ASSERT_TRUE(zar->RemoveEntry(1));
   {
     ziptest::FileSizeLimit full(4096);
-    ZipThread unpack;
-    unpack.Decompress(zar, platform::FolderItem(dir / "gapped"), true);
-    Finish(unpack);
-    EXPECT_FALSE(unpack.Succeeded());
+    EXPECT_FALSE(Unpacked(zar, dir / "gapped"));
   }
   EXPECT_EQ(messages, std::vector<std::string>{"Writing the archive directory failed"});
   EXPECT_EQ(fixtures::ReadFile(dir / "gapped" / "note.txt"), "n");
 
   // A member that fails ends the job: the members after it are left alone.
-  fixtures::RawArchive stops;
-  stops.members = {
-      fixtures::With(fixtures::Member("bad.bin", "data"), [](auto& m) { m.crc32 = 1; }),
-      fixtures::Member("after.txt", "a")};
-  fixtures::WriteFile(dir / "stops.zip", stops.Build());
   messages.clear();
-  zar = std::make_shared<zip::ZipArchive>();
-  ASSERT_TRUE(zar->Open(dir / "stops.zip", false));
-  {
-    ZipThread unpack;
-    unpack.Decompress(zar, platform::FolderItem(dir / "stopped"), true);
-    Finish(unpack);
-    EXPECT_FALSE(unpack.Succeeded());
-  }
+  EXPECT_FALSE(
+      Unpacked(RawArchiveAt(dir / "stops.zip", {fixtures::With(fixtures::Member("bad.bin", "data"),
+                                                               [](auto& m) { m.crc32 = 1; }),
+                                                fixtures::Member("after.txt", "a")}),
+               dir / "stopped"));
   EXPECT_EQ(messages, std::vector<std::string>{"Extraction of \"bad.bin\" failed: " +
                                                std::string(ziptest::kDataCorrupted)});
   EXPECT_FALSE(fs::exists(dir / "stopped" / "after.txt"));
