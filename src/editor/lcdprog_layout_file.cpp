@@ -136,7 +136,7 @@ void LCDProg::SaveFile() {
   // itself is saved whole either way, so a type that can't be set is no
   // reason to trouble the user.
   const platform::FileType& type = Files::Calibration();
-  platform::WriteMacTypeCreator(path, type.MacType, type.MacCreator, nullptr);
+  platform::WriteMacTypeCreator(platform::ItemAt(path), type.MacType, type.MacCreator, nullptr);
 }
 
 void LCDProg::LoadFile() {

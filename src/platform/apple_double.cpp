@@ -194,7 +194,7 @@ std::string AppleDoubleSidecarName(std::string_view itemName) {
 }
 
 ItemAt SidecarAt(const ItemAt& item) {
-  if (!item.Anchored()) return AppleDoubleSidecar(std::filesystem::path(item.name));
+  if (!item.Anchored()) return ItemAt(AppleDoubleSidecar(std::filesystem::path(item.name)));
   return {item.folder, AppleDoubleSidecarName(item.name)};
 }
 
@@ -253,7 +253,10 @@ bool ReadSidecar(const ItemAt& item, SidecarContents& out, std::string* error) {
       out.kind = SidecarContents::Kind::Foreign;
       return true;
     }
-    if (st.st_mode == 0 && (errno == ENOENT || errno == ENOTDIR)) return true;
+    // A name too long for a sidecar to stand beside it has none.
+    if (st.st_mode == 0 && (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG)) {
+      return true;
+    }
     return Fail(error, Reason("Cannot read " + SidecarName(sidecar), errno));
   }
   out.kind = SidecarContents::Kind::Foreign;

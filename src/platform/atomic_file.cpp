@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <system_error>
@@ -56,29 +57,30 @@ bool ModeAllowsWriting(const struct stat& st) {
   return st.st_mode & S_IWOTH;
 }
 
-// Creates a new file in `folder` named `prefix` and six random letters,
-// with `mode` as open() takes it: the kernel applies the umask (and a
-// folder's default ACL) itself. Reading the umask would mean setting it for
-// every thread of the program for an instant, and a file another thread
-// created in that instant would be writable by all.
-int CreateUniqueFile(int folder, const std::string& prefix, mode_t mode, std::string* name) {
-  static constexpr char kLetters[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::random_device random;
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+}  // namespace
+
+// The kernel applies the umask (and a folder's default ACL) to `mode`
+// itself. Reading the umask would mean setting it for every thread of the
+// program for an instant, and a file another thread created in that instant
+// would be writable by all.
+int CreateTemporaryFile(int folder, const char* suffix, mode_t mode, std::string* name) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = prefix;
-    for (int i = 0; i < 6; ++i) candidate += kLetters[pick(random)];
-    const int fd = ::openat(folder, candidate.c_str(),
-                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    char candidate[64];
+    std::snprintf(candidate, sizeof candidate, ".vantora-%016llx%s",
+                  static_cast<unsigned long long>(random()), suffix);
+    const int fd =
+        ::openat(folder, candidate, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) {
-      *name = std::move(candidate);
+      *name = candidate;
       return fd;
     }
   }
   errno = EEXIST;
   return -1;
 }
+
+namespace {
 
 // The file `name` in `folder`, which is open and holds it directly.
 bool ReplaceIn(int folder, const std::string& name,
@@ -91,15 +93,18 @@ bool ReplaceIn(int folder, const std::string& name,
 
   // A file replacing another is created for its owner alone and only then
   // given the old file's mode: it is never, not even for an instant, open to
-  // anyone the old one was closed to.
+  // anyone the old one was closed to. Its name has a length of its own, so
+  // that every name the file system takes can be replaced.
   std::string temp;
   const mode_t mode = exists ? S_IRUSR | S_IWUSR : 0666;
-  const int fd = CreateUniqueFile(folder, "." + name + ".", mode, &temp);
+  const int fd = CreateTemporaryFile(folder, ".tmp", mode, &temp);
   if (fd < 0) return Fail(error, Reason("Cannot create a file in that folder", errno));
 
   int err = 0;
   const char* step = nullptr;
-  if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0) {
+  // The old file's permissions, but never its setuid, setgid or sticky bit:
+  // the new file may belong to someone else than the old one did.
+  if (exists && ::fchmod(fd, existing.st_mode & 0777) != 0) {
     err = errno, step = "Cannot set the file's permissions";
   } else if (!fill(fd, &err)) {
     step = "Cannot write the file";
@@ -147,7 +152,7 @@ int OpenScratchFile(const std::filesystem::path& folder, int at) {
   const int dir = ::openat(at, place, O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return -1;
   std::string name;
-  fd = CreateUniqueFile(dir, ".scratch.", S_IRUSR | S_IWUSR, &name);
+  fd = CreateTemporaryFile(dir, ".scratch", S_IRUSR | S_IWUSR, &name);
   if (fd >= 0) ::unlinkat(dir, name.c_str(), 0);
   ::close(dir);
   return fd;

@@ -4,6 +4,7 @@
 // to a temporary file in the same folder, are flushed to the disk, and only
 // then take the old file's name in one rename.
 #include <fcntl.h>
+#include <sys/types.h>
 
 #include <filesystem>
 #include <functional>
@@ -37,6 +38,12 @@ bool WriteFileAtomicAt(int folder, const std::string& name,
 // are wanted only while it is open: it has no name, so nothing is left behind
 // whatever happens. Its descriptor, or -1.
 int OpenScratchFile(const std::filesystem::path& folder, int at = AT_FDCWD);
+
+// Creates a new file in `folder` under a hidden name of a fixed length
+// (".vantora-", 16 random letters, `suffix`), never through a link, with
+// `mode` as open() takes it. Its descriptor, open for reading and writing,
+// with its name in *name; -1 with errno's value.
+int CreateTemporaryFile(int folder, const char* suffix, mode_t mode, std::string* name);
 
 // Writes all of `bytes` to `fd` at its position; false with errno in *err.
 bool WriteAll(int fd, std::string_view bytes, int* err);

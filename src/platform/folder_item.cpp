@@ -25,12 +25,6 @@ std::int64_t MacToUnix(std::int64_t macSeconds) {
   return MacToUnixSeconds(macSeconds, UTCOffsetInMinutes());
 }
 
-// Renames without ever replacing what stands at `to`.
-bool RenameNoReplace(const ItemAt& from, const ItemAt& to) {
-  return ::renameat2(from.folder, from.name.c_str(), to.folder, to.name.c_str(),
-                     RENAME_NOREPLACE) == 0;
-}
-
 std::uint16_t FinderFlags(const std::string& info) {
   return static_cast<std::uint16_t>(static_cast<std::uint8_t>(info[finder_info::kFlags]) << 8 |
                                     static_cast<std::uint8_t>(info[finder_info::kFlags + 1]));

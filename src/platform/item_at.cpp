@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 namespace platform {
 
@@ -57,6 +58,75 @@ bool ItemAt::ChangeMode(mode_t mode) const {
                        opened.st_ino == st.st_ino && ::fchmod(fd, mode) == 0;
   ::close(fd);
   return changed;
+}
+
+namespace {
+
+// The name through which the kernel reaches the item of a descriptor itself.
+std::string ProcName(int fd) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+  return name;
+}
+
+// Runs `change` on a descriptor that changes can go through: `fd` itself,
+// or, for a path descriptor, the item reached through /proc (`byName`) or
+// the folder opened again from itself where there is no /proc.
+template <typename Change, typename ByName>
+bool Through(int fd, Change change, ByName byName) {
+  if (change(fd) == 0) return true;
+  if (errno != EBADF) return false;
+  if (byName(ProcName(fd).c_str()) == 0) return true;
+  if (errno != ENOENT) return false;
+  const int again = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (again < 0) return false;
+  const bool changed = change(again) == 0;
+  const int saved = errno;
+  ::close(again);
+  errno = saved;
+  return changed;
+}
+
+}  // namespace
+
+bool SetTimesThrough(int fd, const timespec times[2]) {
+  return Through(
+      fd, [&](int f) { return ::futimens(f, times); },
+      [&](const char* name) { return ::utimensat(AT_FDCWD, name, times, 0); });
+}
+
+bool ChangeModeThrough(int fd, mode_t mode) {
+  return Through(
+      fd, [&](int f) { return ::fchmod(f, mode); },
+      [&](const char* name) { return ::chmod(name, mode); });
+}
+
+bool RenameNoReplace(const ItemAt& from, const ItemAt& to) {
+  const char *source = from.name.c_str(), *target = to.name.c_str();
+  if (::renameat2(from.folder, source, to.folder, target, RENAME_NOREPLACE) == 0) return true;
+  // Some network and FUSE file systems know no such rename.
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+  struct stat st {};
+  if (!from.Lstat(st)) return false;
+  bool moved = false;
+  if (!S_ISDIR(st.st_mode)) {
+    if (::linkat(from.folder, source, to.folder, target, 0) != 0) return false;
+    moved = ::unlinkat(from.folder, source, 0) == 0;
+    if (!moved) {
+      const int saved = errno;
+      ::unlinkat(to.folder, target, 0);
+      errno = saved;
+    }
+    return moved;
+  }
+  if (::mkdirat(to.folder, target, 0700) != 0) return false;
+  moved = ::renameat(from.folder, source, to.folder, target) == 0;
+  if (!moved) {
+    const int saved = errno;
+    ::unlinkat(to.folder, target, AT_REMOVEDIR);
+    errno = saved;
+  }
+  return moved;
 }
 
 int OpenRegularFile(int folder, const char* name, struct stat& st) {

@@ -53,10 +53,12 @@ using OpenFolderRef = std::shared_ptr<const OpenFolder>;
 
 // An item as the *at calls take it: `name` in the open folder `folder`, or,
 // with AT_FDCWD, a path of the caller's (relative to the working folder).
+// An item is named by path only where that is asked for in so many words,
+// so that no step inside a folder held open can slip back to a path.
 struct ItemAt {
-  ItemAt(const std::filesystem::path& path) : folder(AT_FDCWD), name(path.string()) {}
-  ItemAt(const std::string& path) : folder(AT_FDCWD), name(path) {}
-  ItemAt(const char* path) : folder(AT_FDCWD), name(path) {}
+  explicit ItemAt(const std::filesystem::path& path) : folder(AT_FDCWD), name(path.string()) {}
+  explicit ItemAt(const std::string& path) : folder(AT_FDCWD), name(path) {}
+  explicit ItemAt(const char* path) : folder(AT_FDCWD), name(path) {}
   ItemAt(int folder, std::string name) : folder(folder), name(std::move(name)) {}
 
   // Named in an open folder: its own name is then never followed.
@@ -74,6 +76,21 @@ struct ItemAt {
   int folder;
   std::string name;
 };
+
+// Changes made through an item's own descriptor, so that they reach the item
+// that was made or checked whatever has been put at its name since. The
+// descriptor may be a path descriptor (O_PATH), as folders are held: such a
+// change then goes through /proc, or, where there is none, through the
+// folder opened again from itself.
+bool SetTimesThrough(int fd, const timespec times[2]);
+bool ChangeModeThrough(int fd, mode_t mode);
+
+// Renames `from` to `to` without ever replacing what stands at `to`. Where
+// the file system cannot rename that way, a file is given its new name as a
+// second link and loses the old one, and a folder takes the place of an
+// empty folder made for it: neither can replace anything either. False with
+// errno's value when the name is taken or no such rename is possible.
+bool RenameNoReplace(const ItemAt& from, const ItemAt& to);
 
 // Opens the regular file at `name` in `folder` for reading, never through a
 // link at that name, and without opening anything that is no regular file:

@@ -5,8 +5,16 @@
 // under its "OLD " name, provided the archive held one and its executable can
 // be started; a failure anywhere leaves the old bundle in place under its own
 // name and no part of the new one where the program looks.
+//
+// The program's folder and the staging folder are opened once, when the
+// installation is prepared, and every later step goes through them, never
+// following a link: what another process puts at their paths, or at a name
+// inside them, is never walked through.
 #include <filesystem>
+#include <string>
 
+#include "platform/folder_item.h"
+#include "platform/item_at.h"
 #include "update/program_place.h"
 
 namespace update {
@@ -25,7 +33,11 @@ class Installation {
   // The folder to unpack into: hidden, in the program's folder, so the moves
   // that follow are renames on one file system.
   const std::filesystem::path& Staging() const { return staging_; }
-  // Creates the staging folder empty (a leftover of an earlier run goes).
+  // The same as the archive job takes it: anchored in the program's folder
+  // held open, so that it is opened there, never through a link.
+  platform::FolderItem StagingItem() const;
+  // Opens the program's folder and creates the staging folder empty, for
+  // this user alone (a leftover of an earlier run goes).
   bool Prepare();
 
   enum class Outcome {
@@ -34,7 +46,10 @@ class Installation {
     Failed,     // nothing of the bundle changed, nothing unpacked was kept
   };
   // Moves everything unpacked into the program's folder: folders merge with
-  // those there, files replace files. The staging folder is gone afterwards.
+  // those there, files replace files. Only real folders and files of one
+  // link, as the unpacking makes them, are moved: a link or anything else
+  // found in the staging folder fails the whole installation. The staging
+  // folder is gone afterwards.
   Outcome Publish();
   // Removes the staging folder and what it holds.
   void Discard();
@@ -45,11 +60,17 @@ class Installation {
   bool SwapBundle();
   bool ClearOldName();
   void UnswapBundle();
+  // The staging folder held is still the one at its name.
+  bool StagingInPlace() const;
+  platform::FolderItem InProgramFolder(const char* name) const;
 
   std::filesystem::path folder_;
   std::filesystem::path running_;
   std::filesystem::path trash_;
   std::filesystem::path staging_;
+  std::string stagingName_;
+  platform::OpenFolderRef programFolder_;
+  platform::OpenFolderRef stagingFolder_;
 };
 
 }  // namespace update

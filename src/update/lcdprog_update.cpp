@@ -165,7 +165,7 @@ void LCDProg::VersSocket_DownloadComplete(const std::string& /*url*/, int status
   // Its message waits until the download and the staging folder are gone.
   job->thread.KeepMessages(true);
   job->thread.Ended.Bind(this, &LCDProg::UpdateJobEnded);
-  job->thread.Decompress(zar, platform::FolderItem(job->install.Staging()), true);
+  job->thread.Decompress(zar, job->install.StagingItem(), true);
 }
 
 void LCDProg::VersSocket_Error(const std::string& /*reason*/) {

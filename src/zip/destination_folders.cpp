@@ -1,6 +1,7 @@
 #include "zip/destination_folders.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,124 +10,22 @@
 namespace zip {
 
 namespace fs = std::filesystem;
+using platform::OpenFolder;
 
-bool DestinationFolders::Level::Is(const platform::OpenFolder& f) const {
-  return f.dev() == dev && f.ino() == ino;
-}
+namespace {
 
-bool DestinationFolders::Begin(const fs::path& root) {
-  // The root as given may lead elsewhere now (a link on its way changed, the
-  // working folder changed, or it was made anew): then nothing kept from
-  // before is used. It is looked up as given, so that one given as before
-  // costs one look and no more.
-  if (!rootFolder_ || root.native() != given_.native() ||
-      !rootFolder_->StillAt(AT_FDCWD, root.c_str(), 0)) {
-    Release();
-    std::error_code ec;
-    const fs::path absolute = fs::absolute(root, ec);
-    if (ec || absolute.empty()) return false;
-    fs::path real = fs::weakly_canonical(absolute, ec);
-    if (ec || real.empty()) return false;
-    if (!real.has_filename() && real.has_relative_path()) real = real.parent_path();
-    given_ = root;
-    rootReal_ = std::make_shared<const fs::path>(std::move(real));
-  }
-  checked_ = 0;
-  return true;
-}
-
-DestinationFolders::FolderRef DestinationFolders::At(std::size_t depth, int& error) {
-  if (depth == 0) {
-    // The root is the caller's choice; a link on its own way is followed.
-    if (!rootFolder_) rootFolder_ = Open(AT_FDCWD, rootReal_->c_str(), true, 0, error);
-    return rootFolder_;
-  }
-  if (depth > checked_) {
-    error = ENOENT;
-    return nullptr;
-  }
-  const std::size_t index = depth - 1;
-  if (entered_[index].folder) return entered_[index].folder;
-  if (reopened_ && reopenedIndex_ == index) return reopened_;
-  return Reopen(index, error);
-}
-
-DestinationFolders::FolderRef DestinationFolders::Reopen(std::size_t index, int& error) {
-  auto open = [&](std::size_t i) {
-    return entered_[i].folder ? entered_[i].folder
-                              : (reopened_ && reopenedIndex_ == i ? reopened_ : nullptr);
-  };
-  std::size_t from = index;
-  while (from > 0 && !open(from - 1)) --from;
-  FolderRef folder = from == 0 ? At(0, error) : open(from - 1);
-  for (std::size_t i = from; folder && i <= index; ++i) {
-    folder = Open(folder->fd(), entered_[i].name.c_str(), false, O_NOFOLLOW, error);
-    if (folder && !entered_[i].Is(*folder)) {
-      // Moved or replaced since it was checked: it is not walked through.
-      error = ENOENT;
-      folder.reset();
-    }
-    if (folder && Held(i)) entered_[i].folder = folder;
-  }
-  if (folder && !Held(index)) {
-    reopened_ = folder;
-    reopenedIndex_ = index;
-  }
-  return folder;
-}
-
-DestinationFolders::FolderRef DestinationFolders::Enter(std::size_t depth, const std::string& name,
-                                                        int& error) {
-  const FolderRef parent = At(depth, error);
-  if (!parent) return nullptr;
-  if (depth < entered_.size() && entered_[depth].name == name) {
-    Level& level = entered_[depth];
-    FolderRef folder;
-    if (depth < checked_) {
-      folder = At(depth + 1, error);
-    } else if (level.folder) {
-      if (level.folder->StillAt(parent->fd(), name.c_str(), AT_SYMLINK_NOFOLLOW)) {
-        folder = level.folder;
-      }
-    } else {
-      // Not held open: opening it again from its parent is its check.
-      int ignored = 0;
-      folder = Open(parent->fd(), name.c_str(), false, O_NOFOLLOW, ignored);
-      if (folder && !level.Is(*folder)) folder.reset();
-      if (folder && Held(depth)) {
-        level.folder = folder;
-      } else if (folder) {
-        reopened_ = folder;
-        reopenedIndex_ = depth;
-      }
-    }
-    if (folder) {
-      checked_ = depth + 1;
-      return folder;
-    }
-  }
-  entered_.resize(depth);
-  if (reopened_ && reopenedIndex_ >= depth) reopened_.reset();
-  checked_ = depth;
-  FolderRef folder = Open(parent->fd(), name.c_str(), true, O_NOFOLLOW, error);
-  if (!folder) return nullptr;
-  entered_.push_back(Level{name, folder->dev(), folder->ino(), folder});
-  if (entered_.size() > kHeldOpen) entered_[entered_.size() - kHeldOpen - 1].folder.reset();
-  checked_ = depth + 1;
-  return folder;
-}
-
-DestinationFolders::FolderRef DestinationFolders::Open(int parent, const char* name, bool create,
-                                                       int noFollow, int& error) {
+// Opens `name` in `parent` as a folder; `noFollow` is O_NOFOLLOW or 0.
+DestinationFolders::FolderRef OpenOrMake(int parent, const char* name, bool create, int noFollow,
+                                         int& error) {
   // A path descriptor needs no right to read the folder, only to pass it,
   // as a lookup by path does.
-  FolderRef folder = platform::OpenFolder::Open(parent, name, noFollow, error);
+  DestinationFolders::FolderRef folder = OpenFolder::Open(parent, name, noFollow, error);
   if (!folder && error == ENOENT && create) {
     if (::mkdirat(parent, name, 0777) != 0 && errno != EEXIST) {
       error = errno;
       return nullptr;
     }
-    folder = platform::OpenFolder::Open(parent, name, noFollow, error);
+    folder = OpenFolder::Open(parent, name, noFollow, error);
   }
   struct stat st {};
   // A link is refused as "not a folder" by the open; say what it is.
@@ -137,23 +36,269 @@ DestinationFolders::FolderRef DestinationFolders::Open(int parent, const char* n
   return folder;
 }
 
-DestinationFolders::FolderRef DestinationFolders::OpenByPath(const fs::path& folder, int& error) {
-  return Open(AT_FDCWD, folder.empty() ? "." : folder.c_str(), false, 0, error);
+}  // namespace
+
+bool DestinationFolders::Level::Is(const OpenFolder& f) const {
+  return f.dev() == dev && f.ino() == ino;
 }
 
-void DestinationFolders::Finish() {
-  if (entered_.size() <= kHeldOpen || checked_ >= entered_.size()) return;
-  entered_.resize(checked_);
-  if (reopened_ && reopenedIndex_ >= checked_) reopened_.reset();
+DestinationFolders::FolderRef DestinationFolders::Open(int parent, const char* name, bool create,
+                                                       int& error) {
+  return OpenOrMake(parent, name, create, O_NOFOLLOW, error);
+}
+
+bool DestinationFolders::Begin(const platform::FolderItem& root, bool followLinks) {
+  // A root given as before is the one held: it is not looked up by its path
+  // again, so a link put there since leads nowhere.
+  if (rootReal_->empty() || root.Path().native() != given_.native() || root.Folder() != givenIn_) {
+    Release();
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(root.Path(), ec);
+    if (ec || absolute.empty()) return false;
+    fs::path real = fs::weakly_canonical(absolute, ec);
+    if (ec || real.empty()) return false;
+    if (!real.has_filename() && real.has_relative_path()) real = real.parent_path();
+    given_ = root.Path();
+    givenIn_ = root.Folder();
+    rootReal_ = std::make_shared<const fs::path>(std::move(real));
+  }
+  follow_ = followLinks;
+  depth_ = 0;
+  pending_.reset();
+  lost_.clear();
+  rootLost_ = false;
+  error_ = 0;
+  return true;
+}
+
+DestinationFolders::FolderRef DestinationFolders::RootFolder(int& error) {
+  if (root_) return root_;
+  if (givenIn_) {
+    // Anchored in a folder the caller holds: never through a link there.
+    fs::path name = given_;
+    if (!name.has_filename()) name = name.parent_path();
+    root_ = OpenOrMake(givenIn_->fd(), name.filename().c_str(), true, O_NOFOLLOW, error);
+  } else {
+    // The root is the caller's choice; a link on its own way is followed.
+    root_ = OpenOrMake(AT_FDCWD, rootReal_->c_str(), true, 0, error);
+  }
+  return root_;
+}
+
+bool DestinationFolders::Down(const std::string& name) {
+  if (pending_) {
+    if (!EnterPending(follow_)) return false;
+  } else if (depth_ == 0 && Reachable()) {
+    // The root is made with the first name below it.
+    int error = 0;
+    if (!RootFolder(error)) {
+      rootLost_ = true;
+      error_ = error;
+    }
+  }
+  pending_ = name;
+  return true;
+}
+
+bool DestinationFolders::Up() {
+  if (pending_) {
+    pending_.reset();
+  } else if (!lost_.empty()) {
+    lost_.pop_back();
+  } else if (depth_ > 0) {
+    --depth_;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool DestinationFolders::EnterPending(bool followLinks) {
+  std::string name = std::move(*pending_);
+  pending_.reset();
+  int error = 0;
+  if (Reachable() && Enter(name, error)) return true;
+  if (Reachable() && error == ELOOP && followLinks) {
+    // The target's own last name is entered as a folder too, but never
+    // through a second link.
+    return FollowLink(name) && (!pending_ || EnterPending(false));
+  }
+  if (Reachable()) error_ = error;
+  lost_.push_back(std::move(name));
+  return true;
+}
+
+void DestinationFolders::Keep(std::size_t index, const FolderRef& folder) {
+  if (Held(index)) {
+    levels_[index].folder = folder;
+  } else {
+    reopened_ = folder;
+    reopenedIndex_ = index;
+  }
+}
+
+DestinationFolders::FolderRef DestinationFolders::Enter(const std::string& name, int& error) {
+  const FolderRef parent = At(depth_, error);
+  if (!parent) return nullptr;
+  if (depth_ < levels_.size() && levels_[depth_].name == name) {
+    Level& level = levels_[depth_];
+    FolderRef folder;
+    if (level.folder) {
+      if (level.folder->StillAt(parent->fd(), name.c_str(), AT_SYMLINK_NOFOLLOW)) {
+        folder = level.folder;
+      }
+    } else {
+      // Not held open: opening it again from its parent is its check.
+      int ignored = 0;
+      folder = Open(parent->fd(), name.c_str(), false, ignored);
+      if (folder && !level.Is(*folder)) folder.reset();
+      if (folder) Keep(depth_, folder);
+    }
+    if (folder) {
+      ++depth_;
+      return folder;
+    }
+  }
+  // Moved, replaced or never entered: what was kept below it goes.
+  levels_.resize(depth_);
+  if (reopened_ && reopenedIndex_ >= depth_) reopened_.reset();
+  FolderRef folder = Open(parent->fd(), name.c_str(), true, error);
+  if (!folder) return nullptr;
+  levels_.push_back(Level{name, folder->dev(), folder->ino(), folder});
+  if (levels_.size() > kHeldOpen) levels_[levels_.size() - kHeldOpen - 1].folder.reset();
+  ++depth_;
+  return folder;
+}
+
+DestinationFolders::FolderRef DestinationFolders::At(std::size_t depth, int& error) {
+  if (depth == 0) return RootFolder(error);
+  const std::size_t index = depth - 1;
+  if (levels_[index].folder) return levels_[index].folder;
+  if (reopened_ && reopenedIndex_ == index) return reopened_;
+  return Reopen(index, error);
+}
+
+DestinationFolders::FolderRef DestinationFolders::Reopen(std::size_t index, int& error) {
+  auto open = [&](std::size_t i) {
+    return levels_[i].folder ? levels_[i].folder
+                             : (reopened_ && reopenedIndex_ == i ? reopened_ : nullptr);
+  };
+  std::size_t from = index;
+  while (from > 0 && !open(from - 1)) --from;
+  FolderRef folder = from == 0 ? RootFolder(error) : open(from - 1);
+  for (std::size_t i = from; folder && i <= index; ++i) {
+    folder = Open(folder->fd(), levels_[i].name.c_str(), false, error);
+    if (folder && !levels_[i].Is(*folder)) {
+      // Moved or replaced since it was checked: it is not walked through.
+      error = ENOENT;
+      folder.reset();
+    }
+    if (folder) Keep(i, folder);
+  }
+  return folder;
+}
+
+bool DestinationFolders::FollowLink(const std::string& link) {
+  int error = 0;
+  const FolderRef folder = At(depth_, error);
+  if (!folder) return false;
+  char target[PATH_MAX];
+  const ssize_t n = ::readlinkat(folder->fd(), link.c_str(), target, sizeof target);
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return false;
+  // Where it points, as names below the root, worked out from the names
+  // alone: a link on that way is then refused by the walk, not followed.
+  const fs::path to(std::string(target, static_cast<std::size_t>(n)));
+  std::vector<std::string> names;
+  if (to.is_absolute()) {
+    const fs::path below = to.lexically_normal().lexically_relative(*rootReal_);
+    if (below.empty()) return false;
+    for (const fs::path& part : below) names.push_back(part.string());
+  } else {
+    for (std::size_t i = 0; i < depth_; ++i) names.push_back(levels_[i].name);
+    for (const fs::path& part : to) names.push_back(part.string());
+  }
+  std::vector<std::string> resolved;
+  for (std::string& name : names) {
+    if (name.empty() || name == ".") continue;
+    if (name != "..") {
+      resolved.push_back(std::move(name));
+    } else if (resolved.empty()) {
+      return false;
+    } else {
+      resolved.pop_back();
+    }
+  }
+  depth_ = 0;
+  pending_.reset();
+  for (std::string& name : resolved) {
+    if (pending_ && !EnterPending(false)) return false;
+    pending_ = std::move(name);
+  }
+  return true;
+}
+
+std::optional<platform::FolderItem> DestinationFolders::End() {
+  int error = 0;
+  if (follow_ && pending_ && Reachable()) {
+    // A link at the member's own name: the member goes where it leads.
+    struct stat st {};
+    const FolderRef folder = At(depth_, error);
+    if (folder && ::fstatat(folder->fd(), pending_->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode)) {
+      const std::string link = std::move(*pending_);
+      pending_.reset();
+      if (!FollowLink(link)) return std::nullopt;
+    }
+  }
+  // In a tree deeper than the folders held open, what lies below where this
+  // walk ended is let go, so that the folders held are the deepest of this
+  // walk's path and not of an earlier, deeper one.
+  if (levels_.size() > kHeldOpen && depth_ < levels_.size()) {
+    levels_.resize(depth_);
+    if (reopened_ && reopenedIndex_ >= depth_) reopened_.reset();
+  }
+  std::string leaf;
+  if (pending_) {
+    leaf = std::move(*pending_);
+    pending_.reset();
+  } else if (!lost_.empty()) {
+    leaf = std::move(lost_.back());
+    lost_.pop_back();
+  } else if (depth_ > 0) {
+    leaf = levels_[--depth_].name;
+  } else {
+    return platform::FolderItem(*rootReal_);
+  }
+  // Joined as text and parsed once: this is done for every member.
+  std::string at = rootReal_->native();
+  for (std::size_t i = 0; i < depth_; ++i) (at += '/') += levels_[i].name;
+  for (const std::string& name : lost_) (at += '/') += name;
+  (at += '/') += leaf;
+  // The member's item is anchored in the folder the walk opened. Where none
+  // could be opened, nothing is looked up by path either: the member then
+  // fails, saying why.
+  FolderRef folder;
+  if (Reachable()) folder = At(depth_, error);
+  if (!folder) folder = OpenFolder::Unreachable(Reachable() ? error : error_);
+  return platform::FolderItem(fs::path(std::move(at)), std::move(folder));
+}
+
+bool DestinationFolders::IsRoot(const platform::FolderItem& item) const {
+  return !item.Folder() && !rootReal_->empty() && item.Path() == *rootReal_;
 }
 
 void DestinationFolders::Release() {
-  entered_.clear();
+  levels_.clear();
   reopened_.reset();
-  rootFolder_.reset();
-  checked_ = 0;
+  root_.reset();
   given_.clear();
+  givenIn_.reset();
   rootReal_ = std::make_shared<const fs::path>();
+  depth_ = 0;
+  pending_.reset();
+  lost_.clear();
+  rootLost_ = false;
+  error_ = 0;
 }
 
 }  // namespace zip

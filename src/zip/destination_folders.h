@@ -1,24 +1,29 @@
 #pragma once
-// The folders on the way to the members being extracted, from the root
-// down. Each is opened relative to the one above it and never through a
-// link, so a member's folders cannot lead out of the root, and a folder that
-// is swapped for a link after it was opened is not followed. The folders of
+// The walk from the destination's root down to the members being extracted.
+//
+// The root is looked up once, at its first open, and held from then on:
+// every member, its folders and its metadata go through that descriptor, so
+// what is put at the root's path later changes nothing. Each folder below it
+// is opened relative to the one above it and never through a link, so a
+// member's folders cannot lead out of the root, and a folder that is swapped
+// for a link after it was opened is not walked through again. The folders of
 // one member are kept for the next: members of one folder follow each other
-// in an archive, and their folders are then only checked, not looked up by
-// path again.
+// in an archive, and their folders are then only checked, not opened again.
 //
 // Only the deepest folders of the current path are held open, so that a
-// tree of any depth takes a bounded number of descriptors; one above them
-// is opened again from the nearest one held, with the same checks, when a
-// walk needs it.
+// tree of any depth takes a bounded number of descriptors; one above them is
+// opened again from the nearest one held, with the same checks, when a walk
+// needs it.
 #include <sys/types.h>
 
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/folder_item.h"
 #include "platform/item_at.h"
 
 namespace zip {
@@ -29,36 +34,46 @@ class DestinationFolders {
   // How many folders below the root are held open at most.
   static constexpr std::size_t kHeldOpen = 32;
 
-  // Begins the walk to one member below `root`. False when the root has no
-  // absolute form. Folders kept from the last walk are used again only while
-  // they are still where they were.
-  bool Begin(const std::filesystem::path& root);
-  // The root as the walk names it: absolute, every link in it resolved.
+  // Begins the walk to one member below `root`. A root given as before (the
+  // same path, anchored in the same folder) is the one held, whatever stands
+  // at its path now. With `followLinks`, a link on the way that stays inside
+  // the root leads to where it points. False when the root has no absolute
+  // form.
+  bool Begin(const platform::FolderItem& root, bool followLinks);
+  // The root as the walk names it: absolute, every link in it resolved when
+  // it was first given.
   const std::filesystem::path& Root() const { return *rootReal_; }
   // The same, shared: it is kept by each member placed below it.
   const std::shared_ptr<const std::filesystem::path>& SharedRoot() const { return rootReal_; }
 
-  // The folder at `depth` of the walk (0 is the root; depth n is the n-th
-  // folder entered below it). The root is made when it is missing, as one
-  // folder. Null with errno's value in `error` when it cannot be opened.
-  FolderRef At(std::size_t depth, int& error);
-  // Enters `name` in the folder at `depth`, making it when it is missing,
-  // and returns it as the folder at depth + 1; what was entered below that
-  // depth before is dropped. Null with `error` set when it cannot be opened:
-  // ELOOP for a link, ENOTDIR for an item that is no folder.
-  FolderRef Enter(std::size_t depth, const std::string& name, int& error);
+  // The next name of the member's path. The name before it is entered as a
+  // folder, made when it is missing. False when the path leads out of the
+  // root through a link.
+  bool Down(const std::string& name);
+  // One level up ("..") ; false above the root.
+  bool Up();
+  // Ends the walk with the member's item, anchored in the folder the walk
+  // reached. Where a folder on the way could not be entered, the item's
+  // folder is unreachable, and tells why: ENOTDIR for an item that is no
+  // folder, ELOOP for a link not followed. The root itself, when the path
+  // names it, comes back named by its path (see IsRoot). None when a link
+  // at the member's own name leads out of the root.
+  std::optional<platform::FolderItem> End();
+  // `item` names the root that the walk holds.
+  bool IsRoot(const platform::FolderItem& item) const;
 
-  // Ends the walk. In a tree deeper than the folders held open, what lies
-  // below where it ended is let go, so that the folders held are the
-  // deepest of this walk's path and not of an earlier, deeper one.
-  void Finish();
+  // The root, held: made when it is missing (as one folder) and opened at
+  // its first use. Null with errno's value in `error` while it cannot be.
+  FolderRef RootFolder(int& error);
 
   // Closes every folder this object holds.
   void Release();
 
-  // The folder at a path of the caller's, links on its way followed; null
-  // with `error` set when it is no folder or cannot be opened.
-  static FolderRef OpenByPath(const std::filesystem::path& folder, int& error);
+  // Opens `name` in `parent` as a folder, never through a link, making it
+  // (mode 0777 less the umask) when it is missing and `create` is set. Null
+  // with `error` set when it cannot be opened: ELOOP for a link, ENOTDIR for
+  // an item that is no folder.
+  static FolderRef Open(int parent, const char* name, bool create, int& error);
 
  private:
   // A folder entered below the root: its name, what it was when it was
@@ -71,24 +86,50 @@ class DestinationFolders {
     bool Is(const platform::OpenFolder& f) const;
   };
 
-  // `noFollow` is O_NOFOLLOW or 0.
-  static FolderRef Open(int parent, const char* name, bool create, int noFollow, int& error);
+  bool Reachable() const { return lost_.empty() && !rootLost_; }
+  // Enters the pending name as a folder; false when a link there leads out
+  // of the root.
+  bool EnterPending(bool followLinks);
+  // Opens or checks `name` below the folder the walk stands in, and stands
+  // in it. Null with `error` set when it cannot be.
+  FolderRef Enter(const std::string& name, int& error);
+  // The walk moves to where the link `link` in the folder it stands in
+  // points, when that lies inside the root; the target's last name becomes
+  // the pending name.
+  bool FollowLink(const std::string& link);
+  // The folder at `depth` of the walk (0 is the root; depth n is the n-th
+  // folder entered below it).
+  FolderRef At(std::size_t depth, int& error);
   // Level `index` is one of the deepest, whose descriptors are held.
-  bool Held(std::size_t index) const { return index + kHeldOpen >= entered_.size(); }
+  bool Held(std::size_t index) const { return index + kHeldOpen >= levels_.size(); }
   // Opens level `index` again from the nearest folder above it that is open.
   FolderRef Reopen(std::size_t index, int& error);
+  // Keeps `folder`, just opened or checked, as level `index`'s.
+  void Keep(std::size_t index, const FolderRef& folder);
 
   // The root as the caller gave it, and as the walk names it.
   std::filesystem::path given_;
+  FolderRef givenIn_;
   std::shared_ptr<const std::filesystem::path> rootReal_ =
       std::make_shared<const std::filesystem::path>();
-  FolderRef rootFolder_;
-  std::vector<Level> entered_;
-  // How many of them this walk has found still in place.
-  std::size_t checked_ = 0;
+  FolderRef root_;
+
+  // The folders of the last walks' path below the root; those of this walk
+  // come first, `depth_` of them, each checked by this walk.
+  std::vector<Level> levels_;
+  std::size_t depth_ = 0;
   // The last level opened again that is not held, with its index.
   std::size_t reopenedIndex_ = 0;
   FolderRef reopened_;
+
+  // This walk: the last name, entered as a folder only once a name follows
+  // it; names below the folder it stands in where no folder could be
+  // entered, and why the first of them could not be.
+  bool follow_ = false;
+  std::optional<std::string> pending_;
+  std::vector<std::string> lost_;
+  bool rootLost_ = false;
+  int error_ = 0;
 };
 
 }  // namespace zip

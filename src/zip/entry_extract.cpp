@@ -29,6 +29,7 @@ using platform::FolderItem;
 using platform::ItemAt;
 using platform::MemoryBlockRef;
 using platform::OpenFolder;
+using platform::OpenFolderRef;
 
 namespace {
 
@@ -46,20 +47,42 @@ constexpr char kWriteProtected[] = "Destination file is write protected";
 // that came without a Unix mode needs to be started.
 constexpr mode_t kExecuteBits = 0511;
 
-bool Within(const fs::path& root, const fs::path& p) {
-  const fs::path rel = p.lexically_relative(root);
-  return !rel.empty() && *rel.begin() != "..";
-}
+constexpr char kFileOnPath[] =
+    "A folder on the entry's path is a file at the destination already. Won't replace that.";
+constexpr char kAliasOnPath[] =
+    "A folder on the entry's path is an alias file at the destination. Won't follow that.";
+constexpr char kFolderAtFork[] = "a folder exists where it goes. Won't replace that.";
 
 // A message with the system's reason added where that reason is one that no
-// retry of the member mends: the program has run out of descriptors.
+// retry of the member mends: the program has run out of descriptors, or the
+// name is longer than the file system takes.
 std::string WithReason(std::string message, int error) {
-  if (error != EMFILE && error != ENFILE) return message;
+  if (error != EMFILE && error != ENFILE && error != ENAMETOOLONG) return message;
   return message + ": " + std::generic_category().message(error);
 }
 
-int FolderError(const FolderItem& item) {
-  return item.Folder() ? item.Folder()->error() : 0;
+// Why a member's folder could not be reached: what stood on its way, or
+// `otherwise` with the system's reason.
+std::string UnreachableMessage(int error, const char* otherwise) {
+  if (error == ENOTDIR) return kFileOnPath;
+  if (error == ELOOP) return kAliasOnPath;
+  return WithReason(otherwise, error);
+}
+
+// Why a folder member's own folder could not be opened once made or found:
+// what was put at its place meanwhile.
+std::string PlaceMessage(int error) {
+  if (error == ENOTDIR) return kFolderOverFile;
+  if (error == ELOOP) return kAliasStays;
+  return WithReason(kFolderCreation, error);
+}
+
+// Why a resource fork could not be put in place: a folder at the sidecar's
+// name, or the system's reason.
+std::string ForkMessage(const std::string& message, int error) {
+  if (error == EISDIR) return std::string(kOpenRsrc) + ": " + kFolderAtFork;
+  if (error == ENAMETOOLONG) return WithReason(kOpenRsrc, error);
+  return WithReason(message, error);
 }
 
 // The permission bits a member's Unix mode gives a regular file: those of
@@ -69,9 +92,9 @@ std::optional<mode_t> FilePermissions(std::int32_t mode) {
   return static_cast<mode_t>(mode) & 0777;
 }
 
-// Both in one change of the Finder information; a folder has neither.
+// Both in one change of the Finder information; the caller knows the item
+// is no folder, which has neither.
 void SetTypeAndCreator(FolderItem& dest, std::string_view type, std::string_view creator) {
-  if (dest.Directory()) return;
   std::string info = dest.FinderInfo();
   info.replace(platform::finder_info::kType, 4, std::string(type).append(4, '\0'), 0, 4);
   info.replace(platform::finder_info::kCreator, 4, std::string(creator).append(4, '\0'), 0, 4);
@@ -95,40 +118,10 @@ std::string ZipEntry::z_diskName(std::string_view component) const {
   return name;
 }
 
-// Where a walk down a member's path stands.
-struct ZipEntry::DestinationWalk {
-  // The folders entered below the root, each open.
-  std::vector<std::string> entered;
-  // Names below the last of them where no folder could be opened: an item
-  // that is no folder stands there, or it could not be made. The member's
-  // place is then a path only, and writing there fails.
-  std::vector<std::string> lost;
-  bool rootLost = false;
-  // Why the first folder that could not be opened could not be.
-  int error = 0;
-  // The last name. A folder is entered only once a name follows it.
-  std::optional<std::string> pending;
-
-  bool Reachable() const { return lost.empty() && !rootLost; }
-  // One level up; false above the root.
-  bool Up() {
-    if (pending) {
-      pending.reset();
-    } else if (!lost.empty()) {
-      lost.pop_back();
-    } else if (!entered.empty()) {
-      entered.pop_back();
-    } else {
-      return false;
-    }
-    return true;
-  }
-};
-
 std::optional<FolderItem> ZipEntry::MakeDestination(const FolderItem& root, bool followAliases) {
-  if (!d->destinations.Begin(root.Path())) return std::nullopt;
-  destinationRoot = d->destinations.SharedRoot();
-  DestinationWalk walk;
+  DestinationFolders& walk = d->destinations;
+  if (!walk.Begin(root, followAliases)) return std::nullopt;
+  destinationRoot = walk.SharedRoot();
   for (const std::string& component : path) {
     std::string name;
     try {
@@ -141,106 +134,10 @@ std::optional<FolderItem> ZipEntry::MakeDestination(const FolderItem& root, bool
     if (name == "..") {
       if (!walk.Up()) return std::nullopt;
     } else if (!name.empty()) {
-      if (!FolderItem::IsValidName(name) || !z_walkOn(walk, name, followAliases)) {
-        return std::nullopt;
-      }
+      if (!FolderItem::IsValidName(name) || !walk.Down(name)) return std::nullopt;
     }
   }
-  return z_walkEnd(walk, followAliases);
-}
-
-// The name before `name` is a folder on the way: it is entered, and made
-// when it is missing. The root is made with the first name below it.
-bool ZipEntry::z_walkOn(DestinationWalk& walk, const std::string& name, bool followAliases) {
-  int error = 0;
-  if (walk.pending) {
-    if (!z_enterPending(walk, followAliases)) return false;
-  } else if (walk.entered.empty() && walk.Reachable() && !d->destinations.At(0, error)) {
-    walk.rootLost = true;
-    walk.error = error;
-  }
-  walk.pending = name;
-  return true;
-}
-
-// Enters the pending name as a folder. A link there is not followed unless
-// asked, and then only to where it leads inside the root, which is entered
-// from the root like any other folder, never through a second link.
-bool ZipEntry::z_enterPending(DestinationWalk& walk, bool followAliases) {
-  std::string folder = std::move(*walk.pending);
-  walk.pending.reset();
-  int error = 0;
-  if (!walk.Reachable()) {
-    walk.lost.push_back(std::move(folder));
-  } else if (d->destinations.Enter(walk.entered.size(), folder, error)) {
-    walk.entered.push_back(std::move(folder));
-  } else if (error != ELOOP) {
-    if (walk.Reachable()) walk.error = error;
-    walk.lost.push_back(std::move(folder));
-  } else if (!followAliases || !z_followLink(walk, folder) ||
-             (walk.pending && !z_enterPending(walk, false))) {
-    return false;
-  }
-  return true;
-}
-
-// The walk moves to where the link `link` in its folder leads, when that
-// lies inside the root; the target's own name becomes the pending name.
-bool ZipEntry::z_followLink(DestinationWalk& walk, std::string link) {
-  const fs::path& root = d->destinations.Root();
-  fs::path at = root;
-  for (const std::string& folder : walk.entered) at /= folder;
-  std::error_code ec;
-  const fs::path real = fs::weakly_canonical(at / link, ec);
-  if (ec || !Within(root, real)) return false;
-  walk.entered.clear();
-  walk.pending.reset();
-  for (const fs::path& part : real.lexically_relative(root)) {
-    if (part == ".") continue;
-    if (walk.pending && !z_enterPending(walk, false)) return false;
-    walk.pending = part.string();
-  }
-  return true;
-}
-
-std::optional<FolderItem> ZipEntry::z_walkEnd(DestinationWalk& walk, bool followAliases) {
-  DestinationFolders& folders = d->destinations;
-  int error = 0;
-  struct stat st {};
-  if (followAliases && walk.pending && walk.Reachable()) {
-    // A link at the member's own name: the member goes where it leads.
-    const DestinationFolders::FolderRef folder = folders.At(walk.entered.size(), error);
-    if (folder && ItemAt(folder->fd(), *walk.pending).Lstat(st) && S_ISLNK(st.st_mode) &&
-        !z_followLink(walk, *walk.pending)) {
-      return std::nullopt;
-    }
-  }
-  folders.Finish();
-  std::string leaf;
-  if (walk.pending) {
-    leaf = *walk.pending;
-  } else if (!walk.lost.empty()) {
-    leaf = walk.lost.back();
-    walk.lost.pop_back();
-  } else if (!walk.entered.empty()) {
-    leaf = walk.entered.back();
-    walk.entered.pop_back();
-  } else {
-    return FolderItem(folders.Root());
-  }
-  // Joined as text and parsed once: this is done for every member.
-  std::string at = folders.Root().native();
-  for (const auto* names : {&walk.entered, &walk.lost}) {
-    for (const std::string& name : *names) (at += '/') += name;
-  }
-  (at += '/') += leaf;
-  // The member's item is anchored in the folder the walk opened. Where none
-  // could be opened, nothing is looked up by path either: the member then
-  // fails as if its folder could not be made.
-  DestinationFolders::FolderRef folder;
-  if (walk.Reachable()) folder = folders.At(walk.entered.size(), error);
-  if (!folder) folder = OpenFolder::Unreachable(walk.Reachable() ? error : walk.error);
-  return FolderItem(fs::path(std::move(at)), std::move(folder));
+  return walk.End();
 }
 
 std::optional<FolderItem> ZipEntry::MakeDestinationChild(const FolderItem& parent,
@@ -283,7 +180,8 @@ FolderItem ZipEntry::z_anchored(const FolderItem& dest) {
   fs::path p = dest.Path();
   if (!p.has_filename()) p = p.parent_path();
   int error = 0;
-  DestinationFolders::FolderRef folder = DestinationFolders::OpenByPath(p.parent_path(), error);
+  OpenFolderRef folder = platform::OpenFolder::Open(
+      AT_FDCWD, p.parent_path().empty() ? "." : p.parent_path().c_str(), 0, error);
   return FolderItem(p, folder ? std::move(folder) : OpenFolder::Unreachable(error));
 }
 
@@ -291,76 +189,106 @@ bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacB
                          bool executable) {
   extractedTheRoot = false;
   if (!destination) return Fail(kNoDestination);
+  if (d->destinations.IsRoot(*destination)) return z_extractRoot(decodeMacBinary);
   FolderItem dest = z_anchored(*destination);
+  if (dest.Folder()->fd() < 0) {
+    return Fail(
+        UnreachableMessage(dest.Folder()->error(), isFolder ? kFolderCreation : kCreateFailed));
+  }
   MemoryBlockRef mbHdr;
   // Held open until the metadata is on it; removed if anything ends early.
   std::unique_ptr<StagedFile> staged;
-  const bool written = isFolder ? z_extractFolder(dest, decodeMacBinary, mbHdr)
-                                : z_extractFile(dest, decodeMacBinary, mbHdr, staged);
+  OpenFolderRef folder;
+  const bool written = isFolder ? z_extractFolder(dest, decodeMacBinary, mbHdr, folder)
+                                : z_extractFile(dest, decodeMacBinary, executable, mbHdr, staged);
   if (!written) return false;
-  if (destinationRoot && dest.Name() == destinationRoot->filename().native() &&
-      dest.Path() == *destinationRoot) {
-    // A member naming the root itself: its creation date and Mac metadata
-    // would go into the sidecar beside it, outside the root, so only the
-    // root's own date is set.
-    extractedTheRoot = true;
-    if (const std::optional<platform::Date> t = Time()) z_setDatesAt(dest, -1, *t);
-  } else {
-    z_applyMetadata(dest, staged.get(), mbHdr, executable);
-  }
+  z_applyMetadata(dest, staged ? staged->Descriptor() : folder->fd(), staged.get(), mbHdr,
+                  executable);
   // An item of the caller's own stays one named by path, holding no folder
   // open; one from MakeDestination stays anchored where it was checked.
   destination = destination->Folder() ? dest : FolderItem(dest.Path());
   return true;
 }
 
-// What stands at the destination (`there`, and then `st`). A link there is
-// an alias file, whatever it points at: it is removed, and the member is
-// written in its place, never where it pointed. False when it stays.
-bool ZipEntry::z_lookAtPlace(const FolderItem& dest, struct stat& st, bool& there) {
-  there = dest.At().Lstat(st);
-  if (!there || !S_ISLNK(st.st_mode)) return true;
-  dest.Delete();
-  there = false;
-  return !(dest.At().Lstat(st) && S_ISLNK(st.st_mode)) || Fail(kAliasStays);
-}
-
-bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary,
-                               MemoryBlockRef& mbHdr) {
-  const ItemAt at = dest.At();
+// A member that names the root itself: the root is the folder held since
+// the walk first opened it. Its creation date and Mac metadata would go into
+// the sidecar beside it, outside the root, so only its own date is set.
+bool ZipEntry::z_extractRoot(bool decodeMacBinary) {
+  if (!isFolder) return Fail(kFileOverFolder);
+  int error = 0;
+  const OpenFolderRef root = d->destinations.RootFolder(error);
+  if (!root) return Fail(UnreachableMessage(error, kFolderCreation));
   struct stat st {};
-  bool there = false;
-  if (!z_lookAtPlace(dest, st, there)) return false;
-  bool created = false;
-  if (!there) {
-    created = ::mkdirat(at.folder, at.name.c_str(), 0777) == 0;
-    there = at.Lstat(st);
-  }
-  if (!there) return Fail(WithReason(kFolderCreation, FolderError(dest)));
-  if (!S_ISDIR(st.st_mode)) return Fail(kFolderOverFile);
+  if (::fstat(root->fd(), &st) != 0) return Fail(WithReason(kFolderCreation, errno));
   if ((st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
-  if (!z_unzip(nullptr, nullptr, decodeMacBinary, true, mbHdr)) {
-    // A folder that was there before stays, with whatever it holds.
-    if (created) dest.Delete();
-    return false;
-  }
+  MemoryBlockRef mbHdr;
+  if (!z_unzip(nullptr, nullptr, decodeMacBinary, true, mbHdr)) return false;
+  extractedTheRoot = true;
+  if (const std::optional<platform::Date> t = Time()) z_setDates(root->fd(), *t);
   return true;
 }
 
-bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, MemoryBlockRef& mbHdr,
-                             std::unique_ptr<StagedFile>& staged) {
+// A link at the destination is an alias file, whatever it points at: it is
+// removed, with its sidecar, never followed. False when it stays.
+bool ZipEntry::z_removeAlias(const FolderItem& dest) {
+  dest.Delete();
+  struct stat st {};
+  return !(dest.At().Lstat(st) && S_ISLNK(st.st_mode)) || Fail(kAliasStays);
+}
+
+// The member's header is decoded before anything is made or removed at its
+// place, so that a member that fails leaves what stood there as it was.
+// `folder` is then the folder itself, opened never through a link.
+bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary, MemoryBlockRef& mbHdr,
+                               OpenFolderRef& folder) {
+  const ItemAt at = dest.At();
+  struct stat st {};
+  const bool there = at.Lstat(st);
+  const bool alias = there && S_ISLNK(st.st_mode);
+  int error = 0;
+  if (there && !alias) {
+    if (!S_ISDIR(st.st_mode)) return Fail(kFolderOverFile);
+    folder = DestinationFolders::Open(at.folder, at.name.c_str(), false, error);
+    if (!folder) return Fail(PlaceMessage(error));
+    if (::fstat(folder->fd(), &st) != 0) return Fail(WithReason(kFolderCreation, errno));
+    if ((st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
+  }
+  if (!z_unzip(nullptr, nullptr, decodeMacBinary, true, mbHdr)) return false;
+  if (folder) return true;
+  if (alias && !z_removeAlias(dest)) return false;
+  folder = DestinationFolders::Open(at.folder, at.name.c_str(), true, error);
+  return folder || Fail(PlaceMessage(error));
+}
+
+// The permissions a member's file is made with: never more than those it
+// ends up with, so that no one can open it meanwhile whom its own mode would
+// keep out. `old` is the regular file it replaces, if any.
+mode_t ZipEntry::z_creationMode(bool executable, const struct stat* old) const {
+  const std::int32_t attributes = ExternalFileAttributes();
+  const std::int32_t host = OSMadeBy();
+  const mode_t kept = old ? old->st_mode & 0777 : 0666;
+  if (attributes < 0 && (host == 0 || host == 3 || host == 7)) {
+    return FilePermissions(ZipArchiveData::shiftRight16(attributes)).value_or(kept);
+  }
+  return executable && !IsTextFile() ? kept | kExecuteBits : kept;
+}
+
+bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, bool executable,
+                             MemoryBlockRef& mbHdr, std::unique_ptr<StagedFile>& staged) {
   // Most members are new: their file is made in place at once, and only
   // where something stands is it looked at.
-  staged = StagedFile::InPlace(dest);
+  staged = StagedFile::InPlace(dest, z_creationMode(executable, nullptr));
+  bool alias = false;
   if (!staged) {
-    const ItemAt at = dest.At();
     struct stat st {};
-    bool there = false;
-    if (!z_lookAtPlace(dest, st, there)) return false;
+    const bool there = dest.At().Lstat(st);
+    alias = there && S_ISLNK(st.st_mode);
     if (there && S_ISDIR(st.st_mode)) return Fail(kFileOverFolder);
-    if (there && (st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
-    staged = StagedFile::Create(dest, there ? &st : nullptr);
-    if (!staged) return Fail(WithReason(kCreateFailed, at.folder < 0 ? FolderError(dest) : errno));
+    if (there && !alias && (st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
+    const bool file = there && S_ISREG(st.st_mode);
+    staged = StagedFile::Create(dest, there ? &st : nullptr,
+                                z_creationMode(executable, file ? &st : nullptr));
+    if (!staged) return Fail(WithReason(kCreateFailed, errno));
   }
   bool decoded = false, fork = false;
   {
@@ -370,83 +298,79 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, Memor
     if (decodeMacBinary) rsrc = std::make_unique<RsrcForkWriter>(staged->Item());
     decoded = z_unzip(&data, rsrc.get(), decodeMacBinary, false, mbHdr);
     fork = rsrc && rsrc->Written() > 0;
-    if (!decoded && rsrc) errmsg = WithReason(errmsg, rsrc->SystemError());
+    if (!decoded && rsrc && rsrc->SystemError() != 0) {
+      errmsg = ForkMessage(errmsg, rsrc->SystemError());
+    }
   }
   if (!decoded) return false;
   // A resource fork that cannot be put beside the destination is not
-  // silently dropped; the old file then stays as it was.
-  if (staged->SidecarBlocked(fork)) return Fail(kOpenRsrc);
+  // silently dropped; what stood at the destination then stays as it was.
+  if (const int blocked = staged->SidecarBlocked(fork))
+    return Fail(ForkMessage(kOpenRsrc, blocked));
   if (!staged->Commit(fork, d->WasExtracted(platform::SidecarAt(dest.At())))) {
-    return Fail(kCreateFailed);
+    const int why = errno;
+    if (staged->ForkFailed()) return Fail(ForkMessage(kOpenRsrc, why));
+    return Fail(alias ? std::string(kAliasStays) : WithReason(kCreateFailed, why));
   }
   d->NoteExtracted(dest.At());
   return true;
 }
 
-// Dates, type and creator, name and permissions. What cannot be applied is
-// not reported: the member's data is in place.
+// Dates, type and creator, name and permissions, the item's own through
+// `fd` (the file just written, or the folder made or checked), whatever has
+// been put at its name since; what lives in its sidecar by name, where the
+// sidecar is only ever replaced, never written through. What cannot be
+// applied is not reported: the member's data is in place.
 // `staged` is the extracted file, committed; none for a folder.
-void ZipEntry::z_applyMetadata(FolderItem& dest, const StagedFile* staged,
+void ZipEntry::z_applyMetadata(FolderItem& dest, int fd, const StagedFile* staged,
                                const MemoryBlockRef& mbHdr, bool executable) {
-  const int file = staged ? staged->Descriptor() : -1;
   struct stat st {};
   // Whether the item has a sidecar: the commit knows it for a file.
   const bool sidecar = staged ? staged->SidecarBeside()
                               : platform::SidecarAt(dest.At()).Lstat(st) || errno != ENOENT;
-  if (const std::optional<platform::Date> t = Time();
-      t && (!z_setDatesAt(dest, file, *t) || sidecar)) {
-    // The modification date first: a creation date equal to it needs no
-    // sidecar. A file's own date is already on it, through its descriptor.
-    if (file < 0) dest.SetModificationDate(*t);
+  // The modification date first: a creation date equal to it needs no
+  // sidecar.
+  if (const std::optional<platform::Date> t = Time(); t && (!z_setDates(fd, *t) || sidecar)) {
     dest.SetCreationDate(*t);
   }
   std::string type, creator;
   platform::Text name;
+  const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
   if (mbHdr) {
-    ApplyMacBinaryInformation(dest, mbHdr, file);
+    ApplyMacBinaryInformation(dest, mbHdr, fd);
   } else if (extra->GetTypeCreatorName(type, creator, name)) {
-    SetTypeAndCreator(dest, type, creator);
+    if (!folder) SetTypeAndCreator(dest, type, creator);
     if (!name.bytes.empty()) z_adjustMacFilename(name.bytes, 0, dest);
-  } else if (z_icMapFilename(dest.Name(), type, creator)) {
+  } else if (z_icMapFilename(dest.Name(), type, creator) && !folder) {
     SetTypeAndCreator(dest, type, creator);
   }
-  z_applyPermissions(dest, file, executable);
+  z_applyPermissions(fd, executable);
 }
 
-// The date in the item's own record alone: for an item without a sidecar,
-// its creation date is then its modification date too. `file` is the item
-// open, or -1. False when the date could not be set.
-bool ZipEntry::z_setDatesAt(const FolderItem& dest, int file, const platform::Date& date) {
-  const ItemAt at = dest.At();
+// The date in the item's own record alone, through its descriptor: for an
+// item without a sidecar, its creation date is then its modification date
+// too. False when the date could not be set.
+bool ZipEntry::z_setDates(int fd, const platform::Date& date) {
   const auto seconds = static_cast<time_t>(
       platform::MacToUnixSeconds(date.TotalSeconds(), platform::UTCOffsetInMinutes()));
   const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
-  return file >= 0 ? ::futimens(file, times) == 0
-                   : ::utimensat(at.folder, at.name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+  return platform::SetTimesThrough(fd, times);
 }
 
 // The member's Unix mode where its host keeps one there, else execute
-// permission for a file that may be a program. An open `file` is changed
-// through its descriptor, and only when its mode is not that already.
-void ZipEntry::z_applyPermissions(const FolderItem& dest, int file, bool executable) {
+// permission for a file that may be a program; only ever onto a regular
+// file, through its descriptor, and only when its mode is not that already.
+void ZipEntry::z_applyPermissions(int fd, bool executable) {
   const std::int32_t attributes = ExternalFileAttributes();
   const std::int32_t host = OSMadeBy();
   const bool unixMode = attributes < 0 && (host == 0 || host == 3 || host == 7);
   if (!unixMode && !(executable && !isFolder && !IsTextFile())) return;
-  if (file < 0) {
-    if (unixMode) {
-      ApplyUnixPermissions(dest, attributes);
-    } else if (const std::optional<FSRef> ref = d->makeFSRef(dest)) {
-      d->updateUnixPermissions(*ref, 0xFFFF, static_cast<std::int32_t>(kExecuteBits));
-    }
-    return;
-  }
   struct stat st {};
-  if (::fstat(file, &st) != 0) return;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
   const std::optional<mode_t> wanted =
       unixMode ? FilePermissions(ZipArchiveData::shiftRight16(attributes))
                : std::optional<mode_t>((st.st_mode | kExecuteBits) & 07777);
-  if (wanted && (st.st_mode & 07777) != *wanted) ::fchmod(file, *wanted);
+  if (wanted && (st.st_mode & 07777) != *wanted) platform::ChangeModeThrough(fd, *wanted);
 }
 
 bool ZipEntry::ApplyUnixPermissions(const FolderItem& destination) {

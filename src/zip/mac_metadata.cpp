@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <system_error>
 
 #include "platform/apple_double.h"
 #include "platform/text_encoding.h"
@@ -15,6 +17,12 @@ namespace zip {
 namespace mb = records::macbinary;
 namespace fi = platform::finder_info;
 
+namespace {
+
+constexpr char kMacNameNotGiven[] = "The extracted item could not be given its Mac name";
+
+}  // namespace
+
 const platform::TextEncoding* ZipEntry::ScriptEncoding(std::int32_t script) {
   if ((script & 0x80) == 0) return &platform::TextEncoding::MacRoman();
   return platform::GetTextEncoding(script & 0x7F, 0, 0);
@@ -22,7 +30,9 @@ const platform::TextEncoding* ZipEntry::ScriptEncoding(std::int32_t script) {
 
 void ZipEntry::ApplyMacBinaryInformation(platform::FolderItem& destination,
                                          const platform::MemoryBlockRef& mbHdr, int file) {
-  if (!mbHdr || mbHdr->Size() < mb::kSize || !destination.Exists()) return;
+  struct stat st {};
+  if (!mbHdr || mbHdr->Size() < mb::kSize) return;
+  if (file >= 0 ? ::fstat(file, &st) != 0 : !destination.At().Stat(st)) return;
   platform::MemoryBlock h = *mbHdr;
   h.LittleEndian = false;
   auto date = [&](std::size_t at) {
@@ -31,7 +41,9 @@ void ZipEntry::ApplyMacBinaryInformation(platform::FolderItem& destination,
   };
   // The modification date first: a creation date equal to it needs no
   // record of its own, and one set before it could be taken for it.
-  if (file < 0 || !z_setDatesAt(destination, file, date(mb::kModified))) {
+  if (file >= 0) {
+    z_setDates(file, date(mb::kModified));
+  } else {
     destination.SetModificationDate(date(mb::kModified));
   }
   destination.SetCreationDate(date(mb::kCreated));
@@ -39,7 +51,7 @@ void ZipEntry::ApplyMacBinaryInformation(platform::FolderItem& destination,
   const std::size_t nameLength = std::min<std::size_t>(h.UInt8Value(mb::kNameLength), mb::kMaxName);
   z_adjustMacFilename(h.StringValue(mb::kName, nameLength), h.UInt8Value(mb::kScript), destination);
 
-  const bool folder = destination.Directory();
+  const bool folder = S_ISDIR(st.st_mode);
   std::string info = destination.FinderInfo();
   if (!folder) {
     info.replace(fi::kType, 4, h.StringValue(mb::kType, 4));
@@ -53,11 +65,10 @@ void ZipEntry::ApplyMacBinaryInformation(platform::FolderItem& destination,
 
   // Last: a locked item takes no further change.
   if (lockFiles && h.UInt8Value(mb::kProtected) != 0 && !folder) {
-    struct stat st {};
     if (file < 0) {
       destination.SetLocked(true);
-    } else if (::fstat(file, &st) == 0) {
-      ::fchmod(file, st.st_mode & 07555);
+    } else if (S_ISREG(st.st_mode)) {
+      platform::ChangeModeThrough(file, st.st_mode & 07555);
     }
   }
 }
@@ -71,8 +82,13 @@ void ZipEntry::z_adjustMacFilename(std::string_view macName, std::int32_t script
       platform::ConvertEncoding(macName, *encoding, platform::TextEncoding::UTF8());
   const std::string current = destination.Name();
   if (name.empty() || name == current) return;
-  if (current == d->cleanName(name) && !path.empty() && current == path.back()) {
-    destination.SetName(name);  // refuses what is no valid file name here
+  if (current != d->cleanName(name) || path.empty() || current != path.back()) return;
+  // A name that is no valid file name here is refused. One the file system
+  // cannot give without risk of replacing another item is left untaken,
+  // and the entry says so.
+  if (!destination.SetName(name) && platform::FolderItem::IsValidName(name) && errno != EEXIST &&
+      errno != ENOTEMPTY) {
+    errmsg = std::string(kMacNameNotGiven) + ": " + std::generic_category().message(errno);
   }
 }
 

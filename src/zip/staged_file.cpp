@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <random>
 
 #include "platform/apple_double.h"
+#include "platform/atomic_file.h"
 
 namespace zip {
 
@@ -28,39 +28,38 @@ Sidecar WhatStandsAt(int folder, const std::string& sidecar) {
 }  // namespace
 
 std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination,
-                                               const struct stat* old) {
+                                               const struct stat* old, mode_t mode) {
   const int folder = destination.Folder() ? destination.Folder()->fd() : -1;
   if (folder < 0) {
     errno = EBADF;
     return nullptr;
   }
-  const bool replacing = old && S_ISREG(old->st_mode);
-  const std::string name = destination.Name();
-  static thread_local std::mt19937_64 random{std::random_device{}()};
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    char staged[40];
-    std::snprintf(staged, sizeof staged, ".vantora-%016llx.part",
-                  static_cast<unsigned long long>(random()));
-    const int fd =
-        ::openat(folder, staged, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return nullptr;
-    }
-    if (replacing) ::fchmod(fd, old->st_mode & 0777);
-    std::filesystem::path path = destination.Path();
-    path.replace_filename(staged);
-    return std::unique_ptr<StagedFile>(new StagedFile(
-        platform::FolderItem(std::move(path), destination.Folder()), fd, name, replacing));
+  std::string staged;
+  const int fd = platform::CreateTemporaryFile(folder, ".part", mode, &staged);
+  if (fd < 0) return nullptr;
+  // The umask may have taken bits the file it replaces had; it gets them
+  // back now, before a byte is written, and never more than them.
+  if (old && S_ISREG(old->st_mode) && ::fchmod(fd, mode) != 0) {
+    const int saved = errno;
+    ::close(fd);
+    ::unlinkat(folder, staged.c_str(), 0);
+    errno = saved;
+    return nullptr;
   }
-  return nullptr;
+  std::filesystem::path path = destination.Path();
+  path.replace_filename(staged);
+  const bool replacing = old && (S_ISREG(old->st_mode) || S_ISLNK(old->st_mode));
+  return std::unique_ptr<StagedFile>(
+      new StagedFile(platform::FolderItem(std::move(path), destination.Folder()), fd,
+                     destination.Name(), replacing));
 }
 
 bool StagedFile::MadeInPlace() const {
   return item_.Name() == name_;
 }
 
-std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& destination) {
+std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& destination,
+                                                mode_t mode) {
   if (!destination.Folder() || destination.Folder()->fd() < 0) {
     errno = EBADF;
     return nullptr;
@@ -72,7 +71,7 @@ std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& dest
     return nullptr;
   }
   const int fd = ::openat(at.folder, at.name.c_str(),
-                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return nullptr;
   return std::unique_ptr<StagedFile>(new StagedFile(destination, fd, at.name, false));
 }
@@ -93,10 +92,14 @@ StagedFile::~StagedFile() {
   if (platform::IsAppleDoubleFile(sidecar, folder_)) ::unlinkat(folder_, sidecar.c_str(), 0);
 }
 
-bool StagedFile::SidecarBlocked(bool fork) const {
+int StagedFile::SidecarBlocked(bool fork) const {
   // In place, a fork has gone straight to the sidecar's name, or failed.
-  return fork && !MadeInPlace() &&
-         WhatStandsAt(folder_, platform::AppleDoubleSidecarName(name_)) == Sidecar::Foreign;
+  if (!fork || MadeInPlace()) return 0;
+  const std::string sidecar = platform::AppleDoubleSidecarName(name_);
+  struct stat st {};
+  if (::fstatat(folder_, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  return platform::IsAppleDoubleFile(sidecar, folder_) ? 0 : EEXIST;
 }
 
 bool StagedFile::Commit(bool fork, bool sidecarExtracted) {
@@ -109,7 +112,11 @@ bool StagedFile::Commit(bool fork, bool sidecarExtracted) {
   const std::string from = platform::AppleDoubleSidecarName(staged),
                     to = platform::AppleDoubleSidecarName(name_);
   const Sidecar there = WhatStandsAt(folder_, to);
-  if (fork && there == Sidecar::Foreign) return false;
+  if (fork && there == Sidecar::Foreign) {
+    forkFailed_ = true;
+    errno = EEXIST;
+    return false;
+  }
   // The sidecar goes first, so that a failure leaves nothing half-moved:
   // the old one is kept under a second name until the data is in place.
   std::string kept;
@@ -119,16 +126,21 @@ bool StagedFile::Commit(bool fork, bool sidecarExtracted) {
       if (::linkat(folder_, to.c_str(), folder_, kept.c_str(), 0) != 0) kept.clear();
     }
     if (::renameat(folder_, from.c_str(), folder_, to.c_str()) != 0) {
+      const int saved = errno;
+      forkFailed_ = true;
       if (!kept.empty()) ::unlinkat(folder_, kept.c_str(), 0);
+      errno = saved;
       return false;
     }
   }
   if (::renameat(folder_, staged.c_str(), folder_, name_.c_str()) != 0) {
+    const int saved = errno;
     if (fork && !kept.empty()) {
       ::renameat(folder_, kept.c_str(), folder_, to.c_str());
     } else if (fork) {
       ::unlinkat(folder_, to.c_str(), 0);
     }
+    errno = saved;
     return false;
   }
   committed_ = true;

@@ -99,7 +99,7 @@ bool ZipArchive::OpenSteps(const std::filesystem::path& file, bool writable,
   d->setArchiveEncoding(encoding);
   std::error_code ec;
   if (writable && !std::filesystem::exists(file, ec)) {
-    d->zipStream = platform::BinaryStream::Create(file);
+    d->zipStream = platform::BinaryStream::Create(platform::ItemAt(file));
     if (!d->zipStream) {
       errmsg = "Creating the archive file failed";
       return false;
@@ -109,7 +109,7 @@ bool ZipArchive::OpenSteps(const std::filesystem::path& file, bool writable,
     justCreated = true;
     return true;
   }
-  d->zipStream = platform::BinaryStream::Open(file, writable);
+  d->zipStream = platform::BinaryStream::Open(platform::ItemAt(file), writable);
   if (!d->zipStream) {
     errmsg = "Opening the archive file failed";
     return false;
@@ -181,7 +181,7 @@ ZipExtraFieldRef ZipArchive::MakeZipExtraField(const platform::FolderItem& item,
                                                std::string_view name) const {
   if (name.empty() && item.Directory()) return nullptr;
   std::string type, creator;
-  platform::ReadMacTypeCreator(item.Path(), type, creator);
+  platform::ReadMacTypeCreator(item.At(), type, creator);
   return MakeZipExtraField(type, creator, name);
 }
 

@@ -3,6 +3,9 @@
 // record itself (kept by reference, so changes through z_Header are the
 // entry's), the stored name and comment, the extra field, and what the name
 // says: raw path, path components, folder flag.
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -84,9 +87,10 @@ class ZipEntry {
   // Gives an extracted item the dates, name, type, creator, Finder flags,
   // script and (with file locking on) the lock of a MacBinary header. Does
   // nothing for a missing item or header; failures are not reported. `file`
-  // is the item open, when it is a file just written: its date and lock are
-  // then set through it, on the file that was written whatever its name has
-  // come to stand for.
+  // is the item's own descriptor, when extraction has just made or checked
+  // it (a file or a folder, perhaps a path descriptor): its date, kind and
+  // lock are then taken and set through it, on the item that was made
+  // whatever its name has come to stand for.
   void ApplyMacBinaryInformation(platform::FolderItem& destination,
                                  const platform::MemoryBlockRef& mbHdr, int file = -1);
   // Renames the extracted item to its Mac name where the two differ only in
@@ -164,7 +168,6 @@ class ZipEntry {
  private:
   struct LocalHeader;
   struct UnzipRun;
-  struct DestinationWalk;
   void z_checkRawPath();
   bool z_readLocalHeader(LocalHeader& local);
   bool z_checkLocalHeader(const LocalHeader& local);
@@ -173,22 +176,20 @@ class ZipEntry {
   bool z_unzipRead(UnzipRun& run, std::int64_t n, std::string& bytes);
   void z_unzipCheckEnd(UnzipRun& run);
   bool z_unzipOutcome(UnzipRun& run, platform::MemoryBlockRef& mbHdr);
-  bool z_walkOn(DestinationWalk& walk, const std::string& name, bool followAliases);
-  bool z_enterPending(DestinationWalk& walk, bool followAliases);
-  bool z_followLink(DestinationWalk& walk, std::string link);
-  std::optional<platform::FolderItem> z_walkEnd(DestinationWalk& walk, bool followAliases);
   platform::FolderItem z_anchored(const platform::FolderItem& dest);
   bool z_extract(std::optional<platform::FolderItem>& destination, bool decodeMacBinary,
                  bool executable);
-  bool z_lookAtPlace(const platform::FolderItem& dest, struct stat& st, bool& there);
+  bool z_extractRoot(bool decodeMacBinary);
+  bool z_removeAlias(const platform::FolderItem& dest);
   bool z_extractFolder(const platform::FolderItem& dest, bool decodeMacBinary,
-                       platform::MemoryBlockRef& mbHdr);
-  bool z_extractFile(const platform::FolderItem& dest, bool decodeMacBinary,
+                       platform::MemoryBlockRef& mbHdr, platform::OpenFolderRef& folder);
+  mode_t z_creationMode(bool executable, const struct stat* old) const;
+  bool z_extractFile(const platform::FolderItem& dest, bool decodeMacBinary, bool executable,
                      platform::MemoryBlockRef& mbHdr, std::unique_ptr<StagedFile>& staged);
-  void z_applyMetadata(platform::FolderItem& dest, const StagedFile* staged,
+  void z_applyMetadata(platform::FolderItem& dest, int fd, const StagedFile* staged,
                        const platform::MemoryBlockRef& mbHdr, bool executable);
-  bool z_setDatesAt(const platform::FolderItem& dest, int file, const platform::Date& date);
-  void z_applyPermissions(const platform::FolderItem& dest, int file, bool executable);
+  static bool z_setDates(int fd, const platform::Date& date);
+  void z_applyPermissions(int fd, bool executable);
   std::string z_diskName(std::string_view component) const;
   bool Fail(std::string message);
 

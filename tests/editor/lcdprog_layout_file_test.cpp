@@ -101,7 +101,7 @@ TEST_F(LayoutFileWindow, DefaultWindowSavesTheWholeFile) {
   EXPECT_EQ(bytes.size(), 330u);
   EXPECT_EQ(bytes, editor::EncodeLayout(layout_samples::DefaultWindow()));
   std::string type, creator;
-  platform::ReadMacTypeCreator(path, type, creator);
+  platform::ReadMacTypeCreator(platform::ItemAt(path), type, creator);
   EXPECT_EQ(type, "lcdc");
   EXPECT_EQ(creator, "Vnta");
 }

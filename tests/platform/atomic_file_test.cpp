@@ -199,7 +199,9 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
     mode = va_arg(args, int);
     va_end(args);
   }
-  if ((flags & O_CREAT) && std::strstr(path, ".layout.lcd.")) stagedMode = mode;
+  if ((flags & O_CREAT) && std::strstr(path, ".vantora-") && std::strstr(path, ".tmp")) {
+    stagedMode = mode;
+  }
   return static_cast<int>(::syscall(SYS_openat, folder, path, flags, mode));
 }
 
@@ -228,6 +230,13 @@ TEST_F(AtomicFileTest, NewFilesFollowTheUmaskWhichSavingNeverChanges) {
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
     EXPECT_EQ(umaskChanges, 0) << std::oct << mask;
+
+    // A file replaced keeps its permissions, never its setuid, setgid or
+    // sticky bit: the new one may belong to someone else.
+    ASSERT_EQ(::chmod(path.c_str(), 07755), 0);
+    ASSERT_TRUE(platform::WriteFileAtomic(path, "once more", nullptr));
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
   }
   ::umask(saved);
 }

@@ -33,7 +33,7 @@ class FolderItemTest : public ::testing::Test {
     const int fd = OpenScratchFile(dir_.path());
     int err = 0;
     const bool ok = fd >= 0 && WriteAll(fd, fork, &err) &&
-                    WriteResourceFork(item.Path(), fd, fork.size(), nullptr);
+                    WriteResourceFork(ItemAt(item.Path()), fd, fork.size(), nullptr);
     if (fd >= 0) ::close(fd);
     return ok;
   }

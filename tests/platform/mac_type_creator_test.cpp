@@ -38,9 +38,9 @@ class MacTypeCreator : public ::testing::Test {
 
 TEST_F(MacTypeCreator, NewSidecarHoldsFinderInformation) {
   std::string error;
-  ASSERT_TRUE(WriteMacTypeCreator(item_, "lcdc", "Vnta", &error)) << error;
+  ASSERT_TRUE(WriteMacTypeCreator(platform::ItemAt(item_), "lcdc", "Vnta", &error)) << error;
   std::string type, creator;
-  ReadMacTypeCreator(item_, type, creator);
+  ReadMacTypeCreator(platform::ItemAt(item_), type, creator);
   EXPECT_EQ(type, "lcdc");
   EXPECT_EQ(creator, "Vnta");
   const std::string bytes = Sidecar();
@@ -50,7 +50,7 @@ TEST_F(MacTypeCreator, NewSidecarHoldsFinderInformation) {
   ASSERT_EQ(entries->size(), 1u);
   EXPECT_EQ((*entries)[0].id, kAppleDoubleFinderInfo);
   EXPECT_EQ(bytes.substr(46), std::string(24, '\0'));  // flags and the rest stay clear
-  EXPECT_FALSE(WriteMacTypeCreator(item_, "lcd", "Vnta", &error));
+  EXPECT_FALSE(WriteMacTypeCreator(platform::ItemAt(item_), "lcd", "Vnta", &error));
 }
 
 TEST_F(MacTypeCreator, ExistingEntriesAreKept) {
@@ -61,7 +61,7 @@ TEST_F(MacTypeCreator, ExistingEntriesAreKept) {
   WriteSidecar(head + "RSRC!" + info);
 
   std::string error;
-  ASSERT_TRUE(WriteMacTypeCreator(item_, "lcdc", "Vnta", &error)) << error;
+  ASSERT_TRUE(WriteMacTypeCreator(platform::ItemAt(item_), "lcdc", "Vnta", &error)) << error;
   const std::string bytes = Sidecar();
   auto entries = ParseAppleDoubleHeader(bytes);
   ASSERT_TRUE(entries.has_value());
@@ -72,20 +72,20 @@ TEST_F(MacTypeCreator, ExistingEntriesAreKept) {
   // Only a resource fork: the Finder information is added beside it.
   const std::string forkOnly = fixtures::AppleDoubleHeader({{kAppleDoubleResourceFork, 38, 3}});
   WriteSidecar(forkOnly + "abc");
-  ASSERT_TRUE(WriteMacTypeCreator(item_, "lcdc", "Vnta", &error)) << error;
+  ASSERT_TRUE(WriteMacTypeCreator(platform::ItemAt(item_), "lcdc", "Vnta", &error)) << error;
   entries = ParseAppleDoubleHeader(Sidecar());
   ASSERT_TRUE(entries.has_value());
   ASSERT_EQ(entries->size(), 2u);
   EXPECT_EQ(EntryBytes(kAppleDoubleResourceFork), "abc");
   std::string type, creator;
-  ReadMacTypeCreator(item_, type, creator);
+  ReadMacTypeCreator(platform::ItemAt(item_), type, creator);
   EXPECT_EQ(type + creator, "lcdcVnta");
 }
 
 TEST_F(MacTypeCreator, ForeignDotUnderscoreFileIsLeftAlone) {
   WriteSidecar("not metadata");
   std::string error;
-  EXPECT_FALSE(WriteMacTypeCreator(item_, "lcdc", "Vnta", &error));
+  EXPECT_FALSE(WriteMacTypeCreator(platform::ItemAt(item_), "lcdc", "Vnta", &error));
   EXPECT_EQ(error, "._Vantora Layout.lcd is not an AppleDouble file");
   EXPECT_EQ(Sidecar(), "not metadata");
 }

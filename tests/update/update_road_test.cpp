@@ -2,6 +2,8 @@
 // the download and its window, the hand-over to the new copy, and the archive
 // job on its own thread.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
 #include <QDialog>
 #include <QTest>
 #include <QThread>
@@ -17,6 +19,7 @@
 #include "platform/qt/msgbox.h"
 #include "unitsim/hang_guard.h"
 #include "update/dl_win.h"
+#include "update/installation.h"
 #include "update/program_place.h"
 #include "update/update_messages.h"
 #include "update/zip_thread.h"
@@ -409,6 +412,77 @@ TEST_F(UpdateRoad, FailuresKeepTheRunningCopy) {
   window->CheckVersion(true);
   EXPECT_FALSE(window->VersSocket.Busy());
   EXPECT_TRUE(server.requested.empty());
+}
+
+// Publishing moves only what the job made, through the folders it holds: a
+// link, a FIFO or a file linked from outside, put in the staging folder
+// after the job, or the staging folder itself swapped for a link, fails the
+// installation; the old bundle stays, nothing unpacked is kept, and nothing
+// outside changes.
+TEST_F(UpdateRoad, PublishingMovesOnlyWhatTheJobMade) {
+  using fixtures::Member;
+  const std::string bundle = "Vantora II X.app/";
+  const fs::path outside = dir / "outside";
+  const std::vector<fixtures::RawMember> members = {
+      fixtures::With(Member(bundle + "vantora2", "#!/bin/sh\n"),
+                     [](auto& m) {
+                       m.hostSystem = 3;
+                       m.externalAttributes = 0100755u << 16;
+                     }),
+      Member("data/readme.txt", "read me"), Member("notes.txt", "notes")};
+  const struct {
+    const char* what;
+    std::function<void(const fs::path& staging)> race;
+  } cases[] = {
+      {"nothing", [](const fs::path&) {}},
+      {"a link to a folder outside in place of a folder",
+       [&](const fs::path& staging) {
+         fs::rename(staging / "data", staging / "data.moved");
+         fs::create_directory_symlink(outside, staging / "data");
+       }},
+      {"a file outside linked in place of a file",
+       [&](const fs::path& staging) {
+         fs::remove(staging / "notes.txt");
+         fs::create_hard_link(outside / "kept.txt", staging / "notes.txt");
+       }},
+      {"a FIFO", [](const fs::path& staging) { ::mkfifo((staging / "pipe").c_str(), 0600); }},
+      {"the staging folder swapped for a link",
+       [&](const fs::path& staging) {
+         fs::rename(staging, program / ".moved");
+         fs::create_directory_symlink(outside, staging);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(outside);
+    fs::create_directories(outside / "inside");
+    fixtures::WriteFile(outside / "kept.txt", "kept");
+    fixtures::WriteFile(outside / "inside" / "file", "outside");
+    const auto before = ziptest::Snapshot(outside, true);
+    update::Installation install({program, {}}, dir / "Trash", dir / "VAII021514.zip");
+    ASSERT_TRUE(install.Prepare());
+    ZipThread job;
+    job.Decompress(RawArchiveAt(dir / "new.zip", members), install.StagingItem(), true);
+    Finish(job);
+    ASSERT_TRUE(job.Succeeded()) << job.Message();
+    c.race(install.Staging());
+    const bool clean = std::string(c.what) == "nothing";
+    EXPECT_EQ(install.Publish(), clean ? update::Installation::Outcome::NewBundle
+                                       : update::Installation::Outcome::Failed);
+    EXPECT_EQ(ziptest::Snapshot(outside, true), before);
+    EXPECT_EQ(fixtures::ReadFile(program / bundle / "vantora2"), clean ? "#!/bin/sh\n" : "old");
+    EXPECT_EQ(fs::exists(program / "data" / "readme.txt"), clean);
+    EXPECT_FALSE(fs::exists(install.Staging() / "notes.txt"));
+    // Back to the old bundle alone for the next row.
+    for (const auto& item : fs::directory_iterator(program)) {
+      if (item.path().filename() != "Vantora II X.app") fs::remove_all(item.path());
+    }
+    if (clean) {
+      fs::remove_all(program / bundle);
+      fs::create_directories(program / bundle);
+      fixtures::WriteFile(program / bundle / "vantora2", "old");
+    }
+  }
 }
 
 TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {

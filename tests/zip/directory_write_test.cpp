@@ -207,7 +207,7 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
   head.crc32 = 0;
   const std::uint32_t dirStart = 0xFFFFFF00u;
   {
-    auto file = platform::BinaryStream::Create(dir / "big.zip");
+    auto file = platform::BinaryStream::Create(platform::ItemAt(dir / "big.zip"));
     file->Write(fixtures::LocalHeader(head));
     file->SetPosition(dirStart);
     file->Write(fixtures::CentralRecord(head, 0) +
@@ -215,7 +215,7 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
     ASSERT_FALSE(file->WriteError());
   }
   const auto tail = [&] {
-    auto file = platform::BinaryStream::Open(dir / "big.zip", false);
+    auto file = platform::BinaryStream::Open(platform::ItemAt(dir / "big.zip"), false);
     file->SetPosition(dirStart);
     return file->Read(100);
   };

@@ -4,17 +4,24 @@
 // root is ever created, changed or removed.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "fixtures/zip_builder.h"
 #include "platform/apple_double.h"
+#include "platform/run_unprivileged.h"
 #include "zip/zip_archive.h"
 #include "zip_test_util.h"
 
@@ -49,7 +56,22 @@ struct Case {
   std::function<void(const fs::path& root, std::int32_t index)> placed = nullptr;
   // How many descriptors the extraction may open; 0 for no limit.
   int descriptors = 0;
+  // What the row itself puts beside the root.
+  std::vector<std::string> besides = {};
 };
+
+// Runs `change` at the first sidecar write only, with the root.
+std::function<void(const fs::path&, std::int32_t)> AtFirstSidecarWrite(
+    std::function<void(const fs::path& root, int folder, const std::string& name)> change) {
+  return [change](const fs::path& root, std::int32_t index) {
+    if (index != 1) return;
+    auto done = std::make_shared<bool>(false);
+    platform::SetSidecarWriteHook([=](int folder, const std::string& name) {
+      if (std::exchange(*done, true)) return;
+      change(root, folder, name);
+    });
+  };
+}
 
 // Before the member of `index` is written, the folder `folder` is moved to
 // `moved` and a link leading out of the root takes its place.
@@ -60,6 +82,36 @@ std::function<void(const fs::path&, std::int32_t)> SwapForLinkOut(std::string fo
     if (at != index) return;
     fs::rename(root / folder, root / moved);
     fs::create_directory_symlink(root.parent_path() / "outside", root / folder);
+  };
+}
+
+// Runs before the extraction opens a folder (a path descriptor of it), with
+// the folder it is opened in and its name; none but while a row sets it.
+std::function<void(int folder, const char* name)> beforeFolderOpen;
+
+// From the second member on, the second time the folder "t/t/t" is opened
+// (the first is its check on the member's way down; the second opens it
+// again from the root, as it is no longer held, on the way back down), it
+// is moved to "t/t/moved" and a link leading out of the root, or another
+// folder with folders of the same names below it, takes its place.
+std::function<void(const fs::path&, std::int32_t)> SwapWhenOpenedAgain(bool link) {
+  return [link](const fs::path& root, std::int32_t index) {
+    if (index != 1) return;
+    const fs::path parent = fs::canonical(root / "t/t");
+    auto seen = std::make_shared<int>(0);
+    beforeFolderOpen = [=](int folder, const char* name) {
+      if (std::string(name) != "t" ||
+          fs::read_symlink("/proc/self/fd/" + std::to_string(folder)) != parent || ++*seen != 2) {
+        return;
+      }
+      fs::rename(parent / "t", parent / "moved");
+      if (link) {
+        fs::create_directory_symlink(root.parent_path() / "outside", parent / "t");
+      } else {
+        // Another folder with folders of the same names below it.
+        fs::create_directories(parent / "t/t/t");
+      }
+    };
   };
 }
 
@@ -112,6 +164,7 @@ std::string OverlappingSidecar(std::uint32_t count) {
 std::vector<Case> Cases() {
   const std::string lie = "hello world";
   const auto watch = std::make_shared<Watch>();
+  const auto modes = std::make_shared<std::map<std::string, unsigned>>();
   return {
       {"dot-dot",
        {Member("../evil", "x"), Member("a/../../evil", "x"), Member("a/../inside.txt", "in")},
@@ -124,7 +177,7 @@ std::vector<Case> Cases() {
       {"link member, then members through it and back out of it",
        {UnixMode(Member("ln", "../outside"), 0120777), Member("ln/evil", "x"), Member("ln/sub/"),
         Member("ln/sub/../../back", "b")},
-       {"", kCreateFailed, kFolderCreation, ""},
+       {"", kFileOnPath, kFileOnPath, ""},
        [](const fs::path& root) {
          EXPECT_TRUE(S_ISREG(ModeOf(root / "ln")));
          EXPECT_EQ(fixtures::ReadFile(root / "ln"), "../outside");
@@ -132,11 +185,11 @@ std::vector<Case> Cases() {
        }},
       {"link already on disk",
        {Member("escape/evil", "x"), Member("escape", "replaced")},
-       {kNoDestination, ""},
+       {kAliasOnPath, ""},
        [](const fs::path& root) { EXPECT_TRUE(S_ISREG(ModeOf(root / "escape"))); }},
       {"a link on the way is not followed, even one inside the root",
        {Member("inlink/x", "x")},
-       {kNoDestination},
+       {kAliasOnPath},
        [](const fs::path& root) { EXPECT_FALSE(fs::exists(root / "keepdir/x")); }},
       {"asked to follow links, one that stays inside the root is followed",
        {Member("inlink/x", "x"), Member("escape/evil", "x"), Member("inlink", "y")},
@@ -146,7 +199,7 @@ std::vector<Case> Cases() {
       {"a folder swapped for a link is written into where it was checked, metadata and all, "
        "and not walked again",
        {Member("d/x", "1"), Member("d/y", MacBinaryFile("2", "fork")), Member("d/z", "3")},
-       {"", "", kNoDestination},
+       {"", "", kAliasOnPath},
        [](const fs::path& root) {
          EXPECT_EQ(fixtures::ReadFile(root / "moved/x"), "1");
          EXPECT_EQ(fixtures::ReadFile(root / "moved/y"), "2");
@@ -160,7 +213,7 @@ std::vector<Case> Cases() {
        SwapForLinkOut("d", "moved", 2)},
       {"a folder two deep swapped for a link between members takes none after it",
        {Member("a/b/x", "1"), Member("a/b/y", "2")},
-       {"", kNoDestination},
+       {"", kAliasOnPath},
        [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "a/moved/x"), "1"); },
        false,
        SwapForLinkOut("a/b", "a/moved", 1)},
@@ -217,10 +270,14 @@ std::vector<Case> Cases() {
          ::inotify_add_watch(watch->inotify, (root / "._g").c_str(), IN_OPEN);
          if (watch->device) ::inotify_add_watch(watch->inotify, (root / "._h").c_str(), IN_OPEN);
        }},
-      {"a tree 300 folders deep takes a few dozen descriptors",
-       {Member(Deep(300, "x"), "x"), Member(Deep(150, "y"), "y"), Member(Deep(300, "z"), "z")},
-       {"", "", ""},
+      {"a tree 300 folders deep takes a few dozen descriptors, and a member that goes down, up "
+       "and down again lands where its name says",
+       {Member(Deep(300, "x"), "x"), Member(Deep(5, "../../../v/v/v/w"), "w"),
+        Member(Deep(150, "y"), "y"), Member(Deep(300, "z"), "z")},
+       {"", "", "", ""},
        [](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / "t/t/v/v/v/w"), "w");
+         EXPECT_FALSE(fs::exists(root / Deep(5, "w")));
          EXPECT_EQ(fixtures::ReadFile(root / Deep(300, "x")), "x");
          EXPECT_EQ(fixtures::ReadFile(root / Deep(150, "y")), "y");
          EXPECT_EQ(fixtures::ReadFile(root / Deep(300, "z")), "z");
@@ -228,6 +285,21 @@ std::vector<Case> Cases() {
        false,
        nullptr,
        40},
+      {"a folder let go and swapped for a link as a member's walk opens it again takes no member",
+       {Member(Deep(40, "x"), "x"), Member(Deep(10, "../../../../../v/y"), "y")},
+       {"", kAliasOnPath},
+       [](const fs::path& root) { EXPECT_FALSE(fs::exists(root / "t/t/moved/t/t/v")); },
+       false,
+       SwapWhenOpenedAgain(true)},
+      {"a folder let go and swapped for another as a member's walk opens it again takes no member",
+       {Member(Deep(40, "x"), "x"), Member(Deep(10, "../../../../../v/y"), "y")},
+       {"", kCreateFailed},
+       [](const fs::path& root) {
+         EXPECT_FALSE(fs::exists(root / "t/t/moved/t/t/v"));
+         EXPECT_FALSE(fs::exists(root / "t/t/t/t/t/v"));
+       },
+       false,
+       SwapWhenOpenedAgain(false)},
       {"a member whose folder cannot be opened for want of descriptors says so",
        {Member("d/x", "x")},
        {std::string(kCreateFailed) + ": Too many open files"},
@@ -235,14 +307,10 @@ std::vector<Case> Cases() {
        false,
        nullptr,
        1},
-      {"a root made anew takes the members after it; the one placed in the old root fails",
+      {"the root is held from its first open: one removed and made anew takes no member",
        {Member("a/x", "x"), Member("b", "b"), Member("a/y", "y")},
-       {"", kCreateFailed, ""},
-       [](const fs::path& root) {
-         EXPECT_FALSE(fs::exists(root / "a/x"));
-         EXPECT_FALSE(fs::exists(root / "b"));
-         EXPECT_EQ(fixtures::ReadFile(root / "a/y"), "y");
-       },
+       {"", kCreateFailed, kCreateFailed},
+       [](const fs::path& root) { EXPECT_TRUE(fs::is_empty(root)); },
        false,
        [](const fs::path& root, std::int32_t index) {
          if (index != 2) return;
@@ -351,6 +419,90 @@ std::vector<Case> Cases() {
          EXPECT_EQ(ModeOf(root / "tool") & 07777, 0755u);
          EXPECT_NE(ModeOf(root / "d") & 0777, 0700u);
        }},
+      {"the root swapped for a link after the first member still takes every member",
+       {Member("a/x", "x"), Member("b", "b"), Member("a/y", "y"), Member("c/z", "z")},
+       {"", "", "", ""},
+       [](const fs::path& root) {
+         const fs::path held = root.parent_path() / "root.moved";
+         EXPECT_EQ(fixtures::ReadFile(held / "a/x"), "x");
+         EXPECT_EQ(fixtures::ReadFile(held / "b"), "b");
+         EXPECT_EQ(fixtures::ReadFile(held / "a/y"), "y");
+         EXPECT_EQ(fixtures::ReadFile(held / "c/z"), "z");
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         if (index != 2) return;
+         fs::rename(root, root.parent_path() / "root.moved");
+         fs::create_directory_symlink(root.parent_path() / "outside", root);
+       },
+       0,
+       {"root.moved"}},
+      {"a folder that becomes a hard link to a file outside while its metadata is set gives "
+       "that file neither its date nor its mode",
+       {With(UnixMode(Member("d/", MacBinaryWithDates()), 0100777),
+             [](RawMember& m) {
+               m.time = 0x6db9;
+               m.date = 0x52cf;
+             })},
+       {""},
+       [](const fs::path& root) { EXPECT_TRUE(fs::is_directory(root / "d.moved")); },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         if (index != 1) return;
+         // An old creation date beside it, which its own date then removes:
+         // the first sidecar write comes before its other dates are set.
+         ASSERT_TRUE(platform::WriteCreationDate(
+             platform::ItemAt(root / "d"),
+             platform::Date::FromFields(2001, 1, 1, 0, 0, 0).TotalSeconds(), nullptr));
+         AtFirstSidecarWrite([](const fs::path& root, int, const std::string&) {
+           fs::rename(root / "d", root / "d.moved");
+           fs::create_hard_link(root.parent_path() / "outside/victim", root / "d");
+         })(root, index);
+       }},
+      {"a private member is open to no one else while it is written, new or replacing",
+       {UnixMode(Member("secret", MacBinaryFile("data", "fork")), 0100600),
+        UnixMode(Member("keep.txt", MacBinaryFile("data", "fork")), 0100600)},
+       {"", ""},
+       [modes](const fs::path& root) {
+         EXPECT_EQ(ModeOf(root / "secret") & 07777, 0600u);
+         EXPECT_EQ(ModeOf(root / "keep.txt") & 07777, 0600u);
+         // Both were seen: the new file in place, the other staged.
+         EXPECT_EQ(modes->count("secret"), 1u);
+         EXPECT_EQ(modes->size(), 2u);
+         for (const auto& [name, mode] : *modes) EXPECT_EQ(mode & 077, 0u) << name;
+       },
+       false,
+       [modes](const fs::path& root, std::int32_t) {
+         // The mode of the file being written, new or staged, as its fork
+         // goes into place.
+         platform::SetSidecarWriteHook([root, modes](int, const std::string&) {
+           for (const auto& e : fs::directory_iterator(root)) {
+             const std::string name = e.path().filename();
+             if (name == "secret" || (name.starts_with(".vantora-") && name.ends_with(".part"))) {
+               (*modes)[name] |= ModeOf(e.path()) & 07777;
+             }
+           }
+         });
+       }},
+      {"a link at a member's place stays when the member fails",
+       {With(Member("escape", "x"), [](RawMember& m) { m.crc32 = 1; }),
+        With(Member("inlink/"), [](RawMember& m) { m.localOffset = 1; })},
+       {kDataCorrupted, kBadLocalHeader},
+       [](const fs::path& root) {
+         EXPECT_TRUE(S_ISLNK(ModeOf(root / "escape")));
+         EXPECT_TRUE(S_ISLNK(ModeOf(root / "inlink")));
+       }},
+      {"a folder put at a sidecar's name as the fork is written is named as the cause",
+       {Member("f", MacBinaryFile("data", "fork"))},
+       {std::string(kOpenRsrc) + ": a folder exists where it goes. Won't replace that."},
+       [](const fs::path& root) {
+         EXPECT_FALSE(fs::exists(root / "f"));
+         EXPECT_TRUE(fs::is_directory(root / "._f"));
+       },
+       false,
+       AtFirstSidecarWrite([](const fs::path&, int folder, const std::string& name) {
+         ASSERT_EQ(::mkdirat(folder, name.c_str(), 0700), 0);
+       })},
   };
 }
 
@@ -366,7 +518,7 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
     fixtures::WriteFile(root / "keepdir/inside", "mine");
     fs::create_directory_symlink(outside, root / "escape");
     fs::create_directory_symlink("keepdir", root / "inlink");
-    const auto before = Snapshot(outside);
+    const auto before = Snapshot(outside, true);
     const std::size_t descriptors = OpenDescriptors();
 
     fixtures::RawArchive raw;
@@ -383,6 +535,7 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
       });
     }
     platform::SetSidecarWriteHook(nullptr);
+    beforeFolderOpen = nullptr;
     ASSERT_EQ(got.size(), c.messages.size());
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].message, c.messages[i]) << i;
     c.check(root);
@@ -390,15 +543,50 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
     archive.Close();
     EXPECT_EQ(OpenDescriptors(), descriptors);
 
-    EXPECT_EQ(Snapshot(outside), before);
-    std::vector<std::string> top;
+    EXPECT_EQ(Snapshot(outside, true), before);
+    std::vector<std::string> top, expected{"a.zip", "outside", "root"};
     for (const auto& e : fs::directory_iterator(base.path())) top.push_back(e.path().filename());
+    expected.insert(expected.end(), c.besides.begin(), c.besides.end());
     std::sort(top.begin(), top.end());
-    EXPECT_EQ(top, (std::vector<std::string>{"a.zip", "outside", "root"}));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(top, expected);
     for (const auto& e : fs::directory_iterator(root)) {
       EXPECT_EQ(e.path().filename().string().find(".vantora-"), std::string::npos)
           << "a staged file was left behind";
     }
+  }
+}
+
+// A link at a member's place that this user may not remove (another user's,
+// in a folder with the sticky bit) stays, and the member says so, file or
+// folder.
+TEST(HostileExtractTest, ALinkThatCannotBeRemovedSaysSo) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving the links to another user takes root";
+  fixtures::TempDir base;
+  const fs::path root = base / "root";
+  fs::create_directories(root);
+  fs::permissions(base.path(), fs::perms(0755));
+  fs::permissions(root, fs::perms(01777));
+  for (const char* name : {"f", "d"}) {
+    fs::create_symlink("elsewhere", root / name);
+    ASSERT_EQ(::lchown((root / name).c_str(), 1, 1), 0);
+  }
+  fixtures::RawArchive raw;
+  raw.members = {Member("f", "data"), Member("d/")};
+  fixtures::WriteFile(base / "a.zip", raw.Build());
+  const std::string stays = "Destination exists as an alias file that can't be deleted";
+  EXPECT_TRUE(test_support::RunUnprivileged([&] {
+    zip::ZipArchive archive;
+    if (!archive.Open(base / "a.zip", false)) return false;
+    const std::vector<Extracted> got = ExtractAll(archive, root);
+    for (const Extracted& e : got)
+      std::fprintf(stderr, "%s: %s\n", e.rawPath.c_str(), e.message.c_str());
+    return got.size() == 2 && got[0].message == stays && got[1].message == stays;
+  }));
+  EXPECT_TRUE(S_ISLNK(ModeOf(root / "f")));
+  EXPECT_TRUE(S_ISLNK(ModeOf(root / "d")));
+  for (const auto& e : fs::directory_iterator(root)) {
+    EXPECT_FALSE(e.path().filename().string().starts_with(".vantora-")) << e.path();
   }
 }
 
@@ -435,3 +623,19 @@ TEST(HostileExtractTest, OutOfDescriptorsAtAnyStepSaysSoAndLeavesNothingHalfMade
 }
 
 }  // namespace
+
+// The extraction opens each folder on the way as a path descriptor; a row
+// can act just before one of them is opened.
+extern "C" int openat(int folder, const char* name, int flags, ...) {
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  if (beforeFolderOpen && (flags & O_PATH) != 0 && (flags & O_DIRECTORY) != 0) {
+    beforeFolderOpen(folder, name);
+  }
+  return static_cast<int>(::syscall(SYS_openat, folder, name, flags, mode));
+}

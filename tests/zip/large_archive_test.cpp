@@ -21,7 +21,7 @@ TEST(LargeArchive, DirectoryPastTwoGibibytesOpens) {
   const std::string end =
       fixtures::EndRecord(0, 0, 2, 2, static_cast<std::uint32_t>(directory.size()), dirStart, 0);
   {
-    auto file = platform::BinaryStream::Create(dir / "big.zip");
+    auto file = platform::BinaryStream::Create(platform::ItemAt(dir / "big.zip"));
     ASSERT_NE(file, nullptr);
     file->Write(fixtures::LocalHeader(head));
     file->SetPosition(second);

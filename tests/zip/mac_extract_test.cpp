@@ -6,7 +6,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -29,6 +32,9 @@ using namespace ziptest;
 // The file name whose rename fails: the C library's rename stands in for the
 // test program and passes every other call on.
 std::string failRenameTo;
+// A file system that knows no rename refusing to replace (some network and
+// FUSE file systems), and one that has no hard links either.
+bool noReplaceRefused = false, linksRefused = false;
 
 std::string Padded(const std::string& fork) {
   return fork + std::string((128 - fork.size() % 128) % 128, '\0');
@@ -133,11 +139,10 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
   EXPECT_EQ(fixtures::ReadFile(out_ / "._keep.txt"), "not AppleDouble");
 
   // Without MacBinary decoding a member is written as it is stored.
-  fs::remove_all(out_);
-  fs::create_directories(out_);
-  ExtractAll(archive_, out_, false);
-  EXPECT_EQ(fixtures::ReadFile(out_ / "two"), fixtures::ReadFile(dir_ / "mb2.bin"));
-  EXPECT_EQ(RsrcFork(out_ / "two"), "");
+  const fs::path raw = dir_ / "raw";
+  ExtractAll(archive_, raw, false);
+  EXPECT_EQ(fixtures::ReadFile(raw / "two"), fixtures::ReadFile(dir_ / "mb2.bin"));
+  EXPECT_EQ(RsrcFork(raw / "two"), "");
 }
 
 TEST_F(MacExtractTest, AppleDoubleCompanionsGiveTheirFileItsForkAndFinderInformation) {
@@ -256,24 +261,116 @@ TEST_F(MacExtractTest, DecoderReportsProgressStopsWhenAskedAndChecksWithoutWriti
   EXPECT_EQ(e->ErrorMessage(), "Archive is closed");
 }
 
+// Every name the file system takes keeps its fork and Finder information,
+// new or replacing; the temporary names on the way have a length of their
+// own. At 255 bytes no sidecar name can exist: a fork then fails the member,
+// saying why, and what stood there stays.
+TEST_F(MacExtractTest, TheLongestNamesKeepTheirForkAndFinderInformation) {
+  struct Case {
+    std::size_t length;
+    bool replacing, fork;
+    std::string message;
+  };
+  const std::string tooLong = std::string(kOpenRsrc) + ": File name too long";
+  const std::vector<Case> cases = {
+      {250, false, true, ""},  {250, true, true, ""},       {250, false, false, ""},
+      {250, true, false, ""},  {255, false, true, tooLong}, {255, true, true, tooLong},
+      {255, false, false, ""}, {255, true, false, ""},
+  };
+  std::vector<RawMember> members;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string name(cases[i].length, static_cast<char>('a' + i));
+    members.push_back(
+        cases[i].fork
+            ? Member(name, OurMacBinary("data", "fork"))
+            : Member(name, "data", archive_.MakeZipExtraField("TEXT", "ttxt", "")->AsData()));
+  }
+  Open(members);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    if (cases[i].replacing) fixtures::WriteFile(out_ / members[i].name, "old");
+  }
+  const std::vector<Extracted> got = ExtractAll(archive_, out_);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(std::to_string(c.length) + (c.replacing ? " replacing" : " new") +
+                 (c.fork ? " with a fork" : " with type and creator"));
+    const fs::path file = out_ / members[i].name;
+    EXPECT_EQ(got[i].message, c.message);
+    if (!c.message.empty()) {
+      EXPECT_EQ(fs::exists(file) ? fixtures::ReadFile(file) : "", c.replacing ? "old" : "");
+      continue;
+    }
+    EXPECT_EQ(fixtures::ReadFile(file), "data");
+    // Where no sidecar name exists, type and creator cannot be kept.
+    const std::string typeCreator = c.length > 253 ? "" : c.fork ? "APPLVnta" : "TEXTttxt";
+    EXPECT_EQ(FolderItem(file).MacType() + FolderItem(file).MacCreator(), typeCreator);
+    EXPECT_EQ(RsrcFork(file), c.fork ? "fork" : "");
+  }
+  for (const auto& e : fs::directory_iterator(out_)) {
+    EXPECT_FALSE(e.path().filename().string().starts_with(".vantora-")) << e.path();
+  }
+}
+
 // A rename that fails while the new file and its fork are put in place
 // leaves the old file with its own data and fork, and nothing beside it.
 TEST_F(MacExtractTest, AFailedRenameKeepsTheOldFileAndItsFork) {
   Open({Member("tool", OurMacBinary("new data", "new fork"))});
-  for (const char* failing : {"._tool", "tool"}) {
+  // The fork's failure says so; the file's is the file's.
+  for (const auto& [failing, message] : {std::pair{"._tool", kOpenRsrc}, {"tool", kCreateFailed}}) {
     SCOPED_TRACE(failing);
-    fs::remove_all(out_);
-    fs::create_directories(out_);
-    fixtures::WriteFile(out_ / "tool", "old data");
-    zip::RsrcForkWriter fork{FolderItem(out_ / "tool")};
+    const fs::path out = dir_ / (std::string("failing") + failing);
+    fs::create_directories(out);
+    fixtures::WriteFile(out / "tool", "old data");
+    zip::RsrcForkWriter fork{FolderItem(out / "tool")};
     ASSERT_TRUE(fork.Open() && fork.Write("old fork") && fork.Close());
-    const auto before = Snapshot(out_);
+    const auto before = Snapshot(out, true);
     failRenameTo = failing;
-    const std::vector<Extracted> got = ExtractAll(archive_, out_);
+    const std::vector<Extracted> got = ExtractAll(archive_, out);
     failRenameTo.clear();
-    EXPECT_EQ(got.at(0).message, kCreateFailed);
-    EXPECT_EQ(Snapshot(out_), before);
-    EXPECT_EQ(RsrcFork(out_ / "tool"), "old fork");
+    EXPECT_EQ(got.at(0).message, message);
+    EXPECT_EQ(Snapshot(out, true), before);
+    EXPECT_EQ(RsrcFork(out / "tool"), "old fork");
+  }
+}
+
+// Where the file system knows no rename that refuses to replace, the Mac
+// name is still given, in ways that cannot replace anything either; where
+// none is possible, the item keeps its archive name and the entry says so.
+TEST_F(MacExtractTest, TheMacNameIsGivenWithoutARenameThatRefusesToReplace) {
+  auto macNamed = [&](const std::string& stored, const std::string& macName) {
+    return Member(stored, stored.ends_with("/") ? "" : "data",
+                  archive_.MakeZipExtraField("TEXT", "ttxt", macName)->AsData());
+  };
+  Open({macNamed("A-C", "A\\C"), macNamed("F-D/", "F\\D"), macNamed("T-E", "T\\E")});
+  struct Case {
+    const char* what;
+    bool links;
+    std::vector<std::string> names;  // what the folder holds afterwards, sidecars too
+    std::string fileMessage;         // the file entry's message, though it succeeds
+  };
+  const std::vector<Case> cases = {
+      {"hard links", true, {"._A\\C", "._T-E", "A\\C", "F\\D", "T-E", "T\\E"}, ""},
+      {"no hard links",
+       false,
+       {"._A-C", "._T-E", "A-C", "F\\D", "T-E", "T\\E"},
+       "The extracted item could not be given its Mac name: Operation not permitted"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path out = dir_ / c.what;
+    fs::create_directories(out);
+    fixtures::WriteFile(out / "T\\E", "taken");
+    noReplaceRefused = true;
+    linksRefused = !c.links;
+    const std::vector<Extracted> got = ExtractAll(archive_, out);
+    noReplaceRefused = linksRefused = false;
+    for (const Extracted& e : got) EXPECT_EQ(e.message, "") << e.rawPath;
+    EXPECT_EQ(archive_.Entry(1)->ErrorMessage(), c.fileMessage);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(out)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, c.names);
+    EXPECT_EQ(fixtures::ReadFile(out / "T\\E"), "taken");
   }
 }
 
@@ -290,4 +387,22 @@ extern "C" int renameat(int fromFolder, const char* from, int toFolder, const ch
 
 extern "C" int rename(const char* from, const char* to) noexcept {
   return renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
+                         unsigned flags) noexcept {
+  if (noReplaceRefused && (flags & RENAME_NOREPLACE) != 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_renameat2, fromFolder, from, toFolder, to, flags));
+}
+
+extern "C" int linkat(int fromFolder, const char* from, int toFolder, const char* to,
+                      int flags) noexcept {
+  if (linksRefused) {
+    errno = EPERM;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_linkat, fromFolder, from, toFolder, to, flags));
 }

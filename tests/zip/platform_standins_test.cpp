@@ -20,7 +20,7 @@ using namespace platform;
 
 TEST(BinaryStreamTest, PositionsPastFourGibibytesLengthAndCutting) {
   fixtures::TempDir dir;
-  auto s = BinaryStream::Create(dir / "f.bin");
+  auto s = BinaryStream::Create(platform::ItemAt(dir / "f.bin"));
   ASSERT_NE(s, nullptr);
   s->LittleEndian = true;
   const std::int64_t far = 0x100000010LL;  // beyond 32 bits
@@ -44,13 +44,13 @@ TEST(BinaryStreamTest, PositionsPastFourGibibytesLengthAndCutting) {
   EXPECT_EQ(s->Read(10), std::string(3, '\0'));
   EXPECT_TRUE(s->ReadError());
 
-  auto readOnly = BinaryStream::Open(dir / "f.bin", false);
+  auto readOnly = BinaryStream::Open(platform::ItemAt(dir / "f.bin"), false);
   ASSERT_NE(readOnly, nullptr);
   readOnly->Write("x");
   EXPECT_TRUE(readOnly->WriteError());
   EXPECT_FALSE(readOnly->SetLength(0));
-  EXPECT_EQ(BinaryStream::Open(dir / "missing", false), nullptr);
-  EXPECT_EQ(BinaryStream::Open(dir.path(), false), nullptr);
+  EXPECT_EQ(BinaryStream::Open(platform::ItemAt(dir / "missing"), false), nullptr);
+  EXPECT_EQ(BinaryStream::Open(platform::ItemAt(dir.path()), false), nullptr);
 }
 
 // A stream opened for reading only serves small reads from the bytes it read
@@ -61,7 +61,7 @@ TEST(BinaryStreamTest, ReadsServedFromTheBytesAheadAreTheFilesOwn) {
   std::string bytes(200000, '\0');
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 % 251);
   fixtures::WriteFile(dir / "f.bin", bytes);
-  auto s = BinaryStream::Open(dir / "f.bin", false);
+  auto s = BinaryStream::Open(platform::ItemAt(dir / "f.bin"), false);
   ASSERT_NE(s, nullptr);
   const std::int64_t ahead = 64 * 1024;
   const struct {
@@ -222,7 +222,7 @@ TEST(AppleDoubleTest, HeaderDescriptorsAreCheckedAgainstTheFile) {
   for (const auto& c : onDisk) {
     fixtures::WriteFile(dir / "._item", c.sidecar);
     std::string type, creator;
-    ReadMacTypeCreator(dir / "item", type, creator);
+    ReadMacTypeCreator(platform::ItemAt(dir / "item"), type, creator);
     EXPECT_EQ(type + creator, c.typeCreator);
   }
 }
@@ -237,7 +237,7 @@ TEST(AppleDoubleTest, FinderInformationNearTheFourGibibyteMarkIsNotReadOutOfBoun
   fixtures::WriteFile(dir / "._item", head);
   std::filesystem::resize_file(dir / "._item", 0x100000000ull);
   std::string type = "x", creator = "y";
-  EXPECT_NO_THROW(ReadMacTypeCreator(dir / "item", type, creator));
+  EXPECT_NO_THROW(ReadMacTypeCreator(platform::ItemAt(dir / "item"), type, creator));
   EXPECT_EQ(type, "");
   EXPECT_EQ(creator, "");
 }

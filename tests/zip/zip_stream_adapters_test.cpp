@@ -18,7 +18,7 @@ class AdapterTest : public ::testing::Test {
   // A file holding "0123456789abcdef", positioned at `at`.
   std::unique_ptr<BinaryStream> Stream(std::int64_t at) {
     fixtures::WriteFile(dir_ / "data", "0123456789abcdef");
-    auto s = BinaryStream::Open(dir_ / "data", true);
+    auto s = BinaryStream::Open(platform::ItemAt(dir_ / "data"), true);
     s->SetPosition(at);
     return s;
   }

@@ -42,6 +42,11 @@ inline constexpr char kFolderCreation[] = "Folder creation failed";
 inline constexpr char kFileOverFolder[] =
     "Archive entry is a file but a folder exists at the destination already. Won't replace that.";
 inline constexpr char kBadAppleDouble[] = "Invalid or unsupported AppleDouble header";
+inline constexpr char kFileOnPath[] =
+    "A folder on the entry's path is a file at the destination already. Won't replace that.";
+inline constexpr char kAliasOnPath[] =
+    "A folder on the entry's path is an alias file at the destination. Won't follow that.";
+inline constexpr char kOpenRsrc[] = "Opening destination rsrc fork failed";
 
 // Writes `bytes` as a file in `dir` and opens it.
 inline bool OpenBytes(zip::ZipArchive& archive, const fixtures::TempDir& dir,
@@ -97,19 +102,29 @@ inline int PeakRiseMiBInChild(const std::function<void()>& work) {
 }
 
 // Every item below `dir` (links not followed) with what it is: a file's
-// bytes, a link's target, or "/" for a folder. Two equal snapshots mean
-// nothing was created, changed or removed there.
-inline std::map<std::string, std::string> Snapshot(const std::filesystem::path& dir) {
+// bytes, a link's target, or "/" for a folder; with `metadata`, each with
+// its mode and modification time too. Two equal snapshots mean nothing was
+// created, changed or removed there.
+inline std::map<std::string, std::string> Snapshot(const std::filesystem::path& dir,
+                                                   bool metadata = false) {
   namespace fs = std::filesystem;
   std::map<std::string, std::string> items;
   for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
     const std::string rel = e.path().lexically_relative(dir).string();
+    struct stat st {};
+    ::lstat(e.path().c_str(), &st);
+    const std::string meta = !metadata ? ""
+                                       : " (mode " + std::to_string(st.st_mode) + ", modified " +
+                                             std::to_string(st.st_mtim.tv_sec) + "." +
+                                             std::to_string(st.st_mtim.tv_nsec) + ")";
     if (e.is_symlink()) {
-      items[rel] = "-> " + fs::read_symlink(e.path()).string();
+      items[rel] = "-> " + fs::read_symlink(e.path()).string() + meta;
     } else if (e.is_directory()) {
-      items[rel] = "/";
+      items[rel] = "/" + meta;
+    } else if (e.is_regular_file()) {
+      items[rel] = fixtures::ReadFile(e.path()) + meta;
     } else {
-      items[rel] = fixtures::ReadFile(e.path());
+      items[rel] = "special" + meta;
     }
   }
   return items;

@@ -1,7 +1,10 @@
 #include "platform/qt/trash.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <QDateTime>
 #include <QFile>
@@ -109,31 +112,51 @@ fs::path VolumeTrash(const fs::path& top) {
   return PrivateFolder(own) ? own : fs::path();
 }
 
+namespace {
+
+// The Trash for an item on `device`, whose absolute path is `source`.
+fs::path TrashOn(dev_t device, const fs::path& source, const fs::path& homeTrash) {
+  dev_t homeDevice = 0;
+  if (DeviceOf(homeTrash, &homeDevice) && homeDevice == device) return homeTrash;
+  const fs::path top = VolumeTop(source.parent_path());
+  return top.empty() ? top : VolumeTrash(top);
+}
+
+}  // namespace
+
 fs::path TrashFor(const fs::path& item, const fs::path& homeTrash) {
   std::error_code ec;
   const fs::path source = fs::absolute(item, ec);
   struct stat st {};
   if (ec || ::lstat(source.c_str(), &st) != 0) return {};
-  dev_t homeDevice = 0;
-  if (DeviceOf(homeTrash, &homeDevice) && homeDevice == st.st_dev) return homeTrash;
-  const fs::path top = VolumeTop(source.parent_path());
-  return top.empty() ? top : VolumeTrash(top);
+  return TrashOn(st.st_dev, source, homeTrash);
 }
 
 bool MoveToTrash(const fs::path& item, const fs::path& homeTrash, std::string* error) {
   std::error_code ec;
   const fs::path source = fs::absolute(item, ec);
-  if (ec || !fs::exists(fs::symlink_status(source, ec))) {
+  if (ec) {
     SetError(error, "The item to move to the Trash does not exist.");
     return false;
   }
-  const fs::path trash = TrashFor(source, homeTrash);
+  return MoveToTrash(ItemAt(source), source, homeTrash, error);
+}
+
+bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& homeTrash,
+                 std::string* error) {
+  struct stat st {};
+  if (!item.Lstat(st)) {
+    SetError(error, "The item to move to the Trash does not exist.");
+    return false;
+  }
+  const fs::path trash = TrashOn(st.st_dev, source, homeTrash);
   if (trash.empty()) {
     SetError(error, "The item's volume has no Trash that could be used.");
     return false;
   }
   const fs::path filesDir = trash / "files";
   const fs::path infoDir = trash / "info";
+  std::error_code ec;
   fs::create_directories(filesDir, ec);
   if (!ec) fs::create_directories(infoDir, ec);
   if (ec) {
@@ -152,17 +175,19 @@ bool MoveToTrash(const fs::path& item, const fs::path& homeTrash, std::string* e
     SetError(error, "The Trash's record of the item could not be written.");
     return false;
   }
-  fs::rename(source, filesDir / name, ec);
-  if (ec) {
-    const std::string reason = ec.message();
+  const fs::path moved = filesDir / name;
+  if (::renameat(item.folder, item.name.c_str(), AT_FDCWD, moved.c_str()) != 0) {
+    const std::string reason = std::generic_category().message(errno);
     fs::remove(infoPath, ec);
     SetError(error, "The item could not be moved to the Trash: " + reason);
     return false;
   }
   // Its fork and Finder information go with it, rather than stay behind
   // under its old name.
-  const fs::path sidecar = AppleDoubleSidecar(source);
-  if (IsAppleDoubleFile(sidecar)) fs::rename(sidecar, AppleDoubleSidecar(filesDir / name), ec);
+  const ItemAt sidecar = SidecarAt(item);
+  if (IsAppleDoubleFile(sidecar.name, sidecar.folder)) {
+    ::renameat(sidecar.folder, sidecar.name.c_str(), AT_FDCWD, AppleDoubleSidecar(moved).c_str());
+  }
   return true;
 }
 

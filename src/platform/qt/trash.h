@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/item_at.h"
+
 namespace platform {
 
 // The user's home Trash: $XDG_DATA_HOME/Trash, else ~/.local/share/Trash.
@@ -28,5 +30,9 @@ std::filesystem::path TrashFor(const std::filesystem::path& item,
 // moved; nothing is left behind in the Trash then.
 bool MoveToTrash(const std::filesystem::path& item, const std::filesystem::path& homeTrash,
                  std::string* error = nullptr);
+// The same for the item `item` names for the *at calls (in a folder held
+// open: never through a link at its name), whose path is `source`.
+bool MoveToTrash(const ItemAt& item, const std::filesystem::path& source,
+                 const std::filesystem::path& homeTrash, std::string* error = nullptr);
 
 }  // namespace platform
