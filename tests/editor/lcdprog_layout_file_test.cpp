@@ -1,9 +1,11 @@
 // File > Save and File > Load on the real window (offscreen), with the file
 // dialogs replaced by the path the test chooses.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -104,6 +106,30 @@ TEST_F(LayoutFileWindow, DefaultWindowSavesTheWholeFile) {
   platform::ReadMacTypeCreator(platform::ItemAt(path), type, creator);
   EXPECT_EQ(type, "lcdc");
   EXPECT_EQ(creator, "Vnta");
+
+  // Saving again and again holds no descriptor open.
+  const auto descriptors = [] {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
+  };
+  const auto open = descriptors();
+  for (int i = 0; i < 10; ++i) w.SaveFile();
+  EXPECT_EQ(descriptors(), open);
+
+  // Saved over a link that leads nowhere, the file gets the mode any new
+  // file gets here, not the link's.
+  const std::string dangling = dir_ + "/dangling.lcd", fresh = dir_ + "/fresh";
+  ASSERT_EQ(::symlink((dir_ + "/gone.lcd").c_str(), dangling.c_str()), 0);
+  ::close(::open(fresh.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666));
+  Choose(w, dangling);
+  w.SaveFile();
+  EXPECT_EQ(Read(dangling), bytes);
+  struct stat saved {
+  }, made{};
+  ASSERT_EQ(::stat(dangling.c_str(), &saved), 0);
+  ASSERT_EQ(::stat(fresh.c_str(), &made), 0);
+  EXPECT_EQ(saved.st_mode & 07777, made.st_mode & 07777);
+  EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(LayoutFileWindow, ChangedWindowLoadsBackIntoAnEqualWindow) {

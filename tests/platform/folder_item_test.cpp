@@ -14,6 +14,7 @@
 #include "platform/apple_double.h"
 #include "platform/atomic_file.h"
 #include "platform/framework_exceptions.h"
+#include "platform/in_child.h"
 
 namespace {
 
@@ -114,16 +115,26 @@ TEST_F(FolderItemTest, MetadataRoundTripsThroughTheSidecarAndGoesWithTheDefaults
 TEST_F(FolderItemTest, AForeignDotUnderscoreFileIsNeverWrittenOver) {
   FolderItem item = File("notes");
   File("elsewhere", "someone else's file");
+  // An AppleDouble file in another folder, typed: a link to it is no
+  // sidecar of this item's, and it is never read as one.
+  fixtures::TempDir outside;
+  const std::string typed = fixtures::AppleDoubleHeader({{kAppleDoubleFinderInfo, 38, 32}}) +
+                            "TYPECRTR" + std::string(24, '\0');
+  fixtures::WriteFile(outside / "._notes", typed);
   const struct {
+    const char* what;
     std::function<void()> make;
-    const char* contents;
+    std::string contents;
   } cases[] = {
-      {[&] { File("._notes", "not metadata"); }, "not metadata"},
-      {[&] { std::filesystem::create_symlink(dir_ / "elsewhere", dir_ / "._notes"); },
+      {"a file", [&] { File("._notes", "not metadata"); }, "not metadata"},
+      {"a link to a file",
+       [&] { std::filesystem::create_symlink(dir_ / "elsewhere", dir_ / "._notes"); },
        "someone else's file"},
+      {"a link to an AppleDouble file",
+       [&] { std::filesystem::create_symlink(outside / "._notes", dir_ / "._notes"); }, typed},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.contents);
+    SCOPED_TRACE(c.what);
     std::filesystem::remove(dir_ / "._notes");
     c.make();
     EXPECT_FALSE(item.SetMacType("TEXT"));
@@ -152,6 +163,7 @@ TEST_F(FolderItemTest, NamesAreOneComponentAndRenamesNeverReplace) {
   EXPECT_EQ(item.MacType(), "TEXT");  // the sidecar went along
   EXPECT_FALSE(Present("._a"));
   EXPECT_EQ(item.Parent()->Path(), dir_.path());
+  EXPECT_EQ(FolderItem(dir_ / "sub/").Name(), "sub");
 }
 
 TEST_F(FolderItemTest, ListingLinksAndDeleting) {
@@ -180,12 +192,41 @@ TEST_F(FolderItemTest, ListingLinksAndDeleting) {
   ASSERT_NE(link.OpenAsBinaryFile(false), nullptr);
   EXPECT_EQ(link.OpenAsBinaryFile(false)->Read(20), "untouched");
   EXPECT_EQ(fixtures::ReadFile(dir_ / "b"), "untouched");
+  // Nor is a FIFO a file: none is made there, and opening it neither waits
+  // for a writer nor succeeds.
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  const FolderItem fifo(dir_ / "fifo");
+  EXPECT_EQ(fifo.CreateBinaryFile(""), nullptr);
+  EXPECT_EQ(test_support::InChildWithin(std::chrono::seconds(20),
+                                        [&] { return fifo.OpenAsBinaryFile(false) == nullptr; }),
+            true);
+  EXPECT_EQ(std::filesystem::symlink_status(fifo.Path()).type(), std::filesystem::file_type::fifo);
+
+  // An item anchored in its folder that is a link gets a new date itself;
+  // what it points at keeps its own.
+  int error = 0;
+  FolderItem anchored(dir_ / "c-link", OpenFolder::Open(AT_FDCWD, dir_.path().c_str(), 0, error));
+  const Date before = FolderItem(dir_ / "b").ModificationDate(),
+             date = Date::FromFields(2003, 4, 5, 6, 7, 8);
+  ASSERT_NE(before, date);
+  EXPECT_TRUE(anchored.SetModificationDate(date));
+  EXPECT_EQ(anchored.ModificationDate(), date);
+  EXPECT_EQ(FolderItem(dir_ / "b").ModificationDate(), before);
 
   // A link is removed, not what it points at; a file goes with its sidecar.
   EXPECT_TRUE(link.Delete());
   EXPECT_TRUE(Present("b"));
   EXPECT_TRUE(FolderItem(dir_ / "b").Delete());
   EXPECT_FALSE(Present("._b"));
+  // A "._" file that is not our sidecar stays: a user's own, and an
+  // AppleDouble file of version 1.
+  std::string versionOne = fixtures::AppleDoubleHeader({});
+  versionOne[5] = 1;
+  for (const std::string& theirs : {std::string("a user's notes"), versionOne}) {
+    File("._x", theirs);
+    EXPECT_TRUE(File("x").Delete());
+    EXPECT_EQ(fixtures::ReadFile(dir_ / "._x"), theirs);
+  }
   File("sub/inner");
   EXPECT_FALSE(FolderItem(dir_ / "sub").Delete());
   EXPECT_FALSE(FolderItem(dir_ / "gone").Delete());

@@ -3,7 +3,7 @@
 // the same bytes, permission bits and modification times, folders (in place
 // of a link that stood there), and links as regular files holding their
 // text. Encrypted and bzip2 members, and a folder member onto a
-// write-protected folder, are refused with their messages.
+// write-protected folder or onto a file, are refused with their messages.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -112,7 +112,7 @@ TEST_F(ExtractTreeTest, ARootNamedFromTheWorkingFolderIsMadeWithTheTreeBelowIt) 
   EXPECT_EQ(fixtures::ReadFile(dir_ / "new/bin/run.sh"), fixtures::ReadFile(src_ / "bin/run.sh"));
 }
 
-TEST_F(ExtractTreeTest, EncryptedBzip2AndWriteProtectedFolderMembersAreRefused) {
+TEST_F(ExtractTreeTest, EncryptedBzip2AndFolderMembersOntoWhatTheyMayNotReplaceAreRefused) {
   zip::ZipArchive encrypted;
   const std::vector<Extracted> got = Extract("zip -q -P secret ../a.zip plain.txt", encrypted);
   ASSERT_EQ(got.size(), 1u);
@@ -126,16 +126,37 @@ TEST_F(ExtractTreeTest, EncryptedBzip2AndWriteProtectedFolderMembersAreRefused) 
   EXPECT_FALSE(bzip2.Open(dir_ / "b.zip", false));
   EXPECT_EQ(bzip2.ErrorMessage(), kNewerFormat);
 
-  // A folder member onto a write-protected folder, which stays as it was.
+  // A folder member onto a write-protected folder, or onto a file: what
+  // stands there stays as it was.
   fs::remove(dir_ / "a.zip");
-  fs::create_directories(out_ / "folder/sub");
-  fs::permissions(out_ / "folder/sub", fs::perms(0555));
-  zip::ZipArchive folders;
-  const std::vector<Extracted> onto = Extract("zip -q -r ../a.zip folder", folders);
-  ASSERT_EQ(onto.size(), 2u);
-  EXPECT_EQ(onto[1].rawPath + ": " + onto[1].message,
-            "folder/sub/: Destination file is write protected");
-  EXPECT_EQ(ModeOf(out_ / "folder/sub") & 07777, 0555u);
+  ASSERT_EQ(Sh("zip -q -r ../a.zip folder"), 0);
+  const struct {
+    std::function<void()> make;
+    std::string message;
+  } onto[] = {
+      {[&] { fs::permissions(out_ / "folder/sub", fs::perms(0555)); },
+       "Destination file is write protected"},
+      {[&] {
+         fs::remove(out_ / "folder/sub");
+         fixtures::WriteFile(out_ / "folder/sub", "a file");
+       },
+       kFolderOverFile},
+  };
+  for (const auto& c : onto) {
+    SCOPED_TRACE(c.message);
+    fs::remove_all(out_);
+    fs::create_directories(out_ / "folder/sub");
+    c.make();
+    const auto before = Snapshot(out_);
+    const unsigned mode = ModeOf(out_ / "folder/sub");
+    zip::ZipArchive folders;
+    ASSERT_TRUE(folders.Open(dir_ / "a.zip", false)) << folders.ErrorMessage();
+    const std::vector<Extracted> extracted = ExtractAll(folders, out_);
+    ASSERT_EQ(extracted.size(), 2u);
+    EXPECT_EQ(extracted[1].rawPath + ": " + extracted[1].message, "folder/sub/: " + c.message);
+    EXPECT_EQ(Snapshot(out_), before);
+    EXPECT_EQ(ModeOf(out_ / "folder/sub"), mode);
+  }
 }
 
 }  // namespace

@@ -503,6 +503,24 @@ std::vector<Case> Cases() {
        AtFirstSidecarWrite([](const fs::path&, int folder, const std::string& name) {
          ASSERT_EQ(::mkdirat(folder, name.c_str(), 0700), 0);
        })},
+      {"a file without a Unix mode adds execute bits to the mode a new file gets",
+       {Member("program", "x")},
+       {""},
+       [](const fs::path& root) {
+         ::close(::open((root / "new").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666));
+         EXPECT_EQ(ModeOf(root / "program") & 07777, (ModeOf(root / "new") & 07777) | 0511);
+       }},
+      {"after a damaged deflated member the next one inflates",
+       {With(Deflated("crc", lie), [](RawMember& m) { m.crc32 = 0x12345678; }),
+        Deflated("after-crc", lie),
+        With(Deflated("cut", LinesOfText(100000)),
+             [](RawMember& m) { m.data.resize(m.data.size() - 8); }),
+        Deflated("after-cut", lie)},
+       {"An error -3 occured while deflation", "", "An error -5 occured while deflation", ""},
+       [lie](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / "after-crc"), lie);
+         EXPECT_EQ(fixtures::ReadFile(root / "after-cut"), lie);
+       }},
   };
 }
 

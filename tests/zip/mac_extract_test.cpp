@@ -14,6 +14,7 @@
 #include <cstdlib>
 
 #include "fixtures/zip_builder.h"
+#include "platform/apple_double.h"
 #include "zip/rsrc_fork_streams.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_progress_notifier.h"
@@ -73,6 +74,14 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
   ASSERT_TRUE(MakeMacBinaryFiles(dir_.path()));
   const std::string mb1 = fixtures::ReadFile(dir_ / "mb1.bin");
   const std::string rsrc(300, 'r'), appleDouble = fixtures::AppleDoubleHeader({});
+  // A sidecar left from a file long gone, which holds a creation date.
+  const std::string staleDates =
+      fixtures::AppleDoubleHeader({{platform::kAppleDoubleFileDates, 38, 16}}) +
+      std::string(4, '\0') + std::string("\x80\0\0\0\x80\0\0\0\x80\0\0\0", 12);
+  const auto dated = [](RawMember& m) {
+    m.date = (41 << 9) | (6 << 5) | 15;  // 2021-06-15 13:45:58
+    m.time = (13 << 11) | (45 << 5) | 29;
+  };
   struct Case {
     RawMember member;
     std::string data, rsrc, typeCreator, message;
@@ -107,13 +116,22 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
       // nor is a user's "._" file beside a replaced one.
       {Member("c.txt", "new c"), "new c", "old fork", "", ""},
       {Member("keep.txt", "new keep"), "new keep", "", "", ""},
+      // A file with a fork replaced by one with a fork: the new sidecar takes
+      // the old one's place, and nothing staged on the way stays behind.
+      {Member("forked", OurMacBinary("new data", rsrc)), "new data", rsrc, "APPLVnta", ""},
+      // A link at a member's place goes, not what it leads to, nor the
+      // user's "._" file beside it.
+      {Member("linked", "new linked"), "new linked", "", "", ""},
+      // The file takes the member's date, not the one of the sidecar it
+      // finds beside it.
+      {fixtures::With(Member("dated.txt", "new dated"), dated), "new dated", "", "", ""},
   };
   std::vector<RawMember> members;
   for (const Case& c : cases) members.push_back(c.member);
   Open(members);
   fixtures::WriteFile(out_ / "blocked", "old data");
   fixtures::WriteFile(out_ / "._blocked", "not AppleDouble");
-  for (const char* replaced : {"b.txt", "stale", "later", "c.txt"}) {
+  for (const char* replaced : {"b.txt", "stale", "later", "c.txt", "forked"}) {
     fixtures::WriteFile(out_ / replaced, "old data");
     zip::RsrcForkWriter oldFork{FolderItem(out_ / replaced)};
     ASSERT_TRUE(oldFork.Open() && oldFork.Write("old fork") && oldFork.Close());
@@ -121,6 +139,10 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
   fs::remove(out_ / "c.txt");
   fixtures::WriteFile(out_ / "keep.txt", "old data");
   fixtures::WriteFile(out_ / "._keep.txt", "not AppleDouble");
+  fixtures::WriteFile(dir_ / "theirs", "their file");
+  fs::create_symlink(dir_ / "theirs", out_ / "linked");
+  fixtures::WriteFile(out_ / "._linked", "not AppleDouble");
+  fixtures::WriteFile(out_ / "._dated.txt", staleDates);
   const std::vector<Extracted> got = ExtractAll(archive_, out_);
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
@@ -136,7 +158,15 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
     EXPECT_EQ(FolderItem(file).MacType() + FolderItem(file).MacCreator(), c.typeCreator);
   }
   EXPECT_EQ(FolderItem(out_ / "three").ModificationDate(), date_);
-  EXPECT_EQ(fixtures::ReadFile(out_ / "._keep.txt"), "not AppleDouble");
+  for (const char* theirs : {"._keep.txt", "._linked"}) {
+    EXPECT_EQ(fixtures::ReadFile(out_ / theirs), "not AppleDouble") << theirs;
+  }
+  EXPECT_EQ(fixtures::ReadFile(dir_ / "theirs"), "their file");
+  EXPECT_EQ(FolderItem(out_ / "dated.txt").CreationDate(),
+            platform::Date::FromFields(2021, 6, 15, 13, 45, 58));
+  for (const fs::directory_entry& e : fs::directory_iterator(out_)) {
+    EXPECT_FALSE(e.path().filename().string().starts_with(".vantora-")) << e.path();
+  }
 
   // Without MacBinary decoding a member is written as it is stored.
   const fs::path raw = dir_ / "raw";

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/framework_exceptions.h"
+#include "platform/in_child.h"
 #include "zip_test_util.h"
 
 using fixtures::Quote;
@@ -233,6 +234,15 @@ TEST(ArchiveLifecycle, FilesThatCannotBeOpened) {
   fixtures::WriteFile(dir / "empty.zip", "");
   EXPECT_FALSE(archive.Open(dir / "empty.zip", false));
   EXPECT_EQ(archive.ErrorMessage(), kNotAZip);
+  // A FIFO is refused at once, never waited on for a writer.
+  ASSERT_EQ(::mkfifo((dir / "fifo.zip").c_str(), 0600), 0);
+  EXPECT_EQ(test_support::InChildWithin(std::chrono::seconds(20),
+                                        [&] {
+                                          return !archive.Open(dir / "fifo.zip", false) &&
+                                                 archive.ErrorMessage() ==
+                                                     "Opening the archive file failed";
+                                        }),
+            true);
   if (geteuid() != 0) {  // root may write anything
     fixtures::WriteFile(dir / "locked.zip", "PK");
     chmod((dir / "locked.zip").c_str(), 0444);

@@ -206,8 +206,14 @@ TEST(AppleDoubleTest, HeaderDescriptorsAreCheckedAgainstTheFile) {
   EXPECT_EQ(AppleDoubleSidecar("/a/b/folder/"), std::filesystem::path("/a/b/._folder"));
 
   // A sidecar on disk whose entry lies in its own descriptors is damage, and
-  // gives no Finder information; an empty entry lies nowhere, even at 0.
+  // gives no Finder information; an empty entry lies nowhere, even at 0 or
+  // at the very end. Metadata entries are read whole up to 1 MiB; a larger
+  // one is refused, not loaded.
   const std::string info = "TYPECRTR" + std::string(24, '\0');
+  const auto finderInfoOf = [&](std::uint32_t length) {
+    return fixtures::AppleDoubleHeader({{kAppleDoubleFinderInfo, 38, length}}) + info +
+           std::string(length - info.size(), '\0');
+  };
   const struct {
     std::string sidecar, typeCreator;
   } onDisk[] = {
@@ -216,6 +222,12 @@ TEST(AppleDoubleTest, HeaderDescriptorsAreCheckedAgainstTheFile) {
            {{kAppleDoubleResourceFork, 0, 0}, {kAppleDoubleFinderInfo, 50, 32}}) +
            info,
        "TYPECRTR"},
+      {fixtures::AppleDoubleHeader(
+           {{kAppleDoubleFinderInfo, 50, 32}, {kAppleDoubleResourceFork, 82, 0}}) +
+           info,
+       "TYPECRTR"},
+      {finderInfoOf(1u << 20), "TYPECRTR"},
+      {finderInfoOf((1u << 20) + 1), ""},
   };
   fixtures::TempDir dir;
   fixtures::WriteFile(dir / "item", "data");
@@ -223,7 +235,7 @@ TEST(AppleDoubleTest, HeaderDescriptorsAreCheckedAgainstTheFile) {
     fixtures::WriteFile(dir / "._item", c.sidecar);
     std::string type, creator;
     ReadMacTypeCreator(platform::ItemAt(dir / "item"), type, creator);
-    EXPECT_EQ(type + creator, c.typeCreator);
+    EXPECT_EQ(type + creator, c.typeCreator) << "row " << &c - onDisk;
   }
 }
 

@@ -155,10 +155,14 @@ TEST_F(SeqStreamsTest, ForkStreamsRefuseMissingFilesAndForeignOrLyingSidecars) {
   EXPECT_EQ(fixtures::ReadFile(dir_ / "._x"), "someone's notes");
   EXPECT_EQ(ForkOf("x"), "");
 
-  // A sidecar whose fork is said to run past its end is not read from.
-  fixtures::WriteFile(dir_ / "._x", fixtures::AppleDoubleHeader({{2, 38, 5000}}) + "short");
-  EXPECT_EQ(ForkOf("x"), "");
-  EXPECT_EQ(Item("x").ResourceForkLength(), 0);
+  // A sidecar whose fork is said to run past its end, by far or by a single
+  // byte, is not read from.
+  for (const auto& [length, fork] : {std::pair{5000u, "short"}, {5u, "four"}}) {
+    SCOPED_TRACE(length);
+    fixtures::WriteFile(dir_ / "._x", fixtures::AppleDoubleHeader({{2, 38, length}}) + fork);
+    EXPECT_EQ(ForkOf("x"), "");
+    EXPECT_EQ(Item("x").ResourceForkLength(), 0);
+  }
 }
 
 }  // namespace

@@ -41,6 +41,8 @@ inline constexpr char kCreateFailed[] = "Creating destination file failed";
 inline constexpr char kFolderCreation[] = "Folder creation failed";
 inline constexpr char kFileOverFolder[] =
     "Archive entry is a file but a folder exists at the destination already. Won't replace that.";
+inline constexpr char kFolderOverFile[] =
+    "Archive entry is a folder but a file exists at the destination already. Won't replace that.";
 inline constexpr char kBadAppleDouble[] = "Invalid or unsupported AppleDouble header";
 inline constexpr char kFileOnPath[] =
     "A folder on the entry's path is a file at the destination already. Won't replace that.";
