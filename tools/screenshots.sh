@@ -6,11 +6,13 @@
 # - one PNG per page of the main window in the folder given (default
 #   build/screenshots), taken by a helper that runs the program's start-up and
 #   switches pages through the list on the left.
+# CMAKE_BUILD_PARALLEL_LEVEL, when set, gives the build jobs (default 4).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-build/screenshots}
+build_jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-4}
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j4 --target vantora2 lcdprog_screens dlwin_screen
+cmake --build build -j "$build_jobs" --target vantora2 lcdprog_screens dlwin_screen
 mkdir -p "$out" docs
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 

@@ -4,6 +4,7 @@
 // the entries against each other and the file, before a byte is moved.
 #include <algorithm>
 
+#include "zip/locator_lookalike.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_records.h"
@@ -70,11 +71,29 @@ std::vector<LocalEntry> GroupByOffset(std::vector<ZipEntry*> entries) {
   return locals;
 }
 
+// Whether the directory's last record would end like a zip64 locator once
+// its entry has been moved to its place in the compacted file.
+bool LastEndsLikeLocatorWhenMoved(const std::vector<LocalEntry>& locals, const ZipEntry& last) {
+  std::int64_t writePos = 0;
+  for (const LocalEntry& local : locals) {
+    if (std::find(local.records.begin(), local.records.end(), &last) != local.records.end()) {
+      platform::MemoryBlock record = *last.z_Header();
+      record.SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(writePos));
+      return EndsLikeZip64Locator(record, last.z_origEncodedName(),
+                                  last.ExtraFieldInCentralDir()->AsData(),
+                                  last.z_origEncodedComment());
+    }
+    writePos += local.length;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ZipArchive::Compact() {
   if (!z_mayChange()) return false;
-  std::vector<LocalEntry> locals = GroupByOffset(d->DirectoryEntries());
+  const std::vector<ZipEntry*> entries = d->DirectoryEntries();
+  std::vector<LocalEntry> locals = GroupByOffset(entries);
   marked = false;
   d->MarkDirty();
 
@@ -123,6 +142,12 @@ bool ZipArchive::Compact() {
       return false;
     }
     previousEnd = local.offset + local.length;
+  }
+  // Refused before a byte moves: the directory could not be written then,
+  // and the file would keep one that no longer fits its entries.
+  if (!entries.empty() && LastEndsLikeLocatorWhenMoved(locals, *entries.back())) {
+    errmsg = kLocatorAtEnd;
+    return false;
   }
 
   std::int64_t writePos = 0;

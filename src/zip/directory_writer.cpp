@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/framework_exceptions.h"
+#include "zip/locator_lookalike.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_records.h"
@@ -80,6 +81,10 @@ const char* ZipArchive::z_directoryProblem() {
   for (const ZipEntry* e : entries) {
     if (const char* problem = RecordProblem(*e)) return problem;
   }
+  // The setters refuse what callers hand in, but attributes, a record read
+  // from the file as it was, or one put in with ReplaceEntry still come
+  // here unchecked. (The root entry an empty archive is given cannot end so.)
+  if (!entries.empty() && EndsLikeZip64Locator(*entries.back())) return kLocatorAtEnd;
   if (!z_fitsInFourGB(startOfDirInArchive, 0, comment_.size())) return kArchiveTooLarge;
   return nullptr;
 }

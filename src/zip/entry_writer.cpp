@@ -3,6 +3,7 @@
 // memory. Whatever the sizes, offsets and 16-bit lengths cannot hold is
 // refused before the first byte is written.
 #include "platform/framework_exceptions.h"
+#include "zip/locator_lookalike.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_records.h"
@@ -144,6 +145,11 @@ std::int32_t ZipArchive::z_zip(SeqDataInputStream* data, std::int64_t dataLength
   }
 
   platform::MemoryBlockRef record = NewRecord(*d, name.size(), extraBytes.size(), size, modified);
+  record->SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(startOfDirInArchive));
+  if (EndsLikeZip64Locator(*record, name, extraBytes, {})) {
+    errmsg = kLocatorInNewEntry;
+    return kInvalidArgument;
+  }
   auto entry = std::make_shared<ZipEntry>(d, record, name, extra, std::string());
   // The directory grows by this record only once the entry is listed, so
   // its known size stays right whatever happens on the way.
@@ -172,7 +178,6 @@ std::int32_t ZipArchive::z_zip(SeqDataInputStream* data, std::int64_t dataLength
   }
   record->SetUInt32Value(cr::kCrc32, crc);
   record->SetUInt32Value(cr::kCompressedSize, static_cast<std::uint32_t>(end - dataStart));
-  record->SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(startOfDirInArchive));
   startOfDirInArchive = end;
   d->entries_1.push_back(entry);
   d->GrowDirectory(static_cast<std::int64_t>(recordLength));

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "zip/file_streams.h"
+#include "zip/locator_lookalike.h"
 #include "zip/rsrc_fork_streams.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive.h"
@@ -105,6 +106,16 @@ std::int32_t ZipArchive::z_addItem(const platform::FolderItem& file, std::string
     const auto low = static_cast<std::uint32_t>(entry->ExternalFileAttributes()) & 0xFFFF;
     entry->SetExternalFileAttributes(
         static_cast<std::int32_t>((static_cast<std::uint32_t>(perm) & 0xFFFF) << 16 | low));
+    // A folder's mode and a short name can make the record end like a zip64
+    // locator at this offset. The entry, the last one written, is taken back
+    // as a rollback would, rather than left for the directory write to refuse.
+    if (EndsLikeZip64Locator(*entry)) {
+      startOfDirInArchive = entry->z_Header()->UInt32Value(records::central::kLocalHeaderOffset);
+      d->entries_1.pop_back();
+      d->MarkDirty();
+      errmsg = kLocatorAtEnd;
+      return kInvalidArgument;
+    }
   }
   return index;
 }

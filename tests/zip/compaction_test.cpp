@@ -94,6 +94,12 @@ TEST(Compaction, DamagedMembersStopItBeforeAnythingMoves) {
     a.Entry(1)->z_Header()->SetUInt32Value(42, LocalOffset(a, 2));
   };
   const std::function<void(ZipArchive&)> none = [](ZipArchive&) {};
+  // Moved down to 0x0706, b's offset would follow its attributes' "PK" where
+  // a zip64 locator is looked for: b's 14-byte name leaves them there.
+  RawArchive locator = raw;
+  locator.members[1].data = std::string(0x0706 - 30 - 1, 'a');
+  locator.members[2].name = "b-named-14-chr";
+  locator.members[2].externalAttributes = 0x4B50u << 16;
   const struct {
     const char* what;
     std::string bytes;
@@ -110,6 +116,9 @@ TEST(Compaction, DamagedMembersStopItBeforeAnythingMoves) {
        "Archive members overlap (archive appears to be severely corrupted)"},
       {"a member beyond the end of the file", raw.Build(), point(2, 100000),
        "Archive member lies outside the archive (archive appears to be severely corrupted)"},
+      {"the last record would end like a zip64 locator where it moves to", locator.Build(), none,
+       "Last entry's record must not end like a Zip64 end of central directory locator "
+       "('PK\\6\\7' 20 bytes before its end)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

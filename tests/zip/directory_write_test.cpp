@@ -2,6 +2,7 @@
 // and an unchanged archive look like afterwards, the AppleDouble records that
 // the reader set aside, and every directory the writer must refuse.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "independent_readers.h"
 #include "platform/binary_stream.h"
@@ -112,11 +113,16 @@ TEST(DirectoryWrite, AppleDoubleRecordsSetAsideAreWrittenBack) {
   EXPECT_EQ(Names(archive.Data()->setAside, 0), (V{"__MACOSX/", "__MACOSX/dir/", "._notes"}));
 }
 
-// Lengths the records cannot hold are refused when they are set, before an
-// added entry could have written over the old directory, and nothing changes.
+// Lengths the records cannot hold, and records that would end like a zip64
+// locator, are refused when they are set, before an added entry could have
+// written over the old directory, and nothing changes.
 TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
   constexpr char kEndSignatureInComment[] =
       "Comment must not contain the end of central directory signature ('PK\\5\\6')";
+  const std::string locatorTail =
+      "Zip64 end of central directory locator signature ('PK\\6\\7') 20 bytes before the end of ";
+  const std::string locatorInNewEntry =
+      "Name and extra field must not put the " + locatorTail + "the entry's record";
   TempDir dir;
   RawArchive raw;
   raw.members.push_back(fixtures::Member("one", "1"));
@@ -127,11 +133,16 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
   // length field (0x4B50, "PK") and first bytes spell it.
   const std::string endRecord = "see " + fixtures::EndRecord(0, 0, 0, 0, 0, 0, 0);
   const std::string endAcrossLength = "\x05\x06" + std::string(0x4B50 - 2, 'c');
+  // Readers take the 20 bytes before the end record for a zip64 locator when
+  // they begin with its signature, and any record may come to end there.
+  const std::string locator =
+      "PK\x06\x07"
+      "0123456789abcdef";
   const std::string taken = "taken";
   const struct {
     const char* what;
     std::function<std::string(ZipArchive&)> change;  // the message it was refused with
-    const char* message;
+    std::string message;
   } cases[] = {
       {"entry comment",
        [&](ZipArchive& a) {
@@ -156,6 +167,42 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
        kEndSignatureInComment},
       {"name", [&](ZipArchive& a) { return AddData(a, tooLong) > 0 ? taken : a.ErrorMessage(); },
        "Name must not be longer than 65535 bytes"},
+      {"entry comment ending like a zip64 locator",
+       [&](ZipArchive& a) {
+         return a.Entry(1)->SetComment("note " + locator) ? taken : a.Entry(1)->ErrorMessage();
+       },
+       "Comment must not put the " + locatorTail + "its entry's record"},
+      // Name, extra and comment shorter than 20 bytes leave the attributes there.
+      {"extra field completing a locator that the attributes begin",
+       [&](ZipArchive& a) {
+         zip::ZipEntry& e = *a.Entry(1);
+         e.SetExternalFileAttributes(0x07064B50);  // a record setter checks nothing
+         const bool set = e.SetExtraFieldInCentralDir(a.MakeZipExtraField("extra-9-b"));
+         e.SetExternalFileAttributes(0);
+         return set ? taken : e.ErrorMessage();
+       },
+       "Extra field must not put the " + locatorTail + "its entry's record"},
+      // Until the directory is written, the record holds the comment length
+      // written last, here "PK" in front of a disk field of 0x0706.
+      {"short comment judged by its own length, not the one written last",
+       [&](ZipArchive& a) {
+         zip::ZipEntry& e = *a.Entry(1);
+         e.z_Header()->SetUInt32Value(32, 0x07064B50);
+         const bool set = e.SetComment("abc") && e.SetComment("");
+         e.z_Header()->SetUInt32Value(32, 0);
+         return set ? taken : e.ErrorMessage();
+       },
+       taken},
+      {"name of a new entry ending like a zip64 locator",
+       [&](ZipArchive& a) { return AddData(a, "dir/" + locator) > 0 ? taken : a.ErrorMessage(); },
+       locatorInNewEntry},
+      {"name of a duplicate ending like a zip64 locator",
+       [&](ZipArchive& a) {
+         return a.AddFakeDuplicate(a.Entry(1), "dir/" + locator, {}, nullptr) > 0
+                    ? taken
+                    : a.ErrorMessage();
+       },
+       locatorInNewEntry},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -173,6 +220,13 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
   EXPECT_FALSE(archive.Data()->dirty);  // refused comments leave nothing to write
   EXPECT_TRUE(archive.SetComment(std::string(65535, 'c')));
   EXPECT_TRUE(ClosedAndAccepted(archive));
+  // One byte either way the signature begins no locator: such a comment is
+  // taken, and every reader reads the archive whole.
+  for (const std::string& comment : {locator + "x", locator.substr(0, 19)}) {
+    ASSERT_TRUE(archive.Open(dir / "test.zip", true));
+    EXPECT_TRUE(archive.Entry(1)->SetComment(comment)) << archive.Entry(1)->ErrorMessage();
+    EXPECT_TRUE(ClosedAndAccepted(archive));
+  }
   // The longest name a record holds (longer than unzip takes) is written.
   ASSERT_TRUE(archive.Open(dir / "test.zip", true));
   ASSERT_EQ(AddData(archive, std::string(65535, 'n')), 2) << archive.ErrorMessage();
@@ -238,4 +292,37 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
   ASSERT_TRUE(archive.Open(dir / "big.zip", false));
   EXPECT_EQ(archive.EntryCount(), 2);
   EXPECT_EQ(archive.Comment(), "short");
+}
+
+// A directory whose last record would end like a zip64 locator is not
+// written, whatever led there. Member "a" ends at 0x0706, so a folder of mode
+// 045520 ("PK") with a 14-byte name put there leaves "PK\6\7" where readers
+// look for a locator.
+TEST(DirectoryWrite, NoDirectoryIsWrittenThatEndsLikeAZip64Locator) {
+  constexpr char kLocatorAtEnd[] =
+      "Last entry's record must not end like a Zip64 end of central directory locator ('PK\\6\\7' "
+      "20 bytes before its end)";
+  TempDir dir;
+  RawArchive raw;
+  raw.members.push_back(fixtures::Member("a", std::string(0x0706 - 30 - 1, 'a')));
+  const std::string before = raw.Build();
+  raw.members.push_back(fixtures::Member("folder-name-b/"));
+  raw.members.back().externalAttributes = 045520u << 16;
+  const std::string stored = raw.Build();  // as another writer may have left it
+  ZipArchive archive;
+  ASSERT_TRUE(OpenBytes(archive, dir, stored, true));
+  EXPECT_FALSE(archive.Flush());
+  EXPECT_EQ(archive.ErrorMessage(), kLocatorAtEnd);
+  EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), stored);
+  ASSERT_TRUE(archive.Entry(2)->SetComment("now it is no locator"));
+  EXPECT_TRUE(ClosedAndAccepted(archive));
+  // The same from the adder's own permissions: it takes the entry back.
+  std::filesystem::create_directory(dir / "folder-name-b");
+  chmod((dir / "folder-name-b").c_str(), 05520);
+  ASSERT_TRUE(OpenBytes(archive, dir, before, true));
+  archive.PreserveUnixPermissions(true);
+  EXPECT_EQ(archive.AddItemToRoot(platform::FolderItem(dir / "folder-name-b"), 0),
+            ZipArchive::kInvalidArgument);
+  EXPECT_EQ(archive.ErrorMessage(), kLocatorAtEnd);
+  EXPECT_TRUE(ClosedAndAccepted(archive));
 }
