@@ -1,0 +1,606 @@
+#include "fs_call_sweep.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/time.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <type_traits>
+#include <utility>
+
+namespace sweep {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The next definition of the C library function `name`, looked up once.
+#define NEXT(name, ...)                                                    \
+  ([] {                                                                    \
+    using Fn = std::add_pointer_t<__VA_ARGS__>;                            \
+    static const Fn next = reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name)); \
+    return next;                                                           \
+  }())
+
+using OpenAtFn = int(int, const char*, int, ...);
+using FstatAtFn = int(int, const char*, struct stat*, int);
+using RenameAtFn = int(int, const char*, int, const char*);
+using SymlinkFn = int(const char*, const char*);
+using LinkFn = int(const char*, const char*);
+using MkdirFn = int(const char*, mode_t);
+using MknodAtFn = int(int, const char*, mode_t, dev_t);
+using ReadlinkFn = ssize_t(const char*, char*, size_t);
+
+struct State {
+  std::atomic<bool> armed{false};
+  std::mutex mutex;
+  Plan plan;
+  long count = 0;
+  Seen seen;
+  // The FIFOs and devices made here, by device and inode.
+  std::set<std::pair<dev_t, ino_t>> nodes;
+};
+
+State& TheState() {
+  static State* state = new State;
+  return *state;
+}
+
+// Set while the shim itself is at work (and while a call is handed on), so
+// that none of it is counted or checked again.
+thread_local bool tInside = false;
+
+bool Watching() {
+  return !tInside && TheState().armed.load(std::memory_order_acquire);
+}
+
+// A call's name as a path below the watched folder, and the folder it lies
+// in.
+struct Target {
+  std::string path, folder;
+};
+
+std::string FolderOf(int dirfd) {
+  if (dirfd == AT_FDCWD) {
+    char cwd[4096];
+    return ::getcwd(cwd, sizeof cwd) ? cwd : "";
+  }
+  char link[64], target[4096];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", dirfd);
+  const ssize_t n = NEXT("readlink", ReadlinkFn)(link, target, sizeof target - 1);
+  if (n <= 0) return "";
+  return std::string(target, static_cast<std::size_t>(n));
+}
+
+// The name `name` in the folder `dirfd`, when it lies below the watched
+// folder. A name that is no name at all ("", ".") is a call through the
+// descriptor.
+std::optional<Target> Below(int dirfd, const char* name) {
+  if (name == nullptr || name[0] == '\0' || std::strcmp(name, ".") == 0) return std::nullopt;
+  fs::path p = name;
+  if (!p.is_absolute()) {
+    const std::string folder = FolderOf(dirfd);
+    if (folder.empty() || folder[0] != '/') return std::nullopt;
+    p = fs::path(folder) / p;
+  }
+  std::string path = p.lexically_normal().string();
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const std::string& watched = TheState().plan.watched;
+  if (path.size() <= watched.size() + 1 || path.compare(0, watched.size(), watched) != 0 ||
+      path[watched.size()] != '/') {
+    return std::nullopt;
+  }
+  const std::size_t slash = path.rfind('/');
+  return Target{path, path.substr(0, slash)};
+}
+
+std::string Relative(const std::string& path) {
+  const std::string& watched = TheState().plan.watched;
+  return path.compare(0, watched.size() + 1, watched + "/") == 0 ? path.substr(watched.size() + 1)
+                                                                 : path;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return NEXT("fstatat", FstatAtFn)(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+void Remember(const std::string& path) {
+  struct stat st {};
+  if (NEXT("fstatat", FstatAtFn)(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    TheState().nodes.insert({st.st_dev, st.st_ino});
+  }
+}
+
+// Makes the planned change for the call on `t`; the state's mutex is held.
+void MakeChange(const Target& t) {
+  State& s = TheState();
+  const Plan& plan = s.plan;
+  auto rename = NEXT("renameat", RenameAtFn);
+  auto symlink = NEXT("symlink", SymlinkFn);
+  const std::string when = plan.when == When::Before ? "before " : "after ";
+  if (plan.change == Change::FolderToLink) {
+    const std::string aside = fs::path(t.folder).parent_path() / kAsideName;
+    const bool moved = rename(AT_FDCWD, t.folder.c_str(), AT_FDCWD, aside.c_str()) == 0;
+    const bool linked = moved && symlink(plan.outsideFolder.c_str(), t.folder.c_str()) == 0;
+    s.seen.asideBesideWatched = moved && t.folder == plan.watched;
+    s.seen.made = (linked ? "" : "failed: ") + when + "folder " +
+                  (t.folder == plan.watched ? std::string(".") : Relative(t.folder)) +
+                  " replaced by a link";
+    return;
+  }
+  if (Exists(t.path)) {
+    rename(AT_FDCWD, t.path.c_str(), AT_FDCWD, (t.folder + "/" + kAsideName).c_str());
+  }
+  int made = -1;
+  switch (plan.change) {
+    case Change::LinkToFile:
+      made = symlink(plan.outsideFile.c_str(), t.path.c_str());
+      break;
+    case Change::LinkToFolder:
+      made = symlink(plan.outsideFolder.c_str(), t.path.c_str());
+      break;
+    case Change::Fifo:
+      made = NEXT("mknodat", MknodAtFn)(AT_FDCWD, t.path.c_str(), S_IFIFO | 0666, 0);
+      if (made == 0) Remember(t.path);
+      break;
+    case Change::Device:
+      made = NEXT("mknodat", MknodAtFn)(AT_FDCWD, t.path.c_str(), S_IFCHR | 0666, makedev(1, 3));
+      if (made == 0) Remember(t.path);
+      s.seen.skipped = made != 0 && (errno == EPERM || errno == EACCES);
+      break;
+    case Change::HardLink:
+      made = NEXT("link", LinkFn)(plan.outsideFile.c_str(), t.path.c_str());
+      break;
+    case Change::Folder:
+      made = NEXT("mkdir", MkdirFn)(t.path.c_str(), 0777);
+      break;
+    case Change::FolderToLink:
+      break;
+  }
+  s.seen.made = (made == 0 ? "" : std::string("failed (") + std::strerror(errno) + "): ") + when +
+                ChangeName(plan.change) + " at " + Relative(t.path);
+}
+
+// One call on up to two names: counts those below the watched folder and
+// makes the change at the planned one, before or after the call.
+class Call {
+ public:
+  Call(const char* function, std::initializer_list<std::pair<int, const char*>> names)
+      : watching_(Watching()) {
+    if (!watching_) return;
+    tInside = true;
+    State& s = TheState();
+    for (const auto& [dirfd, name] : names) {
+      std::optional<Target> t = Below(dirfd, name);
+      if (!t) continue;
+      std::lock_guard lock(s.mutex);
+      const long index = ++s.count;
+      s.seen.calls.push_back(std::string(function) + " " + Relative(t->path));
+      if (index != s.plan.at) continue;
+      if (s.plan.when == When::Before) {
+        MakeChange(*t);
+      } else {
+        after_ = std::move(t);
+      }
+    }
+  }
+  ~Call() {
+    if (!watching_) return;
+    const int saved = errno;
+    if (after_) {
+      std::lock_guard lock(TheState().mutex);
+      MakeChange(*after_);
+    }
+    tInside = false;
+    errno = saved;
+  }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+
+  // Whether an open of `name` in `dirfd` with `flags` would reach a FIFO or
+  // a device made here; it is then noted. Looked up as the open would.
+  bool Refused(const char* function, int dirfd, const char* name, int flags) const {
+    // A path descriptor opens nothing, a folder's open refuses anything
+    // else, and an exclusive create opens nothing that was there.
+    if (!watching_ || (flags & (O_PATH | O_DIRECTORY)) != 0 || name == nullptr ||
+        (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) {
+      return false;
+    }
+    struct stat st {};
+    const int follow = (flags & O_NOFOLLOW) != 0 ? AT_SYMLINK_NOFOLLOW : 0;
+    if (NEXT("fstatat", FstatAtFn)(dirfd, name, &st, follow) != 0) return false;
+    if (!S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode)) return false;
+    State& s = TheState();
+    std::lock_guard lock(s.mutex);
+    if (s.nodes.count({st.st_dev, st.st_ino}) == 0) return false;
+    std::optional<Target> t = Below(dirfd, name);
+    s.seen.violations.push_back(std::string(function) + " opened " +
+                                (S_ISFIFO(st.st_mode) ? "a FIFO at " : "a device at ") +
+                                (t ? Relative(t->path) : std::string(name)));
+    errno = EACCES;
+    return true;
+  }
+
+ private:
+  bool watching_;
+  std::optional<Target> after_;
+};
+
+mode_t ModeArgument(int flags, va_list& args) {
+  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+}
+
+}  // namespace
+
+const char* ChangeName(Change change) {
+  switch (change) {
+    case Change::LinkToFile:
+      return "link to the outside file";
+    case Change::LinkToFolder:
+      return "link to the outside folder";
+    case Change::Fifo:
+      return "FIFO";
+    case Change::Device:
+      return "device";
+    case Change::HardLink:
+      return "hard link to the outside file";
+    case Change::Folder:
+      return "folder";
+    case Change::FolderToLink:
+      return "its folder replaced by a link";
+  }
+  return "";
+}
+
+void Arm(Plan plan) {
+  State& s = TheState();
+  {
+    std::lock_guard lock(s.mutex);
+    s.plan = std::move(plan);
+    s.count = 0;
+    s.seen = Seen{};
+    s.nodes.clear();
+  }
+  s.armed.store(true, std::memory_order_release);
+}
+
+Seen Disarm() {
+  State& s = TheState();
+  s.armed.store(false, std::memory_order_release);
+  std::lock_guard lock(s.mutex);
+  return std::move(s.seen);
+}
+
+}  // namespace sweep
+
+// The entry points. Each counts its names, refuses an open that would reach
+// a FIFO or device made here, and hands the call on.
+using sweep::Call;
+
+namespace {
+
+int OpenAt(const char* function, int dirfd, const char* path, int flags, mode_t mode) {
+  const Call call(function, {{dirfd, path}});
+  if (call.Refused(function, dirfd, path, flags)) return -1;
+  return NEXT("openat", int(int, const char*, int, ...))(dirfd, path, flags, mode);
+}
+
+FILE* FOpen(const char* function, const char* path, const char* mode) {
+  const Call call(function, {{AT_FDCWD, path}});
+  if (call.Refused(function, AT_FDCWD, path, 0)) return nullptr;
+  return NEXT("fopen", FILE * (const char*, const char*))(path, mode);
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = sweep::ModeArgument(flags, args);
+  va_end(args);
+  return OpenAt("open", AT_FDCWD, path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = sweep::ModeArgument(flags, args);
+  va_end(args);
+  return OpenAt("open64", AT_FDCWD, path, flags, mode);
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = sweep::ModeArgument(flags, args);
+  va_end(args);
+  return OpenAt("openat", dirfd, path, flags, mode);
+}
+
+int openat64(int dirfd, const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = sweep::ModeArgument(flags, args);
+  va_end(args);
+  return OpenAt("openat64", dirfd, path, flags, mode);
+}
+
+int __open_2(const char* path, int flags) {
+  return OpenAt("__open_2", AT_FDCWD, path, flags, 0);
+}
+
+int __open64_2(const char* path, int flags) {
+  return OpenAt("__open64_2", AT_FDCWD, path, flags, 0);
+}
+
+int __openat_2(int dirfd, const char* path, int flags) {
+  return OpenAt("__openat_2", dirfd, path, flags, 0);
+}
+
+int __openat64_2(int dirfd, const char* path, int flags) {
+  return OpenAt("__openat64_2", dirfd, path, flags, 0);
+}
+
+int creat(const char* path, mode_t mode) {
+  return OpenAt("creat", AT_FDCWD, path, O_CREAT | O_WRONLY | O_TRUNC, mode);
+}
+
+int creat64(const char* path, mode_t mode) {
+  return OpenAt("creat64", AT_FDCWD, path, O_CREAT | O_WRONLY | O_TRUNC, mode);
+}
+
+FILE* fopen(const char* path, const char* mode) {
+  return FOpen("fopen", path, mode);
+}
+
+FILE* fopen64(const char* path, const char* mode) {
+  return FOpen("fopen64", path, mode);
+}
+
+FILE* freopen(const char* path, const char* mode, FILE* stream) {
+  const Call call("freopen", {{AT_FDCWD, path}});
+  if (call.Refused("freopen", AT_FDCWD, path, 0)) return nullptr;
+  return NEXT("freopen", FILE * (const char*, const char*, FILE*))(path, mode, stream);
+}
+
+DIR* opendir(const char* path) {
+  const Call call("opendir", {{AT_FDCWD, path}});
+  return NEXT("opendir", DIR * (const char*))(path);
+}
+
+int stat(const char* path, struct stat* st) {
+  const Call call("stat", {{AT_FDCWD, path}});
+  return NEXT("stat", int(const char*, struct stat*))(path, st);
+}
+
+int stat64(const char* path, struct stat64* st) {
+  const Call call("stat64", {{AT_FDCWD, path}});
+  return NEXT("stat64", int(const char*, struct stat64*))(path, st);
+}
+
+int lstat(const char* path, struct stat* st) {
+  const Call call("lstat", {{AT_FDCWD, path}});
+  return NEXT("lstat", int(const char*, struct stat*))(path, st);
+}
+
+int lstat64(const char* path, struct stat64* st) {
+  const Call call("lstat64", {{AT_FDCWD, path}});
+  return NEXT("lstat64", int(const char*, struct stat64*))(path, st);
+}
+
+int fstatat(int dirfd, const char* path, struct stat* st, int flags) {
+  const Call call("fstatat", {{dirfd, path}});
+  return NEXT("fstatat", int(int, const char*, struct stat*, int))(dirfd, path, st, flags);
+}
+
+int fstatat64(int dirfd, const char* path, struct stat64* st, int flags) {
+  const Call call("fstatat64", {{dirfd, path}});
+  return NEXT("fstatat64", int(int, const char*, struct stat64*, int))(dirfd, path, st, flags);
+}
+
+int statx(int dirfd, const char* path, int flags, unsigned int mask, struct statx* st) {
+  const Call call("statx", {{dirfd, path}});
+  return NEXT("statx", int(int, const char*, int, unsigned int, struct statx*))(dirfd, path, flags,
+                                                                                mask, st);
+}
+
+int access(const char* path, int how) {
+  const Call call("access", {{AT_FDCWD, path}});
+  return NEXT("access", int(const char*, int))(path, how);
+}
+
+int faccessat(int dirfd, const char* path, int how, int flags) {
+  const Call call("faccessat", {{dirfd, path}});
+  return NEXT("faccessat", int(int, const char*, int, int))(dirfd, path, how, flags);
+}
+
+int mkdir(const char* path, mode_t mode) {
+  const Call call("mkdir", {{AT_FDCWD, path}});
+  return NEXT("mkdir", int(const char*, mode_t))(path, mode);
+}
+
+int mkdirat(int dirfd, const char* path, mode_t mode) {
+  const Call call("mkdirat", {{dirfd, path}});
+  return NEXT("mkdirat", int(int, const char*, mode_t))(dirfd, path, mode);
+}
+
+int rename(const char* from, const char* to) {
+  const Call call("rename", {{AT_FDCWD, from}, {AT_FDCWD, to}});
+  return NEXT("rename", int(const char*, const char*))(from, to);
+}
+
+int renameat(int fromfd, const char* from, int tofd, const char* to) {
+  const Call call("renameat", {{fromfd, from}, {tofd, to}});
+  return NEXT("renameat", int(int, const char*, int, const char*))(fromfd, from, tofd, to);
+}
+
+int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned int flags) {
+  const Call call("renameat2", {{fromfd, from}, {tofd, to}});
+  return NEXT("renameat2", int(int, const char*, int, const char*, unsigned int))(fromfd, from,
+                                                                                  tofd, to, flags);
+}
+
+int unlink(const char* path) {
+  const Call call("unlink", {{AT_FDCWD, path}});
+  return NEXT("unlink", int(const char*))(path);
+}
+
+int unlinkat(int dirfd, const char* path, int flags) {
+  const Call call("unlinkat", {{dirfd, path}});
+  return NEXT("unlinkat", int(int, const char*, int))(dirfd, path, flags);
+}
+
+int rmdir(const char* path) {
+  const Call call("rmdir", {{AT_FDCWD, path}});
+  return NEXT("rmdir", int(const char*))(path);
+}
+
+int remove(const char* path) {
+  const Call call("remove", {{AT_FDCWD, path}});
+  return NEXT("remove", int(const char*))(path);
+}
+
+int link(const char* from, const char* to) {
+  const Call call("link", {{AT_FDCWD, from}, {AT_FDCWD, to}});
+  return NEXT("link", int(const char*, const char*))(from, to);
+}
+
+int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
+  const Call call("linkat", {{fromfd, from}, {tofd, to}});
+  return NEXT("linkat", int(int, const char*, int, const char*, int))(fromfd, from, tofd, to,
+                                                                      flags);
+}
+
+int symlink(const char* target, const char* path) {
+  const Call call("symlink", {{AT_FDCWD, path}});
+  return NEXT("symlink", int(const char*, const char*))(target, path);
+}
+
+int symlinkat(const char* target, int dirfd, const char* path) {
+  const Call call("symlinkat", {{dirfd, path}});
+  return NEXT("symlinkat", int(const char*, int, const char*))(target, dirfd, path);
+}
+
+ssize_t readlink(const char* path, char* buffer, size_t size) {
+  const Call call("readlink", {{AT_FDCWD, path}});
+  return NEXT("readlink", ssize_t(const char*, char*, size_t))(path, buffer, size);
+}
+
+ssize_t readlinkat(int dirfd, const char* path, char* buffer, size_t size) {
+  const Call call("readlinkat", {{dirfd, path}});
+  return NEXT("readlinkat", ssize_t(int, const char*, char*, size_t))(dirfd, path, buffer, size);
+}
+
+int utimensat(int dirfd, const char* path, const struct timespec times[2], int flags) {
+  const Call call("utimensat", {{dirfd, path}});
+  return NEXT("utimensat", int(int, const char*, const struct timespec*, int))(dirfd, path, times,
+                                                                               flags);
+}
+
+int utimes(const char* path, const struct timeval times[2]) {
+  const Call call("utimes", {{AT_FDCWD, path}});
+  return NEXT("utimes", int(const char*, const struct timeval*))(path, times);
+}
+
+int lutimes(const char* path, const struct timeval times[2]) {
+  const Call call("lutimes", {{AT_FDCWD, path}});
+  return NEXT("lutimes", int(const char*, const struct timeval*))(path, times);
+}
+
+int futimesat(int dirfd, const char* path, const struct timeval times[2]) {
+  const Call call("futimesat", {{dirfd, path}});
+  return NEXT("futimesat", int(int, const char*, const struct timeval*))(dirfd, path, times);
+}
+
+int utime(const char* path, const struct utimbuf* times) {
+  const Call call("utime", {{AT_FDCWD, path}});
+  return NEXT("utime", int(const char*, const struct utimbuf*))(path, times);
+}
+
+int chmod(const char* path, mode_t mode) {
+  const Call call("chmod", {{AT_FDCWD, path}});
+  return NEXT("chmod", int(const char*, mode_t))(path, mode);
+}
+
+int lchmod(const char* path, mode_t mode) {
+  const Call call("lchmod", {{AT_FDCWD, path}});
+  return NEXT("lchmod", int(const char*, mode_t))(path, mode);
+}
+
+int fchmodat(int dirfd, const char* path, mode_t mode, int flags) {
+  const Call call("fchmodat", {{dirfd, path}});
+  return NEXT("fchmodat", int(int, const char*, mode_t, int))(dirfd, path, mode, flags);
+}
+
+int chown(const char* path, uid_t owner, gid_t group) {
+  const Call call("chown", {{AT_FDCWD, path}});
+  return NEXT("chown", int(const char*, uid_t, gid_t))(path, owner, group);
+}
+
+int lchown(const char* path, uid_t owner, gid_t group) {
+  const Call call("lchown", {{AT_FDCWD, path}});
+  return NEXT("lchown", int(const char*, uid_t, gid_t))(path, owner, group);
+}
+
+int fchownat(int dirfd, const char* path, uid_t owner, gid_t group, int flags) {
+  const Call call("fchownat", {{dirfd, path}});
+  return NEXT("fchownat", int(int, const char*, uid_t, gid_t, int))(dirfd, path, owner, group,
+                                                                    flags);
+}
+
+int mknod(const char* path, mode_t mode, dev_t device) {
+  const Call call("mknod", {{AT_FDCWD, path}});
+  return NEXT("mknod", int(const char*, mode_t, dev_t))(path, mode, device);
+}
+
+int mknodat(int dirfd, const char* path, mode_t mode, dev_t device) {
+  const Call call("mknodat", {{dirfd, path}});
+  return NEXT("mknodat", int(int, const char*, mode_t, dev_t))(dirfd, path, mode, device);
+}
+
+int mkfifo(const char* path, mode_t mode) {
+  const Call call("mkfifo", {{AT_FDCWD, path}});
+  return NEXT("mkfifo", int(const char*, mode_t))(path, mode);
+}
+
+int mkfifoat(int dirfd, const char* path, mode_t mode) {
+  const Call call("mkfifoat", {{dirfd, path}});
+  return NEXT("mkfifoat", int(int, const char*, mode_t))(dirfd, path, mode);
+}
+
+char* realpath(const char* path, char* resolved) {
+  const Call call("realpath", {{AT_FDCWD, path}});
+  return NEXT("realpath", char*(const char*, char*))(path, resolved);
+}
+
+char* canonicalize_file_name(const char* path) {
+  const Call call("canonicalize_file_name", {{AT_FDCWD, path}});
+  return NEXT("canonicalize_file_name", char*(const char*))(path);
+}
+
+int truncate(const char* path, off_t length) {
+  const Call call("truncate", {{AT_FDCWD, path}});
+  return NEXT("truncate", int(const char*, off_t))(path, length);
+}
+
+int truncate64(const char* path, off64_t length) {
+  const Call call("truncate64", {{AT_FDCWD, path}});
+  return NEXT("truncate64", int(const char*, off64_t))(path, length);
+}
+
+}  // extern "C"
