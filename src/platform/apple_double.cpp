@@ -49,6 +49,14 @@ std::string SidecarName(const ItemAt& sidecar) {
   return std::filesystem::path(sidecar.name).filename().string();
 }
 
+// Refuses to write over a "._" item that is not one of our sidecars; errno
+// says that something else stands there.
+bool Foreign(const ItemAt& item, std::string* error) {
+  Fail(error, SidecarName(SidecarAt(item)) + " is not an AppleDouble file");
+  errno = EEXIST;
+  return false;
+}
+
 std::function<void(int, const std::string&)>& SidecarWriteHook() {
   static std::function<void(int, const std::string&)> hook;
   return hook;
@@ -294,7 +302,7 @@ bool UpdateSidecarEntry(const ItemAt& item, std::uint32_t id, std::optional<std:
   SidecarContents c;
   if (!ReadSidecar(item, c, error)) return false;
   if (c.kind == SidecarContents::Kind::Foreign) {
-    return Fail(error, SidecarName(SidecarAt(item)) + " is not an AppleDouble file");
+    return Foreign(item, error);
   }
   if (!c.SetEntry(id, std::move(bytes))) return true;
   return WriteSidecar(item, c.entries, c.fd, c.forkOffset, c.forkLength, error);
@@ -304,7 +312,7 @@ bool WriteResourceFork(const ItemAt& item, int forkFd, std::uint64_t length, std
   SidecarContents c;
   if (!ReadSidecar(item, c, error)) return false;
   if (c.kind == SidecarContents::Kind::Foreign) {
-    return Fail(error, SidecarName(SidecarAt(item)) + " is not an AppleDouble file");
+    return Foreign(item, error);
   }
   if (length == 0 && c.forkLength == 0) return true;
   return WriteSidecar(item, c.entries, forkFd, 0, length, error);
@@ -329,7 +337,7 @@ bool WriteFinderInfo(const ItemAt& item, std::string_view info, std::string* err
   SidecarContents c;
   if (!ReadSidecar(item, c, error)) return false;
   if (c.kind == SidecarContents::Kind::Foreign) {
-    return Fail(error, SidecarName(SidecarAt(item)) + " is not an AppleDouble file");
+    return Foreign(item, error);
   }
   std::string entry(info.substr(0, kFinderInfoSize));
   if (const std::string* old = c.Entry(kAppleDoubleFinderInfo);

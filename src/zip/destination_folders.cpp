@@ -55,7 +55,10 @@ bool DestinationFolders::Begin(const platform::FolderItem& root, bool followLink
     std::error_code ec;
     const fs::path absolute = fs::absolute(root.Path(), ec);
     if (ec || absolute.empty()) return false;
-    fs::path real = fs::weakly_canonical(absolute, ec);
+    // A root anchored in a folder held open is only named by its path: it is
+    // never looked up that way.
+    fs::path real =
+        root.Folder() ? absolute.lexically_normal() : fs::weakly_canonical(absolute, ec);
     if (ec || real.empty()) return false;
     if (!real.has_filename() && real.has_relative_path()) real = real.parent_path();
     given_ = root.Path();

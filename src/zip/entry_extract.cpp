@@ -77,10 +77,11 @@ std::string PlaceMessage(int error) {
   return WithReason(kFolderCreation, error);
 }
 
-// Why a resource fork could not be put in place: a folder at the sidecar's
-// name, or the system's reason.
+// Why a resource fork could not be put in place: a folder or another item
+// that is no sidecar at the sidecar's name, or the system's reason.
 std::string ForkMessage(const std::string& message, int error) {
   if (error == EISDIR) return std::string(kOpenRsrc) + ": " + kFolderAtFork;
+  if (error == EEXIST) return kOpenRsrc;
   if (error == ENAMETOOLONG) return WithReason(kOpenRsrc, error);
   return WithReason(message, error);
 }
@@ -244,19 +245,26 @@ bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary, Mem
   const ItemAt at = dest.At();
   struct stat st {};
   const bool there = at.Lstat(st);
-  const bool alias = there && S_ISLNK(st.st_mode);
+  bool alias = there && S_ISLNK(st.st_mode);
   int error = 0;
   if (there && !alias) {
     if (!S_ISDIR(st.st_mode)) return Fail(kFolderOverFile);
     folder = DestinationFolders::Open(at.folder, at.name.c_str(), false, error);
-    if (!folder) return Fail(PlaceMessage(error));
-    if (::fstat(folder->fd(), &st) != 0) return Fail(WithReason(kFolderCreation, errno));
-    if ((st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
+    // A link put there since the look is taken as one found there.
+    alias = !folder && error == ELOOP;
+    if (!folder && !alias) return Fail(PlaceMessage(error));
+    if (folder && ::fstat(folder->fd(), &st) != 0) {
+      return Fail(WithReason(kFolderCreation, errno));
+    }
+    if (folder && (st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
   }
   if (!z_unzip(nullptr, nullptr, decodeMacBinary, true, mbHdr)) return false;
   if (folder) return true;
   if (alias && !z_removeAlias(dest)) return false;
   folder = DestinationFolders::Open(at.folder, at.name.c_str(), true, error);
+  if (!folder && error == ELOOP && z_removeAlias(dest)) {
+    folder = DestinationFolders::Open(at.folder, at.name.c_str(), true, error);
+  }
   return folder || Fail(PlaceMessage(error));
 }
 
@@ -335,7 +343,7 @@ void ZipEntry::z_applyMetadata(FolderItem& dest, int fd, const StagedFile* stage
   }
   std::string type, creator;
   platform::Text name;
-  const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+  const bool folder = staged == nullptr;
   if (mbHdr) {
     ApplyMacBinaryInformation(dest, mbHdr, fd);
   } else if (extra->GetTypeCreatorName(type, creator, name)) {

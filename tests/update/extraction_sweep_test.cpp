@@ -215,12 +215,13 @@ struct Report {
 
 // Extracts `zar` into `dest` with the job, as the update does; its failure
 // message, "" for success.
-std::optional<std::string> RunJob(std::shared_ptr<zip::ZipArchive> zar, const fs::path& dest) {
+std::optional<std::string> RunJob(std::shared_ptr<zip::ZipArchive> zar,
+                                  const platform::FolderItem& dest) {
   ZipThread job;
   job.KeepMessages(true);
   bool ended = false;
   job.Ended.Bind([&] { ended = true; });
-  job.Decompress(std::move(zar), platform::FolderItem(dest), true);
+  job.Decompress(std::move(zar), dest, true);
   while (!ended) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   if (job.Succeeded()) return std::nullopt;
   return job.Message().empty() ? std::string("job failed silently") : job.Message();
@@ -233,14 +234,15 @@ std::pair<bool, std::string> Perform(const Scenario& s, const Layout& l, const s
   if (!zar->Open(archive, false)) return {false, "archive not opened: " + zar->ErrorMessage()};
   if (!s.update) {
     if (plan) sweep::Arm(*plan);
-    const std::optional<std::string> failed = RunJob(zar, l.dest());
+    const std::optional<std::string> failed = RunJob(zar, platform::FolderItem(l.dest()));
     return {!failed, failed.value_or("extracted")};
   }
   const update::ProgramPlace place{l.dest(), l.dest() / update::kBundleName};
   update::Installation install(place, l.trash(), archive);
   if (plan) sweep::Arm(*plan);
   if (!install.Prepare()) return {false, "staging folder not made"};
-  if (const std::optional<std::string> failed = RunJob(zar, install.Staging())) {
+  // As the window does: the staging folder as the installation holds it.
+  if (const std::optional<std::string> failed = RunJob(zar, install.StagingItem())) {
     install.Discard();
     return {false, *failed};
   }
@@ -436,7 +438,7 @@ Checked RunChecked(const Scenario& s, const std::string& archiveBytes, bool exis
     c.problem += " ended without its report;";
   }
   if (!diff.empty()) c.problem += " outside changed:" + diff + ";";
-  if (!c.report.seen.violations.empty()) c.problem += " opened a FIFO or a device;";
+  if (!c.report.seen.violations.empty()) c.problem += " opened a FIFO, a device or an item outside;";
   return c;
 }
 

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -239,6 +240,23 @@ class Call {
   std::optional<Target> after_;
 };
 
+// An open that reached something outside the destination, through a link
+// put on its way, is noted: nothing the code under test opens lies there,
+// and a nameless scratch file made there would leave no other trace.
+void NoteIfOutside(const char* function, int fd) {
+  State& s = TheState();
+  if (fd < 0 || !s.armed.load(std::memory_order_acquire)) return;
+  std::string at = FolderOf(fd);
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (at.ends_with(kDeleted)) at.resize(at.size() - kDeleted.size());
+  std::lock_guard lock(s.mutex);
+  const std::string outside = fs::path(s.plan.outsideFolder).parent_path().string();
+  if (at == outside || at.starts_with(outside + "/")) {
+    s.seen.violations.push_back(std::string(function) + " opened " + at +
+                                ", outside the destination");
+  }
+}
+
 mode_t ModeArgument(int flags, va_list& args) {
   return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
 }
@@ -295,13 +313,17 @@ namespace {
 int OpenAt(const char* function, int dirfd, const char* path, int flags, mode_t mode) {
   const Call call(function, {{dirfd, path}});
   if (call.Refused(function, dirfd, path, flags)) return -1;
-  return NEXT("openat", int(int, const char*, int, ...))(dirfd, path, flags, mode);
+  const int fd = NEXT("openat", int(int, const char*, int, ...))(dirfd, path, flags, mode);
+  sweep::NoteIfOutside(function, fd);
+  return fd;
 }
 
 FILE* FOpen(const char* function, const char* path, const char* mode) {
   const Call call(function, {{AT_FDCWD, path}});
   if (call.Refused(function, AT_FDCWD, path, 0)) return nullptr;
-  return NEXT("fopen", FILE * (const char*, const char*))(path, mode);
+  FILE* file = NEXT("fopen", FILE * (const char*, const char*))(path, mode);
+  if (file) sweep::NoteIfOutside(function, ::fileno(file));
+  return file;
 }
 
 }  // namespace

@@ -16,7 +16,8 @@
 //
 // While armed, an open that would reach a FIFO or a device this shim
 // made is refused (EACCES) and noted: such an open could block the run, or
-// wake the device.
+// wake the device. An open that reaches anything outside the destination
+// (below the folder that holds the outside file and folder) is noted too.
 #include <string>
 #include <vector>
 
@@ -69,7 +70,7 @@ struct Seen {
   // The folder moved aside was the watched folder itself: the aside name
   // then stands beside it.
   bool asideBesideWatched = false;
-  // FIFOs and devices something tried to open.
+  // FIFOs and devices something tried to open, and what was opened outside.
   std::vector<std::string> violations;
 };
 
