@@ -400,229 +400,84 @@ FILE* freopen(const char* path, const char* mode, FILE* stream) {
   return NEXT("freopen", FILE * (const char*, const char*, FILE*))(path, mode, stream);
 }
 
-DIR* opendir(const char* path) {
-  const Call call("opendir", {{AT_FDCWD, path}});
-  return NEXT("opendir", DIR * (const char*))(path);
-}
+// A call on one or two names (each {folder, name}, in parentheses), counted
+// and raced, then handed on as it was.
+#define NAMES(...) __VA_ARGS__
+#define FORWARD(ret, fn, params, names, ...)   \
+  ret fn params {                              \
+    const Call call(#fn, {NAMES names});       \
+    return NEXT(#fn, ret params)(__VA_ARGS__); \
+  }
 
-int stat(const char* path, struct stat* st) {
-  const Call call("stat", {{AT_FDCWD, path}});
-  return NEXT("stat", int(const char*, struct stat*))(path, st);
-}
-
-int stat64(const char* path, struct stat64* st) {
-  const Call call("stat64", {{AT_FDCWD, path}});
-  return NEXT("stat64", int(const char*, struct stat64*))(path, st);
-}
-
-int lstat(const char* path, struct stat* st) {
-  const Call call("lstat", {{AT_FDCWD, path}});
-  return NEXT("lstat", int(const char*, struct stat*))(path, st);
-}
-
-int lstat64(const char* path, struct stat64* st) {
-  const Call call("lstat64", {{AT_FDCWD, path}});
-  return NEXT("lstat64", int(const char*, struct stat64*))(path, st);
-}
-
-int fstatat(int dirfd, const char* path, struct stat* st, int flags) {
-  const Call call("fstatat", {{dirfd, path}});
-  return NEXT("fstatat", int(int, const char*, struct stat*, int))(dirfd, path, st, flags);
-}
-
-int fstatat64(int dirfd, const char* path, struct stat64* st, int flags) {
-  const Call call("fstatat64", {{dirfd, path}});
-  return NEXT("fstatat64", int(int, const char*, struct stat64*, int))(dirfd, path, st, flags);
-}
-
-int statx(int dirfd, const char* path, int flags, unsigned int mask, struct statx* st) {
-  const Call call("statx", {{dirfd, path}});
-  return NEXT("statx", int(int, const char*, int, unsigned int, struct statx*))(dirfd, path, flags,
-                                                                                mask, st);
-}
-
-int access(const char* path, int how) {
-  const Call call("access", {{AT_FDCWD, path}});
-  return NEXT("access", int(const char*, int))(path, how);
-}
-
-int faccessat(int dirfd, const char* path, int how, int flags) {
-  const Call call("faccessat", {{dirfd, path}});
-  return NEXT("faccessat", int(int, const char*, int, int))(dirfd, path, how, flags);
-}
-
-int mkdir(const char* path, mode_t mode) {
-  const Call call("mkdir", {{AT_FDCWD, path}});
-  return NEXT("mkdir", int(const char*, mode_t))(path, mode);
-}
-
-int mkdirat(int dirfd, const char* path, mode_t mode) {
-  const Call call("mkdirat", {{dirfd, path}});
-  return NEXT("mkdirat", int(int, const char*, mode_t))(dirfd, path, mode);
-}
-
-int rename(const char* from, const char* to) {
-  const Call call("rename", {{AT_FDCWD, from}, {AT_FDCWD, to}});
-  return NEXT("rename", int(const char*, const char*))(from, to);
-}
-
-int renameat(int fromfd, const char* from, int tofd, const char* to) {
-  const Call call("renameat", {{fromfd, from}, {tofd, to}});
-  return NEXT("renameat", int(int, const char*, int, const char*))(fromfd, from, tofd, to);
-}
-
-int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned int flags) {
-  const Call call("renameat2", {{fromfd, from}, {tofd, to}});
-  return NEXT("renameat2", int(int, const char*, int, const char*, unsigned int))(fromfd, from,
-                                                                                  tofd, to, flags);
-}
-
-int unlink(const char* path) {
-  const Call call("unlink", {{AT_FDCWD, path}});
-  return NEXT("unlink", int(const char*))(path);
-}
-
-int unlinkat(int dirfd, const char* path, int flags) {
-  const Call call("unlinkat", {{dirfd, path}});
-  return NEXT("unlinkat", int(int, const char*, int))(dirfd, path, flags);
-}
-
-int rmdir(const char* path) {
-  const Call call("rmdir", {{AT_FDCWD, path}});
-  return NEXT("rmdir", int(const char*))(path);
-}
-
-int remove(const char* path) {
-  const Call call("remove", {{AT_FDCWD, path}});
-  return NEXT("remove", int(const char*))(path);
-}
-
-int link(const char* from, const char* to) {
-  const Call call("link", {{AT_FDCWD, from}, {AT_FDCWD, to}});
-  return NEXT("link", int(const char*, const char*))(from, to);
-}
-
-int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
-  const Call call("linkat", {{fromfd, from}, {tofd, to}});
-  return NEXT("linkat", int(int, const char*, int, const char*, int))(fromfd, from, tofd, to,
-                                                                      flags);
-}
-
-int symlink(const char* target, const char* path) {
-  const Call call("symlink", {{AT_FDCWD, path}});
-  return NEXT("symlink", int(const char*, const char*))(target, path);
-}
-
-int symlinkat(const char* target, int dirfd, const char* path) {
-  const Call call("symlinkat", {{dirfd, path}});
-  return NEXT("symlinkat", int(const char*, int, const char*))(target, dirfd, path);
-}
-
-ssize_t readlink(const char* path, char* buffer, size_t size) {
-  const Call call("readlink", {{AT_FDCWD, path}});
-  return NEXT("readlink", ssize_t(const char*, char*, size_t))(path, buffer, size);
-}
-
-ssize_t readlinkat(int dirfd, const char* path, char* buffer, size_t size) {
-  const Call call("readlinkat", {{dirfd, path}});
-  return NEXT("readlinkat", ssize_t(int, const char*, char*, size_t))(dirfd, path, buffer, size);
-}
-
-int utimensat(int dirfd, const char* path, const struct timespec times[2], int flags) {
-  const Call call("utimensat", {{dirfd, path}});
-  return NEXT("utimensat", int(int, const char*, const struct timespec*, int))(dirfd, path, times,
-                                                                               flags);
-}
-
-int utimes(const char* path, const struct timeval times[2]) {
-  const Call call("utimes", {{AT_FDCWD, path}});
-  return NEXT("utimes", int(const char*, const struct timeval*))(path, times);
-}
-
-int lutimes(const char* path, const struct timeval times[2]) {
-  const Call call("lutimes", {{AT_FDCWD, path}});
-  return NEXT("lutimes", int(const char*, const struct timeval*))(path, times);
-}
-
-int futimesat(int dirfd, const char* path, const struct timeval times[2]) {
-  const Call call("futimesat", {{dirfd, path}});
-  return NEXT("futimesat", int(int, const char*, const struct timeval*))(dirfd, path, times);
-}
-
-int utime(const char* path, const struct utimbuf* times) {
-  const Call call("utime", {{AT_FDCWD, path}});
-  return NEXT("utime", int(const char*, const struct utimbuf*))(path, times);
-}
-
-int chmod(const char* path, mode_t mode) {
-  const Call call("chmod", {{AT_FDCWD, path}});
-  return NEXT("chmod", int(const char*, mode_t))(path, mode);
-}
-
-int lchmod(const char* path, mode_t mode) {
-  const Call call("lchmod", {{AT_FDCWD, path}});
-  return NEXT("lchmod", int(const char*, mode_t))(path, mode);
-}
-
-int fchmodat(int dirfd, const char* path, mode_t mode, int flags) {
-  const Call call("fchmodat", {{dirfd, path}});
-  return NEXT("fchmodat", int(int, const char*, mode_t, int))(dirfd, path, mode, flags);
-}
-
-int chown(const char* path, uid_t owner, gid_t group) {
-  const Call call("chown", {{AT_FDCWD, path}});
-  return NEXT("chown", int(const char*, uid_t, gid_t))(path, owner, group);
-}
-
-int lchown(const char* path, uid_t owner, gid_t group) {
-  const Call call("lchown", {{AT_FDCWD, path}});
-  return NEXT("lchown", int(const char*, uid_t, gid_t))(path, owner, group);
-}
-
-int fchownat(int dirfd, const char* path, uid_t owner, gid_t group, int flags) {
-  const Call call("fchownat", {{dirfd, path}});
-  return NEXT("fchownat", int(int, const char*, uid_t, gid_t, int))(dirfd, path, owner, group,
-                                                                    flags);
-}
-
-int mknod(const char* path, mode_t mode, dev_t device) {
-  const Call call("mknod", {{AT_FDCWD, path}});
-  return NEXT("mknod", int(const char*, mode_t, dev_t))(path, mode, device);
-}
-
-int mknodat(int dirfd, const char* path, mode_t mode, dev_t device) {
-  const Call call("mknodat", {{dirfd, path}});
-  return NEXT("mknodat", int(int, const char*, mode_t, dev_t))(dirfd, path, mode, device);
-}
-
-int mkfifo(const char* path, mode_t mode) {
-  const Call call("mkfifo", {{AT_FDCWD, path}});
-  return NEXT("mkfifo", int(const char*, mode_t))(path, mode);
-}
-
-int mkfifoat(int dirfd, const char* path, mode_t mode) {
-  const Call call("mkfifoat", {{dirfd, path}});
-  return NEXT("mkfifoat", int(int, const char*, mode_t))(dirfd, path, mode);
-}
-
-char* realpath(const char* path, char* resolved) {
-  const Call call("realpath", {{AT_FDCWD, path}});
-  return NEXT("realpath", char*(const char*, char*))(path, resolved);
-}
-
-char* canonicalize_file_name(const char* path) {
-  const Call call("canonicalize_file_name", {{AT_FDCWD, path}});
-  return NEXT("canonicalize_file_name", char*(const char*))(path);
-}
-
-int truncate(const char* path, off_t length) {
-  const Call call("truncate", {{AT_FDCWD, path}});
-  return NEXT("truncate", int(const char*, off_t))(path, length);
-}
-
-int truncate64(const char* path, off64_t length) {
-  const Call call("truncate64", {{AT_FDCWD, path}});
-  return NEXT("truncate64", int(const char*, off64_t))(path, length);
-}
+FORWARD(DIR*, opendir, (const char* path), ({AT_FDCWD, path}), path)
+FORWARD(int, stat, (const char* path, struct stat* st), ({AT_FDCWD, path}), path, st)
+FORWARD(int, stat64, (const char* path, struct stat64* st), ({AT_FDCWD, path}), path, st)
+FORWARD(int, lstat, (const char* path, struct stat* st), ({AT_FDCWD, path}), path, st)
+FORWARD(int, lstat64, (const char* path, struct stat64* st), ({AT_FDCWD, path}), path, st)
+FORWARD(int, fstatat, (int dirfd, const char* path, struct stat* st, int flags), ({dirfd, path}),
+        dirfd, path, st, flags)
+FORWARD(int, fstatat64, (int dirfd, const char* path, struct stat64* st, int flags),
+        ({dirfd, path}), dirfd, path, st, flags)
+FORWARD(int, statx, (int dirfd, const char* path, int flags, unsigned int mask, struct statx* st),
+        ({dirfd, path}), dirfd, path, flags, mask, st)
+FORWARD(int, access, (const char* path, int how), ({AT_FDCWD, path}), path, how)
+FORWARD(int, faccessat, (int dirfd, const char* path, int how, int flags), ({dirfd, path}), dirfd,
+        path, how, flags)
+FORWARD(int, mkdir, (const char* path, mode_t mode), ({AT_FDCWD, path}), path, mode)
+FORWARD(int, mkdirat, (int dirfd, const char* path, mode_t mode), ({dirfd, path}), dirfd, path,
+        mode)
+FORWARD(int, rename, (const char* from, const char* to), ({AT_FDCWD, from}, {AT_FDCWD, to}), from,
+        to)
+FORWARD(int, renameat, (int fromfd, const char* from, int tofd, const char* to),
+        ({fromfd, from}, {tofd, to}), fromfd, from, tofd, to)
+FORWARD(int, renameat2,
+        (int fromfd, const char* from, int tofd, const char* to, unsigned int flags),
+        ({fromfd, from}, {tofd, to}), fromfd, from, tofd, to, flags)
+FORWARD(int, unlink, (const char* path), ({AT_FDCWD, path}), path)
+FORWARD(int, unlinkat, (int dirfd, const char* path, int flags), ({dirfd, path}), dirfd, path,
+        flags)
+FORWARD(int, rmdir, (const char* path), ({AT_FDCWD, path}), path)
+FORWARD(int, remove, (const char* path), ({AT_FDCWD, path}), path)
+FORWARD(int, link, (const char* from, const char* to), ({AT_FDCWD, from}, {AT_FDCWD, to}), from, to)
+FORWARD(int, linkat, (int fromfd, const char* from, int tofd, const char* to, int flags),
+        ({fromfd, from}, {tofd, to}), fromfd, from, tofd, to, flags)
+FORWARD(int, symlink, (const char* target, const char* path), ({AT_FDCWD, path}), target, path)
+FORWARD(int, symlinkat, (const char* target, int dirfd, const char* path), ({dirfd, path}), target,
+        dirfd, path)
+FORWARD(ssize_t, readlink, (const char* path, char* buffer, size_t size), ({AT_FDCWD, path}), path,
+        buffer, size)
+FORWARD(ssize_t, readlinkat, (int dirfd, const char* path, char* buffer, size_t size),
+        ({dirfd, path}), dirfd, path, buffer, size)
+FORWARD(int, utimensat, (int dirfd, const char* path, const struct timespec times[2], int flags),
+        ({dirfd, path}), dirfd, path, times, flags)
+FORWARD(int, utimes, (const char* path, const struct timeval times[2]), ({AT_FDCWD, path}), path,
+        times)
+FORWARD(int, lutimes, (const char* path, const struct timeval times[2]), ({AT_FDCWD, path}), path,
+        times)
+FORWARD(int, futimesat, (int dirfd, const char* path, const struct timeval times[2]),
+        ({dirfd, path}), dirfd, path, times)
+FORWARD(int, utime, (const char* path, const struct utimbuf* times), ({AT_FDCWD, path}), path,
+        times)
+FORWARD(int, chmod, (const char* path, mode_t mode), ({AT_FDCWD, path}), path, mode)
+FORWARD(int, lchmod, (const char* path, mode_t mode), ({AT_FDCWD, path}), path, mode)
+FORWARD(int, fchmodat, (int dirfd, const char* path, mode_t mode, int flags), ({dirfd, path}),
+        dirfd, path, mode, flags)
+FORWARD(int, chown, (const char* path, uid_t owner, gid_t group), ({AT_FDCWD, path}), path, owner,
+        group)
+FORWARD(int, lchown, (const char* path, uid_t owner, gid_t group), ({AT_FDCWD, path}), path, owner,
+        group)
+FORWARD(int, fchownat, (int dirfd, const char* path, uid_t owner, gid_t group, int flags),
+        ({dirfd, path}), dirfd, path, owner, group, flags)
+FORWARD(int, mknod, (const char* path, mode_t mode, dev_t device), ({AT_FDCWD, path}), path, mode,
+        device)
+FORWARD(int, mknodat, (int dirfd, const char* path, mode_t mode, dev_t device), ({dirfd, path}),
+        dirfd, path, mode, device)
+FORWARD(int, mkfifo, (const char* path, mode_t mode), ({AT_FDCWD, path}), path, mode)
+FORWARD(int, mkfifoat, (int dirfd, const char* path, mode_t mode), ({dirfd, path}), dirfd, path,
+        mode)
+FORWARD(char*, realpath, (const char* path, char* resolved), ({AT_FDCWD, path}), path, resolved)
+FORWARD(char*, canonicalize_file_name, (const char* path), ({AT_FDCWD, path}), path)
+FORWARD(int, truncate, (const char* path, off_t length), ({AT_FDCWD, path}), path, length)
+FORWARD(int, truncate64, (const char* path, off64_t length), ({AT_FDCWD, path}), path, length)
 
 }  // extern "C"
