@@ -76,23 +76,13 @@ std::string MacRecord(const std::optional<std::string>& name) {
   return r + "TEXTttxt";
 }
 
-// The header's CRC-16 (XMODEM's) over the bytes before it.
-std::uint16_t HeaderCrc(const std::string& bytes) {
-  std::uint16_t crc = 0;
-  for (std::size_t i = 0; i < zip::records::macbinary::kCrc; ++i) {
-    crc ^= static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[i]) << 8);
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = static_cast<std::uint16_t>((crc & 0x8000) != 0 ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
-  }
-  return crc;
-}
-
 std::string LockedMacBinary() {
   namespace mb = zip::records::macbinary;
   std::string bytes = ziptest::MacBinaryFile("data fork", "resource fork");
   bytes[mb::kProtected] = 1;
-  const std::uint16_t crc = HeaderCrc(bytes);
+  platform::MemoryBlock header(mb::kSize);
+  header.SetStringValue(0, bytes.substr(0, mb::kSize));
+  const auto crc = static_cast<std::uint16_t>(zip::ZipEntry::z_CRC(header, mb::kCrc));
   bytes[mb::kCrc] = static_cast<char>(crc >> 8);
   bytes[mb::kCrc + 1] = static_cast<char>(crc & 0xFF);
   return bytes;
@@ -438,7 +428,8 @@ Checked RunChecked(const Scenario& s, const std::string& archiveBytes, bool exis
     c.problem += " ended without its report;";
   }
   if (!diff.empty()) c.problem += " outside changed:" + diff + ";";
-  if (!c.report.seen.violations.empty()) c.problem += " opened a FIFO, a device or an item outside;";
+  if (!c.report.seen.violations.empty())
+    c.problem += " opened a FIFO, a device or an item outside;";
   return c;
 }
 
