@@ -41,9 +41,8 @@ class DestinationFolders {
   // form.
   bool Begin(const platform::FolderItem& root, bool followLinks);
   // The root as the walk names it: absolute, every link in it resolved when
-  // it was first given.
-  const std::filesystem::path& Root() const { return *rootReal_; }
-  // The same, shared: it is kept by each member placed below it.
+  // it was first given (unless it is anchored), shared with each member
+  // placed below it.
   const std::shared_ptr<const std::filesystem::path>& SharedRoot() const { return rootReal_; }
 
   // The next name of the member's path. The name before it is entered as a

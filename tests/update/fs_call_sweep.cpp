@@ -330,37 +330,20 @@ FILE* FOpen(const char* function, const char* path, const char* mode) {
 
 extern "C" {
 
-int open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = sweep::ModeArgument(flags, args);
-  va_end(args);
-  return OpenAt("open", AT_FDCWD, path, flags, mode);
-}
+// The open calls, whose mode comes only with O_CREAT or O_TMPFILE.
+#define FORWARD_OPEN(fn, params, dirfd)                   \
+  int fn params {                                         \
+    va_list args;                                         \
+    va_start(args, flags);                                \
+    const mode_t mode = sweep::ModeArgument(flags, args); \
+    va_end(args);                                         \
+    return OpenAt(#fn, dirfd, path, flags, mode);         \
+  }
 
-int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = sweep::ModeArgument(flags, args);
-  va_end(args);
-  return OpenAt("open64", AT_FDCWD, path, flags, mode);
-}
-
-int openat(int dirfd, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = sweep::ModeArgument(flags, args);
-  va_end(args);
-  return OpenAt("openat", dirfd, path, flags, mode);
-}
-
-int openat64(int dirfd, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = sweep::ModeArgument(flags, args);
-  va_end(args);
-  return OpenAt("openat64", dirfd, path, flags, mode);
-}
+FORWARD_OPEN(open, (const char* path, int flags, ...), AT_FDCWD)
+FORWARD_OPEN(open64, (const char* path, int flags, ...), AT_FDCWD)
+FORWARD_OPEN(openat, (int dirfd, const char* path, int flags, ...), dirfd)
+FORWARD_OPEN(openat64, (int dirfd, const char* path, int flags, ...), dirfd)
 
 int __open_2(const char* path, int flags) {
   return OpenAt("__open_2", AT_FDCWD, path, flags, 0);
