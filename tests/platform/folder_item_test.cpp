@@ -7,8 +7,11 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "fixtures/zip_builder.h"
 #include "platform/apple_double.h"
@@ -19,6 +22,18 @@
 namespace {
 
 using namespace platform;
+
+// A file system that knows no rename refusing to replace (some network and
+// FUSE file systems): the C library's renameat2 stands in for the test
+// program, and refuses that flag while this is set.
+bool noReplaceRefused = false;
+
+// How many descriptors the process has open, counted without /proc.
+int OpenDescriptors() {
+  int open = 0;
+  for (int fd = 0; fd < 1024; ++fd) open += ::fcntl(fd, F_GETFD) != -1;
+  return open;
+}
 
 class FolderItemTest : public ::testing::Test {
  protected:
@@ -45,7 +60,9 @@ class FolderItemTest : public ::testing::Test {
 // refusing a link at its name, nor can a sidecar be opened again through its
 // descriptor: an item anchored in its folder is then locked through a
 // descriptor of its own, a link there is still refused, and its metadata is
-// still read and written. Run in a child whose mount namespace hides /proc.
+// still read and written; a folder held by a path descriptor gets its date
+// through a descriptor opened for that alone. Run in a child whose mount
+// namespace hides /proc.
 TEST_F(FolderItemTest, AnchoredItemsWorkWithoutProc) {
   File("f");
   File("target");
@@ -70,6 +87,14 @@ TEST_F(FolderItemTest, AnchoredItemsWorkWithoutProc) {
     }
     ++step;
     if (!f.SetMacType("TEXT") || f.MacType() != "TEXT") ::_exit(step);
+    ++step;
+    const int open = OpenDescriptors();
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    struct stat st {};
+    if (!SetTimesThrough(folder->fd(), times) || OpenDescriptors() != open ||
+        ::fstat(folder->fd(), &st) != 0 || st.st_mtim.tv_sec != 1000000000) {
+      ::_exit(step);
+    }
     ::_exit(0);
   }
   int status = 0;
@@ -147,23 +172,44 @@ TEST_F(FolderItemTest, AForeignDotUnderscoreFileIsNeverWrittenOver) {
   EXPECT_EQ(fixtures::ReadFile(dir_ / "elsewhere"), "someone else's file");
 }
 
+// Where the file system cannot rename without replacing, a file is given its
+// new name as a second link (of a link, never of what it leads to) and a
+// folder takes the place of an empty folder it makes first: neither replaces
+// anything either.
 TEST_F(FolderItemTest, NamesAreOneComponentAndRenamesNeverReplace) {
-  FolderItem item = File("a");
-  ASSERT_TRUE(item.SetMacType("TEXT"));
-  File("taken", "keep me");
-  for (const std::string& bad : std::vector<std::string>{"", ".", "..", "x/y", {"x\0y", 3}}) {
-    SCOPED_TRACE(bad);
-    EXPECT_FALSE(FolderItem::IsValidName(bad));
-    EXPECT_FALSE(item.SetName(bad));
-    EXPECT_THROW(FolderItem(dir_.path()).TrueChild(bad), RuntimeException);
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "no rename that refuses to replace"
+                         : "a rename that refuses to replace");
+    for (const auto& e : std::filesystem::directory_iterator(dir_.path())) {
+      std::filesystem::remove_all(e.path());
+    }
+    FolderItem item = File("a");
+    ASSERT_TRUE(item.SetMacType("TEXT"));
+    noReplaceRefused = refused;
+    File("taken", "keep me");
+    for (const std::string& bad : std::vector<std::string>{"", ".", "..", "x/y", {"x\0y", 3}}) {
+      SCOPED_TRACE(bad);
+      EXPECT_FALSE(FolderItem::IsValidName(bad));
+      EXPECT_FALSE(item.SetName(bad));
+      EXPECT_THROW(FolderItem(dir_.path()).TrueChild(bad), RuntimeException);
+    }
+    EXPECT_FALSE(item.SetName("taken"));
+    EXPECT_EQ(fixtures::ReadFile(dir_ / "taken"), "keep me");
+    EXPECT_TRUE(item.SetName("b\\c"));
+    EXPECT_EQ(item.MacType(), "TEXT");  // the sidecar went along
+    EXPECT_FALSE(Present("._a"));
+    EXPECT_EQ(item.Parent()->Path(), dir_.path());
+    EXPECT_EQ(FolderItem(dir_ / "sub/").Name(), "sub");
+
+    std::filesystem::create_symlink("taken", dir_ / "link");
+    EXPECT_TRUE(FolderItem(dir_ / "link").SetName("moved"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "moved"));
+    std::filesystem::create_directory(dir_ / "folder");
+    std::filesystem::create_directory(dir_ / "theirs");
+    EXPECT_FALSE(FolderItem(dir_ / "folder").SetName("theirs"));
+    EXPECT_TRUE(Present("folder"));
+    noReplaceRefused = false;
   }
-  EXPECT_FALSE(item.SetName("taken"));
-  EXPECT_EQ(fixtures::ReadFile(dir_ / "taken"), "keep me");
-  ASSERT_TRUE(item.SetName("b\\c"));
-  EXPECT_EQ(item.MacType(), "TEXT");  // the sidecar went along
-  EXPECT_FALSE(Present("._a"));
-  EXPECT_EQ(item.Parent()->Path(), dir_.path());
-  EXPECT_EQ(FolderItem(dir_ / "sub/").Name(), "sub");
 }
 
 TEST_F(FolderItemTest, ListingLinksAndDeleting) {
@@ -233,3 +279,12 @@ TEST_F(FolderItemTest, ListingLinksAndDeleting) {
 }
 
 }  // namespace
+
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
+                         unsigned flags) noexcept {
+  if (noReplaceRefused && (flags & RENAME_NOREPLACE) != 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_renameat2, fromFolder, from, toFolder, to, flags));
+}

@@ -85,9 +85,11 @@ std::function<void(const fs::path&, std::int32_t)> SwapForLinkOut(std::string fo
   };
 }
 
-// Runs before the extraction opens a folder (a path descriptor of it), with
-// the folder it is opened in and its name; none but while a row sets it.
+// Run before the extraction opens a folder (a path descriptor of it), and
+// before it makes one, with the folder it is opened or made in and its name;
+// none but while a row sets them.
 std::function<void(int folder, const char* name)> beforeFolderOpen;
+std::function<void(int folder, const char* name)> beforeFolderMade;
 
 // From the second member on, the second time the folder "t/t/t" is opened
 // (the first is its check on the member's way down; the second opens it
@@ -120,6 +122,30 @@ std::string Deep(int depth, const std::string& leaf) {
   std::string path;
   for (int i = 0; i < depth; ++i) path += "t/";
   return path + leaf;
+}
+
+// `count` levels up, then `rest`.
+std::string Up(int count, const std::string& rest) {
+  std::string path;
+  for (int i = 0; i < count; ++i) path += "../";
+  return path + rest;
+}
+
+RawMember Dated(RawMember m) {
+  m.time = 0x6db9;
+  m.date = 0x52cf;
+  return m;
+}
+
+// A date no member gives, put on an item and looked for again.
+constexpr time_t kOldDate = 1000000000;
+void Backdate(const fs::path& p) {
+  const timespec times[2] = {{kOldDate, 0}, {kOldDate, 0}};
+  ::utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+time_t ModifiedAt(const fs::path& p) {
+  struct stat st {};
+  return ::lstat(p.c_str(), &st) == 0 ? st.st_mtim.tv_sec : 0;
 }
 
 // What the sidecar-name row watches: who opened the FIFO or the device it
@@ -359,7 +385,7 @@ std::vector<Case> Cases() {
        [](const fs::path& root) { EXPECT_TRUE(fs::is_directory(root / "made")); }},
       {"a locked file stays",
        {UnixMode(Member("ro", "first"), 0100444), Member("ro", "second")},
-       {"", "Destination file is write protected"},
+       {"", kWriteProtected},
        [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "ro"), "first"); }},
       {"a replaced file keeps its mode, and text gains no execute bits",
        {UnixMode(Member("m", "old"), 0100604),
@@ -492,17 +518,143 @@ std::vector<Case> Cases() {
          EXPECT_TRUE(S_ISLNK(ModeOf(root / "escape")));
          EXPECT_TRUE(S_ISLNK(ModeOf(root / "inlink")));
        }},
-      {"a folder put at a sidecar's name as the fork is written is named as the cause",
-       {Member("f", MacBinaryFile("data", "fork"))},
-       {std::string(kOpenRsrc) + ": a folder exists where it goes. Won't replace that."},
+      {"a folder put at a sidecar's name as the fork is written is named as the cause, for a "
+       "file written in place and for one committed over another",
+       {Member("f", MacBinaryFile("data", "fork")), Member("keep.txt", MacBinaryFile("d", "f"))},
+       {std::string(kOpenRsrc) + ": a folder exists where it goes. Won't replace that.",
+        std::string(kOpenRsrc) + ": a folder exists where it goes. Won't replace that."},
        [](const fs::path& root) {
          EXPECT_FALSE(fs::exists(root / "f"));
          EXPECT_TRUE(fs::is_directory(root / "._f"));
+         EXPECT_EQ(fixtures::ReadFile(root / "keep.txt"), "old contents");
+         EXPECT_TRUE(fs::is_directory(root / "._keep.txt"));
        },
        false,
-       AtFirstSidecarWrite([](const fs::path&, int folder, const std::string& name) {
-         ASSERT_EQ(::mkdirat(folder, name.c_str(), 0700), 0);
+       [](const fs::path&, std::int32_t index) {
+         if (index != 1) return;
+         // Where the fork goes: for a staged file, the name it is committed to.
+         platform::SetSidecarWriteHook([](int folder, const std::string& name) {
+           const bool staged = name.starts_with("._.vantora-");
+           ASSERT_EQ(::mkdirat(folder, staged ? "._keep.txt" : name.c_str(), 0700), 0);
+         });
+       }},
+      {"a link at a folder member's place goes; the user's own \"._\" file beside it stays",
+       {Member("inlink/")},
+       {""},
+       [](const fs::path& root) {
+         EXPECT_TRUE(fs::is_directory(fs::symlink_status(root / "inlink")));
+         EXPECT_EQ(fixtures::ReadFile(root / "._inlink"), "not AppleDouble");
+         EXPECT_EQ(fixtures::ReadFile(root / "keepdir/inside"), "mine");
+       },
+       false,
+       [](const fs::path& root, std::int32_t) {
+         fixtures::WriteFile(root / "._inlink", "not AppleDouble");
+       }},
+      {"a link put at a folder member's place between the look and the open is taken as one "
+       "found there",
+       {Member("d/")},
+       {""},
+       [](const fs::path& root) {
+         EXPECT_TRUE(fs::is_directory(fs::symlink_status(root / "d")));
+         EXPECT_TRUE(fs::is_directory(root / "d.moved"));
+       },
+       false,
+       [](const fs::path& root, std::int32_t) {
+         fs::create_directory(root / "d");
+         beforeFolderOpen = [root](int, const char* name) {
+           if (std::string(name) != "d" || fs::exists(root / "d.moved")) return;
+           fs::rename(root / "d", root / "d.moved");
+           fs::create_directory_symlink(root.parent_path() / "outside", root / "d");
+         };
+       }},
+      {"a folder made by another process between the look and the making is used",
+       {Member("n/"), Member("m/x", "x")},
+       {"", ""},
+       [](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / "n/theirs"), "theirs");
+         EXPECT_EQ(fixtures::ReadFile(root / "m/theirs"), "theirs");
+         EXPECT_EQ(fixtures::ReadFile(root / "m/x"), "x");
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         if (index != 1) return;
+         beforeFolderMade = [root](int, const char* name) {
+           if (std::string(name) != "n" && std::string(name) != "m") return;
+           fs::create_directory(root / name);
+           fixtures::WriteFile(root / name / "theirs", "theirs");
+         };
+       }},
+      {"a new file that fails is removed only while it is the one made: a file put at its name "
+       "stays",
+       {With(Member("made", MacBinaryFile("data", "fork")), [](RawMember& m) { m.crc32 = 1; })},
+       {kDataCorrupted},
+       [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "made"), "theirs"); },
+       false,
+       AtFirstSidecarWrite([](const fs::path& root, int, const std::string&) {
+         fs::rename(root / "made", root / "made.ours");
+         fixtures::WriteFile(root / "made", "theirs");
        })},
+      {"a replaced file keeps a mode the umask would change, and never the old set-id or sticky "
+       "bits",
+       {With(Member("shared", "new"), [](RawMember& m) { m.internalAttributes = 1; }),
+        With(Member("setid", "new"), [](RawMember& m) { m.internalAttributes = 1; })},
+       {"", ""},
+       [](const fs::path& root) {
+         EXPECT_EQ(ModeOf(root / "shared") & 07777, 0664u);
+         EXPECT_EQ(ModeOf(root / "setid") & 07777, 0775u);
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         if (index != 1) return;
+         for (const auto& [name, mode] : {std::pair{"shared", 0664}, {"setid", 07775}}) {
+           fixtures::WriteFile(root / name, "old");
+           fs::permissions(root / name, fs::perms(mode));
+         }
+       }},
+      {"a member naming a write-protected root is refused as one naming a write-protected folder "
+       "is, and neither's date changes",
+       {Dated(Member("/")), Dated(Member("ro/"))},
+       {kWriteProtected, kWriteProtected},
+       [](const fs::path& root) {
+         for (const fs::path& p : {root, root / "ro"}) {
+           EXPECT_EQ(ModifiedAt(p), kOldDate) << p;
+           fs::permissions(p, fs::perms(0755));
+         }
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         if (index != 1) return;
+         fs::create_directory(root / "ro");
+         for (const fs::path& p : {root / "ro", root}) {
+           fs::permissions(p, fs::perms(0555));
+           Backdate(p);
+         }
+       }},
+      {"in a tree deeper than the folders held, a member that goes up and down again lands in "
+       "its own folder, never in the one of an earlier member at that depth",
+       {Member("a/" + Deep(40, "x"), "x"), Member("a/" + Deep(4, "y"), "y"),
+        Member("b/" + Deep(40, Up(36, "c/z")), "z")},
+       {"", "", ""},
+       [](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / "b" / Deep(4, "c/z")), "z");
+         EXPECT_FALSE(fs::exists(root / "a" / Deep(4, "c")));
+       }},
+      {"a folder let go and swapped for another between members is entered as the new one, and "
+       "a later walk opening it again goes through it",
+       {Member(Deep(40, "x"), "x"), Member(Deep(10, "y"), "y"), Member(Deep(40, "x2"), "x"),
+        Member(Deep(10, Up(5, "v/z")), "z")},
+       {"", "", "", ""},
+       [](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / "t/t/old" / Deep(37, "x")), "x");
+         EXPECT_EQ(fixtures::ReadFile(root / Deep(10, "y")), "y");
+         EXPECT_EQ(fixtures::ReadFile(root / Deep(5, "v/z")), "z");
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         if (index != 1) return;
+         fs::rename(root / "t/t/t", root / "t/t/old");
+         fs::create_directory(root / "t/t/t");
+       }},
       {"a file without a Unix mode adds execute bits to the mode a new file gets",
        {Member("program", "x")},
        {""},
@@ -525,6 +677,8 @@ std::vector<Case> Cases() {
 }
 
 TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
+  // The modes the rows expect are those of this umask.
+  const mode_t savedMask = ::umask(022);
   for (const Case& c : Cases()) {
     SCOPED_TRACE(c.name);
     fixtures::TempDir base;
@@ -553,12 +707,13 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
       });
     }
     platform::SetSidecarWriteHook(nullptr);
-    beforeFolderOpen = nullptr;
+    beforeFolderOpen = beforeFolderMade = nullptr;
+    // What the extraction leaves is on disk once the archive is closed; the
+    // folders it held open are let go with it.
+    archive.Close();
     ASSERT_EQ(got.size(), c.messages.size());
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].message, c.messages[i]) << i;
     c.check(root);
-    // The folders extraction held open are let go with the archive.
-    archive.Close();
     EXPECT_EQ(OpenDescriptors(), descriptors);
 
     EXPECT_EQ(Snapshot(outside, true), before);
@@ -573,6 +728,7 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
           << "a staged file was left behind";
     }
   }
+  ::umask(savedMask);
 }
 
 // A link at a member's place that this user may not remove (another user's,
@@ -606,6 +762,30 @@ TEST(HostileExtractTest, ALinkThatCannotBeRemovedSaysSo) {
   for (const auto& e : fs::directory_iterator(root)) {
     EXPECT_FALSE(e.path().filename().string().starts_with(".vantora-")) << e.path();
   }
+}
+
+// A folder member that carries a regular file's mode keeps a folder's mode:
+// as any user but root, the members after it could not be put in it else.
+TEST(HostileExtractTest, AFolderMemberWithAFilesModeTakesTheMembersInIt) {
+  fixtures::TempDir base;
+  const fs::path root = base / "root";
+  fs::create_directories(root);
+  fs::permissions(base.path(), fs::perms(0755));
+  fs::permissions(root, fs::perms(0777));
+  fs::create_directory(base / "plain");
+  fixtures::RawArchive raw;
+  raw.members = {UnixMode(Member("d/"), 0100644), Member("d/x", "x")};
+  fixtures::WriteFile(base / "a.zip", raw.Build());
+  EXPECT_TRUE(test_support::RunUnprivileged([&] {
+    zip::ZipArchive archive;
+    if (!archive.Open(base / "a.zip", false)) return false;
+    const std::vector<Extracted> got = ExtractAll(archive, root);
+    for (const Extracted& e : got)
+      std::fprintf(stderr, "%s: %s\n", e.rawPath.c_str(), e.message.c_str());
+    return got.size() == 2 && got[0].message.empty() && got[1].message.empty();
+  }));
+  EXPECT_EQ(ModeOf(root / "d"), ModeOf(base / "plain"));
+  EXPECT_EQ(fixtures::ReadFile(root / "d/x"), "x");
 }
 
 // However few descriptors are left, a member with a resource fork is either
@@ -656,4 +836,11 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
     beforeFolderOpen(folder, name);
   }
   return static_cast<int>(::syscall(SYS_openat, folder, name, flags, mode));
+}
+
+// The extraction makes a missing folder with mkdirat; a row can act just
+// before.
+extern "C" int mkdirat(int folder, const char* name, mode_t mode) noexcept {
+  if (beforeFolderMade) beforeFolderMade(folder, name);
+  return static_cast<int>(::syscall(SYS_mkdirat, folder, name, mode));
 }

@@ -49,6 +49,7 @@ inline constexpr char kFileOnPath[] =
 inline constexpr char kAliasOnPath[] =
     "A folder on the entry's path is an alias file at the destination. Won't follow that.";
 inline constexpr char kOpenRsrc[] = "Opening destination rsrc fork failed";
+inline constexpr char kWriteProtected[] = "Destination file is write protected";
 
 // Writes `bytes` as a file in `dir` and opens it.
 inline bool OpenBytes(zip::ZipArchive& archive, const fixtures::TempDir& dir,
