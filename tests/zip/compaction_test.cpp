@@ -149,7 +149,8 @@ TEST(Compaction, EmptyAndReadOnlyArchives) {
   ASSERT_TRUE(archive.Open(dir / "test.zip", true));
   ASSERT_TRUE(archive.RemoveEntry(1));
   ASSERT_TRUE(archive.Compact());
-  EXPECT_EQ(archive.StartOfDirectory(), 0);
+  // Its directory is written at once, with the "/" member at 0.
+  EXPECT_EQ(archive.StartOfDirectory(), 31);
+  EXPECT_EQ(std::filesystem::file_size(dir / "test.zip"), 31u + 47u + 22u);
   EXPECT_TRUE(ClosedAndAccepted(archive));
-  EXPECT_EQ(std::filesystem::file_size(dir / "test.zip"), 31u + 47u + 22u);  // the "/" member
 }
