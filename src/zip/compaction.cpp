@@ -1,10 +1,10 @@
 // Compaction: the entries that the directory will list are moved down over
-// the gaps that removed and replaced entries left, in file order, and their
-// records re-pointed. Every local header is checked against its record, and
-// the entries against each other and the file, before a byte is moved.
+// the gaps that removed and replaced entries left, in file order, their
+// records re-pointed, and the directory written behind them. Every local
+// header is checked against its record, the entries against each other and
+// the file, and the directory as it will be written, before a byte is moved.
 #include <algorithm>
 
-#include "zip/locator_lookalike.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_records.h"
@@ -28,6 +28,7 @@ constexpr char kOutside[] =
 // duplicates share it).
 struct LocalEntry {
   std::int64_t offset = 0;
+  std::int64_t target = 0;  // where it lies once the gaps are closed
   std::int64_t length = 0;  // header, name, extra field and data
   platform::MemoryBlock header{lh::kSize};
   bool rewrite = false;  // the header was patched and must be written back
@@ -71,21 +72,14 @@ std::vector<LocalEntry> GroupByOffset(std::vector<ZipEntry*> entries) {
   return locals;
 }
 
-// Whether the directory's last record would end like a zip64 locator once
-// its entry has been moved to its place in the compacted file.
-bool LastEndsLikeLocatorWhenMoved(const std::vector<LocalEntry>& locals, const ZipEntry& last) {
-  std::int64_t writePos = 0;
+// Points every record at its entry's place: `offset` now, or `target`.
+void PointRecords(const std::vector<LocalEntry>& locals, std::int64_t LocalEntry::*place) {
   for (const LocalEntry& local : locals) {
-    if (std::find(local.records.begin(), local.records.end(), &last) != local.records.end()) {
-      platform::MemoryBlock record = *last.z_Header();
-      record.SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(writePos));
-      return EndsLikeZip64Locator(record, last.z_origEncodedName(),
-                                  last.ExtraFieldInCentralDir()->AsData(),
-                                  last.z_origEncodedComment());
+    for (ZipEntry* e : local.records) {
+      e->z_Header()->SetUInt32Value(cr::kLocalHeaderOffset,
+                                    static_cast<std::uint32_t>(local.*place));
     }
-    writePos += local.length;
   }
-  return false;
 }
 
 }  // namespace
@@ -100,6 +94,7 @@ bool ZipArchive::Compact() {
   platform::BinaryStream& s = *d->zipStream;
   const std::int64_t limit = std::min(startOfDirInArchive, s.Length());
   std::int64_t previousEnd = 0;
+  std::int64_t compactedEnd = 0;
   for (LocalEntry& local : locals) {
     s.ClearErrors();
     s.SetPosition(local.offset);
@@ -142,11 +137,20 @@ bool ZipArchive::Compact() {
       return false;
     }
     previousEnd = local.offset + local.length;
+    local.target = compactedEnd;
+    compactedEnd += local.length;
   }
-  // Refused before a byte moves: the directory could not be written then,
-  // and the file would keep one that no longer fits its entries.
-  if (!entries.empty() && LastEndsLikeLocatorWhenMoved(locals, *entries.back())) {
-    errmsg = kLocatorAtEnd;
+  // The directory is judged as it will be written, each record at its
+  // entry's new place (the last may come to end like a zip64 locator there),
+  // and refused before a byte moves: the file keeps its directory then.
+  const std::int64_t directoryAt = startOfDirInArchive;
+  PointRecords(locals, &LocalEntry::target);
+  startOfDirInArchive = compactedEnd;
+  const char* problem = z_directoryProblem();
+  PointRecords(locals, &LocalEntry::offset);
+  startOfDirInArchive = directoryAt;
+  if (problem) {
+    errmsg = problem;
     return false;
   }
 
@@ -176,7 +180,10 @@ bool ZipArchive::Compact() {
     writePos += local.length;
   }
   startOfDirInArchive = writePos;
-  return true;
+  // The directory in the file points at where the entries were. The one
+  // that fits the moved data goes out now, so that the file reads whole
+  // whatever later changes do: a directory write they make refused leaves it.
+  return z_writeDirectory();
 }
 
 // Moves `length` bytes of the archive from `from` down to `to`, front to

@@ -58,7 +58,8 @@ class ZipArchive {
   // Writes the directory now and keeps the archive open.
   bool Flush();
   // Moves the entries down over the gaps that removed and replaced entries
-  // left; the next directory write cuts the file behind them.
+  // left and writes the directory behind them, as Flush does. Refused before
+  // anything moves when that directory could not be written.
   bool Compact();
   // A one-level undo of additions: Rollback drops every entry added since
   // the last Mark. Removing, replacing, compacting and closing drop the mark.

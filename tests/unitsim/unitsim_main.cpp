@@ -3,7 +3,7 @@
 // $XDG_RUNTIME_DIR/vantora-ports or /tmp/vantora-ports-<uid>), so the tool
 // can be tried without hardware. Each key press it receives is printed.
 //
-//   unitsim [--revision N] [--name ttyVantoraSim] [--bootloader]
+//   unitsim [--revision N] [--name ttyVantoraSim] [--bootloader] [--help]
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +44,19 @@ std::optional<std::filesystem::path> Publish(const std::string& pty, const std::
   std::fprintf(stderr, "unitsim: cannot publish %s: %s\n", link.c_str(), problem.c_str());
   return std::nullopt;
 }
+
+// Asked for, the options go to stdout; after a wrong one, to stderr.
+void PrintUsage(std::FILE* out, const char* program) {
+  std::fprintf(out,
+               "usage: %s [--revision N] [--name PORTNAME] [--bootloader]\n"
+               "Runs a simulated unit on a pseudo terminal, prints its path and publishes it\n"
+               "as a serial port in %s until stopped.\n"
+               "  --revision N     firmware revision the unit reports (default 40)\n"
+               "  --name PORTNAME  port name to publish it as (default ttyVantoraSim)\n"
+               "  --bootloader     start the unit in its bootloader\n"
+               "  --help           print this and exit\n",
+               program, platform::DefaultPublishedPortDir().c_str());
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,8 +71,11 @@ int main(int argc, char** argv) {
       name = argv[++i];
     } else if (arg == "--bootloader") {
       bootloader = true;
+    } else if (arg == "--help" || arg == "-h") {
+      PrintUsage(stdout, argv[0]);
+      return 0;
     } else {
-      std::fprintf(stderr, "usage: %s [--revision N] [--name PORTNAME] [--bootloader]\n", argv[0]);
+      PrintUsage(stderr, argv[0]);
       return 2;
     }
   }

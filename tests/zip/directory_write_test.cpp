@@ -325,4 +325,29 @@ TEST(DirectoryWrite, NoDirectoryIsWrittenThatEndsLikeAZip64Locator) {
             ZipArchive::kInvalidArgument);
   EXPECT_EQ(archive.ErrorMessage(), kLocatorAtEnd);
   EXPECT_TRUE(ClosedAndAccepted(archive));
+  EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), before);  // not even its local header is left
+
+  // Behind a gap the folder is no locator, nor last once compacted; removing
+  // "last" then makes every directory write refused: the compacted file reads.
+  RawArchive gapped;
+  gapped.members.push_back(fixtures::Member("gap", "gone"));
+  gapped.members.push_back(raw.members[0]);
+  ASSERT_TRUE(OpenBytes(archive, dir, gapped.Build(), true));
+  archive.PreserveUnixPermissions(true);
+  ASSERT_EQ(archive.AddItemToRoot(platform::FolderItem(dir / "folder-name-b"), 0), 3);
+  ASSERT_EQ(AddData(archive, "last"), 4);
+  ASSERT_TRUE(archive.Flush()) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.RemoveEntry(1));
+  ASSERT_TRUE(archive.Compact()) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.RemoveEntry(3));
+  EXPECT_FALSE(archive.Flush());
+  EXPECT_EQ(archive.ErrorMessage(), kLocatorAtEnd);
+  ZipArchive left;
+  ASSERT_TRUE(left.Open(dir / "test.zip", false)) << left.ErrorMessage();
+  EXPECT_EQ(left.EntryCount(), 3);
+  for (int i = 1; i <= left.EntryCount(); ++i) {
+    EXPECT_TRUE(left.Entry(i)->Verify())
+        << RawPathOf(left, i) << ": " << left.Entry(i)->ErrorMessage();
+  }
+  EXPECT_TRUE(ReadersAccept(dir / "test.zip"));
 }
