@@ -28,6 +28,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using fixtures::Dated;
 using fixtures::Deflated;
 using fixtures::Member;
 using fixtures::RawMember;
@@ -58,6 +59,8 @@ struct Case {
   int descriptors = 0;
   // What the row itself puts beside the root.
   std::vector<std::string> besides = {};
+  // Runs before the first member is placed.
+  std::function<void(const fs::path& root)> before = nullptr;
 };
 
 // Runs `change` at the first sidecar write only, with the root.
@@ -88,6 +91,10 @@ std::function<void(const fs::path&, std::int32_t)> SwapForLinkOut(std::string fo
 // Runs before the extraction opens a folder (a path descriptor of it), with
 // the folder it is opened in and its name; none but while a row sets it.
 std::function<void(int folder, const char* name)> beforeFolderOpen;
+
+// Runs after the extraction looks at a name (fstatat), with the folder it is
+// looked up in and the name; none but while a row sets it.
+std::function<void(int folder, const char* name)> afterLook;
 
 // From the second member on, the second time the folder "t/t/t" is opened
 // (the first is its check on the member's way down; the second opens it
@@ -521,6 +528,84 @@ std::vector<Case> Cases() {
          EXPECT_EQ(fixtures::ReadFile(root / "after-crc"), lie);
          EXPECT_EQ(fixtures::ReadFile(root / "after-cut"), lie);
        }},
+      {"folders keep their dates whatever is written into them later: listed before or after "
+       "their members, beyond the folders held open, and the root; a failed member keeps them",
+       {Dated(Member("/")), Dated(Member("a/")), Dated(Member("a/x", "x")), Member("a/b/y", "y"),
+        Dated(Member("a/b/")), Dated(Member("t/")), Member(Deep(40, "z"), "z"), Member("a/w", "w"),
+        Member("top", "top"), With(Member("bad", "x"), [](RawMember& m) { m.crc32 = 1; })},
+       {"", "", "", "", "", "", "", "", "", kDataCorrupted},
+       [](const fs::path& root) {
+         for (const char* folder : {"", "a", "a/b", "t"}) {
+           EXPECT_EQ(fs::last_write_time(root / folder), fs::last_write_time(root / "a/x"))
+               << folder;
+         }
+       }},
+      {"a missing root, made and swapped as it is opened, takes no member",
+       {Member("a/x", "x")},
+       {kRootReplaced},
+       [](const fs::path& root) { EXPECT_TRUE(fs::is_empty(root)); },
+       false,
+       nullptr,
+       0,
+       {"root.moved"},
+       [](const fs::path& root) {
+         fs::remove_all(root);
+         beforeFolderOpen = [root, done = std::make_shared<bool>(false)](int, const char* name) {
+           if (*done || fs::path(name).filename() != "root" || !fs::is_directory(root)) return;
+           *done = true;
+           fs::rename(root, root.parent_path() / "root.moved");
+           fs::create_directory(root);
+         };
+       }},
+      {"a link standing at the root's path is followed: the caller named that path",
+       {Member("a/x", "x")},
+       {""},
+       [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "a/x"), "x"); },
+       false,
+       nullptr,
+       0,
+       {"root.real"},
+       [](const fs::path& root) {
+         fs::rename(root, root.parent_path() / "root.real");
+         fs::create_directory_symlink("root.real", root);
+       }},
+      {"a folder member removes only the link it looked at: a file or another link put there "
+       "since stays, and the member says what it is",
+       {Member("inlink/"), Member("escape/")},
+       {kFolderOverFile, kAliasStays},
+       [](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / "inlink"), "put there");
+         EXPECT_EQ(fs::canonical(root / "escape"), fs::canonical(root / "keepdir"));
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         const fs::path place = root / (index == 1 ? "inlink" : "escape"), made = root / "made";
+         afterLook = [=, done = std::make_shared<bool>(false)](int, const char* name) {
+           if (*done || place.filename() != name) return;
+           *done = true;
+           // Made before the link goes, so that it cannot take its inode.
+           index == 1 ? fixtures::WriteFile(made, "put there")
+                      : fs::create_directory_symlink("keepdir", made);
+           fs::rename(made, place);
+         };
+       }},
+      {"a folder made new takes nothing from a sidecar that stood alone at its sidecar's name; "
+       "one found there keeps its own",
+       {Dated(Member("new/")), Dated(Member("keepdir/"))},
+       {"", ""},
+       [](const fs::path& root) {
+         EXPECT_FALSE(fs::exists(root / "._new"));
+         EXPECT_EQ(platform::FolderItem(root / "new").FinderInfo(), std::string(32, '\0'));
+         EXPECT_EQ(platform::FolderItem(root / "keepdir").FinderInfo().substr(0, 4), "JUNK");
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         const std::string stray =
+             fixtures::AppleDoubleHeader({{9, 38, 32}}) + "JUNKjunk" + std::string(24, '\0');
+         for (const char* name : {"._new", "._keepdir"}) {
+           if (index == 1) fixtures::WriteFile(root / name, stray);
+         }
+       }},
   };
 }
 
@@ -545,6 +630,7 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
     zip::ZipArchive archive;
     ASSERT_TRUE(archive.Open(base / "a.zip", false)) << archive.ErrorMessage();
     std::vector<Extracted> got;
+    if (c.before) c.before(root);
     {
       std::optional<DescriptorLimit> limit;
       if (c.descriptors > 0) limit.emplace(c.descriptors);
@@ -554,11 +640,13 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
     }
     platform::SetSidecarWriteHook(nullptr);
     beforeFolderOpen = nullptr;
+    afterLook = nullptr;
     ASSERT_EQ(got.size(), c.messages.size());
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].message, c.messages[i]) << i;
-    c.check(root);
-    // The folders extraction held open are let go with the archive.
+    // The folders extraction held open are let go with the archive, their
+    // dates set.
     archive.Close();
+    c.check(root);
     EXPECT_EQ(OpenDescriptors(), descriptors);
 
     EXPECT_EQ(Snapshot(outside, true), before);
@@ -592,14 +680,13 @@ TEST(HostileExtractTest, ALinkThatCannotBeRemovedSaysSo) {
   fixtures::RawArchive raw;
   raw.members = {Member("f", "data"), Member("d/")};
   fixtures::WriteFile(base / "a.zip", raw.Build());
-  const std::string stays = "Destination exists as an alias file that can't be deleted";
   EXPECT_TRUE(test_support::RunUnprivileged([&] {
     zip::ZipArchive archive;
     if (!archive.Open(base / "a.zip", false)) return false;
     const std::vector<Extracted> got = ExtractAll(archive, root);
     for (const Extracted& e : got)
       std::fprintf(stderr, "%s: %s\n", e.rawPath.c_str(), e.message.c_str());
-    return got.size() == 2 && got[0].message == stays && got[1].message == stays;
+    return got.size() == 2 && got[0].message == kAliasStays && got[1].message == kAliasStays;
   }));
   EXPECT_TRUE(S_ISLNK(ModeOf(root / "f")));
   EXPECT_TRUE(S_ISLNK(ModeOf(root / "d")));
@@ -656,4 +743,15 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
     beforeFolderOpen(folder, name);
   }
   return static_cast<int>(::syscall(SYS_openat, folder, name, flags, mode));
+}
+
+// A row can act just after the extraction looks at a name.
+extern "C" int fstatat(int folder, const char* name, struct stat* st, int flags) {
+  const int result = static_cast<int>(::syscall(SYS_newfstatat, folder, name, st, flags));
+  if (afterLook) {
+    const int saved = errno;
+    afterLook(folder, name);
+    errno = saved;
+  }
+  return result;
 }
