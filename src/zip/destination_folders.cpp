@@ -78,51 +78,35 @@ bool DestinationFolders::Begin(const platform::FolderItem& root, bool followLink
   return true;
 }
 
+// The root is opened in its parent, never through a link at its own name:
+// one that stood there when the walk began was resolved then (the caller
+// named that path), and one put there since leads nowhere. A root that is
+// missing is made there, and must be the folder just made, not one put in
+// its place.
 DestinationFolders::FolderRef DestinationFolders::RootFolder(int& error) {
   if (root_) return root_;
-  if (rootReplaced_) {
-    error = kReplaced;
-    return nullptr;
-  }
-  if (!rootMissing_) {
-    // Anchored in a folder the caller holds: never through a link there. By
-    // path: the root is the caller's choice, and a link on its way, or at
-    // its own name, is followed.
-    root_ = givenIn_ ? Open(givenIn_->fd(), GivenName().c_str(), false, error)
-                     : OpenFolder::Open(AT_FDCWD, rootReal_->c_str(), 0, error);
-    if (root_ || error != ENOENT) return root_;
-    rootMissing_ = true;
-  }
-  root_ = MakeRoot(error);
-  return root_;
-}
-
-// The root is made in its parent and opened there, never through a link: a
-// link put at its name meanwhile leads nowhere. Made here, it must be the
-// folder just made, not one put in its place.
-DestinationFolders::FolderRef DestinationFolders::MakeRoot(int& error) {
   FolderRef parent = givenIn_;
-  const fs::path leaf = givenIn_ ? GivenName() : rootReal_->filename();
+  const fs::path leaf = givenIn_                    ? GivenName()
+                        : rootReal_->has_filename() ? rootReal_->filename()
+                                                    : ".";
   if (!parent) parent = OpenFolder::Open(AT_FDCWD, rootReal_->parent_path().c_str(), 0, error);
   if (!parent) return nullptr;
-  struct stat made {};
-  if (::mkdirat(parent->fd(), leaf.c_str(), 0777) != 0) {
-    if (errno != EEXIST) {
-      error = errno;
-      return nullptr;
-    }
-    // Made by someone else since it was found missing: a folder is taken,
-    // a link is not followed.
-    return Open(parent->fd(), leaf.c_str(), false, error);
+  root_ = Open(parent->fd(), leaf.c_str(), false, error);
+  if (root_ || error != ENOENT) return root_;
+  // One made by someone else since it was found missing is taken as found.
+  const bool madeHere = ::mkdirat(parent->fd(), leaf.c_str(), 0777) == 0;
+  if (!madeHere && errno != EEXIST) {
+    error = errno;
+    return nullptr;
   }
+  struct stat made {};
   const bool looked = ::fstatat(parent->fd(), leaf.c_str(), &made, AT_SYMLINK_NOFOLLOW) == 0;
-  FolderRef folder = Open(parent->fd(), leaf.c_str(), false, error);
-  if (folder && looked && S_ISDIR(made.st_mode) && folder->Is(made)) return folder;
-  if (folder || error == ELOOP || error == ENOTDIR || error == ENOENT) {
-    rootReplaced_ = true;
+  root_ = Open(parent->fd(), leaf.c_str(), false, error);
+  if (root_ && madeHere && !(looked && root_->Is(made))) {
+    root_.reset();
     error = kReplaced;
   }
-  return nullptr;
+  return root_;
 }
 
 bool DestinationFolders::Down(const std::string& name) {
@@ -349,7 +333,6 @@ void DestinationFolders::Release() {
   Leave(0);
   if (root_) SetKeptDate(*root_);
   dates_.clear();
-  rootMissing_ = rootReplaced_ = false;
   reopened_.reset();
   root_.reset();
   given_.clear();

@@ -70,13 +70,14 @@ class DestinationFolders {
   // `item` names the root that the walk holds.
   bool IsRoot(const platform::FolderItem& item) const;
 
-  // The root, held: opened at its first use, a link at its path followed
-  // (the caller named that path). A root that is missing then is made as
-  // one folder in its parent, held meanwhile, and opened there never through
-  // a link: it must be the folder just made, else `error` is kReplaced from
-  // then on. Null with errno's value in `error` while it cannot be opened.
+  // The root, held: opened at its first use in its parent, held meanwhile,
+  // never through a link at its own name (a link that stood at the root's
+  // path when it was given is followed: the caller named that path). A root
+  // that is missing is made there as one folder, and must be the folder just
+  // made, else `error` is kReplaced. Null with errno's value in `error` while
+  // it cannot be opened.
   FolderRef RootFolder(int& error);
-  // The root made by the walk was replaced before it could be opened.
+  // The root the walk made was replaced before it could be opened.
   static constexpr int kReplaced = ESTALE;
 
   // `folder` now has the modification date it is to keep: it is set again
@@ -126,8 +127,6 @@ class DestinationFolders {
   void Keep(std::size_t index, const FolderRef& folder);
   // The last name of the root as the caller gave it, anchored.
   std::filesystem::path GivenName() const;
-  // Makes the missing root in its parent and opens it (see RootFolder).
-  FolderRef MakeRoot(int& error);
   // The walk leaves the levels from `index` on: their kept dates are set
   // again, and they are let go.
   void Leave(std::size_t index);
@@ -140,10 +139,6 @@ class DestinationFolders {
   std::shared_ptr<const std::filesystem::path> rootReal_ =
       std::make_shared<const std::filesystem::path>();
   FolderRef root_;
-  // The root was found missing: from then on it is only ever made or opened
-  // in its parent, never through a link. Made, it was replaced.
-  bool rootMissing_ = false;
-  bool rootReplaced_ = false;
 
   // The modification dates folder members gave their folders, by device and
   // inode.
