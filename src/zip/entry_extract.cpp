@@ -89,6 +89,19 @@ std::string ForkMessage(const std::string& message, int error) {
   return WithReason(message, error);
 }
 
+// Removes the link `looked` at `at`, an alias file whatever it points at,
+// never following it; but only while it is the item there. 0 when it went,
+// or is gone, or a folder stands there now (taken as one found there);
+// ENOTDIR for an item that is no folder, ELOOP for another link or one that
+// cannot be removed.
+int RemoveLink(const ItemAt& at, const struct stat& looked) {
+  struct stat now {};
+  if (!at.Lstat(now) || S_ISDIR(now.st_mode)) return 0;
+  if (!S_ISLNK(now.st_mode)) return ENOTDIR;
+  if (now.st_dev != looked.st_dev || now.st_ino != looked.st_ino) return ELOOP;
+  return ::unlinkat(at.folder, at.name.c_str(), 0) == 0 ? 0 : ELOOP;
+}
+
 // The permission bits a member's Unix mode gives a regular file: those of
 // a regular file's mode only, and no setuid, setgid or sticky bit.
 std::optional<mode_t> FilePermissions(std::int32_t mode) {
@@ -238,21 +251,6 @@ bool ZipEntry::z_extractRoot(bool decodeMacBinary) {
   return true;
 }
 
-// A link at the destination is an alias file, whatever it points at: it is
-// removed, never followed; but only while it is the link `looked` at.
-// Anything else found there by now stays, and the member fails saying what it
-// is; a folder is taken as one found there. False when the member fails.
-bool ZipEntry::z_removeAlias(const FolderItem& dest, const struct stat& looked) {
-  const ItemAt at = dest.At();
-  struct stat now {};
-  if (!at.Lstat(now)) return true;
-  if (now.st_dev != looked.st_dev || now.st_ino != looked.st_ino || !S_ISLNK(now.st_mode)) {
-    if (S_ISDIR(now.st_mode)) return true;
-    return Fail(S_ISLNK(now.st_mode) ? kAliasStays : kFolderOverFile);
-  }
-  return ::unlinkat(at.folder, at.name.c_str(), 0) == 0 || Fail(kAliasStays);
-}
-
 // The member's header is decoded before anything is made or removed at its
 // place, so that a member that fails leaves what stood there as it was.
 // `folder` is then the folder itself, opened never through a link.
@@ -276,10 +274,11 @@ bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary, Mem
   }
   if (!z_unzip(nullptr, nullptr, decodeMacBinary, true, mbHdr)) return false;
   if (folder) return true;
-  if (alias && !z_removeAlias(dest, st)) return false;
-  folder = DestinationFolders::Open(at.folder, at.name.c_str(), true, error);
-  if (!folder && error == ELOOP && at.Lstat(st) && S_ISLNK(st.st_mode)) {
-    if (!z_removeAlias(dest, st)) return false;
+  if (alias) error = RemoveLink(at, st);
+  if (error == 0) folder = DestinationFolders::Open(at.folder, at.name.c_str(), true, error);
+  // A link put there since the look is taken as one found there.
+  if (!folder && !alias && error == ELOOP && at.Lstat(st) && S_ISLNK(st.st_mode) &&
+      (error = RemoveLink(at, st)) == 0) {
     folder = DestinationFolders::Open(at.folder, at.name.c_str(), true, error);
   }
   if (!folder) return Fail(PlaceMessage(error));

@@ -114,6 +114,11 @@ TEST_F(ExtractTreeTest, ARootNamedFromTheWorkingFolderIsMadeWithTheTreeBelowIt) 
   fs::current_path(cwd);
   for (const Extracted& e : got) EXPECT_EQ(e.message, "") << e.rawPath;
   EXPECT_EQ(fixtures::ReadFile(dir_ / "new/bin/run.sh"), fixtures::ReadFile(src_ / "bin/run.sh"));
+  // Only the root itself is made: below a missing folder every member fails.
+  for (const Extracted& e : ExtractAll(archive, dir_ / "missing/new")) {
+    EXPECT_EQ(e.message, e.rawPath.ends_with("/") ? kFolderCreation : kCreateFailed) << e.rawPath;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
 TEST_F(ExtractTreeTest, EncryptedBzip2AndFolderMembersOntoWhatTheyMayNotReplaceAreRefused) {

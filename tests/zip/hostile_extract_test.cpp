@@ -569,25 +569,41 @@ std::vector<Case> Cases() {
          fs::rename(root, root.parent_path() / "root.real");
          fs::create_directory_symlink("root.real", root);
        }},
-      {"a folder member removes only the link it looked at: a file or another link put there "
-       "since stays, and the member says what it is",
-       {Member("inlink/"), Member("escape/")},
-       {kFolderOverFile, kAliasStays},
+      {"a folder member's place changed since its look or as it is opened: the link it looked "
+       "at is removed only while it stands there, a link put there since is taken as one "
+       "found there, anything else stays and the member says what it is",
+       {Member("inlink/"), Member("escape/"), Member("gone/"), Member("keepdir/"), Member("new/"),
+        Member("filed/")},
+       {kFolderOverFile, kAliasStays, "", "", "", kFolderOverFile},
        [](const fs::path& root) {
-         EXPECT_EQ(fixtures::ReadFile(root / "inlink"), "put there");
-         EXPECT_EQ(fs::canonical(root / "escape"), fs::canonical(root / "keepdir"));
+         for (const char* file : {"inlink", "filed"}) {
+           EXPECT_EQ(fixtures::ReadFile(root / file), "put there") << file;
+         }
+         EXPECT_TRUE(fs::is_symlink(root / "escape") &&
+                     fs::read_symlink(root / "escape") == "elsewhere");
+         for (const char* folder : {"gone", "keepdir", "new"}) {
+           EXPECT_TRUE(fs::is_directory(fs::symlink_status(root / folder))) << folder;
+         }
        },
        false,
        [](const fs::path& root, std::int32_t index) {
-         const fs::path place = root / (index == 1 ? "inlink" : "escape"), made = root / "made";
-         afterLook = [=, done = std::make_shared<bool>(false)](int, const char* name) {
+         const char* const names[] = {"", "inlink", "escape", "gone", "keepdir", "new", "filed"};
+         const fs::path place = root / names[index], made = root / "made";
+         if (index == 3) fs::create_symlink("elsewhere", place);
+         // What is made is made before what stands there goes, so that it
+         // cannot take its inode.
+         auto change = [=, done = std::make_shared<bool>(false)](int, const char* name) {
            if (*done || place.filename() != name) return;
            *done = true;
-           // Made before the link goes, so that it cannot take its inode.
-           index == 1 ? fixtures::WriteFile(made, "put there")
-                      : fs::create_directory_symlink("keepdir", made);
-           fs::rename(made, place);
+           if (index == 1 || index == 6) fixtures::WriteFile(made, "put there");
+           if (index == 2) fs::create_symlink("elsewhere", made);
+           if (index == 4 || index == 5) {
+             fs::create_directory_symlink(root.parent_path() / "outside", made);
+           }
+           if (index == 4) fs::rename(place, root / "moved");
+           index == 3 ? void(fs::remove(place)) : fs::rename(made, place);
          };
+         (index <= 3 ? afterLook : beforeFolderOpen) = change;
        }},
       {"a folder made new takes nothing from a sidecar that stood alone at its sidecar's name; "
        "one found there keeps its own",
