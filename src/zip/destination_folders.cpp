@@ -14,29 +14,17 @@ using platform::OpenFolder;
 
 namespace {
 
-// Opens `name` in `parent` as a folder; `noFollow` is O_NOFOLLOW or 0.
-DestinationFolders::FolderRef OpenOrMake(int parent, const char* name, bool create, int noFollow,
-                                         int& error) {
-  // A path descriptor needs no right to read the folder, only to pass it,
-  // as a lookup by path does.
-  DestinationFolders::FolderRef folder = OpenFolder::Open(parent, name, noFollow, error);
-  if (!folder && error == ENOENT && create) {
-    if (::mkdirat(parent, name, 0777) != 0 && errno != EEXIST) {
-      error = errno;
-      return nullptr;
-    }
-    folder = OpenFolder::Open(parent, name, noFollow, error);
-  }
-  struct stat st {};
-  // A link is refused as "not a folder" by the open; say what it is.
-  if (!folder && error == ENOTDIR && noFollow != 0 &&
-      ::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
-    error = ELOOP;
-  }
-  return folder;
+// Sets the modification time `date` through the folder's descriptor.
+void SetModified(const OpenFolder& folder, const timespec& date) {
+  const timespec times[2] = {{0, UTIME_OMIT}, date};
+  platform::SetTimesThrough(folder.fd(), times);
 }
 
 }  // namespace
+
+fs::path DestinationFolders::GivenName() const {
+  return given_.has_filename() ? given_.filename() : given_.parent_path().filename();
+}
 
 bool DestinationFolders::Level::Is(const OpenFolder& f) const {
   return f.dev() == dev && f.ino() == ino;
@@ -44,7 +32,23 @@ bool DestinationFolders::Level::Is(const OpenFolder& f) const {
 
 DestinationFolders::FolderRef DestinationFolders::Open(int parent, const char* name, bool create,
                                                        int& error) {
-  return OpenOrMake(parent, name, create, O_NOFOLLOW, error);
+  // A path descriptor needs no right to read the folder, only to pass it,
+  // as a lookup by path does.
+  FolderRef folder = OpenFolder::Open(parent, name, O_NOFOLLOW, error);
+  if (!folder && error == ENOENT && create) {
+    if (::mkdirat(parent, name, 0777) != 0 && errno != EEXIST) {
+      error = errno;
+      return nullptr;
+    }
+    folder = OpenFolder::Open(parent, name, O_NOFOLLOW, error);
+  }
+  struct stat st {};
+  // A link is refused as "not a folder" by the open; say what it is.
+  if (!folder && error == ENOTDIR && ::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode)) {
+    error = ELOOP;
+  }
+  return folder;
 }
 
 bool DestinationFolders::Begin(const platform::FolderItem& root, bool followLinks) {
@@ -74,16 +78,33 @@ bool DestinationFolders::Begin(const platform::FolderItem& root, bool followLink
   return true;
 }
 
+// The root is opened in its parent, never through a link at its own name:
+// one that stood there when the walk began was resolved then (the caller
+// named that path), and one put there since leads nowhere. A root that is
+// missing is made there, and must be the folder just made, not one put in
+// its place.
 DestinationFolders::FolderRef DestinationFolders::RootFolder(int& error) {
   if (root_) return root_;
-  if (givenIn_) {
-    // Anchored in a folder the caller holds: never through a link there.
-    fs::path name = given_;
-    if (!name.has_filename()) name = name.parent_path();
-    root_ = OpenOrMake(givenIn_->fd(), name.filename().c_str(), true, O_NOFOLLOW, error);
-  } else {
-    // The root is the caller's choice; a link on its own way is followed.
-    root_ = OpenOrMake(AT_FDCWD, rootReal_->c_str(), true, 0, error);
+  FolderRef parent = givenIn_;
+  const fs::path leaf = givenIn_                    ? GivenName()
+                        : rootReal_->has_filename() ? rootReal_->filename()
+                                                    : ".";
+  if (!parent) parent = OpenFolder::Open(AT_FDCWD, rootReal_->parent_path().c_str(), 0, error);
+  if (!parent) return nullptr;
+  root_ = Open(parent->fd(), leaf.c_str(), false, error);
+  if (root_ || error != ENOENT) return root_;
+  // One made by someone else since it was found missing is taken as found.
+  const bool madeHere = ::mkdirat(parent->fd(), leaf.c_str(), 0777) == 0;
+  if (!madeHere && errno != EEXIST) {
+    error = errno;
+    return nullptr;
+  }
+  struct stat made {};
+  const bool looked = ::fstatat(parent->fd(), leaf.c_str(), &made, AT_SYMLINK_NOFOLLOW) == 0;
+  root_ = Open(parent->fd(), leaf.c_str(), false, error);
+  if (root_ && madeHere && !(looked && root_->Is(made))) {
+    root_.reset();
+    error = kReplaced;
   }
   return root_;
 }
@@ -163,8 +184,7 @@ DestinationFolders::FolderRef DestinationFolders::Enter(const std::string& name,
     }
   }
   // Moved, replaced or never entered: what was kept below it goes.
-  levels_.resize(depth_);
-  if (reopened_ && reopenedIndex_ >= depth_) reopened_.reset();
+  Leave(depth_);
   FolderRef folder = Open(parent->fd(), name.c_str(), true, error);
   if (!folder) return nullptr;
   levels_.push_back(Level{name, folder->dev(), folder->ino(), folder});
@@ -256,10 +276,7 @@ std::optional<platform::FolderItem> DestinationFolders::End() {
   // In a tree deeper than the folders held open, what lies below where this
   // walk ended is let go, so that the folders held are the deepest of this
   // walk's path and not of an earlier, deeper one.
-  if (levels_.size() > kHeldOpen && depth_ < levels_.size()) {
-    levels_.resize(depth_);
-    if (reopened_ && reopenedIndex_ >= depth_) reopened_.reset();
-  }
+  if (levels_.size() > kHeldOpen && depth_ < levels_.size()) Leave(depth_);
   std::string leaf;
   if (pending_) {
     leaf = std::move(*pending_);
@@ -290,8 +307,32 @@ bool DestinationFolders::IsRoot(const platform::FolderItem& item) const {
   return !item.Folder() && !rootReal_->empty() && item.Path() == *rootReal_;
 }
 
+void DestinationFolders::KeepDate(const OpenFolder& folder) {
+  struct stat st {};
+  if (::fstat(folder.fd(), &st) == 0) dates_[{st.st_dev, st.st_ino}] = st.st_mtim;
+}
+
+void DestinationFolders::SetKeptDate(const OpenFolder& folder) const {
+  const auto kept = dates_.find({folder.dev(), folder.ino()});
+  if (kept != dates_.end()) SetModified(folder, kept->second);
+}
+
+void DestinationFolders::Leave(std::size_t index) {
+  for (std::size_t i = index; !dates_.empty() && i < levels_.size(); ++i) {
+    if (dates_.count({levels_[i].dev, levels_[i].ino}) == 0) continue;
+    int error = 0;
+    // A folder no longer held is opened again, and only if it is still the
+    // one entered.
+    if (const FolderRef folder = At(i + 1, error)) SetKeptDate(*folder);
+  }
+  levels_.resize(index);
+  if (reopened_ && reopenedIndex_ >= index) reopened_.reset();
+}
+
 void DestinationFolders::Release() {
-  levels_.clear();
+  Leave(0);
+  if (root_) SetKeptDate(*root_);
+  dates_.clear();
   reopened_.reset();
   root_.reset();
   given_.clear();

@@ -14,10 +14,19 @@
 // tree of any depth takes a bounded number of descriptors; one above them is
 // opened again from the nearest one held, with the same checks, when a walk
 // needs it.
+//
+// A folder's date is changed by every item made or removed in it, so the
+// date a folder member gives its folder is set again once the walk is done
+// with that folder: when the walk leaves it, and when the walk is released
+// at the end of the job (successful or not), through the folder's own
+// descriptor, held or opened again with the same checks.
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,11 +70,22 @@ class DestinationFolders {
   // `item` names the root that the walk holds.
   bool IsRoot(const platform::FolderItem& item) const;
 
-  // The root, held: made when it is missing (as one folder) and opened at
-  // its first use. Null with errno's value in `error` while it cannot be.
+  // The root, held: opened at its first use in its parent, held meanwhile,
+  // never through a link at its own name (a link that stood at the root's
+  // path when it was given is followed: the caller named that path). A root
+  // that is missing is made there as one folder, and must be the folder just
+  // made, else `error` is kReplaced. Null with errno's value in `error` while
+  // it cannot be opened.
   FolderRef RootFolder(int& error);
+  // The root the walk made was replaced before it could be opened.
+  static constexpr int kReplaced = ESTALE;
 
-  // Closes every folder this object holds.
+  // `folder` now has the modification date it is to keep: it is set again
+  // whenever the walk leaves that folder, and at Release.
+  void KeepDate(const platform::OpenFolder& folder);
+
+  // Sets the dates kept for the folders still entered and the root, then
+  // closes every folder this object holds.
   void Release();
 
   // Opens `name` in `parent` as a folder, never through a link, making it
@@ -105,6 +125,13 @@ class DestinationFolders {
   FolderRef Reopen(std::size_t index, int& error);
   // Keeps `folder`, just opened or checked, as level `index`'s.
   void Keep(std::size_t index, const FolderRef& folder);
+  // The last name of the root as the caller gave it, anchored.
+  std::filesystem::path GivenName() const;
+  // The walk leaves the levels from `index` on: their kept dates are set
+  // again, and they are let go.
+  void Leave(std::size_t index);
+  // Sets the date kept for `folder`, if any.
+  void SetKeptDate(const platform::OpenFolder& folder) const;
 
   // The root as the caller gave it, and as the walk names it.
   std::filesystem::path given_;
@@ -112,6 +139,10 @@ class DestinationFolders {
   std::shared_ptr<const std::filesystem::path> rootReal_ =
       std::make_shared<const std::filesystem::path>();
   FolderRef root_;
+
+  // The modification dates folder members gave their folders, by device and
+  // inode.
+  std::map<std::pair<dev_t, ino_t>, timespec> dates_;
 
   // The folders of the last walks' path below the root; those of this walk
   // come first, `depth_` of them, each checked by this walk.

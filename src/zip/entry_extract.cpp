@@ -52,6 +52,8 @@ constexpr char kFileOnPath[] =
 constexpr char kAliasOnPath[] =
     "A folder on the entry's path is an alias file at the destination. Won't follow that.";
 constexpr char kFolderAtFork[] = "a folder exists where it goes. Won't replace that.";
+constexpr char kRootReplaced[] =
+    "The destination folder was replaced by another item as it was created. Won't use that.";
 
 // A message with the system's reason added where that reason is one that no
 // retry of the member mends: the program has run out of descriptors, or the
@@ -66,6 +68,7 @@ std::string WithReason(std::string message, int error) {
 std::string UnreachableMessage(int error, const char* otherwise) {
   if (error == ENOTDIR) return kFileOnPath;
   if (error == ELOOP) return kAliasOnPath;
+  if (error == DestinationFolders::kReplaced) return kRootReplaced;
   return WithReason(otherwise, error);
 }
 
@@ -84,6 +87,19 @@ std::string ForkMessage(const std::string& message, int error) {
   if (error == EEXIST) return kOpenRsrc;
   if (error == ENAMETOOLONG) return WithReason(kOpenRsrc, error);
   return WithReason(message, error);
+}
+
+// Removes the link `looked` at `at`, an alias file whatever it points at,
+// never following it; but only while it is the item there. 0 when it went,
+// or is gone, or a folder stands there now (taken as one found there);
+// ENOTDIR for an item that is no folder, ELOOP for another link or one that
+// cannot be removed.
+int RemoveLink(const ItemAt& at, const struct stat& looked) {
+  struct stat now {};
+  if (!at.Lstat(now) || S_ISDIR(now.st_mode)) return 0;
+  if (!S_ISLNK(now.st_mode)) return ENOTDIR;
+  if (now.st_dev != looked.st_dev || now.st_ino != looked.st_ino) return ELOOP;
+  return ::unlinkat(at.folder, at.name.c_str(), 0) == 0 ? 0 : ELOOP;
 }
 
 // The permission bits a member's Unix mode gives a regular file: those of
@@ -205,6 +221,9 @@ bool ZipEntry::z_extract(std::optional<FolderItem>& destination, bool decodeMacB
   if (!written) return false;
   z_applyMetadata(dest, staged ? staged->Descriptor() : folder->fd(), staged.get(), mbHdr,
                   executable);
+  // Members written into the folder later change its date: it is set again
+  // once the walk is done with the folder.
+  if (folder && (mbHdr || Time())) d->destinations.KeepDate(*folder);
   // An item of the caller's own stays one named by path, holding no folder
   // open; one from MakeDestination stays anchored where it was checked.
   destination = destination->Folder() ? dest : FolderItem(dest.Path());
@@ -225,16 +244,11 @@ bool ZipEntry::z_extractRoot(bool decodeMacBinary) {
   MemoryBlockRef mbHdr;
   if (!z_unzip(nullptr, nullptr, decodeMacBinary, true, mbHdr)) return false;
   extractedTheRoot = true;
-  if (const std::optional<platform::Date> t = Time()) z_setDates(root->fd(), *t);
+  if (const std::optional<platform::Date> t = Time()) {
+    z_setDates(root->fd(), *t);
+    d->destinations.KeepDate(*root);
+  }
   return true;
-}
-
-// A link at the destination is an alias file, whatever it points at: it is
-// removed, with its sidecar, never followed. False when it stays.
-bool ZipEntry::z_removeAlias(const FolderItem& dest) {
-  dest.Delete();
-  struct stat st {};
-  return !(dest.At().Lstat(st) && S_ISLNK(st.st_mode)) || Fail(kAliasStays);
 }
 
 // The member's header is decoded before anything is made or removed at its
@@ -251,7 +265,7 @@ bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary, Mem
     if (!S_ISDIR(st.st_mode)) return Fail(kFolderOverFile);
     folder = DestinationFolders::Open(at.folder, at.name.c_str(), false, error);
     // A link put there since the look is taken as one found there.
-    alias = !folder && error == ELOOP;
+    alias = !folder && error == ELOOP && at.Lstat(st) && S_ISLNK(st.st_mode);
     if (!folder && !alias) return Fail(PlaceMessage(error));
     if (folder && ::fstat(folder->fd(), &st) != 0) {
       return Fail(WithReason(kFolderCreation, errno));
@@ -260,12 +274,22 @@ bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary, Mem
   }
   if (!z_unzip(nullptr, nullptr, decodeMacBinary, true, mbHdr)) return false;
   if (folder) return true;
-  if (alias && !z_removeAlias(dest)) return false;
-  folder = DestinationFolders::Open(at.folder, at.name.c_str(), true, error);
-  if (!folder && error == ELOOP && z_removeAlias(dest)) {
+  if (alias) error = RemoveLink(at, st);
+  if (error == 0) folder = DestinationFolders::Open(at.folder, at.name.c_str(), true, error);
+  // A link put there since the look is taken as one found there.
+  if (!folder && !alias && error == ELOOP && at.Lstat(st) && S_ISLNK(st.st_mode) &&
+      (error = RemoveLink(at, st)) == 0) {
     folder = DestinationFolders::Open(at.folder, at.name.c_str(), true, error);
   }
-  return folder || Fail(PlaceMessage(error));
+  if (!folder) return Fail(PlaceMessage(error));
+  // A folder made here takes no metadata from a sidecar that stood at its
+  // sidecar's name before it (the removed link's, or one alone): one that
+  // this extraction did not write goes.
+  const ItemAt sidecar = platform::SidecarAt(at);
+  if (platform::IsAppleDoubleFile(sidecar.name, sidecar.folder) && !d->WasExtracted(sidecar)) {
+    ::unlinkat(sidecar.folder, sidecar.name.c_str(), 0);
+  }
+  return true;
 }
 
 // The permissions a member's file is made with: never more than those it

@@ -48,10 +48,8 @@ std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& desti
   }
   std::filesystem::path path = destination.Path();
   path.replace_filename(staged);
-  const bool replacing = old && (S_ISREG(old->st_mode) || S_ISLNK(old->st_mode));
-  return std::unique_ptr<StagedFile>(
-      new StagedFile(platform::FolderItem(std::move(path), destination.Folder()), fd,
-                     destination.Name(), replacing));
+  return std::unique_ptr<StagedFile>(new StagedFile(
+      platform::FolderItem(std::move(path), destination.Folder()), fd, destination.Name()));
 }
 
 bool StagedFile::MadeInPlace() const {
@@ -73,7 +71,7 @@ std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& dest
   const int fd = ::openat(at.folder, at.name.c_str(),
                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return nullptr;
-  return std::unique_ptr<StagedFile>(new StagedFile(destination, fd, at.name, false));
+  return std::unique_ptr<StagedFile>(new StagedFile(destination, fd, at.name));
 }
 
 StagedFile::~StagedFile() {
@@ -146,10 +144,11 @@ bool StagedFile::Commit(bool fork, bool sidecarExtracted) {
   committed_ = true;
   if (!kept.empty()) ::unlinkat(folder_, kept.c_str(), 0);
   sidecarBeside_ = fork || there != Sidecar::None;
-  // The old file's fork and Finder information do not belong to the new one.
-  // Without an old file, a "._" file there is no sidecar of its; nor is one
-  // that the extraction wrote as a member of its own.
-  if (!fork && there == Sidecar::Ours && replacing_ && !sidecarExtracted &&
+  // The new file takes metadata only from its member: not the fork and
+  // Finder information of the file it replaced, nor those of a sidecar that
+  // stood there with no file beside it. A "._" file that the extraction
+  // wrote as a member of its own is the archive's, and stays.
+  if (!fork && there == Sidecar::Ours && !sidecarExtracted &&
       ::unlinkat(folder_, to.c_str(), 0) == 0) {
     sidecarBeside_ = false;
   }

@@ -49,13 +49,13 @@ class StagedFile {
   // nothing blocks it.
   int SidecarBlocked(bool fork) const;
   // Renames the staged file over the destination (a link there is replaced,
-  // never followed), with its sidecar when it has one (`fork`). A sidecar
-  // the replaced file or link had goes with it, unless `sidecarExtracted`
-  // says that the "._" file there is one the extraction wrote itself; a "._"
-  // item beside it that is not an AppleDouble file is left alone. False,
-  // with errno's value, when either cannot be put in place; the old file
-  // then keeps its data and, where the file system can keep a second name
-  // for it, its sidecar.
+  // never followed), with its sidecar when it has one (`fork`). An
+  // AppleDouble file at the sidecar's name goes (the replaced item's, or one
+  // that stood there alone), unless `sidecarExtracted` says that it is one
+  // the extraction wrote itself; a "._" item there that is not an
+  // AppleDouble file is left alone. False, with errno's value, when either
+  // cannot be put in place; the old file then keeps its data and, where the
+  // file system can keep a second name for it, its sidecar.
   bool Commit(bool fork, bool sidecarExtracted = false);
   // The commit failed on the sidecar, not on the file.
   bool ForkFailed() const { return forkFailed_; }
@@ -63,12 +63,8 @@ class StagedFile {
   bool SidecarBeside() const { return sidecarBeside_; }
 
  private:
-  StagedFile(platform::FolderItem item, int fd, std::string name, bool replacing)
-      : item_(std::move(item)),
-        folder_(item_.Folder()->fd()),
-        fd_(fd),
-        name_(std::move(name)),
-        replacing_(replacing) {}
+  StagedFile(platform::FolderItem item, int fd, std::string name)
+      : item_(std::move(item)), folder_(item_.Folder()->fd()), fd_(fd), name_(std::move(name)) {}
   // Made under the destination's own name.
   bool MadeInPlace() const;
 
@@ -79,9 +75,6 @@ class StagedFile {
   int fd_;
   // The destination's name in that folder.
   std::string name_;
-  // A regular file or a link stood at the destination when the staged file
-  // was made: a sidecar beside it was that item's.
-  bool replacing_;
   bool committed_ = false;
   bool forkFailed_ = false;
   bool sidecarBeside_ = true;

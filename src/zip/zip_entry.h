@@ -181,7 +181,6 @@ class ZipEntry {
   bool z_extract(std::optional<platform::FolderItem>& destination, bool decodeMacBinary,
                  bool executable);
   bool z_extractRoot(bool decodeMacBinary);
-  bool z_removeAlias(const platform::FolderItem& dest);
   bool z_extractFolder(const platform::FolderItem& dest, bool decodeMacBinary,
                        platform::MemoryBlockRef& mbHdr, platform::OpenFolderRef& folder);
   mode_t z_creationMode(bool executable, const struct stat* old) const;

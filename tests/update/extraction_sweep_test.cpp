@@ -37,6 +37,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using fixtures::Dated;
 using fixtures::Member;
 using fixtures::RawMember;
 using sweep::Change;
@@ -58,12 +59,6 @@ constexpr bool kThinned = false;
 RawMember UnixMode(RawMember m, std::uint32_t mode) {
   m.hostSystem = 3;
   m.externalAttributes = mode << 16;
-  return m;
-}
-
-RawMember Dated(RawMember m) {
-  m.time = 0x6db9;
-  m.date = 0x52cf;
   return m;
 }
 

@@ -595,14 +595,20 @@ TEST_F(UpdateRoad, FailuresOfTheWholeJobAreReported) {
   EXPECT_EQ(messages, std::vector<std::string>{"Writing the archive directory failed"});
   EXPECT_EQ(fixtures::ReadFile(dir / "gapped" / "note.txt"), "n");
 
-  // A member that fails ends the job: the members after it are left alone.
+  // A member that fails ends the job: the members after it are left alone,
+  // and the folders before it keep their dates.
   messages.clear();
-  EXPECT_FALSE(
-      Unpacked(RawArchiveAt(dir / "stops.zip", {fixtures::With(fixtures::Member("bad.bin", "data"),
-                                                               [](auto& m) { m.crc32 = 1; }),
-                                                fixtures::Member("after.txt", "a")}),
-               dir / "stopped"));
+  EXPECT_FALSE(Unpacked(
+      RawArchiveAt(
+          dir / "stops.zip",
+          {fixtures::Dated(fixtures::Member("d/")), fixtures::Dated(fixtures::Member("d/x", "x")),
+           fixtures::Member("d/y", "y"),
+           fixtures::With(fixtures::Member("bad.bin", "data"), [](auto& m) { m.crc32 = 1; }),
+           fixtures::Member("after.txt", "a")}),
+      dir / "stopped"));
   EXPECT_EQ(messages, std::vector<std::string>{"Extraction of \"bad.bin\" failed: " +
                                                std::string(ziptest::kDataCorrupted)});
   EXPECT_FALSE(fs::exists(dir / "stopped" / "after.txt"));
+  EXPECT_EQ(fs::last_write_time(dir / "stopped" / "d"),
+            fs::last_write_time(dir / "stopped" / "d" / "x"));
 }

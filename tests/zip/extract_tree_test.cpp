@@ -1,9 +1,10 @@
 // Archives made by Info-ZIP and by Python's zipfile from one folder tree,
 // stored, deflated and streamed with data descriptors, extract to that tree:
 // the same bytes, permission bits and modification times, folders (in place
-// of a link that stood there), and links as regular files holding their
-// text. Encrypted and bzip2 members, and a folder member onto a
-// write-protected folder or onto a file, are refused with their messages.
+// of a link that stood there) with their dates, whatever was written into
+// them after their members, and links as regular files holding their text.
+// Encrypted and bzip2 members, and a folder member onto a write-protected
+// folder or onto a file, are refused with their messages.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -77,6 +78,9 @@ TEST_F(ExtractTreeTest, ArchivesOfOtherToolsExtractToTheTreeTheyWereMadeFrom) {
     fs::create_directory_symlink(dir_ / "elsewhere", out_ / "folder");
     zip::ZipArchive archive;
     for (const Extracted& e : Extract(c.line, archive)) EXPECT_EQ(e.message, "") << e.rawPath;
+    // Folders get their dates once the extraction is done with them, at the
+    // latest when the archive is closed.
+    archive.Close();
     for (const fs::directory_entry& item : fs::recursive_directory_iterator(src_)) {
       const fs::path rel = item.path().lexically_relative(src_);
       if (item.is_symlink() && !c.links) continue;
@@ -87,13 +91,13 @@ TEST_F(ExtractTreeTest, ArchivesOfOtherToolsExtractToTheTreeTheyWereMadeFrom) {
         EXPECT_EQ(fixtures::ReadFile(got), "plain.txt");
       } else if (item.is_directory()) {
         EXPECT_TRUE(S_ISDIR(ModeOf(got)));
+        EXPECT_EQ(fs::last_write_time(got), fs::last_write_time(item.path()));
       } else {
         EXPECT_EQ(fixtures::ReadFile(got), fixtures::ReadFile(item.path()));
         EXPECT_EQ(ModeOf(got) & 07777, ModeOf(item.path()) & 07777);
         EXPECT_EQ(fs::last_write_time(got), fs::last_write_time(item.path()));
       }
     }
-    archive.Close();
     fs::remove_all(out_);
     fs::remove(dir_ / "a.zip");
   }
@@ -110,6 +114,11 @@ TEST_F(ExtractTreeTest, ARootNamedFromTheWorkingFolderIsMadeWithTheTreeBelowIt) 
   fs::current_path(cwd);
   for (const Extracted& e : got) EXPECT_EQ(e.message, "") << e.rawPath;
   EXPECT_EQ(fixtures::ReadFile(dir_ / "new/bin/run.sh"), fixtures::ReadFile(src_ / "bin/run.sh"));
+  // Only the root itself is made: below a missing folder every member fails.
+  for (const Extracted& e : ExtractAll(archive, dir_ / "missing/new")) {
+    EXPECT_EQ(e.message, e.rawPath.ends_with("/") ? kFolderCreation : kCreateFailed) << e.rawPath;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
 TEST_F(ExtractTreeTest, EncryptedBzip2AndFolderMembersOntoWhatTheyMayNotReplaceAreRefused) {

@@ -28,6 +28,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using fixtures::Dated;
 using fixtures::Deflated;
 using fixtures::Member;
 using fixtures::RawMember;
@@ -58,6 +59,8 @@ struct Case {
   int descriptors = 0;
   // What the row itself puts beside the root.
   std::vector<std::string> besides = {};
+  // Runs before the first member is placed.
+  std::function<void(const fs::path& root)> before = nullptr;
 };
 
 // Runs `change` at the first sidecar write only, with the root.
@@ -90,6 +93,10 @@ std::function<void(const fs::path&, std::int32_t)> SwapForLinkOut(std::string fo
 // none but while a row sets them.
 std::function<void(int folder, const char* name)> beforeFolderOpen;
 std::function<void(int folder, const char* name)> beforeFolderMade;
+
+// Runs after the extraction looks at a name (fstatat), with the folder it is
+// looked up in and the name; none but while a row sets it.
+std::function<void(int folder, const char* name)> afterLook;
 
 // From the second member on, the second time the folder "t/t/t" is opened
 // (the first is its check on the member's way down; the second opens it
@@ -129,12 +136,6 @@ std::string Up(int count, const std::string& rest) {
   std::string path;
   for (int i = 0; i < count; ++i) path += "../";
   return path + rest;
-}
-
-RawMember Dated(RawMember m) {
-  m.time = 0x6db9;
-  m.date = 0x52cf;
-  return m;
 }
 
 // A date no member gives, put on an item and looked for again.
@@ -673,6 +674,100 @@ std::vector<Case> Cases() {
          EXPECT_EQ(fixtures::ReadFile(root / "after-crc"), lie);
          EXPECT_EQ(fixtures::ReadFile(root / "after-cut"), lie);
        }},
+      {"folders keep their dates whatever is written into them later: listed before or after "
+       "their members, beyond the folders held open, and the root; a failed member keeps them",
+       {Dated(Member("/")), Dated(Member("a/")), Dated(Member("a/x", "x")), Member("a/b/y", "y"),
+        Dated(Member("a/b/")), Dated(Member("t/")), Member(Deep(40, "z"), "z"), Member("a/w", "w"),
+        Member("top", "top"), With(Member("bad", "x"), [](RawMember& m) { m.crc32 = 1; })},
+       {"", "", "", "", "", "", "", "", "", kDataCorrupted},
+       [](const fs::path& root) {
+         for (const char* folder : {"", "a", "a/b", "t"}) {
+           EXPECT_EQ(fs::last_write_time(root / folder), fs::last_write_time(root / "a/x"))
+               << folder;
+         }
+       }},
+      {"a missing root, made and swapped as it is opened, takes no member",
+       {Member("a/x", "x")},
+       {kRootReplaced},
+       [](const fs::path& root) { EXPECT_TRUE(fs::is_empty(root)); },
+       false,
+       nullptr,
+       0,
+       {"root.moved"},
+       [](const fs::path& root) {
+         fs::remove_all(root);
+         beforeFolderOpen = [root, done = std::make_shared<bool>(false)](int, const char* name) {
+           if (*done || fs::path(name).filename() != "root" || !fs::is_directory(root)) return;
+           *done = true;
+           fs::rename(root, root.parent_path() / "root.moved");
+           fs::create_directory(root);
+         };
+       }},
+      {"a link standing at the root's path is followed: the caller named that path",
+       {Member("a/x", "x")},
+       {""},
+       [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "a/x"), "x"); },
+       false,
+       nullptr,
+       0,
+       {"root.real"},
+       [](const fs::path& root) {
+         fs::rename(root, root.parent_path() / "root.real");
+         fs::create_directory_symlink("root.real", root);
+       }},
+      {"a folder member's place changed since its look or as it is opened: the link it looked "
+       "at is removed only while it stands there, a link put there since is taken as one "
+       "found there, anything else stays and the member says what it is",
+       {Member("inlink/"), Member("escape/"), Member("gone/"), Member("keepdir/"), Member("new/"),
+        Member("filed/")},
+       {kFolderOverFile, kAliasStays, "", "", "", kFolderOverFile},
+       [](const fs::path& root) {
+         for (const char* file : {"inlink", "filed"}) {
+           EXPECT_EQ(fixtures::ReadFile(root / file), "put there") << file;
+         }
+         EXPECT_TRUE(fs::is_symlink(root / "escape") &&
+                     fs::read_symlink(root / "escape") == "elsewhere");
+         for (const char* folder : {"gone", "keepdir", "new"}) {
+           EXPECT_TRUE(fs::is_directory(fs::symlink_status(root / folder))) << folder;
+         }
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         const char* const names[] = {"", "inlink", "escape", "gone", "keepdir", "new", "filed"};
+         const fs::path place = root / names[index], made = root / "made";
+         if (index == 3) fs::create_symlink("elsewhere", place);
+         // What is made is made before what stands there goes, so that it
+         // cannot take its inode.
+         auto change = [=, done = std::make_shared<bool>(false)](int, const char* name) {
+           if (*done || place.filename() != name) return;
+           *done = true;
+           if (index == 1 || index == 6) fixtures::WriteFile(made, "put there");
+           if (index == 2) fs::create_symlink("elsewhere", made);
+           if (index == 4 || index == 5) {
+             fs::create_directory_symlink(root.parent_path() / "outside", made);
+           }
+           if (index == 4) fs::rename(place, root / "moved");
+           index == 3 ? void(fs::remove(place)) : fs::rename(made, place);
+         };
+         (index <= 3 ? afterLook : beforeFolderOpen) = change;
+       }},
+      {"a folder made new takes nothing from a sidecar that stood alone at its sidecar's name; "
+       "one found there keeps its own",
+       {Dated(Member("new/")), Dated(Member("keepdir/"))},
+       {"", ""},
+       [](const fs::path& root) {
+         EXPECT_FALSE(fs::exists(root / "._new"));
+         EXPECT_EQ(platform::FolderItem(root / "new").FinderInfo(), std::string(32, '\0'));
+         EXPECT_EQ(platform::FolderItem(root / "keepdir").FinderInfo().substr(0, 4), "JUNK");
+       },
+       false,
+       [](const fs::path& root, std::int32_t index) {
+         const std::string stray =
+             fixtures::AppleDoubleHeader({{9, 38, 32}}) + "JUNKjunk" + std::string(24, '\0');
+         for (const char* name : {"._new", "._keepdir"}) {
+           if (index == 1) fixtures::WriteFile(root / name, stray);
+         }
+       }},
   };
 }
 
@@ -699,6 +794,7 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
     zip::ZipArchive archive;
     ASSERT_TRUE(archive.Open(base / "a.zip", false)) << archive.ErrorMessage();
     std::vector<Extracted> got;
+    if (c.before) c.before(root);
     {
       std::optional<DescriptorLimit> limit;
       if (c.descriptors > 0) limit.emplace(c.descriptors);
@@ -708,6 +804,7 @@ TEST(HostileExtractTest, EveryMemberLandsInsideTheRootOrFailsWithItsMessage) {
     }
     platform::SetSidecarWriteHook(nullptr);
     beforeFolderOpen = beforeFolderMade = nullptr;
+    afterLook = nullptr;
     // What the extraction leaves is on disk once the archive is closed; the
     // folders it held open are let go with it.
     archive.Close();
@@ -748,14 +845,13 @@ TEST(HostileExtractTest, ALinkThatCannotBeRemovedSaysSo) {
   fixtures::RawArchive raw;
   raw.members = {Member("f", "data"), Member("d/")};
   fixtures::WriteFile(base / "a.zip", raw.Build());
-  const std::string stays = "Destination exists as an alias file that can't be deleted";
   EXPECT_TRUE(test_support::RunUnprivileged([&] {
     zip::ZipArchive archive;
     if (!archive.Open(base / "a.zip", false)) return false;
     const std::vector<Extracted> got = ExtractAll(archive, root);
     for (const Extracted& e : got)
       std::fprintf(stderr, "%s: %s\n", e.rawPath.c_str(), e.message.c_str());
-    return got.size() == 2 && got[0].message == stays && got[1].message == stays;
+    return got.size() == 2 && got[0].message == kAliasStays && got[1].message == kAliasStays;
   }));
   EXPECT_TRUE(S_ISLNK(ModeOf(root / "f")));
   EXPECT_TRUE(S_ISLNK(ModeOf(root / "d")));
@@ -843,4 +939,15 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
 extern "C" int mkdirat(int folder, const char* name, mode_t mode) noexcept {
   if (beforeFolderMade) beforeFolderMade(folder, name);
   return static_cast<int>(::syscall(SYS_mkdirat, folder, name, mode));
+}
+
+// A row can act just after the extraction looks at a name.
+extern "C" int fstatat(int folder, const char* name, struct stat* st, int flags) {
+  const int result = static_cast<int>(::syscall(SYS_newfstatat, folder, name, st, flags));
+  if (afterLook) {
+    const int saved = errno;
+    afterLook(folder, name);
+    errno = saved;
+  }
+  return result;
 }

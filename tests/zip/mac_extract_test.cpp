@@ -43,7 +43,7 @@ std::string Padded(const std::string& fork) {
 
 std::string RsrcFork(const fs::path& file) {
   zip::RsrcForkReader r{FolderItem(file)};
-  return r.Open() ? r.Read(1 << 20) : "(no fork)";
+  return r.Open() ? r.Read(1024) : "(no fork)";
 }
 
 class MacExtractTest : public ::testing::Test {
@@ -112,9 +112,11 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
       // Once the extraction has written "._" members of its own, a replaced
       // file's old fork still goes.
       {Member("later", "new data"), "new data", "", "", ""},
-      // A sidecar with no file beside it is none of the new file's to remove,
-      // nor is a user's "._" file beside a replaced one.
-      {Member("c.txt", "new c"), "new c", "old fork", "", ""},
+      // A sidecar that stood with no file beside it gives the new file
+      // nothing, and its fork is not copied, however large it claims to be;
+      // a user's "._" file beside a replaced one is none of its to remove.
+      {Member("c.txt", "new c"), "new c", "", "", ""},
+      {fixtures::With(Member("h.txt", "new h"), dated), "new h", "", "", ""},
       {Member("keep.txt", "new keep"), "new keep", "", "", ""},
       // A file with a fork replaced by one with a fork: the new sidecar takes
       // the old one's place, and nothing staged on the way stays behind.
@@ -136,7 +138,11 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
     zip::RsrcForkWriter oldFork{FolderItem(out_ / replaced)};
     ASSERT_TRUE(oldFork.Open() && oldFork.Write("old fork") && oldFork.Close());
   }
+  ASSERT_TRUE(FolderItem(out_ / "c.txt").SetMacType("JUNK"));
   fs::remove(out_ / "c.txt");
+  // A sparse sidecar whose fork claims 64 MiB.
+  fixtures::WriteFile(out_ / "._h.txt", fixtures::AppleDoubleHeader({{2, 38, 64u << 20}}));
+  fs::resize_file(out_ / "._h.txt", 38 + (64u << 20));
   fixtures::WriteFile(out_ / "keep.txt", "old data");
   fixtures::WriteFile(out_ / "._keep.txt", "not AppleDouble");
   fixtures::WriteFile(dir_ / "theirs", "their file");
@@ -158,6 +164,7 @@ TEST_F(MacExtractTest, MacBinaryMembersAreSplitIntoForksWithTheirMetadata) {
     EXPECT_EQ(FolderItem(file).MacType() + FolderItem(file).MacCreator(), c.typeCreator);
   }
   EXPECT_EQ(FolderItem(out_ / "three").ModificationDate(), date_);
+  for (const char* stray : {"._c.txt", "._h.txt"}) EXPECT_FALSE(fs::exists(out_ / stray)) << stray;
   for (const char* theirs : {"._keep.txt", "._linked"}) {
     EXPECT_EQ(fixtures::ReadFile(out_ / theirs), "not AppleDouble") << theirs;
   }
@@ -198,8 +205,14 @@ TEST_F(MacExtractTest, AppleDoubleCompanionsGiveTheirFileItsForkAndFinderInforma
         // A companion's own companion is not looked at.
         Member("top", "t"), Member("._top", good, ux), Member("._._top", versionOne, ux),
         Member("exact", "e"), Member("._exact", exact, ux), Member("over", "o"),
-        Member("._over", overlap, ux), Member("empty", "e"), Member("._empty", emptyFork, ux)});
+        Member("._over", overlap, ux), Member("empty", "e"), Member("._empty", emptyFork, ux),
+        Member("__MACOSX/._early", emptyFork, ux), Member("early", "e")});
   ASSERT_TRUE(archive_.UsesAppleDittoFormat());
+  // Sidecars that stood there alone: the companion's information replaces
+  // them whole, whichever of the pair comes first.
+  const std::string stray = fixtures::AppleDoubleHeader({{9, 50, 32}, {2, 82, 8}}) + "JUNKjunk" +
+                            std::string(24, '\0') + "old fork";
+  for (const char* name : {"._empty", "._early"}) fixtures::WriteFile(out_ / name, stray);
   // Unix times become Mac dates, which are local: read them at a zone other
   // than UTC.
   const char* zone = std::getenv("TZ");
@@ -209,7 +222,7 @@ TEST_F(MacExtractTest, AppleDoubleCompanionsGiveTheirFileItsForkAndFinderInforma
   const std::vector<Extracted> got = ExtractAll(archive_, out_);
   zone ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
   tzset();
-  ASSERT_EQ(got.size(), 7u);
+  ASSERT_EQ(got.size(), 8u);
   EXPECT_EQ(got[1].message, "");
   EXPECT_EQ(got[2].message, kBadAppleDouble);
   EXPECT_EQ(got[3].message, "");
@@ -217,9 +230,12 @@ TEST_F(MacExtractTest, AppleDoubleCompanionsGiveTheirFileItsForkAndFinderInforma
   EXPECT_EQ(got[4].message, "");
   EXPECT_EQ(FolderItem(out_ / "exact").FinderInfo().substr(24, 2), "\x05\x04");
   EXPECT_EQ(got[5].message, kBadAppleDouble);
-  EXPECT_EQ(got[6].message, "");
-  EXPECT_EQ(FolderItem(out_ / "empty").MacType() + FolderItem(out_ / "empty").MacCreator(),
-            "TYPECRTR");
+  for (const auto& [index, name] : {std::pair{6, "empty"}, {7, "early"}}) {
+    EXPECT_EQ(got[index].message, "") << name;
+    EXPECT_EQ(FolderItem(out_ / name).MacType() + FolderItem(out_ / name).MacCreator(), "TYPECRTR")
+        << name;
+    EXPECT_EQ(RsrcFork(out_ / name), "") << name;
+  }
   // The low byte of the flags moves to its place; where it was, the header
   // handed back holds a zero fill.
   platform::MemoryBlockRef h;

@@ -50,6 +50,9 @@ inline constexpr char kAliasOnPath[] =
     "A folder on the entry's path is an alias file at the destination. Won't follow that.";
 inline constexpr char kOpenRsrc[] = "Opening destination rsrc fork failed";
 inline constexpr char kWriteProtected[] = "Destination file is write protected";
+inline constexpr char kAliasStays[] = "Destination exists as an alias file that can't be deleted";
+inline constexpr char kRootReplaced[] =
+    "The destination folder was replaced by another item as it was created. Won't use that.";
 
 // Writes `bytes` as a file in `dir` and opens it.
 inline bool OpenBytes(zip::ZipArchive& archive, const fixtures::TempDir& dir,
