@@ -9,6 +9,7 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,34 @@ TEST_F(AppFixture, TheRunningCopyStaysEvenWhenItIsTheOldOne) {
   app->Event_Open();
   EXPECT_EQ(ReadAll(program / "OLD Vantora II X.app" / "Contents" / "binary"), "running");
   EXPECT_TRUE(messages.empty());
+}
+
+// Only the program's own old bundle goes: anything at its name that is no
+// real folder is not the program's, stays as it is, and no message claims a
+// move.
+TEST_F(AppFixture, WhatIsNoRealFolderAtTheOldNameStays) {
+  const fs::path old = program / "OLD Vantora II X.app";
+  const fs::path elsewhere = program.parent_path() / "elsewhere";
+  const struct {
+    const char* what;
+    std::function<void()> setUp;
+  } cases[] = {
+      {"a link to a folder", [&] { fs::create_directory_symlink(elsewhere, old); }},
+      {"a link to nothing", [&] { fs::create_symlink("missing", old); }},
+      {"a file", [&] { std::ofstream(old) << "the user's"; }},
+  };
+  fs::create_directories(elsewhere / "Contents");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(old);
+    c.setUp();
+    const fs::file_type before = fs::symlink_status(old).type();
+    app->Event_Open();
+    EXPECT_EQ(fs::symlink_status(old).type(), before);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(fs::exists(trash));
+  }
+  EXPECT_TRUE(fs::exists(elsewhere / "Contents"));
 }
 
 TEST_F(AppFixture, AFailedMoveIsNotReportedAsDone) {

@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "fixtures/zip_builder.h"
+#include "platform/run_unprivileged.h"
 
 namespace fs = std::filesystem;
 
@@ -19,6 +22,24 @@ namespace {
 mode_t ModeOf(const fs::path& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The names in `folder`, sorted; none for a folder that is not there.
+std::vector<std::string> Names(const fs::path& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator(folder, ec))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void ChownAll(const fs::path& path, unsigned id) {
+  ASSERT_EQ(::lchown(path.c_str(), id, id), 0) << path;
+  if (fs::is_directory(fs::symlink_status(path))) {
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(path))
+      ASSERT_EQ(::lchown(e.path().c_str(), id, id), 0) << e.path();
+  }
 }
 
 }  // namespace
@@ -129,4 +150,105 @@ TEST(Trash, AnItemOnAnotherDeviceGoesToItsVolumesTrash) {
   EXPECT_EQ(content, "stale");
   EXPECT_NE(info.find("\nPath=/dev/shm/vantora-trash-"), std::string::npos) << info;
   EXPECT_FALSE(fs::exists(homeTrash));
+}
+
+// What goes to the Trash with an item, and what a move that fails leaves: the
+// item and its AppleDouble sidecar go together or not at all, nothing in the
+// Trash is replaced, and no record stays without its item.
+TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
+  using Names_ = std::vector<std::string>;
+  const std::string appleDouble = fixtures::AppleDoubleHeader({{9, 50, 32}}) + std::string(32, 'F');
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path& place, const fs::path& trash)> setUp;
+    bool unprivileged;  // moved by a user who may not do all of it
+    bool rootOnly;      // set up as another user, which only root can
+    bool moved;
+    Names_ place, files, info;
+  };
+  const Case cases[] = {
+      {"an AppleDouble sidecar goes with it",
+       [&](const fs::path& place, const fs::path&) {
+         fixtures::WriteFile(place / "._item", appleDouble);
+       },
+       false,
+       false,
+       true,
+       {},
+       {"._item", "item"},
+       {"item.trashinfo"}},
+      {"a user's ._ file that is no AppleDouble stays",
+       [](const fs::path& place, const fs::path&) {
+         fixtures::WriteFile(place / "._item", "the user's own notes");
+       },
+       false,
+       false,
+       true,
+       {"._item"},
+       {"item"},
+       {"item.trashinfo"}},
+      {"an item in the Trash without its record is not replaced",
+       [](const fs::path&, const fs::path& trash) {
+         fixtures::WriteFile(trash / "files" / "item", "earlier");
+       },
+       false,
+       false,
+       true,
+       {},
+       {"item", "item.2"},
+       {"item.2.trashinfo"}},
+      {"a sidecar's name taken in the Trash moves both to the next name",
+       [&](const fs::path& place, const fs::path& trash) {
+         fixtures::WriteFile(place / "._item", appleDouble);
+         fixtures::WriteFile(trash / "files" / "._item", "earlier");
+       },
+       false,
+       false,
+       true,
+       {},
+       {"._item", "._item.2", "item.2"},
+       {"item.2.trashinfo"}},
+      {"an item its user may not move",
+       [](const fs::path& place, const fs::path&) { ::chmod(place.c_str(), 0555); },
+       true,
+       false,
+       false,
+       {"item"},
+       {},
+       {}},
+      {"a sidecar its user may not move",
+       [&](const fs::path& place, const fs::path&) {
+         fixtures::WriteFile(place / "._item", appleDouble);
+         // The sticky bit keeps the root's sidecar from the item's owner.
+         ::chmod(place.c_str(), 01777);
+         ChownAll(place / "item", test_support::kUnprivilegedId);
+       },
+       true,
+       true,
+       false,
+       {"._item", "item"},
+       {},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.rootOnly && ::geteuid() != 0) continue;
+    fixtures::TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    const fs::path place = dir / "place", trash = dir / "Trash";
+    fs::create_directories(place / "item");
+    fixtures::WriteFile(place / "item" / "file", "contents");
+    fs::create_directories(trash / "files");
+    fs::create_directories(trash / "info");
+    c.setUp(place, trash);
+    if (c.unprivileged && ::geteuid() == 0) ChownAll(trash, test_support::kUnprivilegedId);
+    const auto move = [&] { return platform::MoveToTrash(place / "item", trash); };
+    EXPECT_EQ(c.unprivileged ? test_support::RunUnprivileged(move) : move(), c.moved);
+    ::chmod(place.c_str(), 0755);
+    EXPECT_EQ(Names(place), c.place);
+    EXPECT_EQ(Names(trash / "files"), c.files);
+    EXPECT_EQ(Names(trash / "info"), c.info);
+    const fs::path item = c.moved ? trash / "files" / c.files.back() : place / "item";
+    EXPECT_EQ(fixtures::ReadFile(item / "file"), "contents");
+  }
 }
