@@ -125,9 +125,9 @@ TEST_F(AppFixture, WhatIsNoRealFolderAtTheOldNameStays) {
     SCOPED_TRACE(c.what);
     fs::remove(old);
     c.setUp();
-    const fs::file_type before = fs::symlink_status(old).type();
+    const int before = static_cast<int>(fs::symlink_status(old).type());
     app->Event_Open();
-    EXPECT_EQ(fs::symlink_status(old).type(), before);
+    EXPECT_EQ(static_cast<int>(fs::symlink_status(old).type()), before);
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(fs::exists(trash));
   }
