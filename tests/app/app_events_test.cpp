@@ -17,6 +17,7 @@
 #include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/folder_item.h"
+#include "platform/item_at.h"
 #include "platform/qt/msgbox.h"
 #include "platform/qt/serial_ports.h"
 #include "platform/qt/trash.h"
@@ -24,6 +25,7 @@
 #include "unitsim/await.h"
 #include "unitsim/hang_guard.h"
 #include "unitsim/unit_sim.h"
+#include "update/program_place.h"
 
 namespace fs = std::filesystem;
 
@@ -96,6 +98,11 @@ TEST_F(AppFixture, NoOldCopyNoMessage) {
   EXPECT_TRUE(messages.empty());
   EXPECT_TRUE(fs::exists(program / "Vantora II X.app"));
   EXPECT_FALSE(fs::exists(trash));
+  // The update's install takes a free name as free, and goes on.
+  int error = 0;
+  const auto folder = platform::OpenFolder::Open(AT_FDCWD, program.c_str(), 0, error);
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(update::TrashOldCopy(folder->fd(), {program, {}}, trash), update::OldCopy::None);
 }
 
 TEST_F(AppFixture, TheRunningCopyStaysEvenWhenItIsTheOldOne) {

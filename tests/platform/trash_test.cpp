@@ -243,7 +243,9 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
     c.setUp(place, trash);
     if (c.unprivileged && ::geteuid() == 0) ChownAll(trash, test_support::kUnprivilegedId);
     const auto move = [&] { return platform::MoveToTrash(place / "item", trash); };
+    const std::size_t fds = Names("/proc/self/fd").size();
     EXPECT_EQ(c.unprivileged ? test_support::RunUnprivileged(move) : move(), c.moved);
+    EXPECT_EQ(Names("/proc/self/fd").size(), fds) << "descriptors left open";
     ::chmod(place.c_str(), 0755);
     EXPECT_EQ(Names(place), c.place);
     EXPECT_EQ(Names(trash / "files"), c.files);
