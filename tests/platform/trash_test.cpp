@@ -34,6 +34,13 @@ std::vector<std::string> Names(const fs::path& folder) {
   return names;
 }
 
+// The same, joined by spaces.
+std::string Joined(const fs::path& folder) {
+  std::string joined;
+  for (const std::string& name : Names(folder)) joined += (joined.empty() ? "" : " ") + name;
+  return joined;
+}
+
 void ChownAll(const fs::path& path, unsigned id) {
   ASSERT_EQ(::lchown(path.c_str(), id, id), 0) << path;
   if (fs::is_directory(fs::symlink_status(path))) {
@@ -156,83 +163,57 @@ TEST(Trash, AnItemOnAnotherDeviceGoesToItsVolumesTrash) {
 // item and its AppleDouble sidecar go together or not at all, nothing in the
 // Trash is replaced, and no record stays without its item.
 TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
-  using Names_ = std::vector<std::string>;
+  using Dirs = const fs::path&;
   const std::string appleDouble = fixtures::AppleDoubleHeader({{9, 50, 32}}) + std::string(32, 'F');
+  // Who moves: the test itself, a user who may not do all of it, or such a
+  // user where only root can set up what they may not do.
+  enum Who { kSelf, kUser, kUserSetUpByRoot };
   struct Case {
     const char* what;
-    std::function<void(const fs::path& place, const fs::path& trash)> setUp;
-    bool unprivileged;  // moved by a user who may not do all of it
-    bool rootOnly;      // set up as another user, which only root can
+    Who who;
     bool moved;
-    Names_ place, files, info;
+    // The names in the item's folder, in the Trash's files and in its info.
+    const char* place;
+    const char* files;
+    const char* info;
+    std::function<void(Dirs place, Dirs trash)> setUp;
   };
   const Case cases[] = {
-      {"an AppleDouble sidecar goes with it",
-       [&](const fs::path& place, const fs::path&) {
-         fixtures::WriteFile(place / "._item", appleDouble);
-       },
-       false,
-       false,
-       true,
-       {},
-       {"._item", "item"},
-       {"item.trashinfo"}},
-      {"a user's ._ file that is no AppleDouble stays",
-       [](const fs::path& place, const fs::path&) {
-         fixtures::WriteFile(place / "._item", "the user's own notes");
-       },
-       false,
-       false,
-       true,
-       {"._item"},
-       {"item"},
-       {"item.trashinfo"}},
-      {"an item in the Trash without its record is not replaced",
-       [](const fs::path&, const fs::path& trash) {
+      {"an AppleDouble sidecar goes with it", kSelf, true, "", "._item item", "item.trashinfo",
+       [&](Dirs place, Dirs) { fixtures::WriteFile(place / "._item", appleDouble); }},
+      {"a user's ._ file that is no AppleDouble stays", kSelf, true, "._item", "item",
+       "item.trashinfo",
+       [](Dirs place, Dirs) { fixtures::WriteFile(place / "._item", "the user's own notes"); }},
+      {"an earlier item and its record stay", kSelf, true, "", "item item.2",
+       "item.2.trashinfo item.trashinfo",
+       [](Dirs, Dirs trash) {
          fixtures::WriteFile(trash / "files" / "item", "earlier");
-       },
-       false,
-       false,
-       true,
-       {},
-       {"item", "item.2"},
-       {"item.2.trashinfo"}},
-      {"a sidecar's name taken in the Trash moves both to the next name",
-       [&](const fs::path& place, const fs::path& trash) {
+         fixtures::WriteFile(trash / "info" / "item.trashinfo", "earlier");
+       }},
+      {"an item in the Trash without its record is not replaced", kSelf, true, "", "item item.2",
+       "item.2.trashinfo",
+       [](Dirs, Dirs trash) { fixtures::WriteFile(trash / "files" / "item", "earlier"); }},
+      {"a sidecar's name taken in the Trash moves both to the next name", kSelf, true, "",
+       "._item ._item.2 item.2", "item.2.trashinfo",
+       [&](Dirs place, Dirs trash) {
          fixtures::WriteFile(place / "._item", appleDouble);
          fixtures::WriteFile(trash / "files" / "._item", "earlier");
-       },
-       false,
-       false,
-       true,
-       {},
-       {"._item", "._item.2", "item.2"},
-       {"item.2.trashinfo"}},
-      {"an item its user may not move",
-       [](const fs::path& place, const fs::path&) { ::chmod(place.c_str(), 0555); },
-       true,
-       false,
-       false,
-       {"item"},
-       {},
-       {}},
-      {"a sidecar its user may not move",
-       [&](const fs::path& place, const fs::path&) {
+       }},
+      {"a record its user may not write", kUser, false, "item", "", "",
+       [](Dirs, Dirs trash) { ::chmod((trash / "info").c_str(), 0555); }},
+      {"an item its user may not move", kUser, false, "item", "", "",
+       [](Dirs place, Dirs) { ::chmod(place.c_str(), 0555); }},
+      {"a sidecar its user may not move", kUserSetUpByRoot, false, "._item item", "", "",
+       [&](Dirs place, Dirs) {
          fixtures::WriteFile(place / "._item", appleDouble);
          // The sticky bit keeps the root's sidecar from the item's owner.
          ::chmod(place.c_str(), 01777);
          ChownAll(place / "item", test_support::kUnprivilegedId);
-       },
-       true,
-       true,
-       false,
-       {"._item", "item"},
-       {},
-       {}},
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.rootOnly && ::geteuid() != 0) continue;
+    if (c.who == kUserSetUpByRoot && ::geteuid() != 0) continue;
     fixtures::TempDir dir;
     ::chmod(dir.path().c_str(), 0755);
     const fs::path place = dir / "place", trash = dir / "Trash";
@@ -241,16 +222,20 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
     fs::create_directories(trash / "files");
     fs::create_directories(trash / "info");
     c.setUp(place, trash);
-    if (c.unprivileged && ::geteuid() == 0) ChownAll(trash, test_support::kUnprivilegedId);
+    const bool user = c.who != kSelf;
+    if (user && ::geteuid() == 0) ChownAll(trash, test_support::kUnprivilegedId);
     const auto move = [&] { return platform::MoveToTrash(place / "item", trash); };
     const std::size_t fds = Names("/proc/self/fd").size();
-    EXPECT_EQ(c.unprivileged ? test_support::RunUnprivileged(move) : move(), c.moved);
+    EXPECT_EQ(user ? test_support::RunUnprivileged(move) : move(), c.moved);
     EXPECT_EQ(Names("/proc/self/fd").size(), fds) << "descriptors left open";
     ::chmod(place.c_str(), 0755);
-    EXPECT_EQ(Names(place), c.place);
-    EXPECT_EQ(Names(trash / "files"), c.files);
-    EXPECT_EQ(Names(trash / "info"), c.info);
-    const fs::path item = c.moved ? trash / "files" / c.files.back() : place / "item";
+    EXPECT_EQ(Joined(place), c.place);
+    EXPECT_EQ(Joined(trash / "files"), c.files);
+    EXPECT_EQ(Joined(trash / "info"), c.info);
+    // Where the item went: the last name in the Trash, where one was taken.
+    const std::vector<std::string> inTrash = Names(trash / "files");
+    const fs::path item =
+        c.moved && !inTrash.empty() ? trash / "files" / inTrash.back() : place / "item";
     EXPECT_EQ(fixtures::ReadFile(item / "file"), "contents");
   }
 }
