@@ -2,17 +2,21 @@
 // Trash of the item's volume, so that the move stays a rename.
 #include "platform/qt/trash.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "fixtures/zip_builder.h"
+#include "platform/in_child.h"
 #include "platform/run_unprivileged.h"
 
 namespace fs = std::filesystem;
@@ -161,9 +165,10 @@ TEST(Trash, AnItemOnAnotherDeviceGoesToItsVolumesTrash) {
 TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
   using Dirs = const fs::path&;
   const std::string appleDouble = fixtures::AppleDoubleHeader({{9, 50, 32}}) + std::string(32, 'F');
-  // Who moves: the test itself, a user who may not do all of it, or such a
-  // user where only root can set up what they may not do.
-  enum Who { kSelf, kUser, kUserSetUpByRoot };
+  // Who moves: the test itself, a user who may not do all of it, such a
+  // user where only root can set up what they may not do, or the test with
+  // no descriptor left to open.
+  enum Who { kSelf, kUser, kUserSetUpByRoot, kStarved };
   struct Case {
     const char* what;
     Who who;
@@ -195,6 +200,7 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
          fixtures::WriteFile(place / "._item", appleDouble);
          fixtures::WriteFile(trash / "files" / "._item", "earlier");
        }},
+      {"no descriptor left to hold the Trash", kStarved, false, "item", "", "", [](Dirs, Dirs) {}},
       {"a record its user may not write", kUser, false, "item", "", "",
        [](Dirs, Dirs trash) { ::chmod((trash / "info").c_str(), 0555); }},
       {"an item its user may not move", kUser, false, "item", "", "",
@@ -218,11 +224,24 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
     fs::create_directories(trash / "files");
     fs::create_directories(trash / "info");
     c.setUp(place, trash);
-    const bool user = c.who != kSelf;
+    const bool user = c.who == kUser || c.who == kUserSetUpByRoot;
     if (user && ::geteuid() == 0) ChownAll(trash, test_support::kUnprivilegedId);
     const auto move = [&] { return platform::MoveToTrash(place / "item", trash); };
     const std::string fds = Names("/proc/self/fd");
-    EXPECT_EQ(user ? test_support::RunUnprivileged(move) : move(), c.moved);
+    // Starved, in a child: the next descriptor it would open is over its
+    // limit. Should the limit not take, the child says it moved.
+    const auto starved = [&] {
+      const int next = ::open("/", O_PATH | O_CLOEXEC);
+      ::close(next);
+      const rlimit limit{static_cast<rlim_t>(next), static_cast<rlim_t>(next)};
+      return ::setrlimit(RLIMIT_NOFILE, &limit) != 0 || move();
+    };
+    const bool moved =
+        c.who == kStarved
+            ? test_support::InChildWithin(std::chrono::minutes(1), starved).value_or(true)
+        : user ? test_support::RunUnprivileged(move)
+               : move();
+    EXPECT_EQ(moved, c.moved);
     EXPECT_EQ(Names("/proc/self/fd"), fds) << "descriptors left open";
     ::chmod(place.c_str(), 0755);
     EXPECT_EQ(Names(place), c.place);
