@@ -17,6 +17,7 @@
 #include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
 #include "mainwindow/site_config.h"
+#include "platform/item_at.h"
 #include "platform/qt/msgbox.h"
 #include "platform/qt/trash.h"
 #include "unit/conversions.h"
@@ -174,13 +175,15 @@ void Application::Event_Open() {
       QuitNow();
     };
   }
-  const std::filesystem::path old = ProgramFolder / update::kOldBundleName;
-  std::error_code ec;
-  // Someone may have started the old copy itself: it stays where it runs.
-  const bool running = update::IsRunningBundle(old, {ProgramFolder, RunningBundle});
-  if (!running && std::filesystem::exists(std::filesystem::symlink_status(old, ec))) {
-    // The message claims the move, so it is shown only when the move worked.
-    if (platform::MoveToTrash(old, Trash)) platform::MsgBox(kOldCopyTrashed);
+  // The program's folder is opened once; the old copy is looked at and
+  // moved there. The message claims the move, so it is shown only when the
+  // move worked.
+  int error = 0;
+  const platform::OpenFolderRef folder = platform::OpenFolder::Open(
+      AT_FDCWD, ProgramFolder.empty() ? "." : ProgramFolder.c_str(), 0, error);
+  if (folder && update::TrashOldCopy(folder->fd(), {ProgramFolder, RunningBundle}, Trash) ==
+                    update::OldCopy::Trashed) {
+    platform::MsgBox(kOldCopyTrashed);
   }
   if (TheThread != nullptr) TheThread->Run();
 }

@@ -27,6 +27,21 @@ ProgramPlace LocateProgram(const std::filesystem::path& executableDir);
 // disk, whatever the path says).
 bool IsRunningBundle(const std::filesystem::path& item, const ProgramPlace& place);
 
+// What became of what stands at the "OLD " name in the program's folder.
+enum class OldCopy {
+  None,     // nothing stands there
+  Trashed,  // the old bundle went to the Trash
+  Kept,     // something stays there: the copy that is running, anything
+            // that is no real folder (a link, a file: not the program's
+            // bundle), or a bundle the Trash could not take
+};
+
+// Moves the old bundle that an update left at the "OLD " name in `folder`,
+// the program's folder held open (its path in `place`), to `trash`. What
+// stands there is looked at in that folder, never through a link, and it
+// goes through that folder's descriptor; the copy that is running never goes.
+OldCopy TrashOldCopy(int folder, const ProgramPlace& place, const std::filesystem::path& trash);
+
 // What to run to start the copy at `item`: a bundle's executable, or the
 // item itself when it is no folder.
 std::filesystem::path ExecutableOf(const std::filesystem::path& item);

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "link/module_globals.h"
 #include "mainwindow/lcdprog.h"
 #include "platform/folder_item.h"
+#include "platform/item_at.h"
 #include "platform/qt/msgbox.h"
 #include "platform/qt/serial_ports.h"
 #include "platform/qt/trash.h"
@@ -23,6 +25,7 @@
 #include "unitsim/await.h"
 #include "unitsim/hang_guard.h"
 #include "unitsim/unit_sim.h"
+#include "update/program_place.h"
 
 namespace fs = std::filesystem;
 
@@ -95,6 +98,11 @@ TEST_F(AppFixture, NoOldCopyNoMessage) {
   EXPECT_TRUE(messages.empty());
   EXPECT_TRUE(fs::exists(program / "Vantora II X.app"));
   EXPECT_FALSE(fs::exists(trash));
+  // The update's install takes a free name as free, and goes on.
+  int error = 0;
+  const auto folder = platform::OpenFolder::Open(AT_FDCWD, program.c_str(), 0, error);
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(update::TrashOldCopy(folder->fd(), {program, {}}, trash), update::OldCopy::None);
 }
 
 TEST_F(AppFixture, TheRunningCopyStaysEvenWhenItIsTheOldOne) {
@@ -103,6 +111,34 @@ TEST_F(AppFixture, TheRunningCopyStaysEvenWhenItIsTheOldOne) {
   app->Event_Open();
   EXPECT_EQ(ReadAll(program / "OLD Vantora II X.app" / "Contents" / "binary"), "running");
   EXPECT_TRUE(messages.empty());
+}
+
+// Only the program's own old bundle goes: anything at its name that is no
+// real folder is not the program's, stays as it is, and no message claims a
+// move.
+TEST_F(AppFixture, WhatIsNoRealFolderAtTheOldNameStays) {
+  const fs::path old = program / "OLD Vantora II X.app";
+  const fs::path elsewhere = program.parent_path() / "elsewhere";
+  const struct {
+    const char* what;
+    std::function<void()> setUp;
+  } cases[] = {
+      {"a link to a folder", [&] { fs::create_directory_symlink(elsewhere, old); }},
+      {"a link to nothing", [&] { fs::create_symlink("missing", old); }},
+      {"a file", [&] { std::ofstream(old) << "the user's"; }},
+  };
+  fs::create_directories(elsewhere / "Contents");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(old);
+    c.setUp();
+    const int before = static_cast<int>(fs::symlink_status(old).type());
+    app->Event_Open();
+    EXPECT_EQ(static_cast<int>(fs::symlink_status(old).type()), before);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(fs::exists(trash));
+  }
+  EXPECT_TRUE(fs::exists(elsewhere / "Contents"));
 }
 
 TEST_F(AppFixture, AFailedMoveIsNotReportedAsDone) {

@@ -2,15 +2,22 @@
 // Trash of the item's volume, so that the move stays a rename.
 #include "platform/qt/trash.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "fixtures/zip_builder.h"
+#include "platform/in_child.h"
+#include "platform/run_unprivileged.h"
 
 namespace fs = std::filesystem;
 
@@ -19,6 +26,27 @@ namespace {
 mode_t ModeOf(const fs::path& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The names in `folder`, sorted and joined by spaces; none for a folder that
+// is not there.
+std::string Names(const fs::path& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator(folder, ec))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  std::string joined;
+  for (const std::string& name : names) joined += (joined.empty() ? "" : " ") + name;
+  return joined;
+}
+
+void ChownAll(const fs::path& path, unsigned id) {
+  ASSERT_EQ(::lchown(path.c_str(), id, id), 0) << path;
+  if (fs::is_directory(fs::symlink_status(path))) {
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(path))
+      ASSERT_EQ(::lchown(e.path().c_str(), id, id), 0) << e.path();
+  }
 }
 
 }  // namespace
@@ -129,4 +157,95 @@ TEST(Trash, AnItemOnAnotherDeviceGoesToItsVolumesTrash) {
   EXPECT_EQ(content, "stale");
   EXPECT_NE(info.find("\nPath=/dev/shm/vantora-trash-"), std::string::npos) << info;
   EXPECT_FALSE(fs::exists(homeTrash));
+}
+
+// What goes to the Trash with an item, and what a move that fails leaves: the
+// item and its AppleDouble sidecar go together or not at all, nothing in the
+// Trash is replaced, and no record stays without its item.
+TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
+  using Dirs = const fs::path&;
+  const std::string appleDouble = fixtures::AppleDoubleHeader({{9, 50, 32}}) + std::string(32, 'F');
+  // Who moves: the test itself, a user who may not do all of it, such a
+  // user where only root can set up what they may not do, or the test with
+  // no descriptor left to open.
+  enum Who { kSelf, kUser, kUserSetUpByRoot, kStarved };
+  struct Case {
+    const char* what;
+    Who who;
+    bool moved;
+    // The names in the item's folder, in the Trash's files and in its info.
+    const char* place;
+    const char* files;
+    const char* info;
+    std::function<void(Dirs place, Dirs trash)> setUp;
+  };
+  const Case cases[] = {
+      {"an AppleDouble sidecar goes with it", kSelf, true, "", "._item item", "item.trashinfo",
+       [&](Dirs place, Dirs) { fixtures::WriteFile(place / "._item", appleDouble); }},
+      {"a user's ._ file that is no AppleDouble stays", kSelf, true, "._item", "item",
+       "item.trashinfo",
+       [](Dirs place, Dirs) { fixtures::WriteFile(place / "._item", "the user's own notes"); }},
+      {"an earlier item and its record stay", kSelf, true, "", "item item.2",
+       "item.2.trashinfo item.trashinfo",
+       [](Dirs, Dirs trash) {
+         fixtures::WriteFile(trash / "files" / "item", "earlier");
+         fixtures::WriteFile(trash / "info" / "item.trashinfo", "earlier");
+       }},
+      {"an item in the Trash without its record is not replaced", kSelf, true, "", "item item.2",
+       "item.2.trashinfo",
+       [](Dirs, Dirs trash) { fixtures::WriteFile(trash / "files" / "item", "earlier"); }},
+      {"a sidecar's name taken in the Trash moves both to the next name", kSelf, true, "",
+       "._item ._item.2 item.2", "item.2.trashinfo",
+       [&](Dirs place, Dirs trash) {
+         fixtures::WriteFile(place / "._item", appleDouble);
+         fixtures::WriteFile(trash / "files" / "._item", "earlier");
+       }},
+      {"no descriptor left to hold the Trash", kStarved, false, "item", "", "", [](Dirs, Dirs) {}},
+      {"a record its user may not write", kUser, false, "item", "", "",
+       [](Dirs, Dirs trash) { ::chmod((trash / "info").c_str(), 0555); }},
+      {"an item its user may not move", kUser, false, "item", "", "",
+       [](Dirs place, Dirs) { ::chmod(place.c_str(), 0555); }},
+      {"a sidecar its user may not move", kUserSetUpByRoot, false, "._item item", "", "",
+       [&](Dirs place, Dirs) {
+         fixtures::WriteFile(place / "._item", appleDouble);
+         // The sticky bit keeps the root's sidecar from the item's owner.
+         ::chmod(place.c_str(), 01777);
+         ChownAll(place / "item", test_support::kUnprivilegedId);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.who == kUserSetUpByRoot && ::geteuid() != 0) continue;
+    fixtures::TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    const fs::path place = dir / "place", trash = dir / "Trash";
+    fs::create_directories(place / "item");
+    fixtures::WriteFile(place / "item" / "file", "contents");
+    fs::create_directories(trash / "files");
+    fs::create_directories(trash / "info");
+    c.setUp(place, trash);
+    const bool user = c.who == kUser || c.who == kUserSetUpByRoot;
+    if (user && ::geteuid() == 0) ChownAll(trash, test_support::kUnprivilegedId);
+    const auto move = [&] { return platform::MoveToTrash(place / "item", trash); };
+    const std::string fds = Names("/proc/self/fd");
+    // Starved, in a child: the next descriptor it would open is over its
+    // limit. Should the limit not take, the child says it moved.
+    const auto starved = [&] {
+      const int next = ::open("/", O_PATH | O_CLOEXEC);
+      ::close(next);
+      const rlimit limit{static_cast<rlim_t>(next), static_cast<rlim_t>(next)};
+      return ::setrlimit(RLIMIT_NOFILE, &limit) != 0 || move();
+    };
+    const bool moved =
+        c.who == kStarved
+            ? test_support::InChildWithin(std::chrono::minutes(1), starved).value_or(true)
+        : user ? test_support::RunUnprivileged(move)
+               : move();
+    EXPECT_EQ(moved, c.moved);
+    EXPECT_EQ(Names("/proc/self/fd"), fds) << "descriptors left open";
+    ::chmod(place.c_str(), 0755);
+    EXPECT_EQ(Names(place), c.place);
+    EXPECT_EQ(Names(trash / "files"), c.files);
+    EXPECT_EQ(Names(trash / "info"), c.info);
+  }
 }

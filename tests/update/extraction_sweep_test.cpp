@@ -8,7 +8,11 @@
 //
 // A traced run first counts the calls; then each call and change gets a run
 // of its own, in a child process (the job needs an event loop of its own, and
-// a run that does not end is killed). The figures are printed per scenario.
+// a run that does not end is killed). Each planned change must be made, at
+// the call it was planned for: the run's calls up to that one come as traced.
+// Only a change this process has no right to make (a device, unless it is
+// root) may be skipped, and is counted apart. The figures are printed per
+// scenario.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -24,6 +28,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fixtures/zip_builder.h"
@@ -265,7 +270,7 @@ std::string OneLine(std::string text) {
   std::string text;
   for (const std::string& call : seen.calls) text += "call " + OneLine(call) + "\n";
   if (!seen.made.empty()) text += "made " + OneLine(seen.made) + "\n";
-  if (seen.skipped) text += "skipped\n";
+  if (!seen.skipped.empty()) text += "skipped " + OneLine(seen.skipped) + "\n";
   if (seen.asideBesideWatched) text += "aside\n";
   for (const std::string& v : seen.violations) text += "violation " + OneLine(v) + "\n";
   text += std::string("result ") + (succeeded ? "1 " : "0 ") + OneLine(result) + "\nend\n";
@@ -293,7 +298,7 @@ Report Parse(const std::string& text) {
     } else if (word == "made") {
       r.seen.made = rest;
     } else if (word == "skipped") {
-      r.seen.skipped = true;
+      r.seen.skipped = rest;
     } else if (word == "aside") {
       r.seen.asideBesideWatched = true;
     } else if (word == "violation") {
@@ -352,6 +357,7 @@ Report RunInChild(const Scenario& s, const Layout& l, bool existing, const sweep
 struct Tally {
   int runs = 0, succeeded = 0, failed = 0, skipped = 0, notMade = 0, bad = 0;
   std::map<std::string, int> messages;
+  std::string skipReason;
 };
 
 // A run that broke the rule, grouped with those like it.
@@ -395,6 +401,39 @@ std::string FunctionOf(const std::string& call) {
   return call.substr(0, call.find(' '));
 }
 
+// The calls with each scratch file's random name (".vantora-" and 16 hex
+// digits) numbered in the order the names first come, so that two runs
+// compare alike when they make the same calls on the same scratch files.
+std::vector<std::string> Numbered(std::vector<std::string> calls) {
+  constexpr std::string_view kPrefix = ".vantora-";
+  constexpr std::size_t kDigits = 16;
+  std::map<std::string, std::string> numbers;
+  for (std::string& call : calls) {
+    for (std::size_t at = call.find(kPrefix); at != std::string::npos;
+         at = call.find(kPrefix, at + 1)) {
+      const std::size_t from = at + kPrefix.size();
+      if (call.size() < from + kDigits ||
+          call.find_first_not_of("0123456789abcdef", from) < from + kDigits)
+        continue;
+      const std::string random = call.substr(from, kDigits);
+      const auto [it, added] = numbers.emplace(random, "#" + std::to_string(numbers.size() + 1));
+      call.replace(from, kDigits, it->second);
+    }
+  }
+  return calls;
+}
+
+// Where a run's calls (numbered) first differ from the traced ones, up to
+// and with the `at`th; "" when they came as traced.
+std::string OrderDifference(const std::vector<std::string>& traced,
+                            const std::vector<std::string>& seen, long at) {
+  for (std::size_t i = 0; i < static_cast<std::size_t>(at); ++i) {
+    if (i >= seen.size()) return "the run made only " + std::to_string(seen.size()) + " calls";
+    if (seen[i] != traced[i]) return "call " + std::to_string(i + 1) + " was " + seen[i];
+  }
+  return "";
+}
+
 // A run checked: what it saw, and how it broke the rule ("" for not at all).
 struct Checked {
   Report report;
@@ -434,34 +473,44 @@ struct Sweep {
   std::map<Change, Tally> tallies;
   std::map<std::string, Problem> problems;
   int runs = 0;
-  // Runs whose calls came in another order than the traced run's, so that
-  // the change was made at another call than the one planned.
+  // Runs whose calls came in another order than the traced run's before the
+  // planned one, so that the change was made at another call than planned.
   int moved = 0;
 
   void Add(const sweep::Plan& plan, const Checked& c) {
     const Report& r = c.report;
     const std::size_t index = static_cast<std::size_t>(plan.at - 1);
     ++runs;
-    if (r.seen.calls.size() <= index || FunctionOf(r.seen.calls[index]) != FunctionOf(calls[index]))
-      ++moved;
     Tally& t = tallies[plan.change];
     ++t.runs;
-    if (r.seen.skipped) {
+    std::string problem = c.problem;
+    std::string detail = r.seen.made;
+    // Up to the planned call a run goes as the traced one did; after it, a
+    // run that the change makes fail may end early or go another way.
+    const std::string order = OrderDifference(Numbered(calls), Numbered(r.seen.calls), plan.at);
+    if (!order.empty()) {
+      ++moved;
+      problem += " calls in another order before the planned one;";
+      detail += "; " + order;
+    }
+    if (!r.seen.skipped.empty()) {
       ++t.skipped;
+      t.skipReason = r.seen.skipped;
     } else if (r.seen.made.empty() || r.seen.made.starts_with("failed")) {
       ++t.notMade;
+      problem += " the change was not made;";
     }
     ++(r.succeeded ? t.succeeded : t.failed);
     if (!r.succeeded) ++t.messages[r.result];
-    if (c.problem.empty()) return;
+    if (problem.empty()) return;
     ++t.bad;
     const std::string key = std::string(sweep::ChangeName(plan.change)) +
                             (plan.when == When::Before ? ", before " : ", after ") +
-                            FunctionOf(calls[index]) + ":" + c.problem;
+                            FunctionOf(calls[index]) + ":" + problem;
     Problem& p = problems[key];
     if (p.what.empty()) {
       p.what = key + "\n    first at call " + std::to_string(plan.at) + ", " + calls[index] + ": " +
-               r.seen.made;
+               detail;
       for (const std::string& v : r.seen.violations) p.what += "; " + v;
     }
     p.calls.push_back(plan.at);
@@ -476,6 +525,7 @@ struct Sweep {
       const Tally t = it == tallies.end() ? Tally{} : it->second;
       std::printf("  %-32s succeeded %4d, failed %4d, not made %4d, skipped %4d, rule broken %d\n",
                   sweep::ChangeName(change), t.succeeded, t.failed, t.notMade, t.skipped, t.bad);
+      if (t.skipped != 0) std::printf("      skipped: %s\n", t.skipReason.c_str());
       for (const auto& [message, count] : t.messages) {
         std::printf("      %4d x %s\n", count, message.c_str());
       }

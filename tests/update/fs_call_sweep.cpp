@@ -160,7 +160,8 @@ void MakeChange(const Target& t) {
     case Change::Device:
       made = NEXT("mknodat", MknodAtFn)(AT_FDCWD, t.path.c_str(), S_IFCHR | 0666, makedev(1, 3));
       if (made == 0) Remember(t.path);
-      s.seen.skipped = made != 0 && (errno == EPERM || errno == EACCES);
+      if (made != 0 && (errno == EPERM || errno == EACCES))
+        s.seen.skipped = std::string("no right to make a device (") + std::strerror(errno) + ")";
       break;
     case Change::HardLink:
       made = NEXT("link", LinkFn)(plan.outsideFile.c_str(), t.path.c_str());

@@ -65,8 +65,9 @@ struct Seen {
   std::vector<std::string> calls;
   // What the change did: empty while it was not made.
   std::string made;
-  // The change could not be made here (no right to make a device, say).
-  bool skipped = false;
+  // Why the change could not be made here (no right to make a device, say);
+  // empty when nothing kept it from being made.
+  std::string skipped;
   // The folder moved aside was the watched folder itself: the aside name
   // then stands beside it.
   bool asideBesideWatched = false;

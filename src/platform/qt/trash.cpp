@@ -7,13 +7,13 @@
 #include <cerrno>
 
 #include <QDateTime>
-#include <QFile>
 #include <QUrl>
 #include <cstdlib>
 #include <string>
 #include <system_error>
 
 #include "platform/apple_double.h"
+#include "platform/atomic_file.h"
 
 namespace platform {
 
@@ -32,30 +32,49 @@ void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
 
-// Claims a name in the Trash by creating its .trashinfo exclusively, so two
-// programs trashing the same name never take the same slot.
-bool ClaimInfo(const fs::path& infoDir, const std::string& base, const QByteArray& info,
-               std::string* name, fs::path* infoPath) {
-  for (int n = 1; n < 10000; ++n) {
-    const std::string candidate = n == 1 ? base : base + "." + std::to_string(n);
-    const fs::path path = infoDir / (candidate + ".trashinfo");
-    QFile file(QString::fromStdString(path.string()));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-      if (file.exists()) continue;
-      return false;
-    }
-    if (file.write(info) != info.size() || !file.flush()) {
-      file.close();
-      QFile::remove(file.fileName());
-      return false;
-    }
-    file.close();
-    *name = candidate;
-    *infoPath = path;
-    return true;
-  }
-  return false;
+// Writes the record `info` of an item trashed under `name` into the Trash's
+// info folder `infoDir`. The record is created exclusively, so two programs
+// trashing the same name never take the same slot. 0, or errno's value
+// (EEXIST: the slot is taken); a record that could not be written whole is
+// not left behind.
+int ClaimInfo(int infoDir, const std::string& name, const QByteArray& info) {
+  const std::string file = name + ".trashinfo";
+  const int fd =
+      ::openat(infoDir, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  int err = 0;
+  const bool written = WriteAll(fd, std::string_view(info.constData(), info.size()), &err);
+  if (::close(fd) != 0 && written) err = errno;
+  if (err == 0) return 0;
+  ::unlinkat(infoDir, file.c_str(), 0);
+  return err;
 }
+
+// Moves `item` to `name` in the Trash's files folder `filesDir`, with its
+// sidecar when it has one (`sidecar` not null): both go or neither, and
+// nothing there is replaced. 0, or errno's value (EEXIST: a name there is
+// taken).
+int MoveInto(const ItemAt& item, const ItemAt* sidecar, int filesDir, const std::string& name) {
+  const ItemAt moved(filesDir, name);
+  if (!RenameNoReplace(item, moved)) return errno;
+  if (sidecar == nullptr || RenameNoReplace(*sidecar, SidecarAt(moved))) return 0;
+  const int reason = errno;
+  // An item whose name was taken meanwhile cannot come back: it stays in
+  // the Trash with its record, rather than be lost there without one.
+  if (!RenameNoReplace(moved, item)) return 0;
+  return reason;
+}
+
+// A descriptor that is closed when it goes.
+struct HeldFd {
+  explicit HeldFd(int fd) : fd(fd) {}
+  ~HeldFd() {
+    if (fd >= 0) ::close(fd);
+  }
+  HeldFd(const HeldFd&) = delete;
+  HeldFd& operator=(const HeldFd&) = delete;
+  const int fd;
+};
 
 // The device of `path`, or of the nearest folder above it that exists (a
 // Trash not made yet lies on its parent's device).
@@ -163,32 +182,42 @@ bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& hom
     SetError(error, "The Trash folder could not be created: " + ec.message());
     return false;
   }
+  // Held from here on, so the record and the item go into the same Trash.
+  const HeldFd files(::open(filesDir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  const HeldFd infos(::open(infoDir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (files.fd < 0 || infos.fd < 0) {
+    SetError(error,
+             "The Trash folder could not be created: " + std::generic_category().message(errno));
+    return false;
+  }
 
   const QByteArray info =
       "[Trash Info]\nPath=" +
       QUrl::toPercentEncoding(QString::fromStdString(source.lexically_normal().string()), "/") +
       "\nDeletionDate=" + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toUtf8() +
       "\n";
-  std::string name;
-  fs::path infoPath;
-  if (!ClaimInfo(infoDir, source.filename().string(), info, &name, &infoPath)) {
-    SetError(error, "The Trash's record of the item could not be written.");
-    return false;
-  }
-  const fs::path moved = filesDir / name;
-  if (::renameat(item.folder, item.name.c_str(), AT_FDCWD, moved.c_str()) != 0) {
-    const std::string reason = std::generic_category().message(errno);
-    fs::remove(infoPath, ec);
-    SetError(error, "The item could not be moved to the Trash: " + reason);
-    return false;
-  }
   // Its fork and Finder information go with it, rather than stay behind
-  // under its old name.
+  // under its old name; a `._` file of the user's that is no AppleDouble
+  // sidecar is not the item's and stays.
   const ItemAt sidecar = SidecarAt(item);
-  if (IsAppleDoubleFile(sidecar.name, sidecar.folder)) {
-    ::renameat(sidecar.folder, sidecar.name.c_str(), AT_FDCWD, AppleDoubleSidecar(moved).c_str());
+  const bool withSidecar = IsAppleDoubleFile(sidecar.name, sidecar.folder);
+  const std::string base = source.filename().string();
+  for (int n = 1; n < 10000; ++n) {
+    const std::string name = n == 1 ? base : base + "." + std::to_string(n);
+    const int claimed = ClaimInfo(infos.fd, name, info);
+    if (claimed == EEXIST) continue;
+    if (claimed != 0) break;
+    const int moved = MoveInto(item, withSidecar ? &sidecar : nullptr, files.fd, name);
+    if (moved == 0) return true;
+    // No record stays for an item that is not in the Trash.
+    ::unlinkat(infos.fd, (name + ".trashinfo").c_str(), 0);
+    if (moved == EEXIST) continue;
+    SetError(error,
+             "The item could not be moved to the Trash: " + std::generic_category().message(moved));
+    return false;
   }
-  return true;
+  SetError(error, "The Trash's record of the item could not be written.");
+  return false;
 }
 
 }  // namespace platform

@@ -25,9 +25,12 @@ std::filesystem::path TrashFor(const std::filesystem::path& item,
                                const std::filesystem::path& homeTrash);
 
 // Moves `item` (file or folder) into the Trash that TrashFor gives, creating
-// its folders as needed. A name already in the Trash gets a number appended.
-// Returns false, with the reason in `error`, when the item could not be
-// moved; nothing is left behind in the Trash then.
+// its folders as needed, with its AppleDouble sidecar when it has one (a
+// `._` file beside it that is not AppleDouble is not its sidecar, and stays).
+// A name already in the Trash gets a number appended; nothing there is
+// replaced. Returns false, with the reason in `error`, when the item could
+// not be moved; it is then where it was, with its sidecar, and nothing is
+// left behind in the Trash.
 bool MoveToTrash(const std::filesystem::path& item, const std::filesystem::path& homeTrash,
                  std::string* error = nullptr);
 // The same for the item `item` names for the *at calls (in a folder held
