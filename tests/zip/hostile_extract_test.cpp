@@ -786,6 +786,20 @@ std::vector<Case> Cases() {
          };
          (index <= 3 ? afterLook : beforeFolderOpen) = change;
        }},
+      {"an item given its Mac name takes nothing from a sidecar that stood alone beside that name, "
+       "and keeps its own; a user's \"._\" file there stays",
+       {Member("s-f", "1", MacRecord("s\\f")), Member("u-f", "2", MacRecord("u\\f"))},
+       {"", ""},
+       [](const fs::path& root) {
+         EXPECT_EQ(platform::FolderItem(root / "s\\f").MacType(), "TEXT");
+         EXPECT_EQ(fixtures::ReadFile(root / "._u\\f"), "not AppleDouble");
+       },
+       false,
+       [stray](const fs::path& root, std::int32_t index) {
+         if (index != 1) return;
+         fixtures::WriteFile(root / "._s\\f", stray);
+         fixtures::WriteFile(root / "._u\\f", "not AppleDouble");
+       }},
       {"a folder made new takes nothing from a sidecar that stood alone at its sidecar's name; "
        "one found there keeps its own",
        {Dated(Member("new/")), Dated(Member("keepdir/"))},
