@@ -604,17 +604,20 @@ std::vector<Case> Cases() {
         With(Member("side", MacBinaryFile("data", "fork")), [](RawMember& m) { m.crc32 = 1; })},
        {kDataCorrupted, kDataCorrupted},
        [stray](const fs::path& root) {
-         EXPECT_EQ(fixtures::ReadFile(root / "made"), stray);
+         EXPECT_TRUE(fs::is_symlink(root / "made"));
          EXPECT_FALSE(fs::exists(root / "._made") || fs::exists(root / "side"));
          EXPECT_EQ(fixtures::ReadFile(root / "._side"), stray);
        },
        false,
        [stray](const fs::path& root, std::int32_t) {
-         // Another's file at the first one's name as its fork is written; another's sidecar in
-         // place of the second one's, once written, as its file is looked at again. Each is a
-         // new file, so that it cannot take the inode of the one it replaces.
+         // A link to the first one at its name as its fork is written; another's sidecar in
+         // place of the second one's, once written, as its file is looked at again (a new file,
+         // so that it cannot take the inode of the one it replaces).
          platform::SetSidecarWriteHook([root, stray](int, const std::string& name) {
-           if (name == "._made") platform::WriteFileAtomic(root / "made", stray, nullptr);
+           if (name == "._made") {
+             fs::rename(root / "made", root / "made.ours");
+             fs::create_symlink("made.ours", root / "made");
+           }
            if (name != "._side") return;
            AfterNextLookAt("side", [=] { platform::WriteFileAtomic(root / name, stray, nullptr); });
          });
