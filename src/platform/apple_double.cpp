@@ -276,7 +276,8 @@ bool ReadSidecar(const ItemAt& item, SidecarContents& out, std::string* error) {
 
 bool WriteSidecar(const ItemAt& item,
                   const std::vector<std::pair<std::uint32_t, std::string>>& entries, int forkFd,
-                  std::uint64_t forkOffset, std::uint64_t forkLength, std::string* error) {
+                  std::uint64_t forkOffset, std::uint64_t forkLength, std::string* error,
+                  struct stat* written) {
   const ItemAt sidecar = SidecarAt(item);
   if (SidecarWriteHook()) SidecarWriteHook()(sidecar.folder, sidecar.name);
   if (entries.empty() && forkLength == 0) {
@@ -289,12 +290,20 @@ bool WriteSidecar(const ItemAt& item,
   for (const auto& entry : entries) total += entry.second.size();
   if (total + forkLength > 0xFFFFFFFFu) return Fail(error, "The resource fork is too large");
   const std::string head = EncodeHeader(entries, forkLength);
-  return WriteFileAtomicAt(
+  struct stat made {};
+  const bool placed = WriteFileAtomicAt(
       sidecar.folder, sidecar.name,
       [&](int fd, int* err) {
-        return WriteAll(fd, head, err) && CopyRange(forkFd, forkOffset, forkLength, fd, err);
+        if (!WriteAll(fd, head, err) || !CopyRange(forkFd, forkOffset, forkLength, fd, err)) {
+          return false;
+        }
+        // Unknown, it is taken for none: no caller then removes it as its own.
+        if (written && ::fstat(fd, &made) != 0) made = {};
+        return true;
       },
       error);
+  if (placed && written) *written = made;
+  return placed;
 }
 
 bool UpdateSidecarEntry(const ItemAt& item, std::uint32_t id, std::optional<std::string> bytes,
@@ -308,14 +317,15 @@ bool UpdateSidecarEntry(const ItemAt& item, std::uint32_t id, std::optional<std:
   return WriteSidecar(item, c.entries, c.fd, c.forkOffset, c.forkLength, error);
 }
 
-bool WriteResourceFork(const ItemAt& item, int forkFd, std::uint64_t length, std::string* error) {
+bool WriteResourceFork(const ItemAt& item, int forkFd, std::uint64_t length, std::string* error,
+                       struct stat* written) {
   SidecarContents c;
   if (!ReadSidecar(item, c, error)) return false;
   if (c.kind == SidecarContents::Kind::Foreign) {
     return Foreign(item, error);
   }
   if (length == 0 && c.forkLength == 0) return true;
-  return WriteSidecar(item, c.entries, forkFd, 0, length, error);
+  return WriteSidecar(item, c.entries, forkFd, 0, length, error, written);
 }
 
 void SetSidecarWriteHook(std::function<void(int folder, const std::string& name)> hook) {

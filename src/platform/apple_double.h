@@ -10,6 +10,7 @@
 // exists only while one of them is not the default, is always replaced in one
 // rename, and a "._" file that is not AppleDouble is never written over.
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -108,10 +109,13 @@ bool ReadSidecar(const ItemAt& item, SidecarContents& out, std::string* error);
 // when there is nothing to keep. The caller has read the sidecar there and
 // found it AppleDouble or missing. Whatever stands at the sidecar's name by
 // now is replaced, never followed. False with the reason when it was not
-// written; the old sidecar then stands as it was.
+// written; the old sidecar then stands as it was. `written` (may be null)
+// then describes the sidecar put in place, so that a caller can tell it
+// from one put there since; it is left as it is when none was.
 bool WriteSidecar(const ItemAt& item,
                   const std::vector<std::pair<std::uint32_t, std::string>>& entries, int forkFd,
-                  std::uint64_t forkOffset, std::uint64_t forkLength, std::string* error);
+                  std::uint64_t forkOffset, std::uint64_t forkLength, std::string* error,
+                  struct stat* written = nullptr);
 
 // Sets (or, with no bytes, removes) one entry of an item's sidecar and keeps
 // the rest, the resource fork included. A foreign "._" file is refused.
@@ -120,8 +124,9 @@ bool UpdateSidecarEntry(const ItemAt& item, std::uint32_t id, std::optional<std:
 
 // Gives an item the resource fork held in bytes [0, length) of `forkFd`
 // (none when length is 0), keeping its other metadata. A foreign "._" file
-// is refused.
-bool WriteResourceFork(const ItemAt& item, int forkFd, std::uint64_t length, std::string* error);
+// is refused. `written` as for WriteSidecar.
+bool WriteResourceFork(const ItemAt& item, int forkFd, std::uint64_t length, std::string* error,
+                       struct stat* written = nullptr);
 
 // For tests: runs just before a sidecar is replaced or removed, with its
 // folder and name, so that a test can change what stands there at that

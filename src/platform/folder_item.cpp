@@ -61,11 +61,16 @@ bool FolderItem::SetName(std::string_view name) {
   const std::filesystem::path target = p.parent_path() / std::string(name);
   const ItemAt from = At();
   const ItemAt to = folder_ ? ItemAt(folder_->fd(), std::string(name)) : ItemAt(target);
-  const ItemAt sidecar = SidecarAt(from);
+  const ItemAt sidecar = SidecarAt(from), newSidecar = SidecarAt(to);
   if (!RenameNoReplace(from, to)) return false;
-  if (IsAppleDoubleFile(sidecar.name, sidecar.folder)) {
-    RenameNoReplace(sidecar, SidecarAt(to));
+  // No item stood at the new name, so an AppleDouble file at its sidecar's
+  // name was no one's: the item takes neither its fork nor its Finder
+  // information, only its own. A "._" file that is no AppleDouble file is
+  // never touched; the item's own sidecar then stays where it was.
+  if (IsAppleDoubleFile(newSidecar.name, newSidecar.folder)) {
+    ::unlinkat(newSidecar.folder, newSidecar.name.c_str(), 0);
   }
+  if (IsAppleDoubleFile(sidecar.name, sidecar.folder)) RenameNoReplace(sidecar, newSidecar);
   path_ = std::make_shared<const std::filesystem::path>(target);
   listing_.reset();
   return true;

@@ -51,7 +51,8 @@ class FolderItem {
   // The name as the user sees it; this system shows names as they are.
   std::string DisplayName() const { return Name(); }
   // Renames the item within its folder, its sidecar with it. An item that
-  // already has the new name is never replaced.
+  // already has the new name is never replaced; a sidecar that stood alone
+  // at the new name is, as the item's metadata is its own alone.
   bool SetName(std::string_view name);
   static bool IsValidName(std::string_view name);
 

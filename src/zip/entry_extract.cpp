@@ -327,7 +327,9 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, bool 
     FileWriter data(staged->Item(),
                     platform::BinaryStream::OnDescriptor(staged->Descriptor(), true));
     std::unique_ptr<RsrcForkWriter> rsrc;
-    if (decodeMacBinary) rsrc = std::make_unique<RsrcForkWriter>(staged->Item());
+    if (decodeMacBinary) {
+      rsrc = std::make_unique<RsrcForkWriter>(staged->Item(), staged->SidecarWritten());
+    }
     decoded = z_unzip(&data, rsrc.get(), decodeMacBinary, false, mbHdr);
     fork = rsrc && rsrc->Written() > 0;
     if (!decoded && rsrc && rsrc->SystemError() != 0) {

@@ -131,9 +131,9 @@ bool RsrcForkWriter::Skip(std::int32_t count) {
 
 bool RsrcForkWriter::Close() {
   if (scratch == -1) return errCode == 0;
-  const bool placed =
-      errCode == 0 &&
-      platform::WriteResourceFork(f.At(), scratch, static_cast<std::uint64_t>(length), nullptr);
+  const bool placed = errCode == 0 && platform::WriteResourceFork(
+                                          f.At(), scratch, static_cast<std::uint64_t>(length),
+                                          nullptr, sidecarWritten);
   if (!placed && errCode == 0) systemError = errno;
   ::close(scratch);
   scratch = -1;

@@ -56,7 +56,10 @@ class RsrcForkReader : public SeqDataInputStream {
 
 class RsrcForkWriter : public SeqDataOutputStream {
  public:
-  explicit RsrcForkWriter(platform::FolderItem f) : f(std::move(f)) {}
+  // `placed` (may be null) is given the identity of the sidecar the fork is
+  // put in, as it is written.
+  explicit RsrcForkWriter(platform::FolderItem f, struct stat* placed = nullptr)
+      : f(std::move(f)), sidecarWritten(placed) {}
   ~RsrcForkWriter() override { Close(); }
 
   bool Write(std::string_view data) override;
@@ -81,6 +84,7 @@ class RsrcForkWriter : public SeqDataOutputStream {
   int systemError = 0;
   int scratch = -1;  // open exactly while this is not -1
   platform::FolderItem f;
+  struct stat* sidecarWritten;
   std::int64_t position = 0;
   std::int64_t length = 0;
 };

@@ -14,15 +14,31 @@ namespace zip {
 
 namespace {
 
-// What stands at `sidecar` in `folder`: nothing, one of our sidecars, or
-// something else (no AppleDouble file, or no regular file at all; a link is
-// never followed).
-enum class Sidecar { None, Ours, Foreign };
+// What stands at `sidecar` in `folder`: nothing, one of our sidecars, a
+// folder, or something else (no AppleDouble file, or no regular file at all;
+// a link is never followed).
+enum class Sidecar { None, Ours, Folder, Foreign };
 
 Sidecar WhatStandsAt(int folder, const std::string& sidecar) {
   struct stat st {};
   if (::fstatat(folder, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Sidecar::None;
+  if (S_ISDIR(st.st_mode)) return Sidecar::Folder;
   return platform::IsAppleDoubleFile(sidecar, folder) ? Sidecar::Ours : Sidecar::Foreign;
+}
+
+// Why a resource fork cannot take the place of what stands at its sidecar's
+// name: EISDIR for a folder, EEXIST for another item that is no sidecar of
+// ours; 0 when nothing blocks it.
+int Refusal(Sidecar there) {
+  if (there == Sidecar::Folder) return EISDIR;
+  return there == Sidecar::Foreign ? EEXIST : 0;
+}
+
+// `name` in `folder` is still the item `st` describes.
+bool StillAt(int folder, const std::string& name, const struct stat& st) {
+  struct stat there {};
+  return ::fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+         there.st_dev == st.st_dev && there.st_ino == st.st_ino;
 }
 
 }  // namespace
@@ -76,28 +92,23 @@ std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& dest
 
 StagedFile::~StagedFile() {
   const std::string staged = item_.Name(), sidecar = platform::AppleDoubleSidecarName(staged);
-  struct stat mine {
-  }, there{};
+  struct stat mine {};
   // Made in place, it is removed only while it is still the file made here.
-  const bool remove =
-      !committed_ &&
-      (!MadeInPlace() || (::fstat(fd_, &mine) == 0 &&
-                          ::fstatat(folder_, staged.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-                          mine.st_dev == there.st_dev && mine.st_ino == there.st_ino));
+  const bool remove = !committed_ && (!MadeInPlace() ||
+                                      (::fstat(fd_, &mine) == 0 && StillAt(folder_, staged, mine)));
   ::close(fd_);
-  if (!remove) return;
-  ::unlinkat(folder_, staged.c_str(), 0);
-  if (platform::IsAppleDoubleFile(sidecar, folder_)) ::unlinkat(folder_, sidecar.c_str(), 0);
+  if (remove) ::unlinkat(folder_, staged.c_str(), 0);
+  // Its sidecar goes even where another's file has taken its name, which
+  // would else show the fork of a member that failed.
+  if (!committed_ && sidecar_.st_ino != 0 && StillAt(folder_, sidecar, sidecar_)) {
+    ::unlinkat(folder_, sidecar.c_str(), 0);
+  }
 }
 
 int StagedFile::SidecarBlocked(bool fork) const {
   // In place, a fork has gone straight to the sidecar's name, or failed.
   if (!fork || MadeInPlace()) return 0;
-  const std::string sidecar = platform::AppleDoubleSidecarName(name_);
-  struct stat st {};
-  if (::fstatat(folder_, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  return platform::IsAppleDoubleFile(sidecar, folder_) ? 0 : EEXIST;
+  return Refusal(WhatStandsAt(folder_, platform::AppleDoubleSidecarName(name_)));
 }
 
 bool StagedFile::Commit(bool fork, bool sidecarExtracted) {
@@ -110,9 +121,9 @@ bool StagedFile::Commit(bool fork, bool sidecarExtracted) {
   const std::string from = platform::AppleDoubleSidecarName(staged),
                     to = platform::AppleDoubleSidecarName(name_);
   const Sidecar there = WhatStandsAt(folder_, to);
-  if (fork && there == Sidecar::Foreign) {
+  if (const int refused = fork ? Refusal(there) : 0) {
     forkFailed_ = true;
-    errno = EEXIST;
+    errno = refused;
     return false;
   }
   // The sidecar goes first, so that a failure leaves nothing half-moved:

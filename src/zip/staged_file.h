@@ -34,7 +34,9 @@ class StagedFile {
   // otherwise, with errno's value saying why (EEXIST: something stands at
   // one of them).
   static std::unique_ptr<StagedFile> InPlace(const platform::FolderItem& destination, mode_t mode);
-  // Removes the staged file and its sidecar unless it was committed.
+  // Removes the staged file and its sidecar unless it was committed: the
+  // file while it is the one made, the sidecar while it is the one written
+  // for it, so that what another process put at either name stays.
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
@@ -43,6 +45,11 @@ class StagedFile {
   // The staged file, open for reading and writing while this object lives,
   // before and after the commit.
   int Descriptor() const { return fd_; }
+  // Where the writer of the staged file's resource fork notes the sidecar it
+  // writes (see RsrcForkWriter).
+  struct stat* SidecarWritten() {
+    return &sidecar_;
+  }
   // Why the staged file's sidecar (`fork`: a resource fork was written for
   // it) cannot go with it: EISDIR for a folder at the destination's sidecar
   // name, EEXIST for another item there that is no AppleDouble file; 0 when
@@ -75,6 +82,8 @@ class StagedFile {
   int fd_;
   // The destination's name in that folder.
   std::string name_;
+  // The sidecar written for the staged file; st_ino 0 while none was.
+  struct stat sidecar_ {};
   bool committed_ = false;
   bool forkFailed_ = false;
   bool sidecarBeside_ = true;

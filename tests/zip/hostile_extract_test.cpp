@@ -21,6 +21,7 @@
 
 #include "fixtures/zip_builder.h"
 #include "platform/apple_double.h"
+#include "platform/atomic_file.h"
 #include "platform/run_unprivileged.h"
 #include "zip/zip_archive.h"
 #include "zip_test_util.h"
@@ -97,6 +98,15 @@ std::function<void(int folder, const char* name)> beforeFolderMade;
 // Runs after the extraction looks at a name (fstatat), with the folder it is
 // looked up in and the name; none but while a row sets it.
 std::function<void(int folder, const char* name)> afterLook;
+
+// Runs `change` once, just after the extraction's next look at `name`.
+void AfterNextLookAt(std::string name, std::function<void()> change) {
+  afterLook = [=, done = std::make_shared<bool>(false)](int, const char* looked) {
+    if (*done || name != looked) return;
+    *done = true;
+    change();
+  };
+}
 
 // From the second member on, the second time the folder "t/t/t" is opened
 // (the first is its check on the member's way down; the second opens it
@@ -192,6 +202,9 @@ std::vector<Case> Cases() {
   const std::string lie = "hello world";
   const auto watch = std::make_shared<Watch>();
   const auto modes = std::make_shared<std::map<std::string, unsigned>>();
+  // A sidecar with no item beside it.
+  const std::string stray =
+      fixtures::AppleDoubleHeader({{9, 38, 32}}) + "JUNKjunk" + std::string(24, '\0');
   return {
       {"dot-dot",
        {Member("../evil", "x"), Member("a/../../evil", "x"), Member("a/../inside.txt", "in")},
@@ -585,16 +598,41 @@ std::vector<Case> Cases() {
            fixtures::WriteFile(root / name / "theirs", "theirs");
          };
        }},
-      {"a new file that fails is removed only while it is the one made: a file put at its name "
-       "stays",
-       {With(Member("made", MacBinaryFile("data", "fork")), [](RawMember& m) { m.crc32 = 1; })},
-       {kDataCorrupted},
-       [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "made"), "theirs"); },
+      {"a new file that fails is removed only while it is the one made, and the sidecar written "
+       "for it only while it is the one written: a file put at either name stays",
+       {With(Member("made", MacBinaryFile("data", "fork")), [](RawMember& m) { m.crc32 = 1; }),
+        With(Member("side", MacBinaryFile("data", "fork")), [](RawMember& m) { m.crc32 = 1; })},
+       {kDataCorrupted, kDataCorrupted},
+       [stray](const fs::path& root) {
+         EXPECT_TRUE(fs::is_symlink(root / "made"));
+         EXPECT_FALSE(fs::exists(root / "._made") || fs::exists(root / "side"));
+         EXPECT_EQ(fixtures::ReadFile(root / "._side"), stray);
+       },
        false,
-       AtFirstSidecarWrite([](const fs::path& root, int, const std::string&) {
-         fs::rename(root / "made", root / "made.ours");
-         fixtures::WriteFile(root / "made", "theirs");
-       })},
+       [stray](const fs::path& root, std::int32_t) {
+         // A link to the first one at its name as its fork is written; another's sidecar in
+         // place of the second one's, once written, as its file is looked at again (a new file,
+         // so that it cannot take the inode of the one it replaces).
+         platform::SetSidecarWriteHook([root, stray](int, const std::string& name) {
+           if (name == "._made") {
+             fs::rename(root / "made", root / "made.ours");
+             fs::create_symlink("made.ours", root / "made");
+           }
+           if (name != "._side") return;
+           AfterNextLookAt("side", [=] { platform::WriteFileAtomic(root / name, stray, nullptr); });
+         });
+       }},
+      {"a folder put at a replaced file's sidecar name just after it was looked at is named as "
+       "the cause",
+       {Member("keep.txt", MacBinaryFile("d", "f"))},
+       {std::string(kOpenRsrc) + ": a folder exists where it goes. Won't replace that."},
+       [](const fs::path& root) { EXPECT_TRUE(fs::is_directory(root / "._keep.txt")); },
+       false,
+       [](const fs::path& root, std::int32_t) {
+         platform::SetSidecarWriteHook([root](int, const std::string&) {
+           AfterNextLookAt("._keep.txt", [root] { fs::create_directory(root / "._keep.txt"); });
+         });
+       }},
       {"a replaced file keeps a mode the umask would change, and never the old set-id or sticky "
        "bits",
        {With(Member("shared", "new"), [](RawMember& m) { m.internalAttributes = 1; }),
@@ -751,6 +789,20 @@ std::vector<Case> Cases() {
          };
          (index <= 3 ? afterLook : beforeFolderOpen) = change;
        }},
+      {"an item given its Mac name takes nothing from a sidecar that stood alone beside that name, "
+       "and keeps its own; a user's \"._\" file there stays",
+       {Member("s-f", "1", MacRecord("s\\f")), Member("u-f", "2", MacRecord("u\\f"))},
+       {"", ""},
+       [](const fs::path& root) {
+         EXPECT_EQ(platform::FolderItem(root / "s\\f").MacType(), "TEXT");
+         EXPECT_EQ(fixtures::ReadFile(root / "._u\\f"), "not AppleDouble");
+       },
+       false,
+       [stray](const fs::path& root, std::int32_t index) {
+         if (index != 1) return;
+         fixtures::WriteFile(root / "._s\\f", stray);
+         fixtures::WriteFile(root / "._u\\f", "not AppleDouble");
+       }},
       {"a folder made new takes nothing from a sidecar that stood alone at its sidecar's name; "
        "one found there keeps its own",
        {Dated(Member("new/")), Dated(Member("keepdir/"))},
@@ -761,9 +813,7 @@ std::vector<Case> Cases() {
          EXPECT_EQ(platform::FolderItem(root / "keepdir").FinderInfo().substr(0, 4), "JUNK");
        },
        false,
-       [](const fs::path& root, std::int32_t index) {
-         const std::string stray =
-             fixtures::AppleDoubleHeader({{9, 38, 32}}) + "JUNKjunk" + std::string(24, '\0');
+       [stray](const fs::path& root, std::int32_t index) {
          for (const char* name : {"._new", "._keepdir"}) {
            if (index == 1) fixtures::WriteFile(root / name, stray);
          }
