@@ -31,15 +31,15 @@ OpenFolderRef OpenChecked(int folder, const std::string& name, const ItemId& id)
   return opened;
 }
 
-// The names in the folder of descriptor `fd`, which `st` describes, for
+// The names in the folder the walk stands in, which `st` describes, for
 // removal. A folder of the user's own that the user may not list or change,
 // as an archive's folder modes can leave one, is given those rights first:
 // it is going anyway. `whole` goes false when it cannot be listed.
-std::vector<std::string> NamesToRemove(int fd, const struct stat& st, bool& whole) {
+std::vector<std::string> NamesToRemove(FolderWalk& walk, const struct stat& st, bool& whole) {
   if ((st.st_mode & S_IRWXU) != S_IRWXU && st.st_uid == ::geteuid()) {
-    ChangeModeThrough(fd, (st.st_mode & 07777) | S_IRWXU);
+    ChangeModeThrough(walk.Fd(), (st.st_mode & 07777) | S_IRWXU);
   }
-  std::optional<std::vector<std::string>> names = FolderNames(fd);
+  std::optional<std::vector<std::string>> names = walk.Names();
   whole &= names.has_value();
   return names.value_or(std::vector<std::string>{});
 }
@@ -84,10 +84,24 @@ std::optional<std::vector<std::string>> FolderNames(int folder) {
   return names;
 }
 
+bool FolderWalk::ReleaseAbove(std::size_t depth) {
+  if (errno != EMFILE && errno != ENFILE) return false;
+  for (std::size_t i = 0; i < depth && i < levels_.size(); ++i) {
+    if (levels_[i].folder) {
+      levels_[i].folder.reset();
+      return true;
+    }
+  }
+  errno = EMFILE;
+  return false;
+}
+
 bool FolderWalk::Enter(const std::string& name, const ItemId& id) {
   const int at = Fd();
   if (at < 0) return false;
-  OpenFolderRef folder = OpenChecked(at, name, id);
+  OpenFolderRef folder;
+  while (!(folder = OpenChecked(at, name, id)) && ReleaseAbove(levels_.size() - 1)) {
+  }
   if (!folder) return false;
   levels_.push_back(Level{name, id, std::move(folder)});
   if (levels_.size() > kHeldOpen) levels_[levels_.size() - kHeldOpen - 1].folder.reset();
@@ -96,6 +110,15 @@ bool FolderWalk::Enter(const std::string& name, const ItemId& id) {
 
 void FolderWalk::Leave() {
   if (!levels_.empty()) levels_.pop_back();
+}
+
+std::optional<std::vector<std::string>> FolderWalk::Names() {
+  const int at = Fd();
+  if (at < 0) return std::nullopt;
+  std::optional<std::vector<std::string>> names;
+  while (!(names = FolderNames(at)) && ReleaseAbove(levels_.size() - 1)) {
+  }
+  return names;
 }
 
 int FolderWalk::Fd() {
@@ -107,7 +130,9 @@ int FolderWalk::Fd() {
   OpenFolderRef above;
   int at = root_;
   for (std::size_t i = 0; i < levels_.size(); ++i) {
-    OpenFolderRef folder = OpenChecked(at, levels_[i].name, levels_[i].id);
+    OpenFolderRef folder;
+    while (!(folder = OpenChecked(at, levels_[i].name, levels_[i].id)) && ReleaseAbove(i)) {
+    }
     if (!folder) return -1;
     if (i + kHeldOpen >= levels_.size()) levels_[i].folder = folder;
     above = std::move(folder);
@@ -120,7 +145,7 @@ std::optional<std::vector<TreeItem>> ReadTree(int folder, const std::string& nam
                                               const ItemId& id) {
   FolderWalk walk(folder);
   if (!walk.Enter(name, id)) return std::nullopt;
-  std::optional<std::vector<std::string>> names = FolderNames(walk.Fd());
+  std::optional<std::vector<std::string>> names = walk.Names();
   if (!names) return std::nullopt;
   std::vector<TreeItem> items;
   std::vector<Pending> pending;
@@ -140,7 +165,7 @@ std::optional<std::vector<TreeItem>> ReadTree(int folder, const std::string& nam
     items.push_back({child, parent, pending.size(), ItemId::Of(st), st.st_nlink});
     if (!S_ISDIR(st.st_mode)) continue;
     if (!walk.Enter(child, items.back().id)) return std::nullopt;
-    names = FolderNames(walk.Fd());
+    names = walk.Names();
     if (!names) return std::nullopt;
     pending.push_back({std::move(*names), 0, items.size() - 1});
   }
@@ -153,7 +178,7 @@ bool EmptyFolder(int folder) {
   struct stat st {};
   if (::fstat(folder, &st) != 0) return false;
   std::vector<Pending> pending;
-  pending.push_back({NamesToRemove(folder, st, whole)});
+  pending.push_back({NamesToRemove(walk, st, whole)});
   while (!pending.empty()) {
     Pending& here = pending.back();
     const int at = walk.Fd();
@@ -169,7 +194,7 @@ bool EmptyFolder(int folder) {
       } else if (!S_ISDIR(st.st_mode)) {
         whole &= ::unlinkat(at, child.c_str(), 0) == 0 || errno == ENOENT;
       } else if (walk.Enter(child, ItemId::Of(st))) {
-        pending.push_back({NamesToRemove(walk.Fd(), st, whole)});
+        pending.push_back({NamesToRemove(walk, st, whole)});
       } else {
         whole = false;
       }

@@ -6,10 +6,10 @@
 // never followed, whatever another process does to the paths around it.
 //
 // Only the deepest folders of a walk's path are held open, so that a tree of
-// any depth takes a bounded number of descriptors; a folder above them is
-// opened again from the top, with the same checks, when the walk climbs back
-// to it. A folder that cannot be entered or listed fails the step: it is
-// never taken for an empty one.
+// any depth takes a bounded number of descriptors, and fewer when the
+// process runs short of them; a folder above them is opened again from the
+// top, with the same checks, when the walk climbs back to it. A folder that cannot be entered or
+// listed fails the step: it is never taken for an empty one.
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -70,6 +70,8 @@ class FolderWalk {
   // the root when it is not held; -1 with errno's value when the folders on
   // the way are no longer the ones entered.
   int Fd();
+  // The names in the folder the walk stands in, as FolderNames gives them.
+  std::optional<std::vector<std::string>> Names();
 
  private:
   struct Level {
@@ -77,6 +79,11 @@ class FolderWalk {
     ItemId id;
     OpenFolderRef folder;  // null while it is not among the deepest
   };
+  // Out of descriptors (errno's value says so): one of the folders held
+  // above `depth` lets its descriptor go, to be opened again when needed.
+  // False when none can.
+  bool ReleaseAbove(std::size_t depth);
+
   int root_;
   std::vector<Level> levels_;
 };

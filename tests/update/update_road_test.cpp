@@ -2,6 +2,8 @@
 // the download and its window, the hand-over to the new copy, and the archive
 // job on its own thread.
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <QDialog>
@@ -9,6 +11,7 @@
 #include <QThread>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,7 +19,10 @@
 #include "mainwindow/confirm_win.h"
 #include "mainwindow/lcdprog.h"
 #include "mainwindow/local_http_server.h"
+#include "platform/folder_tree.h"
+#include "platform/in_child.h"
 #include "platform/qt/msgbox.h"
+#include "platform/run_unprivileged.h"
 #include "unitsim/hang_guard.h"
 #include "update/dl_win.h"
 #include "update/installation.h"
@@ -161,6 +167,121 @@ QByteArray BundleArchive(const fs::path& work) {
   Finish(job);
   EXPECT_TRUE(job.Succeeded());
   return QByteArray::fromStdString(fixtures::ReadFile(work / "new.zip"));
+}
+
+// How an install of the program's folder laid out by InstallIn ends.
+enum class Ends { NewBundle, AsBefore, FilesKept, OldCopyRenamed, LeftoverStays };
+
+struct InstallCase {
+  std::string what;
+  Ends asRoot, unprivileged;
+  // Run as root on the program's folder before the install starts.
+  std::function<void(const fs::path& program)> before = {};
+  // Run as the user on the staging folder once it holds what was unpacked,
+  // or just before the move `raceAtMove` when one is given.
+  std::function<void(const fs::path& staging)> unpacked = {};
+  std::set<int> failingMoves = {};
+  int descriptorsLeft = 0;  // 0: no limit
+  int raceAtMove = -1;
+};
+
+std::string Quoted(const fs::path& path) {
+  return "\"" + path.string() + "\".";
+}
+
+// Prepares and publishes an install of a new bundle, data/new.txt, a new
+// notes.txt and docs/a.txt into `work`/Programs, which holds the old bundle,
+// data/old.txt and notes.txt; what differs from how `c` should end, "" for
+// nothing.
+std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected) {
+  const fs::path program = work / "Programs", staging = program / ".VAII021514.unpacking";
+  const fs::path bundle = program / "Vantora II X.app", old = program / "OLD Vantora II X.app";
+  const auto before = expected == Ends::AsBefore ? ziptest::Snapshot(program)
+                                                 : std::map<std::string, std::string>{};
+  const auto outside = ziptest::Snapshot(work / "outside");
+  const std::size_t descriptors = ziptest::OpenDescriptors();
+  std::size_t peak = 0;
+  bool prepared = false;
+  auto outcome = update::Installation::Outcome::Failed;
+  std::string message;
+  {
+    update::Installation install({program, {}}, work / "Trash", work / "VAII021514.zip");
+    install.BeforeEachMove = [&](int move) {
+      if (c.descriptorsLeft == 0) peak = std::max(peak, ziptest::OpenDescriptors());
+      if (move == c.raceAtMove) c.unpacked(staging);
+      return c.failingMoves.count(move) == 0;
+    };
+    prepared = install.Prepare();
+    if (prepared) {
+      fs::create_directories(staging / "Vantora II X.app" / "lib");
+      fs::create_directories(staging / "data");
+      fs::create_directories(staging / "docs");
+      fixtures::WriteFile(staging / "Vantora II X.app" / "vantora2", "new");
+      fs::permissions(staging / "Vantora II X.app" / "vantora2", fs::perms(0755));
+      fixtures::WriteFile(staging / "Vantora II X.app" / "lib" / "x", "x");
+      fixtures::WriteFile(staging / "data" / "new.txt", "new data");
+      fixtures::WriteFile(staging / "notes.txt", "new notes");
+      fixtures::WriteFile(staging / "docs" / "a.txt", "a");
+      if (c.unpacked && c.raceAtMove < 0) c.unpacked(staging);
+      std::optional<ziptest::DescriptorLimit> limit;
+      if (c.descriptorsLeft > 0) limit.emplace(c.descriptorsLeft);
+      outcome = install.Publish();
+    }
+    message = install.FailureMessage();
+  }
+  std::string wrong;
+  const auto check = [&](bool ok, const char* what) {
+    wrong += ok ? "" : std::string(what) + "; ";
+  };
+  check(ziptest::Snapshot(work / "outside") == outside, "something outside changed");
+  check(ziptest::OpenDescriptors() == descriptors, "descriptors were left open");
+  // The two walks of the program's and the staging folder, and a few.
+  check(peak <= descriptors + 2 * platform::FolderWalk::kHeldOpen + 6, "too many descriptors");
+  const bool failed = prepared && outcome == update::Installation::Outcome::Failed;
+  switch (expected) {
+    case Ends::NewBundle:
+      check(prepared && outcome == update::Installation::Outcome::NewBundle, "not a new bundle");
+      check(fixtures::ReadFile(bundle / "vantora2") == "new" &&
+                fixtures::ReadFile(old / "vantora2") == "old" &&
+                fixtures::ReadFile(program / "notes.txt") == "new notes" &&
+                fs::exists(program / "data" / "old.txt") &&
+                fs::exists(program / "docs" / "a.txt") && !fs::exists(staging),
+            "not all in place");
+      break;
+    case Ends::AsBefore:
+      check(failed && message == update::kNotInstalledMessage, "not failed");
+      check(ziptest::Snapshot(program) == before, "the program's folder changed");
+      break;
+    case Ends::FilesKept:
+      check(failed && message == update::kNotAllPutBackMessage + Quoted(staging), "message");
+      check(fixtures::ReadFile(bundle / "vantora2") == "old" &&
+                fixtures::ReadFile(staging / ".replaced" / "0") == "old notes",
+            "the old copy or the replaced file not where said");
+      break;
+    case Ends::OldCopyRenamed:
+      check(failed && message == update::kOldCopyRenamedMessage + Quoted(staging), "message");
+      check(fixtures::ReadFile(old / "vantora2") == "old" && !fs::exists(bundle),
+            "the old copy not where said");
+      break;
+    case Ends::LeftoverStays:
+      check(!prepared && message == update::kLeftoverStaysMessage + Quoted(staging), "message");
+      check(fixtures::ReadFile(bundle / "vantora2") == "old", "the old copy changed");
+      break;
+  }
+  return wrong;
+}
+
+// Gives everything in `folder` to `uid`, but what lies in a folder named
+// "theirs".
+void GiveTo(const fs::path& folder, uid_t uid) {
+  ::lchown(folder.c_str(), uid, uid);
+  for (auto it = fs::recursive_directory_iterator(folder); it != fs::end(it); ++it) {
+    if (it->path().filename() == "theirs") {
+      it.disable_recursion_pending();
+      continue;
+    }
+    ::lchown(it->path().c_str(), uid, uid);
+  }
 }
 
 }  // namespace
@@ -481,6 +602,146 @@ TEST_F(UpdateRoad, PublishingMovesOnlyWhatTheJobMade) {
       fs::remove_all(program / bundle);
       fs::create_directories(program / bundle);
       fixtures::WriteFile(program / bundle / "vantora2", "old");
+    }
+  }
+}
+
+// However the install fails, as root or as a user, the program's folder is
+// left as it was, item for item, or, when even that fails, the message says
+// where the old copy and what could not be put back are. Nothing outside
+// changes and every descriptor is closed.
+TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
+  std::string deep = "deep";
+  for (int i = 0; i < 300; ++i) deep += "/t";
+  const auto leftover = [](const fs::path& program, const char* inside) {
+    const fs::path left = program / ".VAII021514.unpacking";
+    fs::create_directories(left / inside / "deeper");
+    fixtures::WriteFile(left / inside / "f", "left");
+    fs::create_directory_symlink(program.parent_path() / "outside" / "folder", left / "link");
+    fs::create_symlink(program.parent_path() / "outside" / "file", left / inside / "deeper" / "l");
+    fs::create_directory(left / "closed");
+    fs::permissions(left / "closed", fs::perms::none);
+  };
+  std::vector<InstallCase> cases = {
+      {"nothing wrong", Ends::NewBundle, Ends::NewBundle},
+      {"the replaced file cannot be put back", Ends::FilesKept, Ends::FilesKept, {}, {}, {5, 6}},
+      {"the old copy cannot get its name back",
+       Ends::OldCopyRenamed,
+       Ends::OldCopyRenamed,
+       {},
+       {},
+       {1, 2}},
+      {"a file that became a folder", Ends::AsBefore, Ends::AsBefore,
+       [](const fs::path& program) { fixtures::WriteFile(program / "docs", "a file"); }},
+      {"a folder that became a file", Ends::AsBefore, Ends::AsBefore,
+       [](const fs::path& program) {
+         fs::remove(program / "notes.txt");
+         fs::create_directories(program / "notes.txt" / "inner");
+       }},
+      {"an unreadable folder hiding a link",
+       Ends::AsBefore,
+       Ends::AsBefore,
+       {},
+       [](const fs::path& staging) {
+         fs::create_directory_symlink(staging.parent_path().parent_path() / "outside" / "folder",
+                                      staging / "docs" / "link");
+         fs::permissions(staging / "docs", fs::perms(0300));
+       }},
+      {"a deep tree merged", Ends::NewBundle, Ends::NewBundle,
+       [&](const fs::path& program) { fs::create_directories(program / deep); },
+       [&](const fs::path& staging) {
+         fs::create_directories(staging / deep);
+         fixtures::WriteFile(staging / deep / "leaf", "leaf");
+       }},
+      {"a deep tree with two descriptors left",
+       Ends::NewBundle,
+       Ends::NewBundle,
+       {},
+       [&](const fs::path& staging) { fs::create_directories(staging / deep); },
+       {},
+       2},
+      {"a leftover staging folder holding links to outside", Ends::NewBundle, Ends::NewBundle,
+       [&](const fs::path& program) { leftover(program, "mine"); }},
+      {"a leftover staging folder the user cannot remove", Ends::NewBundle, Ends::LeftoverStays,
+       [&](const fs::path& program) { leftover(program, "theirs"); }},
+  };
+  // What the job made changes while it is published: the moves are the old
+  // bundle's, the new one's, data/new.txt's, docs's, and notes.txt's, which
+  // makes way for it first.
+  const auto linkedOut = [](const fs::path& s) {
+    fs::remove(s / "notes.txt");
+    fs::create_hard_link(s.parent_path().parent_path() / "outside" / "file", s / "notes.txt");
+  };
+  const std::vector<std::pair<int, std::function<void(const fs::path&)>>> races = {
+      {3,
+       [](const fs::path& s) {
+         fs::create_symlink(s.parent_path().parent_path() / "outside" / "file", s / "docs" / "l");
+       }},
+      {2,
+       [](const fs::path& s) {
+         fs::remove(s / "data" / "new.txt");
+         ::mkfifo((s / "data" / "new.txt").c_str(), 0600);
+       }},
+      {0, linkedOut},
+      {5, linkedOut},
+  };
+  for (const auto& [move, race] : races) {
+    cases.push_back({"a change in the staging folder before move " + std::to_string(move),
+                     Ends::AsBefore,
+                     Ends::AsBefore,
+                     {},
+                     race,
+                     {},
+                     0,
+                     move});
+  }
+  // A file added after the unpacking, in place of one the archive never
+  // named, is not the job's: it stays behind.
+  cases.push_back({"a file added",
+                   Ends::NewBundle,
+                   Ends::NewBundle,
+                   {},
+                   [](const fs::path& s) { fixtures::WriteFile(s / "data" / "old.txt", "added"); },
+                   {},
+                   0,
+                   1});
+  // A move that fails, one at a time, as many as a clean install makes.
+  for (int move = 0; move < 6; ++move) {
+    cases.push_back({"move " + std::to_string(move) + " fails",
+                     Ends::AsBefore,
+                     Ends::AsBefore,
+                     {},
+                     {},
+                     {move}});
+  }
+  for (const InstallCase& c : cases) {
+    for (const bool asRoot : {true, false}) {
+      SCOPED_TRACE(c.what + (asRoot ? ", as root" : ", as a user"));
+      fixtures::TempDir work;
+      fs::create_directories(work / "Programs" / "Vantora II X.app");
+      fixtures::WriteFile(work / "Programs" / "Vantora II X.app" / "vantora2", "old");
+      fs::create_directories(work / "Programs" / "data");
+      fixtures::WriteFile(work / "Programs" / "data" / "old.txt", "old data");
+      fixtures::WriteFile(work / "Programs" / "notes.txt", "old notes");
+      fs::create_directories(work / "outside" / "folder");
+      fixtures::WriteFile(work / "outside" / "file", "outside");
+      if (c.before) c.before(work / "Programs");
+      if (!asRoot) GiveTo(work.path(), test_support::kUnprivilegedId);
+      const Ends expected = asRoot ? c.asRoot : c.unprivileged;
+      const auto run = [&] {
+        std::string wrong;
+        try {
+          wrong = InstallIn(work.path(), c, expected);
+        } catch (const std::exception& e) {
+          wrong = e.what();
+        }
+        std::fprintf(stderr, "%s\n", wrong.c_str());
+        return wrong.empty();
+      };
+      // In a child either way, so that its descriptor limit binds no thread
+      // of this process.
+      EXPECT_TRUE(asRoot ? test_support::InChildWithin(std::chrono::minutes(1), run) == true
+                         : test_support::RunUnprivileged(run));
     }
   }
 }
