@@ -746,6 +746,32 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
   }
 }
 
+// A staging folder left by an interrupted update that cannot be removed (one
+// of its files is immutable) stops the update with a message that names it,
+// rather than the general one at every try; the running copy stays.
+TEST_F(UpdateRoad, ALeftoverThatCannotBeRemovedIsNamed) {
+  const fs::path left = program / ".VAII021514.unpacking";
+  fs::create_directories(left);
+  fixtures::WriteFile(left / "stuck", "immutable");
+  const int fd = ::open((left / "stuck").c_str(), O_RDONLY | O_CLOEXEC);
+  int flags = 0;
+  if (fd < 0 || ::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 ||
+      (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags)) != 0) {
+    if (fd >= 0) ::close(fd);
+    GTEST_SKIP() << "no immutable files here";
+  }
+  ServeNewVersion(BundleArchive(dir / "maker"));
+  window->CheckVersion(false);
+  const bool told = Waited([&] { return !messages.empty(); });
+  flags &= ~FS_IMMUTABLE_FL;
+  ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+  ::close(fd);
+  ASSERT_TRUE(told);
+  EXPECT_EQ(messages, std::vector<std::string>{update::kLeftoverStaysMessage + Quoted(left)});
+  EXPECT_EQ(fixtures::ReadFile(program / "Vantora II X.app" / "vantora2"), "old");
+  EXPECT_FALSE(fs::exists(archive));
+}
+
 TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
   // A plain file: one entry of its own, no folder walk.
   fixtures::WriteFile(dir / "notes.txt", "some notes");
