@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
-#include <set>
 #include <vector>
 
 #include "platform/folder_tree.h"
@@ -76,6 +75,20 @@ class Publisher {
     for (const TreeItem& item : made) stagingIds_.push_back(item.id);
   }
 
+  // Makes the folder of the staging folder that what is moved aside goes to,
+  // before any move, under a name that no item the job made bears.
+  bool MakeHoldingFolder() {
+    for (int n = 0; n < 100; ++n) {
+      const std::string name = ".replaced" + (n == 0 ? std::string() : " " + std::to_string(n));
+      if (::mkdirat(staging_, name.c_str(), 0700) == 0) {
+        int error = 0;
+        holding_ = OpenFolder::Open(staging_, name.c_str(), O_NOFOLLOW, error);
+        return holding_ != nullptr;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
   // Moves the item `index` of the top of the staging folder whole, to a name
   // free in the program's folder.
   bool PlaceWhole(std::size_t index) {
@@ -209,30 +222,8 @@ class Publisher {
   // Moves `name` in `folder` into the holding folder; its name there in
   // `slot`.
   bool Hold(int folder, const std::string& name, std::string& slot) {
-    if (!holding_ && !MakeHoldingFolder()) return false;
     slot = std::to_string(slots_++);
     return Rename(platform::ItemAt(folder, name), platform::ItemAt(holding_->fd(), slot));
-  }
-
-  // A folder of its own in the staging folder, under a name that no item
-  // the job made bears.
-  bool MakeHoldingFolder() {
-    std::set<std::string> taken;
-    for (const TreeItem& item : made_) {
-      if (item.parent == kTop) taken.insert(item.name);
-    }
-    for (int n = 0; n < 100; ++n) {
-      const std::string name = ".replaced" + (n == 0 ? std::string() : " " + std::to_string(n));
-      if (taken.count(name) != 0) continue;
-      if (::mkdirat(staging_, name.c_str(), 0700) != 0) {
-        if (errno == EEXIST) continue;
-        return false;
-      }
-      int error = 0;
-      holding_ = OpenFolder::Open(staging_, name.c_str(), O_NOFOLLOW, error);
-      return holding_ != nullptr;
-    }
-    return false;
   }
 
   bool TakeOut(const Step& step) {
@@ -387,8 +378,8 @@ Installation::Outcome Installation::Publish() {
   {
     Publisher publisher(program, staging, *made, [this] { return BeforeMove(); });
     bool swapped = false;
-    placed = true;
-    if (replacing) {
+    placed = publisher.MakeHoldingFolder();
+    if (placed && replacing) {
       // The new bundle takes the old one's place first, whole.
       swapped = SwapBundle();
       placed = swapped && publisher.PlaceWhole(static_cast<std::size_t>(bundle - made->begin()));

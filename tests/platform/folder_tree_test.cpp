@@ -10,6 +10,8 @@
 #include <cerrno>
 
 #include "fixtures/zip_builder.h"
+#include "platform/in_child.h"
+#include "zip/zip_test_util.h"
 
 namespace {
 
@@ -40,6 +42,19 @@ TEST(FolderWalk, AFolderSwappedBehindTheWalkIsNotOpenedAgain) {
   while (walk.Depth() > 5) walk.Leave();
   EXPECT_EQ(walk.Fd(), -1);
   EXPECT_EQ(errno, ESTALE);
+
+  // With no descriptor to spare for its listing, a folder is not read: the
+  // read fails, saying why, rather than waiting for one to come free.
+  struct stat st {};
+  ASSERT_TRUE(platform::LookAt(root, "c", st));
+  EXPECT_EQ(test_support::InChildWithin(std::chrono::seconds(20),
+                                        [&] {
+                                          ziptest::DescriptorLimit one(1);
+                                          return !platform::ReadTree(root, "c",
+                                                                     platform::ItemId::Of(st)) &&
+                                                 errno == EMFILE;
+                                        }),
+            true);
   ::close(root);
 }
 

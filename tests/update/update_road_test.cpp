@@ -631,6 +631,10 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
        {},
        {},
        {1, 2}},
+      // Placed whole, the bundle is found by its name, not by its place.
+      {"an item named before the bundle", Ends::NewBundle, Ends::NewBundle,
+       [](const fs::path& program) { fixtures::WriteFile(program / "License", "old"); },
+       [](const fs::path& staging) { fixtures::WriteFile(staging / "License", "new"); }},
       {"a file that became a folder", Ends::AsBefore, Ends::AsBefore,
        [](const fs::path& program) { fixtures::WriteFile(program / "docs", "a file"); }},
       {"a folder that became a file", Ends::AsBefore, Ends::AsBefore,
@@ -653,13 +657,13 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
          fs::create_directories(staging / deep);
          fixtures::WriteFile(staging / deep / "leaf", "leaf");
        }},
-      {"a deep tree with two descriptors left",
+      {"a deep tree with three descriptors left",
        Ends::NewBundle,
        Ends::NewBundle,
        {},
        [&](const fs::path& staging) { fs::create_directories(staging / deep); },
        {},
-       2},
+       3},
       {"a leftover staging folder holding links to outside", Ends::NewBundle, Ends::NewBundle,
        [&](const fs::path& program) { leftover(program, "mine"); }},
       {"a leftover staging folder the user cannot remove", Ends::NewBundle, Ends::LeftoverStays,
