@@ -169,24 +169,27 @@ QByteArray BundleArchive(const fs::path& work) {
   return QByteArray::fromStdString(fixtures::ReadFile(work / "new.zip"));
 }
 
-// How an install of the program's folder laid out by InstallIn ends.
+// How an install into the program's folder laid out by the test ends.
 enum class Ends { NewBundle, AsBefore, FilesKept, OldCopyRenamed, LeftoverStays };
 
+using Change = std::function<void(const fs::path&)>;
 struct InstallCase {
   std::string what;
   Ends asRoot, unprivileged;
-  // Run as root on the program's folder before the install starts.
-  std::function<void(const fs::path& program)> before = {};
-  // Run as the user on the staging folder once it holds what was unpacked,
-  // or just before the move `raceAtMove` when one is given.
-  std::function<void(const fs::path& staging)> unpacked = {};
+  Change before = {};    // as root, on the program's folder, before the install
+  Change unpacked = {};  // as the user, on the staging folder once unpacked, or
+  int raceAtMove = -1;   // just before this move when given
   std::set<int> failingMoves = {};
   int descriptorsLeft = 0;  // 0: no limit
-  int raceAtMove = -1;
 };
 
 std::string Quoted(const fs::path& path) {
   return "\"" + path.string() + "\".";
+}
+
+void Put(const fs::path& file, const std::string& bytes) {
+  fs::create_directories(file.parent_path());
+  fixtures::WriteFile(file, bytes);
 }
 
 // Prepares and publishes an install of a new bundle, data/new.txt, a new
@@ -201,9 +204,9 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
   const auto outside = ziptest::Snapshot(work / "outside");
   const std::size_t descriptors = ziptest::OpenDescriptors();
   std::size_t peak = 0;
-  bool prepared = false;
   auto outcome = update::Installation::Outcome::Failed;
   std::string message;
+  bool prepared = false;
   {
     update::Installation install({program, {}}, work / "Trash", work / "VAII021514.zip");
     install.BeforeEachMove = [&](int move) {
@@ -211,17 +214,13 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
       if (move == c.raceAtMove) c.unpacked(staging);
       return c.failingMoves.count(move) == 0;
     };
-    prepared = install.Prepare();
-    if (prepared) {
-      fs::create_directories(staging / "Vantora II X.app" / "lib");
-      fs::create_directories(staging / "data");
-      fs::create_directories(staging / "docs");
-      fixtures::WriteFile(staging / "Vantora II X.app" / "vantora2", "new");
+    if ((prepared = install.Prepare())) {
+      Put(staging / "Vantora II X.app" / "vantora2", "new");
       fs::permissions(staging / "Vantora II X.app" / "vantora2", fs::perms(0755));
-      fixtures::WriteFile(staging / "Vantora II X.app" / "lib" / "x", "x");
-      fixtures::WriteFile(staging / "data" / "new.txt", "new data");
-      fixtures::WriteFile(staging / "notes.txt", "new notes");
-      fixtures::WriteFile(staging / "docs" / "a.txt", "a");
+      Put(staging / "Vantora II X.app" / "lib" / "x", "x");
+      Put(staging / "data" / "new.txt", "new data");
+      Put(staging / "notes.txt", "new notes");
+      Put(staging / "docs" / "a.txt", "a");
       if (c.unpacked && c.raceAtMove < 0) c.unpacked(staging);
       std::optional<ziptest::DescriptorLimit> limit;
       if (c.descriptorsLeft > 0) limit.emplace(c.descriptorsLeft);
@@ -230,42 +229,42 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
     message = install.FailureMessage();
   }
   std::string wrong;
-  const auto check = [&](bool ok, const char* what) {
-    wrong += ok ? "" : std::string(what) + "; ";
-  };
-  check(ziptest::Snapshot(work / "outside") == outside, "something outside changed");
-  check(ziptest::OpenDescriptors() == descriptors, "descriptors were left open");
+  const auto check = [&](bool ok, const char* what) { wrong += ok ? "" : what; };
+  const auto read = [](const fs::path& file) { return fixtures::ReadFile(file); };
+  check(ziptest::Snapshot(work / "outside") == outside, "something outside changed; ");
+  check(ziptest::OpenDescriptors() == descriptors, "descriptors were left open; ");
   // The two walks of the program's and the staging folder, and a few.
-  check(peak <= descriptors + 2 * platform::FolderWalk::kHeldOpen + 6, "too many descriptors");
+  check(peak <= descriptors + 2 * platform::FolderWalk::kHeldOpen + 6, "too many descriptors; ");
   const bool failed = prepared && outcome == update::Installation::Outcome::Failed;
   switch (expected) {
     case Ends::NewBundle:
-      check(prepared && outcome == update::Installation::Outcome::NewBundle, "not a new bundle");
-      check(fixtures::ReadFile(bundle / "vantora2") == "new" &&
-                fixtures::ReadFile(old / "vantora2") == "old" &&
-                fixtures::ReadFile(program / "notes.txt") == "new notes" &&
-                fs::exists(program / "data" / "old.txt") &&
+      check(prepared && outcome == update::Installation::Outcome::NewBundle &&
+                read(bundle / "vantora2") == "new" && read(old / "vantora2") == "old" &&
+                read(program / "notes.txt") == "new notes" &&
+                read(program / "data" / "old.txt") == "old data" &&
                 fs::exists(program / "docs" / "a.txt") && !fs::exists(staging),
             "not all in place");
       break;
     case Ends::AsBefore:
-      check(failed && message == update::kNotInstalledMessage, "not failed");
-      check(ziptest::Snapshot(program) == before, "the program's folder changed");
+      check(
+          failed && message == update::kNotInstalledMessage && ziptest::Snapshot(program) == before,
+          "the program's folder changed");
       break;
     case Ends::FilesKept:
-      check(failed && message == update::kNotAllPutBackMessage + Quoted(staging), "message");
-      check(fixtures::ReadFile(bundle / "vantora2") == "old" &&
-                fixtures::ReadFile(staging / ".replaced" / "0") == "old notes",
-            "the old copy or the replaced file not where said");
+      check(failed && message == update::kNotAllPutBackMessage + Quoted(staging) &&
+                read(bundle / "vantora2") == "old" &&
+                read(staging / ".replaced" / "0") == "old notes",
+            "not where the message says");
       break;
     case Ends::OldCopyRenamed:
-      check(failed && message == update::kOldCopyRenamedMessage + Quoted(staging), "message");
-      check(fixtures::ReadFile(old / "vantora2") == "old" && !fs::exists(bundle),
-            "the old copy not where said");
+      check(failed && message == update::kOldCopyRenamedMessage + Quoted(staging) &&
+                read(old / "vantora2") == "old" && !fs::exists(bundle),
+            "not where the message says");
       break;
     case Ends::LeftoverStays:
-      check(!prepared && message == update::kLeftoverStaysMessage + Quoted(staging), "message");
-      check(fixtures::ReadFile(bundle / "vantora2") == "old", "the old copy changed");
+      check(!prepared && message == update::kLeftoverStaysMessage + Quoted(staging) &&
+                read(bundle / "vantora2") == "old",
+            "not where the message says");
       break;
   }
   return wrong;
@@ -276,11 +275,8 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
 void GiveTo(const fs::path& folder, uid_t uid) {
   ::lchown(folder.c_str(), uid, uid);
   for (auto it = fs::recursive_directory_iterator(folder); it != fs::end(it); ++it) {
-    if (it->path().filename() == "theirs") {
-      it.disable_recursion_pending();
-      continue;
-    }
-    ::lchown(it->path().c_str(), uid, uid);
+    if (it->path().filename() == "theirs") it.disable_recursion_pending();
+    if (it->path().filename() != "theirs") ::lchown(it->path().c_str(), uid, uid);
   }
 }
 
@@ -613,129 +609,87 @@ TEST_F(UpdateRoad, PublishingMovesOnlyWhatTheJobMade) {
 TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
   std::string deep = "deep";
   for (int i = 0; i < 300; ++i) deep += "/t";
-  const auto leftover = [](const fs::path& program, const char* inside) {
-    const fs::path left = program / ".VAII021514.unpacking";
-    fs::create_directories(left / inside / "deeper");
-    fixtures::WriteFile(left / inside / "f", "left");
-    fs::create_directory_symlink(program.parent_path() / "outside" / "folder", left / "link");
-    fs::create_symlink(program.parent_path() / "outside" / "file", left / inside / "deeper" / "l");
-    fs::create_directory(left / "closed");
-    fs::permissions(left / "closed", fs::perms::none);
+  const auto out = [](const fs::path& p) { return p.parent_path().parent_path() / "outside"; };
+  const auto leftover = [&](const char* inside) {
+    return [=](const fs::path& program) {
+      const fs::path left = program / ".VAII021514.unpacking";
+      Put(left / inside / "deeper" / "f", "left");
+      fs::create_directory_symlink(out(left) / "folder", left / "link");
+      fs::create_symlink(out(left) / "file", left / inside / "l");
+      fs::create_directory(left / "closed");
+      fs::permissions(left / "closed", fs::perms::none);
+    };
   };
-  std::vector<InstallCase> cases = {
-      {"nothing wrong", Ends::NewBundle, Ends::NewBundle},
-      {"the replaced file cannot be put back", Ends::FilesKept, Ends::FilesKept, {}, {}, {5, 6}},
-      {"the old copy cannot get its name back",
-       Ends::OldCopyRenamed,
-       Ends::OldCopyRenamed,
-       {},
-       {},
-       {1, 2}},
-      // Placed whole, the bundle is found by its name, not by its place.
-      {"an item named before the bundle", Ends::NewBundle, Ends::NewBundle,
-       [](const fs::path& program) { fixtures::WriteFile(program / "License", "old"); },
-       [](const fs::path& staging) { fixtures::WriteFile(staging / "License", "new"); }},
-      {"a file that became a folder", Ends::AsBefore, Ends::AsBefore,
-       [](const fs::path& program) { fixtures::WriteFile(program / "docs", "a file"); }},
-      {"a folder that became a file", Ends::AsBefore, Ends::AsBefore,
-       [](const fs::path& program) {
-         fs::remove(program / "notes.txt");
-         fs::create_directories(program / "notes.txt" / "inner");
-       }},
-      {"an unreadable folder hiding a link",
-       Ends::AsBefore,
-       Ends::AsBefore,
-       {},
-       [](const fs::path& staging) {
-         fs::create_directory_symlink(staging.parent_path().parent_path() / "outside" / "folder",
-                                      staging / "docs" / "link");
-         fs::permissions(staging / "docs", fs::perms(0300));
-       }},
-      {"a deep tree merged", Ends::NewBundle, Ends::NewBundle,
-       [&](const fs::path& program) { fs::create_directories(program / deep); },
-       [&](const fs::path& staging) {
-         fs::create_directories(staging / deep);
-         fixtures::WriteFile(staging / deep / "leaf", "leaf");
-       }},
-      {"a deep tree with three descriptors left",
-       Ends::NewBundle,
-       Ends::NewBundle,
-       {},
-       [&](const fs::path& staging) { fs::create_directories(staging / deep); },
-       {},
-       3},
-      {"a leftover staging folder holding links to outside", Ends::NewBundle, Ends::NewBundle,
-       [&](const fs::path& program) { leftover(program, "mine"); }},
-      {"a leftover staging folder the user cannot remove", Ends::NewBundle, Ends::LeftoverStays,
-       [&](const fs::path& program) { leftover(program, "theirs"); }},
-  };
-  // What the job made changes while it is published: the moves are the old
-  // bundle's, the new one's, data/new.txt's, docs's, and notes.txt's, which
-  // makes way for it first.
-  const auto linkedOut = [](const fs::path& s) {
+  const Change linkedOut = [&](const fs::path& s) {
     fs::remove(s / "notes.txt");
-    fs::create_hard_link(s.parent_path().parent_path() / "outside" / "file", s / "notes.txt");
+    fs::create_hard_link(out(s) / "file", s / "notes.txt");
   };
-  const std::vector<std::pair<int, std::function<void(const fs::path&)>>> races = {
-      {3,
-       [](const fs::path& s) {
-         fs::create_symlink(s.parent_path().parent_path() / "outside" / "file", s / "docs" / "l");
-       }},
-      {2,
-       [](const fs::path& s) {
-         fs::remove(s / "data" / "new.txt");
-         ::mkfifo((s / "data" / "new.txt").c_str(), 0600);
-       }},
-      {0, linkedOut},
-      {5, linkedOut},
+  const Change fifo = [](const fs::path& s) {
+    fs::remove(s / "data" / "new.txt");
+    ::mkfifo((s / "data" / "new.txt").c_str(), 0600);
   };
-  for (const auto& [move, race] : races) {
-    cases.push_back({"a change in the staging folder before move " + std::to_string(move),
-                     Ends::AsBefore,
-                     Ends::AsBefore,
-                     {},
-                     race,
-                     {},
-                     0,
-                     move});
-  }
-  // A file added after the unpacking, in place of one the archive never
-  // named, is not the job's: it stays behind.
-  cases.push_back({"a file added",
-                   Ends::NewBundle,
-                   Ends::NewBundle,
-                   {},
-                   [](const fs::path& s) { fixtures::WriteFile(s / "data" / "old.txt", "added"); },
-                   {},
-                   0,
-                   1});
+  const auto E = Ends::AsBefore;
+  const auto N = Ends::NewBundle;
+  const Change none;
+  const auto fails = [](int a, int b) { return std::set<int>{a, b}; };
+  std::vector<InstallCase> cases = {
+      {"nothing wrong", N, N},
+      {"the replaced file cannot be put back", Ends::FilesKept, Ends::FilesKept, none, none, -1,
+       fails(5, 6)},
+      {"the old copy cannot get its name back", Ends::OldCopyRenamed, Ends::OldCopyRenamed, none,
+       none, -1, fails(1, 2)},
+      // Placed whole, the bundle is found by its name, not by its place.
+      {"an item named before the bundle", N, N, [](auto& p) { Put(p / "License", "old"); },
+       [](auto& s) { Put(s / "License", "new"); }},
+      {"a file that became a folder", E, E, [](auto& p) { Put(p / "docs", "a file"); }},
+      {"a folder that became a file", E, E,
+       [](auto& p) {
+         fs::remove(p / "notes.txt");
+         Put(p / "notes.txt" / "inner", "");
+       }},
+      {"an unreadable folder hiding a link", E, E, none,
+       [&](auto& s) {
+         fs::create_directory_symlink(out(s) / "folder", s / "docs" / "link");
+         fs::permissions(s / "docs", fs::perms(0300));
+       }},
+      {"a deep tree merged", N, N, [&](auto& p) { fs::create_directories(p / deep); },
+       [&](auto& s) { Put(s / deep / "leaf", "leaf"); }},
+      {"a deep tree with three descriptors left", N, N, none,
+       [&](auto& s) { fs::create_directories(s / deep); }, -1, std::set<int>(), 3},
+      {"a leftover staging folder holding links to outside", N, N, leftover("mine")},
+      {"a leftover staging folder the user cannot remove", N, Ends::LeftoverStays,
+       leftover("theirs")},
+      // What the job made changes while it is published. The moves: the old
+      // bundle's, the new one's, data/new.txt's, docs's, and notes.txt's,
+      // which makes way for it first.
+      {"a hard link after the check", E, E, none, linkedOut, 0},
+      {"a FIFO just before its move", E, E, none, fifo, 2},
+      {"a link into a folder just before its move", E, E, none,
+       [&](auto& s) { fs::create_symlink(out(s) / "file", s / "docs" / "l"); }, 3},
+      {"a hard link just before its move", E, E, none, linkedOut, 5},
+      // A file added in place of one the archive never named is left behind.
+      {"a file added", N, N, none, [](auto& s) { Put(s / "data" / "old.txt", "added"); }, 1},
+  };
   // A move that fails, one at a time, as many as a clean install makes.
   for (int move = 0; move < 6; ++move) {
-    cases.push_back({"move " + std::to_string(move) + " fails",
-                     Ends::AsBefore,
-                     Ends::AsBefore,
-                     {},
-                     {},
-                     {move}});
+    cases.push_back(
+        {"move " + std::to_string(move) + " fails", E, E, none, none, -1, fails(move, -1)});
   }
   for (const InstallCase& c : cases) {
     for (const bool asRoot : {true, false}) {
       SCOPED_TRACE(c.what + (asRoot ? ", as root" : ", as a user"));
       fixtures::TempDir work;
-      fs::create_directories(work / "Programs" / "Vantora II X.app");
-      fixtures::WriteFile(work / "Programs" / "Vantora II X.app" / "vantora2", "old");
-      fs::create_directories(work / "Programs" / "data");
-      fixtures::WriteFile(work / "Programs" / "data" / "old.txt", "old data");
-      fixtures::WriteFile(work / "Programs" / "notes.txt", "old notes");
+      Put(work / "Programs" / "Vantora II X.app" / "vantora2", "old");
+      Put(work / "Programs" / "data" / "old.txt", "old data");
+      Put(work / "Programs" / "notes.txt", "old notes");
+      Put(work / "outside" / "file", "outside");
       fs::create_directories(work / "outside" / "folder");
-      fixtures::WriteFile(work / "outside" / "file", "outside");
       if (c.before) c.before(work / "Programs");
       if (!asRoot) GiveTo(work.path(), test_support::kUnprivilegedId);
-      const Ends expected = asRoot ? c.asRoot : c.unprivileged;
       const auto run = [&] {
         std::string wrong;
         try {
-          wrong = InstallIn(work.path(), c, expected);
+          wrong = InstallIn(work.path(), c, asRoot ? c.asRoot : c.unprivileged);
         } catch (const std::exception& e) {
           wrong = e.what();
         }
