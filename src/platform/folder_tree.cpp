@@ -84,24 +84,22 @@ std::optional<std::vector<std::string>> FolderNames(int folder) {
   return names;
 }
 
-bool FolderWalk::ReleaseAbove(std::size_t depth) {
-  if (errno != EMFILE && errno != ENFILE) return false;
-  for (std::size_t i = 0; i < depth && i < levels_.size(); ++i) {
-    if (levels_[i].folder) {
-      levels_[i].folder.reset();
-      return true;
-    }
+template <typename Open>
+auto FolderWalk::Retrying(std::size_t depth, Open open) -> decltype(open()) {
+  for (;;) {
+    auto opened = open();
+    if (opened || (errno != EMFILE && errno != ENFILE)) return opened;
+    const auto held = std::find_if(levels_.begin(), levels_.begin() + std::min(depth, Depth()),
+                                   [](const Level& level) { return level.folder != nullptr; });
+    if (held == levels_.begin() + std::min(depth, Depth())) return opened;
+    held->folder.reset();
   }
-  errno = EMFILE;
-  return false;
 }
 
 bool FolderWalk::Enter(const std::string& name, const ItemId& id) {
   const int at = Fd();
   if (at < 0) return false;
-  OpenFolderRef folder;
-  while (!(folder = OpenChecked(at, name, id)) && ReleaseAbove(levels_.size() - 1)) {
-  }
+  OpenFolderRef folder = Retrying(Depth() - 1, [&] { return OpenChecked(at, name, id); });
   if (!folder) return false;
   levels_.push_back(Level{name, id, std::move(folder)});
   if (levels_.size() > kHeldOpen) levels_[levels_.size() - kHeldOpen - 1].folder.reset();
@@ -115,10 +113,7 @@ void FolderWalk::Leave() {
 std::optional<std::vector<std::string>> FolderWalk::Names() {
   const int at = Fd();
   if (at < 0) return std::nullopt;
-  std::optional<std::vector<std::string>> names;
-  while (!(names = FolderNames(at)) && ReleaseAbove(levels_.size() - 1)) {
-  }
-  return names;
+  return Retrying(Depth() - 1, [&] { return FolderNames(at); });
 }
 
 int FolderWalk::Fd() {
@@ -130,9 +125,8 @@ int FolderWalk::Fd() {
   OpenFolderRef above;
   int at = root_;
   for (std::size_t i = 0; i < levels_.size(); ++i) {
-    OpenFolderRef folder;
-    while (!(folder = OpenChecked(at, levels_[i].name, levels_[i].id)) && ReleaseAbove(i)) {
-    }
+    OpenFolderRef folder =
+        Retrying(i, [&] { return OpenChecked(at, levels_[i].name, levels_[i].id); });
     if (!folder) return -1;
     if (i + kHeldOpen >= levels_.size()) levels_[i].folder = folder;
     above = std::move(folder);

@@ -79,10 +79,11 @@ class FolderWalk {
     ItemId id;
     OpenFolderRef folder;  // null while it is not among the deepest
   };
-  // Out of descriptors (errno's value says so): one of the folders held
-  // above `depth` lets its descriptor go, to be opened again when needed.
-  // False when none can.
-  bool ReleaseAbove(std::size_t depth);
+  // What `open` gives; while it fails for want of descriptors, the folders
+  // held above `depth` let theirs go one by one, shallowest first (they are
+  // opened again when needed), and it is tried again.
+  template <typename Open>
+  auto Retrying(std::size_t depth, Open open) -> decltype(open());
 
   int root_;
   std::vector<Level> levels_;

@@ -258,7 +258,7 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
       break;
     case Ends::OldCopyRenamed:
       check(failed && message == update::kOldCopyRenamedMessage + Quoted(staging) &&
-                read(old / "vantora2") == "old" && !fs::exists(bundle),
+                read(old / "vantora2") == "old" && !fs::exists(bundle / "vantora2"),
             "not where the message says");
       break;
     case Ends::LeftoverStays:
@@ -638,9 +638,14 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
        fails(5, 6)},
       {"the old copy cannot get its name back", Ends::OldCopyRenamed, Ends::OldCopyRenamed, none,
        none, -1, fails(1, 2)},
-      // Placed whole, the bundle is found by its name, not by its place.
-      {"an item named before the bundle", N, N, [](auto& p) { Put(p / "License", "old"); },
-       [](auto& s) { Put(s / "License", "new"); }},
+      // The bundle is found by its name, not by its place; the folder for
+      // what is moved aside by a name of its own.
+      {"items named before the bundle and like the holding folder", N, N,
+       [](auto& p) { Put(p / "License", "old"); },
+       [](auto& s) {
+         Put(s / "License", "new");
+         Put(s / ".replaced" / "x", "x");
+       }},
       {"a file that became a folder", E, E, [](auto& p) { Put(p / "docs", "a file"); }},
       {"a folder that became a file", E, E,
        [](auto& p) {
@@ -667,6 +672,9 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
       {"a link into a folder just before its move", E, E, none,
        [&](auto& s) { fs::create_symlink(out(s) / "file", s / "docs" / "l"); }, 3},
       {"a hard link just before its move", E, E, none, linkedOut, 5},
+      {"a folder at the bundle's name once the old one has made way", Ends::OldCopyRenamed,
+       Ends::OldCopyRenamed, none,
+       [](auto& s) { fs::create_directory(s.parent_path() / "Vantora II X.app"); }, 1},
       // A file added in place of one the archive never named is left behind.
       {"a file added", N, N, none, [](auto& s) { Put(s / "data" / "old.txt", "added"); }, 1},
   };
@@ -711,23 +719,33 @@ TEST_F(UpdateRoad, ALeftoverThatCannotBeRemovedIsNamed) {
   const fs::path left = program / ".VAII021514.unpacking";
   fs::create_directories(left);
   fixtures::WriteFile(left / "stuck", "immutable");
-  const int fd = ::open((left / "stuck").c_str(), O_RDONLY | O_CLOEXEC);
-  int flags = 0;
-  if (fd < 0 || ::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 ||
-      (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags)) != 0) {
+  const auto immutable = [&](bool set) {
+    const int fd = ::open((left / "stuck").c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    const bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                      (flags = set ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL,
+                       ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
     if (fd >= 0) ::close(fd);
-    GTEST_SKIP() << "no immutable files here";
-  }
+    return done;
+  };
+  if (!immutable(true)) GTEST_SKIP() << "no immutable files here";
   ServeNewVersion(BundleArchive(dir / "maker"));
   window->CheckVersion(false);
   const bool told = Waited([&] { return !messages.empty(); });
-  flags &= ~FS_IMMUTABLE_FL;
-  ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-  ::close(fd);
+  immutable(false);
   ASSERT_TRUE(told);
   EXPECT_EQ(messages, std::vector<std::string>{update::kLeftoverStaysMessage + Quoted(left)});
   EXPECT_EQ(fixtures::ReadFile(program / "Vantora II X.app" / "vantora2"), "old");
   EXPECT_FALSE(fs::exists(archive));
+
+  // Discarding a staging folder says whether it went.
+  update::Installation install({program, {}}, dir / "Trash", archive);
+  ASSERT_TRUE(install.Prepare());
+  fixtures::WriteFile(left / "stuck", "immutable");
+  ASSERT_TRUE(immutable(true));
+  EXPECT_FALSE(install.Discard());
+  immutable(false);
+  EXPECT_TRUE(install.Discard());
 }
 
 TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
