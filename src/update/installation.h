@@ -45,7 +45,8 @@ class Installation {
   enum class Outcome {
     NewBundle,  // a new bundle stands in the old one's place
     Placed,     // what was unpacked is in the folder; no bundle was replaced
-    Failed,     // the program's folder is as it was, nothing unpacked kept
+    Failed,     // the program's folder is as it was, unless FailureMessage says
+                // what could not be put back
   };
   // Moves what the unpacking made into the program's folder: folders merge
   // with those there, files replace files, and neither replaces the other.
@@ -54,8 +55,8 @@ class Installation {
   // link or anything else in the staging folder, a folder that cannot be
   // read, or an item added, removed or swapped since fails the whole
   // installation, and every move made is then taken back: what was moved in
-  // goes back to the staging folder, what it replaced to its place, the old
-  // bundle to its name. The staging folder is gone afterwards, unless what
+  // goes back into the staging folder, what it replaced to its place, the
+  // old bundle to its name. The staging folder is gone afterwards, unless what
   // could not be put back is kept there (see FailureMessage).
   Outcome Publish();
   // Removes the staging folder and what it holds; false when anything of it
