@@ -39,9 +39,12 @@ TEST(FolderWalk, AFolderSwappedBehindTheWalkIsNotOpenedAgain) {
   }
   fs::rename(dir / "a", dir / "c");
   fs::rename(dir / "b", dir / "a");
+  const platform::ItemId sixth = walk.IdAt(6);
   while (walk.Depth() > 5) walk.Leave();
   EXPECT_EQ(walk.Fd(), -1);
   EXPECT_EQ(errno, ESTALE);
+  EXPECT_FALSE(walk.Enter("t", sixth));
+  EXPECT_EQ(walk.Depth(), 5u);
 
   // With no descriptor to spare for its listing, a folder is not read: the
   // read fails, saying why, rather than waiting for one to come free.

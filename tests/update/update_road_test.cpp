@@ -654,8 +654,9 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
        }},
       {"an unreadable folder hiding a link", E, E, none,
        [&](auto& s) {
-         fs::create_directory_symlink(out(s) / "folder", s / "docs" / "link");
-         fs::permissions(s / "docs", fs::perms(0300));
+         fs::create_directory(s / "docs" / "inner");
+         fs::create_directory_symlink(out(s) / "folder", s / "docs" / "inner" / "link");
+         fs::permissions(s / "docs" / "inner", fs::perms(0300));
        }},
       {"a deep tree merged", N, N, [&](auto& p) { fs::create_directories(p / deep); },
        [&](auto& s) { Put(s / deep / "leaf", "leaf"); }},
