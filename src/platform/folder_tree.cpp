@@ -2,40 +2,221 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace platform {
 
-std::vector<std::string> FolderNames(int folder) {
+namespace {
+
+// `name` in `folder` as a folder, never through a link, and only the one
+// `id` describes.
+OpenFolderRef OpenChecked(int folder, const std::string& name, const ItemId& id) {
+  if (!id.IsFolder()) {
+    errno = ENOTDIR;
+    return nullptr;
+  }
+  int error = 0;
+  OpenFolderRef opened = OpenFolder::Open(folder, name.c_str(), O_NOFOLLOW, error);
+  if (!opened) {
+    errno = error;
+    return nullptr;
+  }
+  if (opened->dev() != id.dev || opened->ino() != id.ino) {
+    errno = ESTALE;
+    return nullptr;
+  }
+  return opened;
+}
+
+// The names in the folder the walk stands in, which `st` describes, for
+// removal. A folder of the user's own that the user may not list or change,
+// as an archive's folder modes can leave one, is given those rights first:
+// it is going anyway. `whole` goes false when it cannot be listed.
+std::vector<std::string> NamesToRemove(FolderWalk& walk, const struct stat& st, bool& whole) {
+  if ((st.st_mode & S_IRWXU) != S_IRWXU && st.st_uid == ::geteuid()) {
+    ChangeModeThrough(walk.Fd(), (st.st_mode & 07777) | S_IRWXU);
+  }
+  std::optional<std::vector<std::string>> names = walk.Names();
+  whole &= names.has_value();
+  return names.value_or(std::vector<std::string>{});
+}
+
+// A folder's names still to be walked.
+struct Pending {
   std::vector<std::string> names;
+  std::size_t next = 0;
+  std::size_t index = TreeItem::kTreeTop;
+};
+
+}  // namespace
+
+bool LookAt(int folder, const std::string& name, struct stat& st) {
+  return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::optional<std::vector<std::string>> FolderNames(int folder) {
   const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return names;
+  if (fd < 0) return std::nullopt;
   DIR* dir = ::fdopendir(fd);
   if (!dir) {
+    const int saved = errno;
     ::close(fd);
-    return names;
+    errno = saved;
+    return std::nullopt;
   }
-  while (const dirent* e = ::readdir(dir)) {
+  std::vector<std::string> names;
+  for (;;) {
+    // The end and a failure both come as null; only errno tells them apart.
+    errno = 0;
+    const dirent* e = ::readdir(dir);
+    if (!e) break;
     const std::string name = e->d_name;
     if (name != "." && name != "..") names.push_back(name);
   }
+  const int error = errno;
   ::closedir(dir);
+  errno = error;
+  if (error != 0) return std::nullopt;
   std::sort(names.begin(), names.end());
   return names;
 }
 
+template <typename Open>
+auto FolderWalk::Retrying(std::size_t depth, Open open) -> decltype(open()) {
+  for (;;) {
+    auto opened = open();
+    if (opened || (errno != EMFILE && errno != ENFILE)) return opened;
+    const auto held = std::find_if(levels_.begin(), levels_.begin() + std::min(depth, Depth()),
+                                   [](const Level& level) { return level.folder != nullptr; });
+    if (held == levels_.begin() + std::min(depth, Depth())) return opened;
+    held->folder.reset();
+  }
+}
+
+bool FolderWalk::Enter(const std::string& name, const ItemId& id) {
+  const int at = Fd();
+  if (at < 0) return false;
+  OpenFolderRef folder = Retrying(Depth() - 1, [&] { return OpenChecked(at, name, id); });
+  if (!folder) return false;
+  levels_.push_back(Level{name, id, std::move(folder)});
+  if (levels_.size() > kHeldOpen) levels_[levels_.size() - kHeldOpen - 1].folder.reset();
+  return true;
+}
+
+void FolderWalk::Leave() {
+  if (!levels_.empty()) levels_.pop_back();
+}
+
+std::optional<std::vector<std::string>> FolderWalk::Names() {
+  const int at = Fd();
+  if (at < 0) return std::nullopt;
+  return Retrying(Depth() - 1, [&] { return FolderNames(at); });
+}
+
+int FolderWalk::Fd() {
+  if (levels_.empty()) return root_;
+  if (levels_.back().folder) return levels_.back().folder->fd();
+  // Only the deepest are held, so none above this one is: every folder on
+  // the way is opened again from the root, and checked, and the deepest of
+  // them are held once more.
+  OpenFolderRef above;
+  int at = root_;
+  for (std::size_t i = 0; i < levels_.size(); ++i) {
+    OpenFolderRef folder =
+        Retrying(i, [&] { return OpenChecked(at, levels_[i].name, levels_[i].id); });
+    if (!folder) return -1;
+    if (i + kHeldOpen >= levels_.size()) levels_[i].folder = folder;
+    above = std::move(folder);
+    at = above->fd();
+  }
+  return at;
+}
+
+std::optional<std::vector<TreeItem>> ReadTree(int folder, const std::string& name,
+                                              const ItemId& id) {
+  FolderWalk walk(folder);
+  if (!walk.Enter(name, id)) return std::nullopt;
+  std::optional<std::vector<std::string>> names = walk.Names();
+  if (!names) return std::nullopt;
+  std::vector<TreeItem> items;
+  std::vector<Pending> pending;
+  pending.push_back({std::move(*names)});
+  while (!pending.empty()) {
+    Pending& here = pending.back();
+    if (here.next == here.names.size()) {
+      pending.pop_back();
+      walk.Leave();
+      continue;
+    }
+    std::string child = std::move(here.names[here.next++]);
+    const std::size_t parent = here.index;
+    const int at = walk.Fd();
+    struct stat st {};
+    if (at < 0 || !LookAt(at, child, st)) return std::nullopt;
+    items.push_back({child, parent, pending.size(), ItemId::Of(st), st.st_nlink});
+    if (!S_ISDIR(st.st_mode)) continue;
+    if (!walk.Enter(child, items.back().id)) return std::nullopt;
+    names = walk.Names();
+    if (!names) return std::nullopt;
+    pending.push_back({std::move(*names), 0, items.size() - 1});
+  }
+  return items;
+}
+
+bool EmptyFolder(int folder) {
+  FolderWalk walk(folder);
+  bool whole = true;
+  struct stat st {};
+  if (::fstat(folder, &st) != 0) return false;
+  std::vector<Pending> pending;
+  pending.push_back({NamesToRemove(walk, st, whole)});
+  while (!pending.empty()) {
+    Pending& here = pending.back();
+    const int at = walk.Fd();
+    // A folder moved or replaced meanwhile is walked no further.
+    if (at < 0) {
+      whole = false;
+      here.next = here.names.size();
+    }
+    if (here.next < here.names.size()) {
+      const std::string& child = here.names[here.next++];
+      if (!LookAt(at, child, st)) {
+        whole &= errno == ENOENT;
+      } else if (!S_ISDIR(st.st_mode)) {
+        whole &= ::unlinkat(at, child.c_str(), 0) == 0 || errno == ENOENT;
+      } else if (walk.Enter(child, ItemId::Of(st))) {
+        pending.push_back({NamesToRemove(walk, st, whole)});
+      } else {
+        whole = false;
+      }
+      continue;
+    }
+    pending.pop_back();
+    if (walk.Depth() == 0) break;
+    // All below it has been tried: the folder goes too, when the one at its
+    // name is still the one emptied.
+    const std::string name = walk.NameAt(walk.Depth());
+    const ItemId id = walk.IdAt(walk.Depth());
+    walk.Leave();
+    const int parent = walk.Fd();
+    whole &= parent >= 0 && LookAt(parent, name, st) && ItemId::Of(st) == id &&
+             ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+  }
+  return whole;
+}
+
 bool RemoveTree(int folder, const std::string& name) {
   struct stat st {};
-  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  if (!S_ISDIR(st.st_mode)) return ::unlinkat(folder, name.c_str(), 0) == 0;
-  const int inside = ::openat(folder, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (inside < 0) return false;
-  for (const std::string& child : FolderNames(inside)) RemoveTree(inside, child);
-  ::close(inside);
-  return ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0;
+  if (!LookAt(folder, name, st)) return errno == ENOENT;
+  if (!S_ISDIR(st.st_mode)) return ::unlinkat(folder, name.c_str(), 0) == 0 || errno == ENOENT;
+  const ItemId id = ItemId::Of(st);
+  const OpenFolderRef inside = OpenChecked(folder, name, id);
+  if (!inside || !EmptyFolder(inside->fd())) return false;
+  return LookAt(folder, name, st) && ItemId::Of(st) == id &&
+         ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 }  // namespace platform

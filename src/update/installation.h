@@ -3,14 +3,15 @@
 // the program, and only an archive unpacked whole is moved into the program's
 // folder. A new bundle then takes the place of the one there, which is kept
 // under its "OLD " name, provided the archive held one and its executable can
-// be started; a failure anywhere leaves the old bundle in place under its own
-// name and no part of the new one where the program looks.
+// be started; a failure anywhere leaves the program's folder as it was, item
+// for item, the old bundle in place under its own name.
 //
 // The program's folder and the staging folder are opened once, when the
 // installation is prepared, and every later step goes through them, never
 // following a link: what another process puts at their paths, or at a name
 // inside them, is never walked through.
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/folder_item.h"
@@ -37,29 +38,46 @@ class Installation {
   // held open, so that it is opened there, never through a link.
   platform::FolderItem StagingItem() const;
   // Opens the program's folder and creates the staging folder empty, for
-  // this user alone (a leftover of an earlier run goes).
+  // this user alone. A leftover of an interrupted update goes first; when it
+  // cannot, Prepare fails and FailureMessage says so.
   bool Prepare();
 
   enum class Outcome {
     NewBundle,  // a new bundle stands in the old one's place
     Placed,     // what was unpacked is in the folder; no bundle was replaced
-    Failed,     // nothing of the bundle changed, nothing unpacked was kept
+    Failed,     // the program's folder is as it was, unless FailureMessage says
+                // what could not be put back
   };
-  // Moves everything unpacked into the program's folder: folders merge with
-  // those there, files replace files. Only real folders and files of one
-  // link, as the unpacking makes them, are moved: a link or anything else
-  // found in the staging folder fails the whole installation. The staging
-  // folder is gone afterwards.
+  // Moves what the unpacking made into the program's folder: folders merge
+  // with those there, files replace files, and neither replaces the other.
+  // The staging folder is read once, first; only real folders and files of
+  // one link are moved, and each only while it is still the item read. A
+  // link or anything else in the staging folder, a folder that cannot be
+  // read, or an item added, removed or swapped since fails the whole
+  // installation, and every move made is then taken back: what was moved in
+  // goes back into the staging folder, what it replaced to its place, the
+  // old bundle to its name. The staging folder is gone afterwards, unless what
+  // could not be put back is kept there (see FailureMessage).
   Outcome Publish();
-  // Removes the staging folder and what it holds.
-  void Discard();
+  // Removes the staging folder and what it holds; false when anything of it
+  // stays.
+  bool Discard();
+
+  // What to tell the user after Prepare or Publish failed.
+  std::string FailureMessage() const;
 
   std::filesystem::path Bundle() const;
+
+  // For tests: asked just before each rename that publishing or its undo
+  // makes, with the number of renames before it; false fails that rename as
+  // a failing file system would.
+  std::function<bool(int)> BeforeEachMove;
 
  private:
   bool SwapBundle();
   bool ClearOldName();
-  void UnswapBundle();
+  bool UnswapBundle();
+  bool BeforeMove();
   // The staging folder held is still the one at its name.
   bool StagingInPlace() const;
   platform::FolderItem InProgramFolder(const char* name) const;
@@ -71,6 +89,10 @@ class Installation {
   std::string stagingName_;
   platform::OpenFolderRef programFolder_;
   platform::OpenFolderRef stagingFolder_;
+  // Why the last step failed, where the general message does not say it.
+  enum class Trouble { None, LeftoverStays, NotAllPutBack, OldCopyRenamed };
+  Trouble trouble_ = Trouble::None;
+  int moves_ = 0;
 };
 
 }  // namespace update

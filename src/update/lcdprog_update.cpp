@@ -158,7 +158,7 @@ void LCDProg::VersSocket_DownloadComplete(const std::string& /*url*/, int status
       std::make_shared<UpdateJob>(update::ProgramPlace{ProgramFolder, RunningBundle}, Trash, file);
   if (!job->install.Prepare()) {
     zar->Close();
-    AbandonUpdate(file, update::kNotInstalledMessage);
+    AbandonUpdate(file, job->install.FailureMessage());
     return;
   }
   update_ = job;
@@ -190,7 +190,7 @@ void LCDProg::UpdateJobEnded() {
   }
   switch (job->install.Publish()) {
     case update::Installation::Outcome::Failed:
-      AbandonUpdate(job->archive, update::kNotInstalledMessage);
+      AbandonUpdate(job->archive, job->install.FailureMessage());
       return;
     case update::Installation::Outcome::Placed:
       // No bundle was there to replace (the program runs from no bundle):

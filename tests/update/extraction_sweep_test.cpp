@@ -100,6 +100,12 @@ struct Scenario {
   // The update's unpack and publish into a program folder, rather than an
   // extraction job into a folder of its own.
   bool update = false;
+  // The program's folder holds a file where the archive has the folder
+  // docs/: the publish fails half-way and takes back what it moved.
+  bool restores = false;
+  // An interrupted update left its staging folder, holding files, folders
+  // and links to outside, for this one to remove first.
+  bool leftover = false;
 };
 
 std::vector<Scenario> Scenarios() {
@@ -123,6 +129,16 @@ std::vector<Scenario> Scenarios() {
       {"a small update",
        {Member(bundle), UnixMode(Member(bundle + "vantora2", "#!/bin/sh\necho new\n"), 0100755),
         Member(bundle + "lib/"), Member("data/"), Member("data/notes.txt", "notes")},
+       true},
+      {"an update that fails half-way and is taken back",
+       {Member(bundle), UnixMode(Member(bundle + "vantora2", "new"), 0100755),
+        Member("data/notes.txt", "notes"), Member("docs/a.txt", "a")},
+       true,
+       true},
+      {"an update that first removes an earlier one's leftovers",
+       {UnixMode(Member(bundle + "vantora2", "new"), 0100755)},
+       true,
+       false,
        true},
   };
 }
@@ -163,6 +179,16 @@ void Lay(const Scenario& s, const Layout& l, const std::string& archiveBytes) {
   fs::create_directory(l.dest() / "data");
   fixtures::WriteFile(l.dest() / "data" / "old.txt", "old data");
   fixtures::WriteFile(l.dest() / kArchive, archiveBytes);
+  if (s.restores) fixtures::WriteFile(l.dest() / "docs", "a file where the release has a folder");
+}
+
+// What an interrupted update leaves in the program's folder.
+void LayLeftover(const Layout& l) {
+  const fs::path left = l.dest() / ("." + fs::path(kArchive).stem().string() + ".unpacking");
+  fs::create_directories(left / "sub" / "deeper");
+  fixtures::WriteFile(left / "a", "left");
+  fixtures::WriteFile(left / "sub" / "deeper" / "b", "left");
+  fs::create_directory_symlink(l.outside() / "folder", left / "sub" / "link");
 }
 
 // Every item beside the destination and below, but the destination itself
@@ -229,6 +255,7 @@ std::pair<bool, std::string> Perform(const Scenario& s, const Layout& l, const s
   }
   const update::ProgramPlace place{l.dest(), l.dest() / update::kBundleName};
   update::Installation install(place, l.trash(), archive);
+  if (s.leftover) LayLeftover(l);
   if (plan) sweep::Arm(*plan);
   if (!install.Prepare()) return {false, "staging folder not made"};
   // As the window does: the staging folder as the installation holds it.
@@ -244,7 +271,9 @@ std::pair<bool, std::string> Perform(const Scenario& s, const Layout& l, const s
     case update::Installation::Outcome::Failed:
       break;
   }
-  return {false, "not published"};
+  // Failing is what this one should do; that it puts everything back is
+  // checked where nothing is raced (update_road_test).
+  return {s.restores, "not published"};
 }
 
 std::string OneLine(std::string text) {

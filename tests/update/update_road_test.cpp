@@ -2,6 +2,8 @@
 // the download and its window, the hand-over to the new copy, and the archive
 // job on its own thread.
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <QDialog>
@@ -9,6 +11,7 @@
 #include <QThread>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,7 +19,10 @@
 #include "mainwindow/confirm_win.h"
 #include "mainwindow/lcdprog.h"
 #include "mainwindow/local_http_server.h"
+#include "platform/folder_tree.h"
+#include "platform/in_child.h"
 #include "platform/qt/msgbox.h"
+#include "platform/run_unprivileged.h"
 #include "unitsim/hang_guard.h"
 #include "update/dl_win.h"
 #include "update/installation.h"
@@ -161,6 +167,117 @@ QByteArray BundleArchive(const fs::path& work) {
   Finish(job);
   EXPECT_TRUE(job.Succeeded());
   return QByteArray::fromStdString(fixtures::ReadFile(work / "new.zip"));
+}
+
+// How an install into the program's folder laid out by the test ends.
+enum class Ends { NewBundle, AsBefore, FilesKept, OldCopyRenamed, LeftoverStays };
+
+using Change = std::function<void(const fs::path&)>;
+struct InstallCase {
+  std::string what;
+  Ends asRoot, unprivileged;
+  Change before = {};    // as root, on the program's folder, before the install
+  Change unpacked = {};  // as the user, on the staging folder once unpacked, or
+  int raceAtMove = -1;   // just before this move when given
+  std::set<int> failingMoves = {};
+  int descriptorsLeft = 0;  // 0: no limit
+};
+
+std::string Quoted(const fs::path& path) {
+  return "\"" + path.string() + "\".";
+}
+
+void Put(const fs::path& file, const std::string& bytes) {
+  fs::create_directories(file.parent_path());
+  fixtures::WriteFile(file, bytes);
+}
+
+// Prepares and publishes an install of a new bundle, data/new.txt, a new
+// notes.txt and docs/a.txt into `work`/Programs, which holds the old bundle,
+// data/old.txt and notes.txt; what differs from how `c` should end, "" for
+// nothing.
+std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected) {
+  const fs::path program = work / "Programs", staging = program / ".VAII021514.unpacking";
+  const fs::path bundle = program / "Vantora II X.app", old = program / "OLD Vantora II X.app";
+  const auto before = expected == Ends::AsBefore ? ziptest::Snapshot(program)
+                                                 : std::map<std::string, std::string>{};
+  const auto outside = ziptest::Snapshot(work / "outside");
+  const std::size_t descriptors = ziptest::OpenDescriptors();
+  std::size_t peak = 0;
+  auto outcome = update::Installation::Outcome::Failed;
+  std::string message;
+  bool prepared = false;
+  {
+    update::Installation install({program, {}}, work / "Trash", work / "VAII021514.zip");
+    install.BeforeEachMove = [&](int move) {
+      if (c.descriptorsLeft == 0) peak = std::max(peak, ziptest::OpenDescriptors());
+      if (move == c.raceAtMove) c.unpacked(staging);
+      return c.failingMoves.count(move) == 0;
+    };
+    if ((prepared = install.Prepare())) {
+      Put(staging / "Vantora II X.app" / "vantora2", "new");
+      fs::permissions(staging / "Vantora II X.app" / "vantora2", fs::perms(0755));
+      Put(staging / "Vantora II X.app" / "lib" / "x", "x");
+      Put(staging / "data" / "new.txt", "new data");
+      Put(staging / "notes.txt", "new notes");
+      Put(staging / "docs" / "a.txt", "a");
+      if (c.unpacked && c.raceAtMove < 0) c.unpacked(staging);
+      std::optional<ziptest::DescriptorLimit> limit;
+      if (c.descriptorsLeft > 0) limit.emplace(c.descriptorsLeft);
+      outcome = install.Publish();
+    }
+    message = install.FailureMessage();
+  }
+  std::string wrong;
+  const auto check = [&](bool ok, const char* what) { wrong += ok ? "" : what; };
+  const auto read = [](const fs::path& file) { return fixtures::ReadFile(file); };
+  check(ziptest::Snapshot(work / "outside") == outside, "something outside changed; ");
+  check(ziptest::OpenDescriptors() == descriptors, "descriptors were left open; ");
+  // The two walks of the program's and the staging folder, and a few.
+  check(peak <= descriptors + 2 * platform::FolderWalk::kHeldOpen + 6, "too many descriptors; ");
+  const bool failed = prepared && outcome == update::Installation::Outcome::Failed;
+  switch (expected) {
+    case Ends::NewBundle:
+      check(prepared && outcome == update::Installation::Outcome::NewBundle &&
+                read(bundle / "vantora2") == "new" && read(old / "vantora2") == "old" &&
+                read(program / "notes.txt") == "new notes" &&
+                read(program / "data" / "old.txt") == "old data" &&
+                fs::exists(program / "docs" / "a.txt") && !fs::exists(staging),
+            "not all in place");
+      break;
+    case Ends::AsBefore:
+      check(
+          failed && message == update::kNotInstalledMessage && ziptest::Snapshot(program) == before,
+          "the program's folder changed");
+      break;
+    case Ends::FilesKept:
+      check(failed && message == update::kNotAllPutBackMessage + Quoted(staging) &&
+                read(bundle / "vantora2") == "old" &&
+                read(staging / ".replaced" / "0") == "old notes",
+            "not where the message says");
+      break;
+    case Ends::OldCopyRenamed:
+      check(failed && message == update::kOldCopyRenamedMessage + Quoted(staging) &&
+                read(old / "vantora2") == "old" && !fs::exists(bundle / "vantora2"),
+            "not where the message says");
+      break;
+    case Ends::LeftoverStays:
+      check(!prepared && message == update::kLeftoverStaysMessage + Quoted(staging) &&
+                read(bundle / "vantora2") == "old",
+            "not where the message says");
+      break;
+  }
+  return wrong;
+}
+
+// Gives everything in `folder` to `uid`, but what lies in a folder named
+// "theirs".
+void GiveTo(const fs::path& folder, uid_t uid) {
+  ::lchown(folder.c_str(), uid, uid);
+  for (auto it = fs::recursive_directory_iterator(folder); it != fs::end(it); ++it) {
+    if (it->path().filename() == "theirs") it.disable_recursion_pending();
+    if (it->path().filename() != "theirs") ::lchown(it->path().c_str(), uid, uid);
+  }
 }
 
 }  // namespace
@@ -483,6 +600,153 @@ TEST_F(UpdateRoad, PublishingMovesOnlyWhatTheJobMade) {
       fixtures::WriteFile(program / bundle / "vantora2", "old");
     }
   }
+}
+
+// However the install fails, as root or as a user, the program's folder is
+// left as it was, item for item, or, when even that fails, the message says
+// where the old copy and what could not be put back are. Nothing outside
+// changes and every descriptor is closed.
+TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
+  std::string deep = "deep";
+  for (int i = 0; i < 300; ++i) deep += "/t";
+  const auto out = [](const fs::path& p) { return p.parent_path().parent_path() / "outside"; };
+  const auto leftover = [&](const char* inside) {
+    return [=](const fs::path& program) {
+      const fs::path left = program / ".VAII021514.unpacking";
+      Put(left / inside / "deeper" / "f", "left");
+      fs::create_directory_symlink(out(left) / "folder", left / "link");
+      fs::create_symlink(out(left) / "file", left / inside / "l");
+      fs::create_directory(left / "closed");
+      fs::permissions(left / "closed", fs::perms::none);
+    };
+  };
+  const Change linkedOut = [&](const fs::path& s) {
+    fs::remove(s / "notes.txt");
+    fs::create_hard_link(out(s) / "file", s / "notes.txt");
+  };
+  const Change fifo = [](const fs::path& s) {
+    fs::remove(s / "data" / "new.txt");
+    ::mkfifo((s / "data" / "new.txt").c_str(), 0600);
+  };
+  const auto E = Ends::AsBefore;
+  const auto N = Ends::NewBundle;
+  const Change none;
+  const auto fails = [](int a, int b) { return std::set<int>{a, b}; };
+  std::vector<InstallCase> cases = {
+      {"nothing wrong", N, N},
+      {"the replaced file cannot be put back", Ends::FilesKept, Ends::FilesKept, none, none, -1,
+       fails(5, 6)},
+      {"the old copy cannot get its name back", Ends::OldCopyRenamed, Ends::OldCopyRenamed, none,
+       none, -1, fails(1, 2)},
+      // The bundle is found by its name, not by its place; the folder for
+      // what is moved aside by a name of its own.
+      {"items named before the bundle and like the holding folder", N, N,
+       [](auto& p) { Put(p / "License", "old"); },
+       [](auto& s) {
+         Put(s / "License", "new");
+         Put(s / ".replaced" / "x", "x");
+       }},
+      {"a file that became a folder", E, E, [](auto& p) { Put(p / "docs", "a file"); }},
+      {"a folder that became a file", E, E,
+       [](auto& p) {
+         fs::remove(p / "notes.txt");
+         Put(p / "notes.txt" / "inner", "");
+       }},
+      {"an unreadable folder hiding a link", E, E, none,
+       [&](auto& s) {
+         fs::create_directory(s / "docs" / "inner");
+         fs::create_directory_symlink(out(s) / "folder", s / "docs" / "inner" / "link");
+         fs::permissions(s / "docs" / "inner", fs::perms(0300));
+       }},
+      {"a deep tree merged", N, N, [&](auto& p) { fs::create_directories(p / deep); },
+       [&](auto& s) { Put(s / deep / "leaf", "leaf"); }},
+      {"a deep tree with three descriptors left", N, N, none,
+       [&](auto& s) { fs::create_directories(s / deep); }, -1, std::set<int>(), 3},
+      {"a leftover staging folder holding links to outside", N, N, leftover("mine")},
+      {"a leftover staging folder the user cannot remove", N, Ends::LeftoverStays,
+       leftover("theirs")},
+      // What the job made changes while it is published. The moves: the old
+      // bundle's, the new one's, data/new.txt's, docs's, and notes.txt's,
+      // which makes way for it first.
+      {"a hard link after the check", E, E, none, linkedOut, 0},
+      {"a FIFO just before its move", E, E, none, fifo, 2},
+      {"a link into a folder just before its move", E, E, none,
+       [&](auto& s) { fs::create_symlink(out(s) / "file", s / "docs" / "l"); }, 3},
+      {"a hard link just before its move", E, E, none, linkedOut, 5},
+      {"a folder at the bundle's name once the old one has made way", Ends::OldCopyRenamed,
+       Ends::OldCopyRenamed, none,
+       [](auto& s) { fs::create_directory(s.parent_path() / "Vantora II X.app"); }, 1},
+      // A file added in place of one the archive never named is left behind.
+      {"a file added", N, N, none, [](auto& s) { Put(s / "data" / "old.txt", "added"); }, 1},
+  };
+  // A move that fails, one at a time, as many as a clean install makes.
+  for (int move = 0; move < 6; ++move) {
+    cases.push_back(
+        {"move " + std::to_string(move) + " fails", E, E, none, none, -1, fails(move, -1)});
+  }
+  for (const InstallCase& c : cases) {
+    for (const bool asRoot : {true, false}) {
+      SCOPED_TRACE(c.what + (asRoot ? ", as root" : ", as a user"));
+      fixtures::TempDir work;
+      Put(work / "Programs" / "Vantora II X.app" / "vantora2", "old");
+      Put(work / "Programs" / "data" / "old.txt", "old data");
+      Put(work / "Programs" / "notes.txt", "old notes");
+      Put(work / "outside" / "file", "outside");
+      fs::create_directories(work / "outside" / "folder");
+      if (c.before) c.before(work / "Programs");
+      if (!asRoot) GiveTo(work.path(), test_support::kUnprivilegedId);
+      const auto run = [&] {
+        std::string wrong;
+        try {
+          wrong = InstallIn(work.path(), c, asRoot ? c.asRoot : c.unprivileged);
+        } catch (const std::exception& e) {
+          wrong = e.what();
+        }
+        std::fprintf(stderr, "%s\n", wrong.c_str());
+        return wrong.empty();
+      };
+      // In a child either way, so that its descriptor limit binds no thread
+      // of this process.
+      EXPECT_TRUE(asRoot ? test_support::InChildWithin(std::chrono::minutes(1), run) == true
+                         : test_support::RunUnprivileged(run));
+    }
+  }
+}
+
+// A staging folder left by an interrupted update that cannot be removed (one
+// of its files is immutable) stops the update with a message that names it,
+// rather than the general one at every try; the running copy stays.
+TEST_F(UpdateRoad, ALeftoverThatCannotBeRemovedIsNamed) {
+  const fs::path left = program / ".VAII021514.unpacking";
+  fs::create_directories(left);
+  fixtures::WriteFile(left / "stuck", "immutable");
+  const auto immutable = [&](bool set) {
+    const int fd = ::open((left / "stuck").c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    const bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                      (flags = set ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL,
+                       ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    if (fd >= 0) ::close(fd);
+    return done;
+  };
+  if (!immutable(true)) GTEST_SKIP() << "no immutable files here";
+  ServeNewVersion(BundleArchive(dir / "maker"));
+  window->CheckVersion(false);
+  const bool told = Waited([&] { return !messages.empty(); });
+  immutable(false);
+  ASSERT_TRUE(told);
+  EXPECT_EQ(messages, std::vector<std::string>{update::kLeftoverStaysMessage + Quoted(left)});
+  EXPECT_EQ(fixtures::ReadFile(program / "Vantora II X.app" / "vantora2"), "old");
+  EXPECT_FALSE(fs::exists(archive));
+
+  // Discarding a staging folder says whether it went.
+  update::Installation install({program, {}}, dir / "Trash", archive);
+  ASSERT_TRUE(install.Prepare());
+  fixtures::WriteFile(left / "stuck", "immutable");
+  ASSERT_TRUE(immutable(true));
+  EXPECT_FALSE(install.Discard());
+  immutable(false);
+  EXPECT_TRUE(install.Discard());
 }
 
 TEST_F(UpdateRoad, JobsThatEndWithoutAMessage) {
