@@ -412,16 +412,7 @@ bool Installation::SwapBundle() {
 // A copy left under the "OLD " name (one the Trash could not take at the
 // last start) would otherwise block every update from now on.
 bool Installation::ClearOldName() {
-  const int program = programFolder_->fd();
-  struct stat old {
-  }, running{};
-  if (!LstatAt(program, kOldBundleName, old)) return true;
-  if (!running_.empty() && ::stat(running_.c_str(), &running) == 0 &&
-      running.st_dev == old.st_dev && running.st_ino == old.st_ino) {
-    return false;
-  }
-  return platform::MoveToTrash(platform::ItemAt(program, kOldBundleName), folder_ / kOldBundleName,
-                               trash_);
+  return TrashOldCopy(programFolder_->fd(), {folder_, running_}, trash_) != OldCopy::Kept;
 }
 
 // Once the new bundle has been taken out again.

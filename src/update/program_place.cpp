@@ -24,12 +24,6 @@ ProgramPlace LocateProgram(const fs::path& executableDir) {
   return {named, {}};
 }
 
-bool IsRunningBundle(const fs::path& item, const ProgramPlace& place) {
-  if (place.Bundle.empty()) return false;
-  std::error_code ec;
-  return fs::equivalent(item, place.Bundle, ec);
-}
-
 OldCopy TrashOldCopy(int folder, const ProgramPlace& place, const fs::path& trash) {
   const platform::ItemAt old(folder, kOldBundleName);
   struct stat st {

@@ -23,10 +23,6 @@ struct ProgramPlace {
 // The place of a program whose executable lies in `executableDir`.
 ProgramPlace LocateProgram(const std::filesystem::path& executableDir);
 
-// Whether `item` is the bundle the program runs from (the same folder on
-// disk, whatever the path says).
-bool IsRunningBundle(const std::filesystem::path& item, const ProgramPlace& place);
-
 // What became of what stands at the "OLD " name in the program's folder.
 enum class OldCopy {
   None,     // nothing stands there
