@@ -753,6 +753,60 @@ std::vector<Case> Cases() {
          fs::rename(root, root.parent_path() / "root.real");
          fs::create_directory_symlink("root.real", root);
        }},
+      {"a missing root is made with a folder's mode",
+       {Member("a/x", "x")},
+       {""},
+       [](const fs::path& root) {
+         EXPECT_EQ(ModeOf(root) & 07777, 0755u);
+         EXPECT_EQ(fixtures::ReadFile(root / "a/x"), "x");
+       },
+       false,
+       nullptr,
+       0,
+       {},
+       [](const fs::path& root) { fs::remove_all(root); }},
+      {"a missing root made by another process just before the job makes it is used",
+       {Member("a/x", "x")},
+       {""},
+       [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "a/x"), "x"); },
+       false,
+       nullptr,
+       0,
+       {},
+       [](const fs::path& root) {
+         fs::remove_all(root);
+         beforeFolderMade = [root](int, const char* name) {
+           if (fs::path(name).filename() == "root") fs::create_directory(root);
+         };
+       }},
+      {"a folder the job made, swapped for a link as it is opened, takes no member",
+       {Member("a/x", "x")},
+       {kAliasOnPath},
+       [](const fs::path& root) { EXPECT_TRUE(fs::is_empty(root / "a.moved")); },
+       false,
+       nullptr,
+       0,
+       {},
+       [](const fs::path& root) {
+         auto made = std::make_shared<bool>(false);
+         beforeFolderMade = [made](int, const char* name) {
+           *made = *made || std::string(name) == "a";
+         };
+         beforeFolderOpen = [root, made](int, const char* name) {
+           if (!*made || std::string(name) != "a") return;
+           *made = false;
+           fs::rename(root / "a", root / "a.moved");
+           fs::create_directory_symlink(root.parent_path() / "outside", root / "a");
+         };
+       }},
+      {"in a tree deeper than the folders held, a folder opened again and then left is not "
+       "taken for the one entered at its depth next: the later folder keeps its date",
+       {Member("a/" + Deep(39, "f"), "f"), Member("a/g", "g"), Dated(Member("b/t/")),
+        Member("b/" + Deep(39, "h"), "h"), Dated(Member("dated", "d"))},
+       {"", "", "", "", ""},
+       [](const fs::path& root) {
+         EXPECT_EQ(fs::last_write_time(root / "b/t"), fs::last_write_time(root / "dated"));
+       }},
       {"a folder member's place changed since its look or as it is opened: the link it looked "
        "at is removed only while it stands there, a link put there since is taken as one "
        "found there, anything else stays and the member says what it is",
@@ -932,6 +986,25 @@ TEST(HostileExtractTest, AFolderMemberWithAFilesModeTakesTheMembersInIt) {
   }));
   EXPECT_EQ(ModeOf(root / "d"), ModeOf(base / "plain"));
   EXPECT_EQ(fixtures::ReadFile(root / "d/x"), "x");
+}
+
+// A folder's stored date is one job's: a later archive that writes into the
+// folder without naming it leaves the folder dated as any write does.
+TEST(HostileExtractTest, AFolderDateIsNotSetAgainByALaterJob) {
+  fixtures::TempDir base;
+  const fs::path root = base / "root";
+  fixtures::RawArchive first, second;
+  first.members = {Dated(Member("d/")), Dated(Member("d/x", "x"))};
+  second.members = {Member("d/y", "y")};
+  fixtures::WriteFile(base / "first.zip", first.Build());
+  fixtures::WriteFile(base / "second.zip", second.Build());
+  zip::ZipArchive archive;
+  for (const char* name : {"first.zip", "second.zip"}) {
+    ASSERT_TRUE(archive.Open(base / name, false)) << archive.ErrorMessage();
+    for (const Extracted& e : ExtractAll(archive, root)) EXPECT_EQ(e.message, "") << e.rawPath;
+    archive.Close();
+  }
+  EXPECT_NE(fs::last_write_time(root / "d"), fs::last_write_time(root / "d/x"));
 }
 
 // However few descriptors are left, a member with a resource fork is either
