@@ -30,6 +30,17 @@ TEST(FolderWalk, AFolderSwappedBehindTheWalkIsNotOpenedAgain) {
   fs::create_directories(dir / "b" / chain);
   const int root = ::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(root, 0);
+  {
+    // Looked at, then moved away with a link to it at its name: the link
+    // leads to the very folder looked at, and is still not gone through.
+    fs::create_directory(dir / "x");
+    struct stat st {};
+    ASSERT_TRUE(platform::LookAt(root, "x", st));
+    fs::rename(dir / "x", dir / "x.moved");
+    fs::create_directory_symlink("x.moved", dir / "x");
+    FolderWalk moved(root);
+    EXPECT_FALSE(moved.Enter("x", platform::ItemId::Of(st)));
+  }
   FolderWalk walk(root);
   for (std::size_t i = 0; i <= depth; ++i) {
     struct stat st {};
