@@ -55,6 +55,7 @@ TEST(FolderWalk, AFolderSwappedBehindTheWalkIsNotOpenedAgain) {
   EXPECT_EQ(walk.Fd(), -1);
   EXPECT_EQ(errno, ESTALE);
   EXPECT_FALSE(walk.Enter("t", sixth));
+  EXPECT_EQ(errno, ESTALE);
   EXPECT_EQ(walk.Depth(), 5u);
 
   // With no descriptor to spare for its listing, a folder is not read: the
