@@ -163,12 +163,13 @@ TEST(Trash, AnItemOnAnotherDeviceGoesToItsVolumesTrash) {
 // item and its AppleDouble sidecar go together or not at all, nothing in the
 // Trash is replaced, and no record stays without its item.
 TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
+  constexpr char kNoTrashFolder[] = "The Trash folder could not be created: Too many open files";
   using Dirs = const fs::path&;
   const std::string appleDouble = fixtures::AppleDoubleHeader({{9, 50, 32}}) + std::string(32, 'F');
   // Who moves: the test itself, a user who may not do all of it, such a
   // user where only root can set up what they may not do, or the test with
-  // no descriptor left to open.
-  enum Who { kSelf, kUser, kUserSetUpByRoot, kStarved };
+  // no descriptor left to open, or with only one.
+  enum Who { kSelf, kUser, kUserSetUpByRoot, kStarved, kOneSpare };
   struct Case {
     const char* what;
     Who who;
@@ -178,6 +179,8 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
     const char* files;
     const char* info;
     std::function<void(Dirs place, Dirs trash)> setUp;
+    // How the reason for a failed move begins.
+    const char* reason = "";
   };
   const Case cases[] = {
       {"an AppleDouble sidecar goes with it", kSelf, true, "", "._item item", "item.trashinfo",
@@ -200,9 +203,13 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
          fixtures::WriteFile(place / "._item", appleDouble);
          fixtures::WriteFile(trash / "files" / "._item", "earlier");
        }},
-      {"no descriptor left to hold the Trash", kStarved, false, "item", "", "", [](Dirs, Dirs) {}},
+      {"no descriptor left to hold the Trash", kStarved, false, "item", "", "", [](Dirs, Dirs) {},
+       kNoTrashFolder},
+      {"one descriptor left: the Trash's files are held, its records not", kOneSpare, false, "item",
+       "", "", [](Dirs, Dirs) {}, kNoTrashFolder},
       {"a record its user may not write", kUser, false, "item", "", "",
-       [](Dirs, Dirs trash) { ::chmod((trash / "info").c_str(), 0555); }},
+       [](Dirs, Dirs trash) { ::chmod((trash / "info").c_str(), 0555); },
+       "The Trash's record of the item could not be written."},
       {"an item its user may not move", kUser, false, "item", "", "",
        [](Dirs place, Dirs) { ::chmod(place.c_str(), 0555); }},
       {"a sidecar its user may not move", kUserSetUpByRoot, false, "._item item", "", "",
@@ -226,18 +233,24 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
     c.setUp(place, trash);
     const bool user = c.who == kUser || c.who == kUserSetUpByRoot;
     if (user && ::geteuid() == 0) ChownAll(trash, test_support::kUnprivilegedId);
-    const auto move = [&] { return platform::MoveToTrash(place / "item", trash); };
+    // A move that fails for another reason than the row's counts as one
+    // that went, so that the row fails either way.
+    const auto move = [&] {
+      std::string reason;
+      return platform::MoveToTrash(place / "item", trash, &reason) || !reason.starts_with(c.reason);
+    };
     const std::string fds = Names("/proc/self/fd");
     // Starved, in a child: the next descriptor it would open is over its
     // limit. Should the limit not take, the child says it moved.
     const auto starved = [&] {
       const int next = ::open("/", O_PATH | O_CLOEXEC);
       ::close(next);
-      const rlimit limit{static_cast<rlim_t>(next), static_cast<rlim_t>(next)};
+      const auto last = static_cast<rlim_t>(next + (c.who == kOneSpare ? 1 : 0));
+      const rlimit limit{last, last};
       return ::setrlimit(RLIMIT_NOFILE, &limit) != 0 || move();
     };
     const bool moved =
-        c.who == kStarved
+        c.who == kStarved || c.who == kOneSpare
             ? test_support::InChildWithin(std::chrono::minutes(1), starved).value_or(true)
         : user ? test_support::RunUnprivileged(move)
                : move();
