@@ -1,15 +1,20 @@
 // The software update against a web server on 127.0.0.1: the version answer,
 // the download and its window, the hand-over to the new copy, and the archive
 // job on its own thread.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <QDialog>
 #include <QTest>
 #include <QThread>
+#include <cstdarg>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -35,6 +40,10 @@ namespace fs = std::filesystem;
 using platform::HTTPSocket;
 
 namespace {
+
+// Run before a folder is opened as a path descriptor, with the folder it is
+// opened in and its name; none but while a row sets it, in the row's child.
+std::function<void(int folder, const char* name)> beforeFolderOpen;
 
 constexpr char kVersionPath[] = "/vantora2.ver";
 constexpr char kDownloadPath[] = "/software/Vantora%20II/Mac%20OS/Vantora%20II%20X%20021514.zip";
@@ -673,6 +682,19 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
       {"a link into a folder just before its move", E, E, none,
        [&](auto& s) { fs::create_symlink(out(s) / "file", s / "docs" / "l"); }, 3},
       {"a hard link just before its move", E, E, none, linkedOut, 5},
+      {"the folder a file goes into swapped for another as the install enters it", E, E, none,
+       [](auto& s) {
+         const fs::path p = fs::canonical(s.parent_path());
+         beforeFolderOpen = [p, done = std::make_shared<bool>(false)](int in, const char* name) {
+           if (*done || std::string(name) != "data" ||
+               fs::read_symlink("/proc/self/fd/" + std::to_string(in)) != p) {
+             return;
+           }
+           *done = true;
+           fs::rename(p / "data", p.parent_path() / "data.moved");
+           Put(p / "data" / "old.txt", "old data");
+         };
+       }},
       {"a folder at the bundle's name once the old one has made way", Ends::OldCopyRenamed,
        Ends::OldCopyRenamed, none,
        [](auto& s) { fs::create_directory(s.parent_path() / "Vantora II X.app"); }, 1},
@@ -875,4 +897,20 @@ TEST_F(UpdateRoad, FailuresOfTheWholeJobAreReported) {
   EXPECT_FALSE(fs::exists(dir / "stopped" / "after.txt"));
   EXPECT_EQ(fs::last_write_time(dir / "stopped" / "d"),
             fs::last_write_time(dir / "stopped" / "d" / "x"));
+}
+
+// The install opens each folder on its way as a path descriptor; a row can
+// act just before one of them is opened.
+extern "C" int openat(int folder, const char* name, int flags, ...) {
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  if (beforeFolderOpen && (flags & O_PATH) != 0 && (flags & O_DIRECTORY) != 0) {
+    beforeFolderOpen(folder, name);
+  }
+  return static_cast<int>(::syscall(SYS_openat, folder, name, flags, mode));
 }
