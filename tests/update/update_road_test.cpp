@@ -6,13 +6,11 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QDialog>
 #include <QTest>
 #include <QThread>
-#include <cstdarg>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -20,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/folder_open_hook.h"
 #include "fixtures/zip_builder.h"
 #include "mainwindow/confirm_win.h"
 #include "mainwindow/lcdprog.h"
@@ -41,9 +40,7 @@ using platform::HTTPSocket;
 
 namespace {
 
-// Run before a folder is opened as a path descriptor, with the folder it is
-// opened in and its name; none but while a row sets it, in the row's child.
-std::function<void(int folder, const char* name)> beforeFolderOpen;
+using fixtures::beforeFolderOpen;
 
 constexpr char kVersionPath[] = "/vantora2.ver";
 constexpr char kDownloadPath[] = "/software/Vantora%20II/Mac%20OS/Vantora%20II%20X%20021514.zip";
@@ -897,20 +894,4 @@ TEST_F(UpdateRoad, FailuresOfTheWholeJobAreReported) {
   EXPECT_FALSE(fs::exists(dir / "stopped" / "after.txt"));
   EXPECT_EQ(fs::last_write_time(dir / "stopped" / "d"),
             fs::last_write_time(dir / "stopped" / "d" / "x"));
-}
-
-// The install opens each folder on its way as a path descriptor; a row can
-// act just before one of them is opened.
-extern "C" int openat(int folder, const char* name, int flags, ...) {
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
-  if (beforeFolderOpen && (flags & O_PATH) != 0 && (flags & O_DIRECTORY) != 0) {
-    beforeFolderOpen(folder, name);
-  }
-  return static_cast<int>(::syscall(SYS_openat, folder, name, flags, mode));
 }

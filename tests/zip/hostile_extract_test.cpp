@@ -19,6 +19,7 @@
 #include <optional>
 #include <utility>
 
+#include "fixtures/folder_open_hook.h"
 #include "fixtures/zip_builder.h"
 #include "platform/apple_double.h"
 #include "platform/atomic_file.h"
@@ -92,7 +93,7 @@ std::function<void(const fs::path&, std::int32_t)> SwapForLinkOut(std::string fo
 // Run before the extraction opens a folder (a path descriptor of it), and
 // before it makes one, with the folder it is opened or made in and its name;
 // none but while a row sets them.
-std::function<void(int folder, const char* name)> beforeFolderOpen;
+using fixtures::beforeFolderOpen;
 std::function<void(int folder, const char* name)> beforeFolderMade;
 
 // Runs after the extraction looks at a name (fstatat), with the folder it is
@@ -1040,22 +1041,6 @@ TEST(HostileExtractTest, OutOfDescriptorsAtAnyStepSaysSoAndLeavesNothingHalfMade
 }
 
 }  // namespace
-
-// The extraction opens each folder on the way as a path descriptor; a row
-// can act just before one of them is opened.
-extern "C" int openat(int folder, const char* name, int flags, ...) {
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
-  if (beforeFolderOpen && (flags & O_PATH) != 0 && (flags & O_DIRECTORY) != 0) {
-    beforeFolderOpen(folder, name);
-  }
-  return static_cast<int>(::syscall(SYS_openat, folder, name, flags, mode));
-}
 
 // The extraction makes a missing folder with mkdirat; a row can act just
 // before.
