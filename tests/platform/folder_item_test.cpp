@@ -13,6 +13,7 @@
 
 #include <cerrno>
 
+#include "fixtures/no_replace_hook.h"
 #include "fixtures/zip_builder.h"
 #include "platform/apple_double.h"
 #include "platform/atomic_file.h"
@@ -23,10 +24,7 @@ namespace {
 
 using namespace platform;
 
-// A file system that knows no rename refusing to replace (some network and
-// FUSE file systems): the C library's renameat2 stands in for the test
-// program, and refuses that flag while this is set.
-bool noReplaceRefused = false;
+using fixtures::noReplaceRefused;
 
 // How many descriptors the process has open, counted without /proc.
 int OpenDescriptors() {
@@ -279,12 +277,3 @@ TEST_F(FolderItemTest, ListingLinksAndDeleting) {
 }
 
 }  // namespace
-
-extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
-                         unsigned flags) noexcept {
-  if (noReplaceRefused && (flags & RENAME_NOREPLACE) != 0) {
-    errno = EINVAL;
-    return -1;
-  }
-  return static_cast<int>(::syscall(SYS_renameat2, fromFolder, from, toFolder, to, flags));
-}

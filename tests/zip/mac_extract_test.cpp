@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "fixtures/no_replace_hook.h"
 #include "fixtures/zip_builder.h"
 #include "platform/apple_double.h"
 #include "zip/rsrc_fork_streams.h"
@@ -35,7 +36,8 @@ using namespace ziptest;
 std::string failRenameTo;
 // A file system that knows no rename refusing to replace (some network and
 // FUSE file systems), and one that has no hard links either.
-bool noReplaceRefused = false, linksRefused = false;
+using fixtures::noReplaceRefused;
+bool linksRefused = false;
 
 std::string Padded(const std::string& fork) {
   return fork + std::string((128 - fork.size() % 128) % 128, '\0');
@@ -433,15 +435,6 @@ extern "C" int renameat(int fromFolder, const char* from, int toFolder, const ch
 
 extern "C" int rename(const char* from, const char* to) noexcept {
   return renameat(AT_FDCWD, from, AT_FDCWD, to);
-}
-
-extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
-                         unsigned flags) noexcept {
-  if (noReplaceRefused && (flags & RENAME_NOREPLACE) != 0) {
-    errno = EINVAL;
-    return -1;
-  }
-  return static_cast<int>(::syscall(SYS_renameat2, fromFolder, from, toFolder, to, flags));
 }
 
 extern "C" int linkat(int fromFolder, const char* from, int toFolder, const char* to,
