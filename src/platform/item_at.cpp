@@ -28,6 +28,28 @@ OpenFolderRef OpenFolder::Open(int parent, const char* name, int flags, int& err
   return std::make_shared<const OpenFolder>(fd, st.st_dev, st.st_ino);
 }
 
+OpenFolderRef OpenFolder::Make(int parent, const char* name, mode_t mode, int& error) {
+  if (::mkdirat(parent, name, mode) != 0) {
+    error = errno;
+    return nullptr;
+  }
+  // Looked at at once, and then opened: another process may have put its
+  // own folder in place of the one made in between, and what it holds must
+  // not be taken for this job's.
+  struct stat made {};
+  if (::fstatat(parent, name, &made, AT_SYMLINK_NOFOLLOW) != 0) {
+    error = errno == ENOENT ? kNotMade : errno;
+    return nullptr;
+  }
+  OpenFolderRef opened = Open(parent, name, O_NOFOLLOW, error);
+  if (!opened && error != ENOENT && error != ENOTDIR && error != ELOOP) return nullptr;
+  if (!opened || !opened->Is(made) || made.st_uid != ::geteuid()) {
+    error = kNotMade;
+    return nullptr;
+  }
+  return opened;
+}
+
 OpenFolderRef OpenFolder::Unreachable(int error) {
   auto folder = std::make_shared<OpenFolder>(-1, 0, 0);
   folder->error_ = error;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -40,6 +41,15 @@ class OpenFolder {
   // top of a path descriptor's; null with errno's value in `error`.
   static std::shared_ptr<const OpenFolder> Open(int parent, const char* name, int flags,
                                                 int& error);
+  // Makes the folder `name` in `parent` with `mode` (less the umask) and
+  // opens it, never through a link, only when the folder opened is the one
+  // made: the item found at the name right after it was made, a folder of
+  // this user's. Null with errno's value in `error` otherwise: EEXIST when
+  // something stood at the name already (nothing was made), kNotMade when
+  // another item took the made folder's place before it could be opened.
+  static std::shared_ptr<const OpenFolder> Make(int parent, const char* name, mode_t mode,
+                                                int& error);
+  static constexpr int kNotMade = ESTALE;
   // A folder that could not be opened, for the reason `error`.
   static std::shared_ptr<const OpenFolder> Unreachable(int error);
 
