@@ -112,6 +112,8 @@ TEST(Compaction, DamagedMembersStopItBeforeAnythingMoves) {
        "Archive members overlap (archive appears to be severely corrupted)"},
       {"a member beyond the end of the file", raw.Build(), point(2, 100000),
        "Archive member lies outside the archive (archive appears to be severely corrupted)"},
+      {"a member's header in the directory", raw.Build(), point(2, 169),
+       "Archive member lies outside the archive (archive appears to be severely corrupted)"},
       {"a record's extra field length is not its field's", raw.Build(), badRecord,
        "Internal error (extra field length mismatch)"},
   };

@@ -252,6 +252,8 @@ TEST(DirectoryWrite, TheSixtyFiveThousandFiveHundredAndThirtySixthEntryIsRefused
   ASSERT_TRUE(archive.RemoveEntry(1));
   EXPECT_GT(AddData(archive, "more"), 0);
   EXPECT_TRUE(archive.Close());
+  ASSERT_TRUE(archive.Open(dir / "test.zip", false));  // a directory of several writes
+  EXPECT_EQ(archive.EntryCount(), 65535);
 }
 
 TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
@@ -293,6 +295,14 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
   ASSERT_TRUE(archive.Open(dir / "big.zip", false));
   EXPECT_EQ(archive.EntryCount(), 2);
   EXPECT_EQ(archive.Comment(), "short");
+  // Emptied, with no room left even for the "/" member, the archive ends at
+  // the last byte less the zip64 records that a record might have needed.
+  archive.Close();
+  ASSERT_TRUE(archive.Open(dir / "big.zip", true));
+  ASSERT_TRUE(archive.RemoveEntry(2) && archive.RemoveEntry(1));
+  ASSERT_TRUE(archive.SetComment(std::string(126, 'c'))) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+  EXPECT_EQ(std::filesystem::file_size(dir / "big.zip"), 0xFFFFFFFFu - 76);
 }
 
 // A directory whose last record ends like a zip64 locator gets zip64 records
@@ -309,6 +319,8 @@ TEST(DirectoryWrite, ADirectoryEndingLikeAZip64LocatorGetsZip64Records) {
   ZipArchive archive;
   ASSERT_TRUE(OpenBytes(archive, dir, stored, true));
   EXPECT_TRUE(ClosedAndAccepted(archive));
+  const std::string zip64End("PK\6\6,\0\0\0\0\0\0\0-\0-\0", 16);  // its size, version 4.5
+  EXPECT_EQ(fixtures::ReadFile(dir / "test.zip").substr(stored.size() - 22, 16), zip64End);
   ASSERT_TRUE(archive.Open(dir / "test.zip", true));  // and written again
   ASSERT_EQ(AddData(archive, "after"), 3) << archive.ErrorMessage();
   EXPECT_TRUE(ClosedAndAccepted(archive));
