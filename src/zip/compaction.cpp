@@ -72,12 +72,70 @@ std::vector<LocalEntry> GroupByOffset(std::vector<ZipEntry*> entries) {
   return locals;
 }
 
-// Points every record at its entry's place: `offset` now, or `target`.
-void PointRecords(const std::vector<LocalEntry>& locals, std::int64_t LocalEntry::*place) {
-  for (const LocalEntry& local : locals) {
-    for (ZipEntry* e : local.records) {
-      e->z_Header()->SetUInt32Value(cr::kLocalHeaderOffset,
-                                    static_cast<std::uint32_t>(local.*place));
+// Reads one entry's local header and checks it against the records that
+// point at it, as it will be written, and against where the entry before it
+// ends and the directory begins (`limit`). The reason it cannot be moved, or
+// null; its length is known then.
+const char* ReadLocalEntry(platform::BinaryStream& s, ZipArchiveData& d, std::int64_t previousEnd,
+                           std::int64_t limit, LocalEntry& local) {
+  s.ClearErrors();
+  s.SetPosition(local.offset);
+  const std::string fixed = s.Read(lh::kSize);
+  if (fixed.size() < lh::kSize || local.offset + static_cast<std::int64_t>(lh::kSize) > limit) {
+    return kOutside;
+  }
+  platform::MemoryBlock& h = local.header;
+  h.SetStringValue(0, fixed);
+  h.LittleEndian = true;
+  if (h.UInt32Value(lh::kSignatureAt) != lh::kSignature) return kBadSignature;
+  const std::uint16_t flags = h.UInt16Value(lh::kFlags);
+  local.flagsRead = flags;
+  if ((flags & records::kFlagDataDescriptor) != 0) {
+    TakeSizesFromRecord(h, *local.records.front()->z_Header());
+    local.rewrite = true;
+  }
+  // Every record that shares the header must agree with it as it will be
+  // written: one that does not would point at data it cannot be read from.
+  for (const ZipEntry* e : local.records) {
+    const platform::MemoryBlock& record = *e->z_Header();
+    if (!SameSizes(h, record) ||
+        (flags != record.UInt16Value(cr::kFlags) && !d.isFakeEntry(record, flags))) {
+      return kMismatch;
+    }
+  }
+  local.length = static_cast<std::int64_t>(lh::kSize) + h.UInt16Value(lh::kNameLength) +
+                 h.UInt16Value(lh::kExtraLength) + h.UInt32Value(lh::kCompressedSize);
+  if (local.offset < previousEnd) return kOverlap;
+  if (local.offset + local.length > limit) return kOutside;
+  return nullptr;
+}
+
+// Reads every entry and gives it its place once the gaps are closed. The
+// reason they cannot be moved, or null; `compactedEnd` is where the last
+// one will end then.
+const char* PlanMoves(platform::BinaryStream& s, ZipArchiveData& d, std::int64_t limit,
+                      std::vector<LocalEntry>& locals, std::int64_t& compactedEnd) {
+  std::int64_t previousEnd = 0;
+  compactedEnd = 0;
+  for (LocalEntry& local : locals) {
+    if (const char* problem = ReadLocalEntry(s, d, previousEnd, limit, local)) return problem;
+    previousEnd = local.offset + local.length;
+    local.target = compactedEnd;
+    compactedEnd += local.length;
+  }
+  return nullptr;
+}
+
+// Points the records at their entry's new place. The descriptor stays
+// behind, so the records that told readers to look for it after the data
+// say so no more: a reader that checks the two headers against each other
+// (7-Zip) would take the entry as damaged.
+void PointRecords(const LocalEntry& local) {
+  for (ZipEntry* e : local.records) {
+    platform::MemoryBlock& record = *e->z_Header();
+    record.SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(local.target));
+    if (local.rewrite && record.UInt16Value(cr::kFlags) == local.flagsRead) {
+      record.SetUInt16Value(cr::kFlags, local.header.UInt16Value(lh::kFlags));
     }
   }
 }
@@ -86,103 +144,42 @@ void PointRecords(const std::vector<LocalEntry>& locals, std::int64_t LocalEntry
 
 bool ZipArchive::Compact() {
   if (!z_mayChange()) return false;
-  const std::vector<ZipEntry*> entries = d->DirectoryEntries();
-  std::vector<LocalEntry> locals = GroupByOffset(entries);
+  std::vector<LocalEntry> locals = GroupByOffset(d->DirectoryEntries());
   marked = false;
   d->MarkDirty();
 
+  // Everything is checked before a byte moves, the directory as it will
+  // stand behind the moved entries too: the file keeps its directory then.
   platform::BinaryStream& s = *d->zipStream;
-  const std::int64_t limit = std::min(startOfDirInArchive, s.Length());
-  std::int64_t previousEnd = 0;
-  std::int64_t compactedEnd = 0;
-  for (LocalEntry& local : locals) {
-    s.ClearErrors();
-    s.SetPosition(local.offset);
-    const std::string fixed = s.Read(lh::kSize);
-    if (fixed.size() < lh::kSize || local.offset + static_cast<std::int64_t>(lh::kSize) > limit) {
-      errmsg = kOutside;
-      return false;
-    }
-    local.header.SetStringValue(0, fixed);
-    local.header.LittleEndian = true;
-    platform::MemoryBlock& h = local.header;
-    if (h.UInt32Value(lh::kSignatureAt) != lh::kSignature) {
-      errmsg = kBadSignature;
-      return false;
-    }
-    const std::uint16_t flags = h.UInt16Value(lh::kFlags);
-    local.flagsRead = flags;
-    if ((flags & records::kFlagDataDescriptor) != 0) {
-      TakeSizesFromRecord(h, *local.records.front()->z_Header());
-      local.rewrite = true;
-    }
-    // Every record that shares the header must agree with it as it will be
-    // written: one that does not would point at data it cannot be read from.
-    for (const ZipEntry* e : local.records) {
-      const platform::MemoryBlock& record = *e->z_Header();
-      if (!SameSizes(h, record) ||
-          (flags != record.UInt16Value(cr::kFlags) && !d->isFakeEntry(record, flags))) {
-        errmsg = kMismatch;
-        return false;
-      }
-    }
-    local.length = static_cast<std::int64_t>(lh::kSize) + h.UInt16Value(lh::kNameLength) +
-                   h.UInt16Value(lh::kExtraLength) + h.UInt32Value(lh::kCompressedSize);
-    if (local.offset < previousEnd) {
-      errmsg = kOverlap;
-      return false;
-    }
-    if (local.offset + local.length > limit) {
-      errmsg = kOutside;
-      return false;
-    }
-    previousEnd = local.offset + local.length;
-    local.target = compactedEnd;
-    compactedEnd += local.length;
-  }
-  // The directory is judged as it will be written, each record at its
-  // entry's new place (the last may come to end like a zip64 locator there),
-  // and refused before a byte moves: the file keeps its directory then.
   const std::int64_t directoryAt = startOfDirInArchive;
-  PointRecords(locals, &LocalEntry::target);
+  std::int64_t compactedEnd = 0;
+  const char* problem = PlanMoves(s, *d, std::min(directoryAt, s.Length()), locals, compactedEnd);
   startOfDirInArchive = compactedEnd;
-  const char* problem = z_directoryProblem();
-  PointRecords(locals, &LocalEntry::offset);
+  if (!problem) problem = z_directoryProblem();
   startOfDirInArchive = directoryAt;
   if (problem) {
     errmsg = problem;
     return false;
   }
 
-  std::int64_t writePos = 0;
-  for (LocalEntry& local : locals) {
-    if (local.offset != writePos || local.rewrite) {
+  for (const LocalEntry& local : locals) {
+    if (local.offset != local.target || local.rewrite) {
       s.ClearErrors();
-      s.SetPosition(writePos);
+      s.SetPosition(local.target);
       s.Write(local.header.Bytes());
       if (s.WriteError() || !z_copy(local.offset + static_cast<std::int64_t>(lh::kSize),
-                                    writePos + static_cast<std::int64_t>(lh::kSize),
+                                    local.target + static_cast<std::int64_t>(lh::kSize),
                                     local.length - static_cast<std::int64_t>(lh::kSize))) {
         errmsg = kWriteError;
         return false;
       }
     }
-    for (ZipEntry* e : local.records) {
-      platform::MemoryBlock& record = *e->z_Header();
-      record.SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(writePos));
-      // The descriptor stays behind, so the records that told readers to
-      // look for it after the data say so no more: a reader that checks the
-      // two headers against each other (7-Zip) would take the entry as damaged.
-      if (local.rewrite && record.UInt16Value(cr::kFlags) == local.flagsRead) {
-        record.SetUInt16Value(cr::kFlags, local.header.UInt16Value(lh::kFlags));
-      }
-    }
-    writePos += local.length;
+    PointRecords(local);
   }
-  startOfDirInArchive = writePos;
+  startOfDirInArchive = compactedEnd;
   // The directory in the file points at where the entries were. The one
   // that fits the moved data goes out now, so that the file reads whole
-  // whatever later changes do: a directory write they make refused leaves it.
+  // whatever later changes do.
   return z_writeDirectory();
 }
 

@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "platform/framework_exceptions.h"
-#include "zip/locator_lookalike.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_records.h"
@@ -159,10 +158,6 @@ std::int32_t ZipArchive::AddFakeDuplicate(const ZipEntryRef& entry, std::string_
     // from an entry whose local header does not match its record.
     record->SetUInt16Value(cr::kFlags,
                            record->UInt16Value(cr::kFlags) | records::kFlagDataDescriptor);
-    if (EndsLikeZip64Locator(*record, name, extraBytes, comment)) {
-      errmsg = kLocatorInNewEntry;
-      return kInvalidArgument;
-    }
     field->Lock();
     d->entries_1.push_back(std::make_shared<ZipEntry>(d, record, name, field, comment));
     d->dirty = true;

@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "platform/framework_exceptions.h"
-#include "zip/locator_lookalike.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_records.h"
@@ -35,6 +34,44 @@ std::string EndRecord(std::size_t entries, std::int64_t directorySize, std::int6
   end.SetUInt32Value(er::kDirectorySize, static_cast<std::uint32_t>(directorySize));
   end.SetUInt32Value(er::kDirectoryOffset, static_cast<std::uint32_t>(directoryAt));
   end.SetUInt16Value(er::kCommentLength, static_cast<std::uint16_t>(commentLength));
+  return end.Bytes();
+}
+
+// Readers take the 20 bytes right before the end record for a zip64 locator
+// when they begin with its signature, and then look for the directory where
+// the zip64 end record it points at says. Any record's tail can spell that
+// (through its comment, extra field, name, or even its attributes and
+// offset) once it comes to be the last, so such a directory gets a genuine
+// zip64 end record and locator behind it, saying what the end record says.
+// (A directory without records lists nothing that could be misread.)
+bool EndsLikeZip64Locator(std::string_view records) {
+  if (records.size() < er::kZip64LocatorSize) return false;
+  platform::MemoryBlock tail =
+      platform::MemoryBlock::FromBytes(records.substr(records.size() - er::kZip64LocatorSize, 4));
+  tail.LittleEndian = true;
+  return tail.UInt32Value(0) == er::kZip64LocatorSignature;
+}
+
+// Every number here fits 32 bits, so the high halves of the 64-bit fields
+// stay 0.
+std::string Zip64EndRecords(std::size_t entries, std::int64_t directorySize,
+                            std::int64_t directoryAt) {
+  namespace z64 = records::zip64;
+  platform::MemoryBlock end(z64::kRecordsSize);
+  end.LittleEndian = true;
+  end.SetUInt32Value(z64::kEndSignatureAt, z64::kEndSignature);
+  end.SetUInt32Value(z64::kEndRecordSize, z64::kEndSize - z64::kEndVersionMadeBy);
+  end.SetUInt16Value(z64::kEndVersionMadeBy, z64::kVersion);
+  end.SetUInt16Value(z64::kEndVersionNeeded, z64::kVersion);
+  end.SetUInt32Value(z64::kEndEntriesOnDisk, static_cast<std::uint32_t>(entries));
+  end.SetUInt32Value(z64::kEndEntriesTotal, static_cast<std::uint32_t>(entries));
+  end.SetUInt32Value(z64::kEndDirectorySize, static_cast<std::uint32_t>(directorySize));
+  end.SetUInt32Value(z64::kEndDirectoryOffset, static_cast<std::uint32_t>(directoryAt));
+  const std::size_t locator = z64::kEndSize;
+  end.SetUInt32Value(locator + z64::kLocatorSignatureAt, er::kZip64LocatorSignature);
+  end.SetUInt32Value(locator + z64::kLocatorEndOffset,
+                     static_cast<std::uint32_t>(directoryAt + directorySize));
+  end.SetUInt32Value(locator + z64::kLocatorTotalDisks, 1);
   return end.Bytes();
 }
 
@@ -81,10 +118,6 @@ const char* ZipArchive::z_directoryProblem() {
   for (const ZipEntry* e : entries) {
     if (const char* problem = RecordProblem(*e)) return problem;
   }
-  // The setters refuse what callers hand in, but attributes, a record read
-  // from the file as it was, or one put in with ReplaceEntry still come
-  // here unchecked. (The root entry an empty archive is given cannot end so.)
-  if (!entries.empty() && EndsLikeZip64Locator(*entries.back())) return kLocatorAtEnd;
   if (!z_fitsInFourGB(startOfDirInArchive, 0, comment_.size())) return kArchiveTooLarge;
   return nullptr;
 }
@@ -99,6 +132,11 @@ bool ZipArchive::z_writeRecords(const std::vector<ZipEntry*>& entries, std::int6
   buffer.reserve(static_cast<std::size_t>(std::min<std::int64_t>(directorySize, kWriteBuffer)) +
                  er::kSize + comment_.size());
   for (ZipEntry* e : entries) {
+    // Written ahead of a record, so that the last one is still at hand.
+    if (buffer.size() >= kWriteBuffer) {
+      s.Write(buffer);
+      buffer.clear();
+    }
     platform::MemoryBlock& record = *e->z_Header();
     const std::string extra = e->ExtraFieldInCentralDir()->AsData();
     record.SetUInt16Value(cr::kNameLength,
@@ -110,10 +148,9 @@ bool ZipArchive::z_writeRecords(const std::vector<ZipEntry*>& entries, std::int6
     buffer += e->z_origEncodedName();
     buffer += extra;
     buffer += e->z_origEncodedComment();
-    if (buffer.size() >= kWriteBuffer) {
-      s.Write(buffer);
-      buffer.clear();
-    }
+  }
+  if (EndsLikeZip64Locator(buffer)) {
+    buffer += Zip64EndRecords(entries.size(), directorySize, startOfDirInArchive);
   }
   buffer += EndRecord(entries.size(), directorySize, startOfDirInArchive, comment_.size());
   buffer += comment_;

@@ -3,7 +3,6 @@
 // memory. Whatever the sizes, offsets and 16-bit lengths cannot hold is
 // refused before the first byte is written.
 #include "platform/framework_exceptions.h"
-#include "zip/locator_lookalike.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_records.h"
@@ -104,13 +103,15 @@ const char* ZipArchive::z_entryProblem(const EntrySources& src, std::size_t head
   return nullptr;
 }
 
-// The entries, the directory that must follow them and its end record all
+// The entries, the directory that must follow them and its end records all
 // stay addressable by 32-bit offsets, so that an entry once written can
-// always be followed by its directory.
+// always be followed by its directory. Room is kept for the zip64 records
+// too: whichever record comes to be last may need them behind it.
 bool ZipArchive::z_fitsInFourGB(std::int64_t entriesEnd, std::int64_t moreRecords,
                                 std::size_t commentLength) {
   return entriesEnd + d->DirectorySize() + moreRecords +
-             static_cast<std::int64_t>(records::end::kSize + commentLength) <=
+             static_cast<std::int64_t>(records::zip64::kRecordsSize + records::end::kSize +
+                                       commentLength) <=
          records::kMaxOffset;
 }
 
@@ -146,10 +147,6 @@ std::int32_t ZipArchive::z_zip(SeqDataInputStream* data, std::int64_t dataLength
 
   platform::MemoryBlockRef record = NewRecord(*d, name.size(), extraBytes.size(), size, modified);
   record->SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(startOfDirInArchive));
-  if (EndsLikeZip64Locator(*record, name, extraBytes, {})) {
-    errmsg = kLocatorInNewEntry;
-    return kInvalidArgument;
-  }
   auto entry = std::make_shared<ZipEntry>(d, record, name, extra, std::string());
   // The directory grows by this record only once the entry is listed, so
   // its known size stays right whatever happens on the way.

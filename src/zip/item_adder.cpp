@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include "zip/file_streams.h"
-#include "zip/locator_lookalike.h"
 #include "zip/rsrc_fork_streams.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive.h"
@@ -29,6 +28,11 @@ struct ItemSizes {
   std::int64_t Content() const {
     return macBinary ? records::macbinary::StreamLength(data, rsrc) : data;
   }
+  // Lengths and sizes are signed 32-bit numbers in the records.
+  bool TooLarge() const {
+    return data > records::kMaxEntrySize || rsrc > records::kMaxEntrySize ||
+           Content() > records::kMaxEntrySize;
+  }
 };
 
 ItemSizes SizesOf(const platform::FolderItem& item, std::int32_t macBinaryMode) {
@@ -40,6 +44,18 @@ ItemSizes SizesOf(const platform::FolderItem& item, std::int32_t macBinaryMode) 
   }
   s.macBinary = macBinaryMode == 2 || (macBinaryMode == 1 && s.rsrc > 0);
   return s;
+}
+
+// Marks an entry as made on Unix, with the item's permissions in the high
+// half of its attributes; none when they cannot be read.
+void GiveUnixPermissions(const ZipArchive& archive, ZipEntry& entry,
+                         const std::filesystem::path& item) {
+  std::int32_t perm = 0;
+  if (!archive.GetUnixPermissions(item, perm)) return;
+  entry.SetOSMadeBy(kUnixHost);
+  const auto low = static_cast<std::uint32_t>(entry.ExternalFileAttributes()) & 0xFFFF;
+  entry.SetExternalFileAttributes(
+      static_cast<std::int32_t>((static_cast<std::uint32_t>(perm) & 0xFFFF) << 16 | low));
 }
 
 // The file system's identity of a file (device and inode), to tell the
@@ -73,10 +89,8 @@ std::int32_t ZipArchive::z_addItem(const platform::FolderItem& file, std::string
     return 0;
   }
   const ItemSizes sizes = SizesOf(file, macBinaryMode);
-  // Lengths and sizes are signed 32-bit numbers in the records: a larger
-  // item is refused before anything is read or written, never cut.
-  if (sizes.data > records::kMaxEntrySize || sizes.rsrc > records::kMaxEntrySize ||
-      sizes.Content() > records::kMaxEntrySize) {
+  // A larger item is refused before anything is read or written, never cut.
+  if (sizes.TooLarge()) {
     errmsg = kItemTooLarge;
     return calcOnly ? -1 : kInvalidArgument;
   }
@@ -99,23 +113,8 @@ std::int32_t ZipArchive::z_addItem(const platform::FolderItem& file, std::string
   const std::int32_t index =
       z_zip(folder ? nullptr : &data, sizes.data, sizes.rsrc > 0 ? &rsrc : nullptr, sizes.rsrc,
             header.get(), path, file.ModificationDate(), std::move(extra));
-  std::int32_t perm = 0;
-  if (withUnixPerm && index > 0 && GetUnixPermissions(file.Path(), perm)) {
-    const ZipEntryRef& entry = d->entries_1[static_cast<std::size_t>(index)];
-    entry->SetOSMadeBy(kUnixHost);
-    const auto low = static_cast<std::uint32_t>(entry->ExternalFileAttributes()) & 0xFFFF;
-    entry->SetExternalFileAttributes(
-        static_cast<std::int32_t>((static_cast<std::uint32_t>(perm) & 0xFFFF) << 16 | low));
-    // A folder's mode and a short name can make the record end like a zip64
-    // locator at this offset. The entry, the last one written, is taken back
-    // as a rollback would, rather than left for the directory write to refuse.
-    if (EndsLikeZip64Locator(*entry)) {
-      startOfDirInArchive = entry->z_Header()->UInt32Value(records::central::kLocalHeaderOffset);
-      d->entries_1.pop_back();
-      d->MarkDirty();
-      errmsg = kLocatorAtEnd;
-      return kInvalidArgument;
-    }
+  if (withUnixPerm && index > 0) {
+    GiveUnixPermissions(*this, *d->entries_1[static_cast<std::size_t>(index)], file.Path());
   }
   return index;
 }

@@ -15,12 +15,5 @@ inline constexpr char kReadError[] = "Read error, the archived item may be corru
 inline constexpr char kWriteError[] = "Write error, the archived item may be corrupted";
 inline constexpr char kNoEntry[] = "no entry reference given";
 inline constexpr char kDataNotOpened[] = "Opening the source data stream failed";
-// A record that would end like a zip64 locator (see locator_lookalike.h).
-inline constexpr char kLocatorInNewEntry[] =
-    "Name and extra field must not put the Zip64 end of central directory locator signature "
-    "('PK\\6\\7') 20 bytes before the end of the entry's record";
-inline constexpr char kLocatorAtEnd[] =
-    "Last entry's record must not end like a Zip64 end of central directory locator ('PK\\6\\7' "
-    "20 bytes before its end)";
 
 }  // namespace zip::messages

@@ -1,7 +1,6 @@
 #include "zip/zip_entry.h"
 
 #include "platform/framework_exceptions.h"
-#include "zip/locator_lookalike.h"
 #include "zip/write_messages.h"
 #include "zip/zip_archive_data.h"
 #include "zip/zip_records.h"
@@ -9,19 +8,6 @@
 namespace zip {
 
 namespace cr = records::central;
-
-namespace {
-
-// Any entry can come to be the last one, so every record is kept from
-// ending like a zip64 locator, whatever its place now.
-constexpr char kLocatorInComment[] =
-    "Comment must not put the Zip64 end of central directory locator signature ('PK\\6\\7') 20 "
-    "bytes before the end of its entry's record";
-constexpr char kLocatorInExtra[] =
-    "Extra field must not put the Zip64 end of central directory locator signature ('PK\\6\\7') "
-    "20 bytes before the end of its entry's record";
-
-}  // namespace
 
 ZipEntry::ZipEntry(std::shared_ptr<ZipArchiveData> d_, platform::MemoryBlockRef header_,
                    std::string zipEncName_, ZipExtraFieldRef extra_, std::string zipEncComment_)
@@ -104,9 +90,6 @@ const ZipExtraFieldRef& ZipEntry::ExtraFieldInCentralDir() const {
 bool ZipEntry::SetExtraFieldInCentralDir(ZipExtraFieldRef field) {
   if (!field) field = std::make_shared<ZipExtraField>(d, std::string_view());
   if (field->AsData().size() > records::kMaxField16) return Fail(messages::kExtraTooLong);
-  if (EndsLikeZip64Locator(*header, zipEncName, field->AsData(), zipEncComment)) {
-    return Fail(kLocatorInExtra);
-  }
   field->Lock();
   extra = std::move(field);
   header->SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extra->AsData().size()));
@@ -177,9 +160,6 @@ void ZipEntry::z_checkRawPath() {
 bool ZipEntry::SetComment(std::string_view text, const platform::TextEncoding* encoding) {
   std::string stored = d->encodeForZip(text, encoding);
   if (stored.size() > records::kMaxField16) return Fail(messages::kCommentTooLong);
-  if (EndsLikeZip64Locator(*header, zipEncName, extra->AsData(), stored)) {
-    return Fail(kLocatorInComment);
-  }
   sysEncComment = platform::Text{std::string(text), encoding};
   zipEncComment = std::move(stored);
   d->MarkDirty();

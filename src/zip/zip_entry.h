@@ -62,8 +62,7 @@ class ZipEntry {
   std::string Name() const { return path.empty() ? std::string() : path.back(); }
   const platform::Text& Comment() const { return sysEncComment; }
   // False, with the reason in ErrorMessage and nothing changed, for a
-  // comment longer than its record can hold, or one that would end the
-  // record like a zip64 locator (locator_lookalike.h).
+  // comment longer than its record can hold.
   bool SetComment(std::string_view text, const platform::TextEncoding* encoding = nullptr);
   const std::string& z_origEncodedName() const { return zipEncName; }
   const std::string& z_origEncodedComment() const { return zipEncComment; }
@@ -75,7 +74,7 @@ class ZipEntry {
   const ZipExtraFieldRef& ExtraFieldInCentralDir() const;
   // Locks the field and marks the archive changed. False, with the reason
   // in ErrorMessage and nothing changed, for a field longer than its record
-  // can hold, or one that would end the record like a zip64 locator.
+  // can hold.
   bool SetExtraFieldInCentralDir(ZipExtraFieldRef field);
   // The extra field of the member's local header, read from the archive.
   ZipExtraFieldRef ExtraField();

@@ -71,6 +71,31 @@ inline constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
 inline constexpr std::size_t kZip64LocatorSize = 20;
 }  // namespace end
 
+// The zip64 end record (56 bytes, without extensible data) and the locator
+// that points at it, written between the directory and the end record with
+// the same count, size and place as the end record.
+namespace zip64 {
+inline constexpr std::uint32_t kEndSignature = 0x06064b50;
+inline constexpr std::size_t kEndSize = 56;
+inline constexpr std::size_t kEndSignatureAt = 0;
+inline constexpr std::size_t kEndRecordSize = 4;  // 64-bit: the bytes after this field
+inline constexpr std::size_t kEndVersionMadeBy = 12;
+inline constexpr std::size_t kEndVersionNeeded = 14;
+inline constexpr std::size_t kEndThisDisk = 16;
+inline constexpr std::size_t kEndDirectoryDisk = 20;
+inline constexpr std::size_t kEndEntriesOnDisk = 24;    // 64-bit
+inline constexpr std::size_t kEndEntriesTotal = 32;     // 64-bit
+inline constexpr std::size_t kEndDirectorySize = 40;    // 64-bit
+inline constexpr std::size_t kEndDirectoryOffset = 48;  // 64-bit
+inline constexpr std::uint16_t kVersion = 45;           // the version that knows zip64 records
+inline constexpr std::size_t kLocatorSignatureAt = 0;
+inline constexpr std::size_t kLocatorEndDisk = 4;
+inline constexpr std::size_t kLocatorEndOffset = 8;  // 64-bit
+inline constexpr std::size_t kLocatorTotalDisks = 16;
+// The two together, as much as a directory may grow by them.
+inline constexpr std::size_t kRecordsSize = kEndSize + end::kZip64LocatorSize;
+}  // namespace zip64
+
 // The highest "version needed to extract" this reader accepts (2.0).
 inline constexpr std::uint16_t kMaxVersionNeeded = 20;
 // What this system writes as "version made by" and "version needed".

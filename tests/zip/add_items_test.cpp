@@ -90,6 +90,8 @@ TEST(AddItems, SizesCountedBeforehand) {
   // 2 GiB is over the limit, counted or added; the file is a hole.
   const auto big = dir / "folder/big";
   fixtures::WriteFile(big, "");
+  std::filesystem::resize_file(big, 0x7FFFFFFF);  // the most an entry holds
+  EXPECT_EQ(archive.CalcItemSize(FolderItem(big), 0), 0x7FFFFFFF);
   std::filesystem::resize_file(big, 0x80000000ULL);
   EXPECT_LT(archive.CalcItemSize(FolderItem(big), 0), 0);
   EXPECT_EQ(archive.CalcFolderSize(FolderItem(dir / "folder"), false, 0), -1);
@@ -97,6 +99,10 @@ TEST(AddItems, SizesCountedBeforehand) {
   EXPECT_FALSE(archive.AddFolderContents(FolderItem(dir / "folder"), "", 0, false));
   EXPECT_EQ(archive.ErrorMessage(), "Item exceeds archive limit of 2GB");
   EXPECT_EQ(archive.EntryCount(), 0);  // big comes first and stops the walk
+  // So much in a resource fork, counted without MacBinary.
+  fixtures::WriteFile(dir / "._plain", fixtures::AppleDoubleHeader({{2, 38, 0x7FFFFFFF}}));
+  std::filesystem::resize_file(dir / "._plain", 38 + 0x7FFFFFFFULL);
+  EXPECT_EQ(archive.CalcItemSize(FolderItem(dir / "plain"), 3), 1000);
 }
 
 TEST(AddItems, MacBinaryAndUnixPermissionEntries) {
@@ -122,6 +128,7 @@ TEST(AddItems, MacBinaryAndUnixPermissionEntries) {
   platform::Text name;
   ASSERT_TRUE(archive.Entry(1)->ExtraFieldInCentralDir()->GetTypeCreatorName(type, creator, name));
   EXPECT_EQ(type + creator + name.bytes, "TEXTttxtRead Me");
+  EXPECT_EQ(archive.Entry(1)->OSMadeBy(), archive.DefaultOSMadeBy());  // added before the option
   EXPECT_EQ(static_cast<std::uint32_t>(archive.Entry(2)->ExternalFileAttributes()),
             (0100750u << 16) | 1);
   EXPECT_TRUE(ClosedAndAccepted(archive));
@@ -144,6 +151,7 @@ TEST(AddItems, TheMonitorSkipsAndStops) {
   ASSERT_TRUE(archive.Open(dir / "a.zip", true));
   auto monitor = std::make_shared<RecordingMonitor>();
   archive.SetProgressMonitor(monitor);
+  archive.PreserveUnixPermissions(true);  // not for what was not added
 
   // A failed file is left out when the monitor says go on...
   monitor->abortEntry = "b";

@@ -11,6 +11,7 @@
 
 using fixtures::RawArchive;
 using fixtures::TempDir;
+using platform::FolderItem;
 using zip::ZipArchive;
 using namespace ziptest;
 
@@ -113,16 +114,12 @@ TEST(DirectoryWrite, AppleDoubleRecordsSetAsideAreWrittenBack) {
   EXPECT_EQ(Names(archive.Data()->setAside, 0), (V{"__MACOSX/", "__MACOSX/dir/", "._notes"}));
 }
 
-// Lengths the records cannot hold, and records that would end like a zip64
-// locator, are refused when they are set, before an added entry could have
-// written over the old directory, and nothing changes.
+// Lengths the records cannot hold are refused when they are set, before an
+// added entry could have written over the old directory, and nothing
+// changes. Records that end like a zip64 locator are taken, and read.
 TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
   constexpr char kEndSignatureInComment[] =
       "Comment must not contain the end of central directory signature ('PK\\5\\6')";
-  const std::string locatorTail =
-      "Zip64 end of central directory locator signature ('PK\\6\\7') 20 bytes before the end of ";
-  const std::string locatorInNewEntry =
-      "Name and extra field must not put the " + locatorTail + "the entry's record";
   TempDir dir;
   RawArchive raw;
   raw.members.push_back(fixtures::Member("one", "1"));
@@ -138,7 +135,7 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
   const std::string locator =
       "PK\x06\x07"
       "0123456789abcdef";
-  const std::string taken = "taken";
+  const std::string taken = "taken", shared = "taken, its data shared";  // outside readers refuse
   const struct {
     const char* what;
     std::function<std::string(ZipArchive&)> change;  // the message it was refused with
@@ -171,17 +168,17 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
        [&](ZipArchive& a) {
          return a.Entry(1)->SetComment("note " + locator) ? taken : a.Entry(1)->ErrorMessage();
        },
-       "Comment must not put the " + locatorTail + "its entry's record"},
+       taken},
       // Name, extra and comment shorter than 20 bytes leave the attributes there.
       {"extra field completing a locator that the attributes begin",
        [&](ZipArchive& a) {
          zip::ZipEntry& e = *a.Entry(1);
          e.SetExternalFileAttributes(0x07064B50);  // a record setter checks nothing
-         const bool set = e.SetExtraFieldInCentralDir(a.MakeZipExtraField("extra-9-b"));
-         e.SetExternalFileAttributes(0);
-         return set ? taken : e.ErrorMessage();
+         return e.SetExtraFieldInCentralDir(a.MakeZipExtraField(std::string("ff\5\0extra", 9)))
+                    ? taken
+                    : e.ErrorMessage();
        },
-       "Extra field must not put the " + locatorTail + "its entry's record"},
+       taken},
       // Until the directory is written, the record holds the comment length
       // written last, here "PK" in front of a disk field of 0x0706.
       {"short comment judged by its own length, not the one written last",
@@ -195,14 +192,14 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
        taken},
       {"name of a new entry ending like a zip64 locator",
        [&](ZipArchive& a) { return AddData(a, "dir/" + locator) > 0 ? taken : a.ErrorMessage(); },
-       locatorInNewEntry},
+       taken},
       {"name of a duplicate ending like a zip64 locator",
        [&](ZipArchive& a) {
          return a.AddFakeDuplicate(a.Entry(1), "dir/" + locator, {}, nullptr) > 0
-                    ? taken
+                    ? shared
                     : a.ErrorMessage();
        },
-       locatorInNewEntry},
+       shared},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -210,7 +207,11 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
     ASSERT_TRUE(OpenBytes(archive, dir, bytes, true));
     EXPECT_EQ(c.change(archive), c.message);
     EXPECT_TRUE(archive.Close()) << archive.ErrorMessage();
-    EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), bytes);
+    const auto path = dir / "test.zip";
+    if (c.message != taken && c.message != shared) {
+      EXPECT_EQ(fixtures::ReadFile(path), bytes);
+    }
+    EXPECT_TRUE(c.message == shared ? LibraryVerifies(path) : ReadersAccept(path));
   }
   ZipArchive archive;
   ASSERT_TRUE(OpenBytes(archive, dir, bytes, true));
@@ -251,6 +252,8 @@ TEST(DirectoryWrite, TheSixtyFiveThousandFiveHundredAndThirtySixthEntryIsRefused
   ASSERT_TRUE(archive.RemoveEntry(1));
   EXPECT_GT(AddData(archive, "more"), 0);
   EXPECT_TRUE(archive.Close());
+  ASSERT_TRUE(archive.Open(dir / "test.zip", false));  // a directory of several writes
+  EXPECT_EQ(archive.EntryCount(), 65535);
 }
 
 TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
@@ -279,7 +282,7 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
   // 256 bytes are left: a small entry fits, but not with the directory behind it.
   EXPECT_EQ(AddData(archive, std::string(100, 'n')), ZipArchive::kInvalidArgument);
   EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
-  EXPECT_FALSE(archive.SetComment(std::string(200, 'c')));
+  EXPECT_FALSE(archive.SetComment(std::string(150, 'c')));  // with room for zip64 records
   EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
   archive.Entry(1)->SetComment(std::string(200, 'c'));
   EXPECT_FALSE(archive.Flush());
@@ -292,62 +295,75 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
   ASSERT_TRUE(archive.Open(dir / "big.zip", false));
   EXPECT_EQ(archive.EntryCount(), 2);
   EXPECT_EQ(archive.Comment(), "short");
+  // Emptied, with no room left even for the "/" member, the archive ends at
+  // the last byte less the zip64 records that a record might have needed.
+  archive.Close();
+  ASSERT_TRUE(archive.Open(dir / "big.zip", true));
+  ASSERT_TRUE(archive.RemoveEntry(2) && archive.RemoveEntry(1));
+  ASSERT_TRUE(archive.SetComment(std::string(126, 'c'))) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+  EXPECT_EQ(std::filesystem::file_size(dir / "big.zip"), 0xFFFFFFFFu - 76);
 }
 
-// A directory whose last record would end like a zip64 locator is not
-// written, whatever led there. Member "a" ends at 0x0706, so a folder of mode
-// 045520 ("PK") with a 14-byte name put there leaves "PK\6\7" where readers
-// look for a locator.
-TEST(DirectoryWrite, NoDirectoryIsWrittenThatEndsLikeAZip64Locator) {
-  constexpr char kLocatorAtEnd[] =
-      "Last entry's record must not end like a Zip64 end of central directory locator ('PK\\6\\7' "
-      "20 bytes before its end)";
+// A directory whose last record ends like a zip64 locator gets zip64 records
+// behind it, whatever led there. Member "a" ends at 0x0706, so a folder of
+// mode 045520 ("PK") with a 14-byte name put there leaves "PK\6\7" where
+// readers look for a locator; so does a 16-byte name at 0x07064B50.
+TEST(DirectoryWrite, ADirectoryEndingLikeAZip64LocatorGetsZip64Records) {
   TempDir dir;
   RawArchive raw;
   raw.members.push_back(fixtures::Member("a", std::string(0x0706 - 30 - 1, 'a')));
-  const std::string before = raw.Build();
   raw.members.push_back(fixtures::Member("folder-name-b/"));
   raw.members.back().externalAttributes = 045520u << 16;
   const std::string stored = raw.Build();  // as another writer may have left it
   ZipArchive archive;
   ASSERT_TRUE(OpenBytes(archive, dir, stored, true));
-  EXPECT_FALSE(archive.Flush());
-  EXPECT_EQ(archive.ErrorMessage(), kLocatorAtEnd);
-  EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), stored);
-  ASSERT_TRUE(archive.Entry(2)->SetComment("now it is no locator"));
   EXPECT_TRUE(ClosedAndAccepted(archive));
-  // The same from the adder's own permissions: it takes the entry back.
+  const std::string zip64End("PK\6\6,\0\0\0\0\0\0\0-\0-\0", 16);  // its size, version 4.5
+  EXPECT_EQ(fixtures::ReadFile(dir / "test.zip").substr(stored.size() - 22, 16), zip64End);
+  ASSERT_TRUE(archive.Open(dir / "test.zip", true));  // and written again
+  ASSERT_EQ(AddData(archive, "after"), 3) << archive.ErrorMessage();
+  EXPECT_TRUE(ClosedAndAccepted(archive));
+  // The same from the adder's own permissions, in an archive made in this open.
   std::filesystem::create_directory(dir / "folder-name-b");
   chmod((dir / "folder-name-b").c_str(), 05520);
-  ASSERT_TRUE(OpenBytes(archive, dir, before, true));
+  const FolderItem folder(dir / "folder-name-b");
+  ASSERT_TRUE(archive.Open(dir / "new.zip", true));
   archive.PreserveUnixPermissions(true);
-  EXPECT_EQ(archive.AddItemToRoot(platform::FolderItem(dir / "folder-name-b"), 0),
-            ZipArchive::kInvalidArgument);
-  EXPECT_EQ(archive.ErrorMessage(), kLocatorAtEnd);
+  ASSERT_EQ(AddData(archive, std::string(0x0706 - 30, 'a')), 1);
+  EXPECT_EQ(archive.AddItemWithRawPath(folder, "folder-name-b/", 0), 2);
   EXPECT_TRUE(ClosedAndAccepted(archive));
-  EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), before);  // not even its local header is left
 
-  // Behind a gap the folder is no locator, nor last once compacted; removing
-  // "last" then makes every directory write refused: the compacted file reads.
-  RawArchive gapped;
-  gapped.members.push_back(fixtures::Member("gap", "gone"));
-  gapped.members.push_back(raw.members[0]);
-  ASSERT_TRUE(OpenBytes(archive, dir, gapped.Build(), true));
-  archive.PreserveUnixPermissions(true);
-  ASSERT_EQ(archive.AddItemToRoot(platform::FolderItem(dir / "folder-name-b"), 0), 3);
-  ASSERT_EQ(AddData(archive, "last"), 4);
-  ASSERT_TRUE(archive.Flush()) << archive.ErrorMessage();
-  ASSERT_TRUE(archive.RemoveEntry(1));
-  ASSERT_TRUE(archive.Compact()) << archive.ErrorMessage();
-  ASSERT_TRUE(archive.RemoveEntry(3));
-  EXPECT_FALSE(archive.Flush());
-  EXPECT_EQ(archive.ErrorMessage(), kLocatorAtEnd);
-  ZipArchive left;
-  ASSERT_TRUE(left.Open(dir / "test.zip", false)) << left.ErrorMessage();
-  EXPECT_EQ(left.EntryCount(), 3);
-  for (int i = 1; i <= left.EntryCount(); ++i) {
-    EXPECT_TRUE(left.Entry(i)->Verify())
-        << RawPathOf(left, i) << ": " << left.Entry(i)->ErrorMessage();
+  // Behind a gap the record is no locator, nor last once compacted; removing
+  // "last" then makes it last, and an add and a removal follow. The big one
+  // sits behind a sparse member of 112 MB.
+  RawArchive gapped = raw;
+  gapped.members[1] = fixtures::Member("gap", "gone");
+  fixtures::RawMember head = fixtures::Member("head"), gap = fixtures::Member("gap");
+  head.compressedSize = head.uncompressedSize = 0x07064B50 - 34;
+  head.crc32 = fixtures::Crc32(std::string(*head.uncompressedSize, '\0'));
+  const std::string directory =
+      fixtures::CentralRecord(head, 0) + fixtures::CentralRecord(gap, 0x07064B50);
+  for (const bool big : {false, true}) {
+    SCOPED_TRACE(big ? "16-byte name" : "folder");
+    fixtures::WriteFile(dir / "test.zip", big ? fixtures::LocalHeader(head) : gapped.Build());
+    if (big) {
+      auto file = platform::BinaryStream::Open(platform::ItemAt(dir / "test.zip"), true);
+      file->SetPosition(0x07064B50);
+      file->Write(fixtures::LocalHeader(gap) + directory +
+                  fixtures::EndRecord(0, 0, 2, 2, directory.size(), 0x07064B50 + 33, 0));
+    }
+    ASSERT_TRUE(archive.Open(dir / "test.zip", true));
+    archive.PreserveUnixPermissions(true);
+    ASSERT_EQ(big ? AddData(archive, "sixteen-byte-nam")
+                  : archive.AddItemWithRawPath(folder, "folder-name-b/", 0),
+              3);
+    ASSERT_EQ(AddData(archive, "last"), 4);
+    ASSERT_TRUE(archive.RemoveEntry(2));
+    ASSERT_TRUE(archive.Compact()) << archive.ErrorMessage();
+    ASSERT_TRUE(archive.RemoveEntry(3));
+    ASSERT_EQ(AddData(archive, "more"), 3);
+    ASSERT_TRUE(archive.RemoveEntry(3));
+    EXPECT_TRUE(ClosedAndAccepted(archive));
   }
-  EXPECT_TRUE(ReadersAccept(dir / "test.zip"));
 }
