@@ -78,7 +78,9 @@ bool FolderItem::SetName(std::string_view name) {
 
 bool FolderItem::Exists() const {
   struct stat st {};
-  return At().Stat(st);
+  // Only an item that is not there is missing: one that cannot be looked at
+  // may well be there, and is not to be made anew over.
+  return At().Stat(st) || (errno != ENOENT && errno != ENOTDIR);
 }
 
 bool FolderItem::Directory() const {

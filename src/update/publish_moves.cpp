@@ -103,9 +103,12 @@ bool PublishMoves::SetAside(const std::string& name) {
   if (!Reach(to_, kTop, programIds_)) return false;
   const int program = to_.Fd();
   const ItemAt sidecar = platform::SidecarAt(ItemAt(program, name));
-  // Looked at before the item goes: its sidecar is known by its item.
-  const bool withSidecar = platform::IsAppleDoubleFile(sidecar.name, sidecar.folder);
-  return MoveAside(kTop, name, program) && (!withSidecar || MoveAside(kTop, sidecar.name, program));
+  // Looked at before the item goes: its sidecar is known by its item. One
+  // that cannot be read is not left behind as no sidecar.
+  int unreadable = 0;
+  const bool withSidecar = platform::IsAppleDoubleFile(sidecar.name, sidecar.folder, unreadable);
+  return unreadable == 0 && MoveAside(kTop, name, program) &&
+         (!withSidecar || MoveAside(kTop, sidecar.name, program));
 }
 
 bool PublishMoves::PlaceWhole(std::size_t index) {
