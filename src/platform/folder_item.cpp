@@ -12,6 +12,7 @@
 
 #include "platform/apple_double.h"
 #include "platform/framework_exceptions.h"
+#include "platform/made_items.h"
 
 namespace platform {
 
@@ -263,7 +264,10 @@ std::optional<FolderItem> FolderItem::Item(std::int32_t index) const {
 
 bool FolderItem::CreateAsFolder() const {
   const ItemAt at = At();
-  return ::mkdirat(at.folder, at.name.c_str(), 0777) == 0;
+  struct stat st {};
+  if (::mkdirat(at.folder, at.name.c_str(), 0777) != 0) return false;
+  if (at.Lstat(st)) NoteMade(st);
+  return true;
 }
 
 std::unique_ptr<BinaryStream> FolderItem::CreateBinaryFile(std::string_view) const {

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/made_items.h"
+
 namespace platform {
 
 OpenFolder::~OpenFolder() {
@@ -49,6 +51,7 @@ OpenFolderRef OpenFolder::Make(int parent, const char* name, mode_t mode, int& e
   // A folder made that could not be checked goes again (only an empty one
   // can); one that another has put in its place is not ours to remove.
   if (!opened && error != kNotMade) ::unlinkat(parent, name, AT_REMOVEDIR);
+  if (opened) NoteMade(made);
   return opened;
 }
 

@@ -165,7 +165,7 @@ bool Installation::BeforeMove() {
   return false;
 }
 
-Installation::Outcome Installation::Publish() {
+Installation::Outcome Installation::Publish(const platform::MadeItems& made) {
   trouble_ = Trouble::None;
   moves_ = 0;
   if (!StagingInPlace()) {
@@ -174,35 +174,36 @@ Installation::Outcome Installation::Publish() {
   }
   const int program = programFolder_->fd();
   // What the job made, read once: every move checks its item against it.
-  const std::optional<std::vector<TreeItem>> made = platform::ReadTree(
+  const std::optional<std::vector<TreeItem>> read = platform::ReadTree(
       program, stagingName_, ItemId{stagingFolder_->dev(), stagingFolder_->ino(), S_IFDIR});
+  const auto madeByJob = [&](const TreeItem& item) { return Unpacked(item) && made.Has(item.id); };
   // With a bundle to replace, an archive that holds none is refused too;
   // a bundle that cannot be looked at is never taken for none.
   struct stat st {};
   const bool replacing = LookAt(program, kBundleName, st);
-  if (!made || !std::all_of(made->begin(), made->end(), Unpacked) ||
+  if (!read || !std::all_of(read->begin(), read->end(), madeByJob) ||
       (!replacing && errno != ENOENT)) {
     Discard();
     return Outcome::Failed;
   }
   // The install's own folders are no names for what it places.
   const auto top = [&](const char* name) {
-    return std::find_if(made->begin(), made->end(), [&](const TreeItem& item) {
+    return std::find_if(read->begin(), read->end(), [&](const TreeItem& item) {
       return item.parent == TreeItem::kTreeTop && item.name == name;
     });
   };
-  if (top(stagingName_.c_str()) != made->end() || top(keptName_.c_str()) != made->end()) {
+  if (top(stagingName_.c_str()) != read->end() || top(keptName_.c_str()) != read->end()) {
     Discard();
     return Outcome::Failed;
   }
   const auto found = top(kBundleName);
   const std::size_t bundle =
-      found == made->end() ? kNoBundle : static_cast<std::size_t>(found - made->begin());
+      found == read->end() ? kNoBundle : static_cast<std::size_t>(found - read->begin());
   if (replacing && (bundle == kNoBundle || !Runnable(stagingFolder_->fd()))) {
     Discard();
     return Outcome::Failed;
   }
-  const bool placed = Place(*made, replacing, bundle);
+  const bool placed = Place(*read, replacing, bundle);
   Discard();
   if (!placed) return Outcome::Failed;
   return replacing ? Outcome::NewBundle : Outcome::Placed;

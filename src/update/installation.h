@@ -25,6 +25,7 @@
 #include "platform/folder_item.h"
 #include "platform/folder_tree.h"
 #include "platform/item_at.h"
+#include "platform/made_items.h"
 #include "update/program_place.h"
 
 namespace update {
@@ -68,13 +69,16 @@ class Installation {
   // a new bundle is always moved whole. The staging folder is read once,
   // first; only real folders and files of one link are moved, and each only
   // while it is still the item read. A link or anything else in the staging
-  // folder, a folder that cannot be read, an item added, removed or swapped
-  // since, or anything that cannot be looked at fails the whole
+  // folder, a folder that cannot be read, an item the job did not make, one
+  // added, removed or swapped since, or anything that cannot be looked at
+  // fails the whole
   // installation, and every move made is then taken back: what was moved in
   // goes back into the staging folder, what it replaced to its place, the
   // old bundle to its name, an earlier "OLD " copy to that name. The staging
   // folder is gone afterwards.
-  Outcome Publish();
+  // `made` is what the job made in the staging folder: anything else found
+  // there was not, and fails the installation.
+  Outcome Publish(const platform::MadeItems& made);
   // Removes the staging folder and what it holds; false when anything of it
   // stays.
   bool Discard();

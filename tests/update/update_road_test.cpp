@@ -206,6 +206,7 @@ struct InstallCase {
   // a change, and the errno value that look then fails with (0: none).
   std::map<std::string, std::function<int(const fs::path&)>> atLook = {};
   std::optional<std::set<int>> retry = {};  // a second try, failing these moves
+  Change added = {};                        // by another, to the staging folder after the job
 };
 
 std::string Quoted(const fs::path& path) {
@@ -251,6 +252,18 @@ Try InstallOnce(const fs::path& work, const InstallCase& c, const std::set<int>&
     Put(staging / "notes.txt", "new notes");
     Put(staging / "docs" / "a.txt", "a");
     if (c.unpacked && c.raceAtMove < 0) c.unpacked(staging);
+    // What the job would have made: all there is but what another adds.
+    platform::MadeItems made;
+    struct stat st {};
+    int error = 0;
+    const platform::OpenFolderRef in =
+        platform::OpenFolder::Open(AT_FDCWD, program.c_str(), 0, error);
+    ::lstat(staging.c_str(), &st);
+    const auto tree = platform::ReadTree(in->fd(), staging.filename(), platform::ItemId::Of(st));
+    for (const platform::TreeItem& item : tree.value_or(std::vector<platform::TreeItem>{})) {
+      made.Note(item.id);
+    }
+    if (c.added) c.added(staging);
     std::optional<ziptest::DescriptorLimit> limit;
     if (c.descriptorsLeft > 0) limit.emplace(c.descriptorsLeft);
     looksMade = 0;
@@ -264,7 +277,7 @@ Try InstallOnce(const fs::path& work, const InstallCase& c, const std::set<int>&
       }
       return looksMade++ == c.failingLook ? EIO : 0;
     };
-    t.outcome = install.Publish();
+    t.outcome = install.Publish(made);
     fixtures::lookFails = nullptr;
   }
   t.message = install.FailureMessage();
@@ -661,8 +674,17 @@ TEST_F(UpdateRoad, PublishingMovesOnlyWhatTheJobMade) {
   const struct {
     const char* what;
     std::function<void(const fs::path& staging)> race;
+    bool whileUnpacking = false;  // as the job first opens a folder
   } cases[] = {
       {"nothing", [](const fs::path&) {}},
+      // A plain file the job did not make, whenever it came.
+      {"a file added",
+       [](const fs::path& staging) {
+         fixtures::WriteFile(staging / "extra.txt", "not the job's");
+       }},
+      {"a file added while the job unpacks",
+       [](const fs::path& staging) { fixtures::WriteFile(staging / "extra.txt", "not the job's"); },
+       true},
       {"a link to a folder outside in place of a folder",
        [&](const fs::path& staging) {
          fs::rename(staging / "data", staging / "data.moved");
@@ -690,13 +712,19 @@ TEST_F(UpdateRoad, PublishingMovesOnlyWhatTheJobMade) {
     update::Installation install({program, {}}, dir / "Trash", dir / "VAII021514.zip");
     ASSERT_TRUE(install.Prepare());
     ZipThread job;
+    if (c.whileUnpacking) {
+      beforeFolderOpen = [&, done = false](int, const char*) mutable {
+        if (!std::exchange(done, true)) c.race(install.Staging());
+      };
+    }
     job.Decompress(RawArchiveAt(dir / "new.zip", members), install.StagingItem(), true);
     Finish(job);
+    beforeFolderOpen = nullptr;
     ASSERT_TRUE(job.Succeeded()) << job.Message();
-    c.race(install.Staging());
+    if (!c.whileUnpacking) c.race(install.Staging());
     const bool clean = std::string(c.what) == "nothing";
-    EXPECT_EQ(install.Publish(), clean ? update::Installation::Outcome::NewBundle
-                                       : update::Installation::Outcome::Failed);
+    EXPECT_EQ(install.Publish(job.Made()), clean ? update::Installation::Outcome::NewBundle
+                                                 : update::Installation::Outcome::Failed);
     EXPECT_EQ(ziptest::Snapshot(outside, true), before);
     EXPECT_EQ(fixtures::ReadFile(program / bundle / "vantora2"), clean ? "#!/bin/sh\n" : "old");
     EXPECT_EQ(fs::exists(program / "data" / "readme.txt"), clean);
@@ -825,6 +853,35 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
       // A file of the job's given a second name from outside, before the
       // publish or before its move; a file of a folder moved whole swapped
       // for a link just before that move.
+      // Only what the job made is published: not a file another adds where
+      // the archive named none, nor one in place of one the job made.
+      {"a file the job did not make",
+       E,
+       E,
+       none,
+       none,
+       -1,
+       {},
+       0,
+       -1,
+       {},
+       {},
+       [](auto& s) { Put(s / "data" / "old.txt", "not the job's"); }},
+      {"a file the job did not make in place of one it made",
+       E,
+       E,
+       none,
+       none,
+       -1,
+       {},
+       0,
+       -1,
+       {},
+       {},
+       [](auto& s) {
+         Put(s / "notes.new", "not the job's");
+         fs::rename(s / "notes.new", s / "notes.txt");
+       }},
       {"a second name given from outside", E, E, none, secondName},
       {"a second name given just before the move", E, E, none, secondName, 3},
       {"a second name given to a file of a folder just before the folder's move", E, E, none,
