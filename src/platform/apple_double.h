@@ -71,6 +71,10 @@ ItemAt SidecarAt(const ItemAt& item);
 // A relative path is taken in `folder`, an open folder's descriptor, or in
 // the working folder (AT_FDCWD). Nothing that is no regular file is opened.
 bool IsAppleDoubleFile(const std::filesystem::path& path, int folder = AT_FDCWD);
+// The same, telling a file that could not be looked at or read from one
+// that is none: false, with errno's value in `unreadable` for the first, 0
+// where nothing stands or what stands there is no AppleDouble file.
+bool IsAppleDoubleFile(const std::filesystem::path& path, int folder, int& unreadable);
 
 // An item's sidecar as read: every entry but the resource fork with its
 // bytes, and where the fork's bytes lie in the sidecar, which stays open for

@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/made_items.h"
+
 namespace platform {
 namespace {
 
@@ -73,6 +75,7 @@ int CreateTemporaryFile(int folder, const char* suffix, mode_t mode, std::string
         ::openat(folder, candidate, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) {
       *name = candidate;
+      NoteMade(fd);
       return fd;
     }
   }

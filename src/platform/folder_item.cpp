@@ -12,6 +12,7 @@
 
 #include "platform/apple_double.h"
 #include "platform/framework_exceptions.h"
+#include "platform/made_items.h"
 
 namespace platform {
 
@@ -78,7 +79,9 @@ bool FolderItem::SetName(std::string_view name) {
 
 bool FolderItem::Exists() const {
   struct stat st {};
-  return At().Stat(st);
+  // Only an item that is not there is missing: one that cannot be looked at
+  // may well be there, and is not to be made anew over.
+  return At().Stat(st) || (errno != ENOENT && errno != ENOTDIR);
 }
 
 bool FolderItem::Directory() const {
@@ -261,7 +264,10 @@ std::optional<FolderItem> FolderItem::Item(std::int32_t index) const {
 
 bool FolderItem::CreateAsFolder() const {
   const ItemAt at = At();
-  return ::mkdirat(at.folder, at.name.c_str(), 0777) == 0;
+  struct stat st {};
+  if (::mkdirat(at.folder, at.name.c_str(), 0777) != 0) return false;
+  if (at.Lstat(st)) NoteMade(st);
+  return true;
 }
 
 std::unique_ptr<BinaryStream> FolderItem::CreateBinaryFile(std::string_view) const {

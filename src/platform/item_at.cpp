@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/made_items.h"
+
 namespace platform {
 
 OpenFolder::~OpenFolder() {
@@ -37,16 +39,19 @@ OpenFolderRef OpenFolder::Make(int parent, const char* name, mode_t mode, int& e
   // own folder in place of the one made in between, and what it holds must
   // not be taken for this job's.
   struct stat made {};
+  OpenFolderRef opened;
   if (::fstatat(parent, name, &made, AT_SYMLINK_NOFOLLOW) != 0) {
     error = errno == ENOENT ? kNotMade : errno;
-    return nullptr;
-  }
-  OpenFolderRef opened = Open(parent, name, O_NOFOLLOW, error);
-  if (!opened && error != ENOENT && error != ENOTDIR && error != ELOOP) return nullptr;
-  if (!opened || !opened->Is(made) || made.st_uid != ::geteuid()) {
+  } else if (!(opened = Open(parent, name, O_NOFOLLOW, error))) {
+    if (error == ENOENT || error == ENOTDIR || error == ELOOP) error = kNotMade;
+  } else if (!opened->Is(made) || made.st_uid != ::geteuid()) {
+    opened.reset();
     error = kNotMade;
-    return nullptr;
   }
+  // A folder made that could not be checked goes again (only an empty one
+  // can); one that another has put in its place is not ours to remove.
+  if (!opened && error != kNotMade) ::unlinkat(parent, name, AT_REMOVEDIR);
+  if (opened) NoteMade(made);
   return opened;
 }
 

@@ -14,8 +14,12 @@ std::int64_t SteadyTicks::Now() const {
   return std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() * 60 / 1000000;
 }
 
-std::int64_t Ticks() { return current->Now(); }
+std::int64_t Ticks() {
+  return current->Now();
+}
 
-void SetTickSource(TickSource* source) { current = source ? source : &steadyTicks; }
+void SetTickSource(TickSource* source) {
+  current = source ? source : &steadyTicks;
+}
 
 }  // namespace platform

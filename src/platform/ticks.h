@@ -34,6 +34,8 @@ std::int64_t Ticks();
 void SetTickSource(TickSource* source);
 
 // Milliseconds that `ticks` ticks last, rounded up; for arming timers.
-constexpr int TicksToMs(std::int64_t ticks) { return static_cast<int>((ticks * 1000 + 59) / 60); }
+constexpr int TicksToMs(std::int64_t ticks) {
+  return static_cast<int>((ticks * 1000 + 59) / 60);
+}
 
 }  // namespace platform

@@ -13,7 +13,9 @@ double Val(std::string_view text);
 
 // An integer as plain digits.
 std::string Str(std::int64_t value);
-inline std::string Str(int value) { return Str(static_cast<std::int64_t>(value)); }
+inline std::string Str(int value) {
+  return Str(static_cast<std::int64_t>(value));
+}
 
 // A real as short decimal text: 0.45, 2.5, 5, 14.7 (at most seven significant
 // digits, no trailing zeros, no exponent for everyday magnitudes).

@@ -6,6 +6,13 @@
 // be started; a failure anywhere leaves the program's folder as it was, item
 // for item, the old bundle in place under its own name.
 //
+// What must make way for the new copy (a file it replaces, an old copy left
+// at the "OLD " name) is set aside in a kept folder beside the staging
+// folder, under the path it had in the program's folder, until the install
+// has succeeded; should a failed install not be able to put it all back, it
+// stays there, the user is told where, and the next try puts it back before
+// anything else, never removing it.
+//
 // The program's folder and the staging folder are opened once, when the
 // installation is prepared, and every later step goes through them, never
 // following a link: what another process puts at their paths, or at a name
@@ -13,12 +20,17 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/folder_item.h"
+#include "platform/folder_tree.h"
 #include "platform/item_at.h"
+#include "platform/made_items.h"
 #include "update/program_place.h"
 
 namespace update {
+
+class PublishMoves;
 
 class Installation {
  public:
@@ -34,12 +46,16 @@ class Installation {
   // The folder to unpack into: hidden, in the program's folder, so the moves
   // that follow are renames on one file system.
   const std::filesystem::path& Staging() const { return staging_; }
+  // Where what makes way is kept until the install has succeeded: hidden,
+  // beside the staging folder.
+  const std::filesystem::path& Kept() const { return kept_; }
   // The same as the archive job takes it: anchored in the program's folder
   // held open, so that it is opened there, never through a link.
   platform::FolderItem StagingItem() const;
   // Opens the program's folder and creates the staging folder empty, for
-  // this user alone. A leftover of an interrupted update goes first; when it
-  // cannot, Prepare fails and FailureMessage says so.
+  // this user alone. What an earlier try kept is put back first, and a
+  // leftover staging folder of an interrupted update goes; when either
+  // cannot, Prepare fails and FailureMessage says why.
   bool Prepare();
 
   enum class Outcome {
@@ -49,16 +65,20 @@ class Installation {
                 // what could not be put back
   };
   // Moves what the unpacking made into the program's folder: folders merge
-  // with those there, files replace files, and neither replaces the other.
-  // The staging folder is read once, first; only real folders and files of
-  // one link are moved, and each only while it is still the item read. A
-  // link or anything else in the staging folder, a folder that cannot be
-  // read, or an item added, removed or swapped since fails the whole
+  // with those there, files replace files, and neither replaces the other;
+  // a new bundle is always moved whole. The staging folder is read once,
+  // first; only real folders and files of one link are moved, and each only
+  // while it is still the item read. A link or anything else in the staging
+  // folder, a folder that cannot be read, an item the job did not make, one
+  // added, removed or swapped since, or anything that cannot be looked at
+  // fails the whole
   // installation, and every move made is then taken back: what was moved in
   // goes back into the staging folder, what it replaced to its place, the
-  // old bundle to its name. The staging folder is gone afterwards, unless what
-  // could not be put back is kept there (see FailureMessage).
-  Outcome Publish();
+  // old bundle to its name, an earlier "OLD " copy to that name. The staging
+  // folder is gone afterwards.
+  // `made` is what the job made in the staging folder: anything else found
+  // there was not, and fails the installation.
+  Outcome Publish(const platform::MadeItems& made);
   // Removes the staging folder and what it holds; false when anything of it
   // stays.
   bool Discard();
@@ -68,15 +88,19 @@ class Installation {
 
   std::filesystem::path Bundle() const;
 
-  // For tests: asked just before each rename that publishing or its undo
-  // makes, with the number of renames before it; false fails that rename as
-  // a failing file system would.
+  // For tests: asked just before each rename that publishing, its undo or
+  // putting back what was kept makes, with the number of renames before it
+  // since Prepare or Publish began; false fails that rename as a failing file
+  // system would.
   std::function<bool(int)> BeforeEachMove;
 
  private:
+  bool RecoverEarlierTry();
+  bool Place(const std::vector<platform::TreeItem>& made, bool replacing, std::size_t bundle);
+  bool SetOldCopyAside(PublishMoves& moves, bool& aside);
   bool SwapBundle();
-  bool ClearOldName();
   bool UnswapBundle();
+  bool TrashOldCopySetAside();
   bool BeforeMove();
   // The staging folder held is still the one at its name.
   bool StagingInPlace() const;
@@ -87,11 +111,18 @@ class Installation {
   std::filesystem::path trash_;
   std::filesystem::path staging_;
   std::string stagingName_;
+  std::filesystem::path kept_;
+  std::string keptName_;
   platform::OpenFolderRef programFolder_;
   platform::OpenFolderRef stagingFolder_;
+  platform::OpenFolderRef keptFolder_;
   // Why the last step failed, where the general message does not say it.
-  enum class Trouble { None, LeftoverStays, NotAllPutBack, OldCopyRenamed };
+  enum class Trouble { None, LeftoverStays, KeptStays, OldNameTaken, NotAllPutBack };
   Trouble trouble_ = Trouble::None;
+  // What a failed install could not take back.
+  bool renamedBack_ = true;
+  bool itemsKept_ = false;
+  bool newItemsStay_ = false;
   int moves_ = 0;
 };
 

@@ -188,7 +188,7 @@ void LCDProg::UpdateJobEnded() {
     AbandonUpdate(job->archive, reason.empty() ? update::kNotInstalledMessage : reason);
     return;
   }
-  switch (job->install.Publish()) {
+  switch (job->install.Publish(job->thread.Made())) {
     case update::Installation::Outcome::Failed:
       AbandonUpdate(job->archive, job->install.FailureMessage());
       return;

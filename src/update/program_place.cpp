@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/folder_tree.h"
 #include "platform/item_at.h"
 #include "platform/qt/trash.h"
 
@@ -24,19 +25,35 @@ ProgramPlace LocateProgram(const fs::path& executableDir) {
   return {named, {}};
 }
 
+AtOldName LookAtOldName(int folder, const ProgramPlace& place, struct stat& st) {
+  if (!platform::ItemAt(folder, kOldBundleName).Lstat(st)) {
+    return errno == ENOENT ? AtOldName::Nothing : AtOldName::Unknown;
+  }
+  if (!S_ISDIR(st.st_mode)) return AtOldName::Other;
+  // Someone may have started the old copy itself: it stays where it runs,
+  // and so does a copy that cannot be told from the running one.
+  struct stat running {};
+  if (place.Bundle.empty()) return AtOldName::OldBundle;
+  if (::stat(place.Bundle.c_str(), &running) != 0) {
+    return errno == ENOENT ? AtOldName::OldBundle : AtOldName::Running;
+  }
+  return platform::ItemId::Of(running) == platform::ItemId::Of(st) ? AtOldName::Running
+                                                                   : AtOldName::OldBundle;
+}
+
 OldCopy TrashOldCopy(int folder, const ProgramPlace& place, const fs::path& trash) {
-  const platform::ItemAt old(folder, kOldBundleName);
-  struct stat st {
-  }, running{};
-  if (!old.Lstat(st)) return errno == ENOENT ? OldCopy::None : OldCopy::Kept;
-  if (!S_ISDIR(st.st_mode)) return OldCopy::Kept;
-  // Someone may have started the old copy itself: it stays where it runs.
-  if (!place.Bundle.empty() && ::stat(place.Bundle.c_str(), &running) == 0 &&
-      running.st_dev == st.st_dev && running.st_ino == st.st_ino) {
-    return OldCopy::Kept;
+  struct stat st {};
+  switch (LookAtOldName(folder, place, st)) {
+    case AtOldName::Nothing:
+      return OldCopy::None;
+    case AtOldName::OldBundle:
+      break;
+    default:
+      return OldCopy::Kept;
   }
   std::error_code ec;
   const fs::path source = fs::absolute(place.Folder / kOldBundleName, ec);
+  const platform::ItemAt old(folder, kOldBundleName);
   return !ec && platform::MoveToTrash(old, source, trash) ? OldCopy::Trashed : OldCopy::Kept;
 }
 

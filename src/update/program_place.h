@@ -3,6 +3,8 @@
 // "Vantora II X.app" holding the executable and all it needs; the program's
 // folder is the folder that holds the bundle. Run from anywhere else (a build
 // tree) the program has no bundle, and its folder is the executable's own.
+#include <sys/stat.h>
+
 #include <filesystem>
 
 namespace update {
@@ -22,6 +24,21 @@ struct ProgramPlace {
 
 // The place of a program whose executable lies in `executableDir`.
 ProgramPlace LocateProgram(const std::filesystem::path& executableDir);
+
+// What stands at the "OLD " name in the program's folder.
+enum class AtOldName {
+  Nothing,    // nothing stands there
+  OldBundle,  // the old bundle an update left there, which may go
+  Running,    // the copy that is running, or one that may be: it stays
+  Other,      // anything that is no real folder (a link, a file): not the
+              // program's bundle, and none of the update's to move
+  Unknown,    // it could not be looked at (errno's value says why)
+};
+
+// What stands at the "OLD " name in `folder`, the program's folder held open
+// (its path in `place`), looked at in that folder, never through a link;
+// `st` then describes it.
+AtOldName LookAtOldName(int folder, const ProgramPlace& place, struct stat& st);
 
 // What became of what stands at the "OLD " name in the program's folder.
 enum class OldCopy {

@@ -88,6 +88,7 @@ void ZipThread::Event_Run() {
 
 void ZipThread::decompressTask() {
   if (zar_ == nullptr || !dest_) throw platform::NilObjectException();
+  const platform::RecordingMade recording(made_);
   double t = 0.0;
   for (std::int32_t i = 1; i <= zar_->EntryCount(); ++i) t += zar_->Entry(i)->Size();
   setTotal(t);

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/folder_item.h"
+#include "platform/made_items.h"
 #include "platform/qt/event.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_progress_notifier.h"
@@ -62,6 +63,9 @@ class ZipThread : public zip::ZipProgressNotifier {
                     bool& abort) override;
   void ZipFileStarting(const platform::FolderItem& file, bool& skip) override;
   double Finished() const { return finished_; }
+  // What an extraction made, once the job has ended: every file and folder
+  // it created below its destination.
+  const platform::MadeItems& Made() const { return made_; }
   double Total() const { return total_; }
 
  private:
@@ -88,6 +92,7 @@ class ZipThread : public zip::ZipProgressNotifier {
   bool followAliases_ = false;
   std::int32_t mbMode_ = 0;
   bool decodeMacBinary_ = false;
+  platform::MadeItems made_;
   bool keepMessages_ = false;
   // Written by the job before it ends; guarded by the shared mutex.
   std::string message_;

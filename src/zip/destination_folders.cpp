@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "platform/made_items.h"
+
 namespace zip {
 
 namespace fs = std::filesystem;
@@ -36,11 +38,13 @@ DestinationFolders::FolderRef DestinationFolders::Open(int parent, const char* n
   // as a lookup by path does.
   FolderRef folder = OpenFolder::Open(parent, name, O_NOFOLLOW, error);
   if (!folder && error == ENOENT && create) {
-    if (::mkdirat(parent, name, 0777) != 0 && errno != EEXIST) {
+    const bool made = ::mkdirat(parent, name, 0777) == 0;
+    if (!made && errno != EEXIST) {
       error = errno;
       return nullptr;
     }
     folder = OpenFolder::Open(parent, name, O_NOFOLLOW, error);
+    if (folder && made) platform::NoteMade(folder->fd());
   }
   struct stat st {};
   // A link is refused as "not a folder" by the open; say what it is.
@@ -106,6 +110,7 @@ DestinationFolders::FolderRef DestinationFolders::RootFolder(int& error) {
     root_.reset();
     error = kReplaced;
   }
+  if (root_ && madeHere) platform::NoteMade(made);
   return root_;
 }
 

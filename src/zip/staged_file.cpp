@@ -9,6 +9,7 @@
 
 #include "platform/apple_double.h"
 #include "platform/atomic_file.h"
+#include "platform/made_items.h"
 
 namespace zip {
 
@@ -87,6 +88,7 @@ std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& dest
   const int fd = ::openat(at.folder, at.name.c_str(),
                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return nullptr;
+  platform::NoteMade(fd);
   return std::unique_ptr<StagedFile>(new StagedFile(destination, fd, at.name));
 }
 

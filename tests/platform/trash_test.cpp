@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/no_replace_hook.h"
 #include "fixtures/zip_builder.h"
 #include "platform/in_child.h"
 #include "platform/run_unprivileged.h"
@@ -212,6 +213,28 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
        "The Trash's record of the item could not be written."},
       {"an item its user may not move", kUser, false, "item", "", "",
        [](Dirs place, Dirs) { ::chmod(place.c_str(), 0555); }},
+      {"a sidecar its user may not read", kUser, false, "._item item", "", "",
+       [&](Dirs place, Dirs) {
+         fixtures::WriteFile(place / "._item", appleDouble);
+         ::chmod((place / "._item").c_str(), 0);
+       },
+       "The item's sidecar could not be read: Permission denied"},
+      {"the Trash's files folder a link", kSelf, false, "item", "", "",
+       [](Dirs, Dirs trash) {
+         fs::remove(trash / "files");
+         fs::create_directory(trash / "elsewhere");
+         fs::create_directory_symlink("elsewhere", trash / "files");
+       },
+       "The Trash folder could not be created"},
+      {"a sidecar that cannot follow, and an item that cannot come back", kSelf, false, "._item",
+       "item", "item.trashinfo",
+       [&](Dirs place, Dirs) {
+         fixtures::WriteFile(place / "._item", appleDouble);
+         fixtures::renameFails = [back = (place / "item").string()](const char*, const char* to) {
+           return std::string(to) == "._item" || to == back ? EIO : 0;
+         };
+       },
+       "The item went to the Trash, but its sidecar could not follow it"},
       {"a sidecar its user may not move", kUserSetUpByRoot, false, "._item item", "", "",
        [&](Dirs place, Dirs) {
          fixtures::WriteFile(place / "._item", appleDouble);
@@ -254,6 +277,7 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
             ? test_support::InChildWithin(std::chrono::minutes(1), starved).value_or(true)
         : user ? test_support::RunUnprivileged(move)
                : move();
+    fixtures::renameFails = nullptr;
     EXPECT_EQ(moved, c.moved);
     EXPECT_EQ(Names("/proc/self/fd"), fds) << "descriptors left open";
     ::chmod(place.c_str(), 0755);

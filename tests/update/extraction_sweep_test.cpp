@@ -230,15 +230,17 @@ struct Report {
 };
 
 // Extracts `zar` into `dest` with the job, as the update does; its failure
-// message, "" for success.
+// message, "" for success. What it made goes to `made` when given.
 std::optional<std::string> RunJob(std::shared_ptr<zip::ZipArchive> zar,
-                                  const platform::FolderItem& dest) {
+                                  const platform::FolderItem& dest,
+                                  platform::MadeItems* made = nullptr) {
   ZipThread job;
   job.KeepMessages(true);
   bool ended = false;
   job.Ended.Bind([&] { ended = true; });
   job.Decompress(std::move(zar), dest, true);
   while (!ended) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  if (made != nullptr) *made = job.Made();
   if (job.Succeeded()) return std::nullopt;
   return job.Message().empty() ? std::string("job failed silently") : job.Message();
 }
@@ -259,11 +261,12 @@ std::pair<bool, std::string> Perform(const Scenario& s, const Layout& l, const s
   if (plan) sweep::Arm(*plan);
   if (!install.Prepare()) return {false, "staging folder not made"};
   // As the window does: the staging folder as the installation holds it.
-  if (const std::optional<std::string> failed = RunJob(zar, install.StagingItem())) {
+  platform::MadeItems made;
+  if (const std::optional<std::string> failed = RunJob(zar, install.StagingItem(), &made)) {
     install.Discard();
     return {false, *failed};
   }
-  switch (install.Publish()) {
+  switch (install.Publish(made)) {
     case update::Installation::Outcome::NewBundle:
       return {true, "new bundle"};
     case update::Installation::Outcome::Placed:

@@ -13,16 +13,20 @@
 #include <QThread>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "fixtures/folder_open_hook.h"
+#include "fixtures/look_hook.h"
 #include "fixtures/zip_builder.h"
 #include "mainwindow/confirm_win.h"
 #include "mainwindow/lcdprog.h"
 #include "mainwindow/local_http_server.h"
+#include "platform/apple_double.h"
 #include "platform/folder_tree.h"
 #include "platform/in_child.h"
 #include "platform/qt/msgbox.h"
@@ -176,7 +180,17 @@ QByteArray BundleArchive(const fs::path& work) {
 }
 
 // How an install into the program's folder laid out by the test ends.
-enum class Ends { NewBundle, AsBefore, FilesKept, OldCopyRenamed, LeftoverStays };
+enum class Ends {
+  NewBundle,
+  AsBefore,
+  NewOrAsBefore,   // either, with leftovers of the new one's tidying allowed
+  OldNameTaken,    // as before, with the message that names the "OLD " item
+  FilesKept,       // the replaced notes.txt is in the kept folder
+  OldCopyRenamed,  // the running copy is left under its "OLD " name
+  NothingLost,     // every file is at its place or where the message says
+  NotPrepared,     // refused before anything was unpacked or moved
+  LeftoverStays
+};
 
 using Change = std::function<void(const fs::path&)>;
 struct InstallCase {
@@ -187,6 +201,12 @@ struct InstallCase {
   int raceAtMove = -1;   // just before this move when given
   std::set<int> failingMoves = {};
   int descriptorsLeft = 0;  // 0: no limit
+  int failingLook = -1;     // this look at a name while publishing fails
+  // At the first look at a name in the program's folder while publishing:
+  // a change, and the errno value that look then fails with (0: none).
+  std::map<std::string, std::function<int(const fs::path&)>> atLook = {};
+  std::optional<std::set<int>> retry = {};  // a second try, failing these moves
+  Change added = {};                        // by another, to the staging folder after the job
 };
 
 std::string Quoted(const fs::path& path) {
@@ -198,81 +218,179 @@ void Put(const fs::path& file, const std::string& bytes) {
   fixtures::WriteFile(file, bytes);
 }
 
+// Renames `from` to `to`, for a look that then goes on.
+int Renamed(const fs::path& from, const fs::path& to) {
+  fs::rename(from, to);
+  return 0;
+}
+
+// How many looks at a name the last publish made.
+int looksMade = 0;
+
+// One try of an install into `program`: the outcome, the message, and
+// whether it was prepared.
+struct Try {
+  bool prepared = false;
+  update::Installation::Outcome outcome = update::Installation::Outcome::Failed;
+  std::string message;
+};
+Try InstallOnce(const fs::path& work, const InstallCase& c, const std::set<int>& failingMoves,
+                std::size_t& peak) {
+  const fs::path program = work / "Programs", staging = program / ".VAII021514.unpacking";
+  Try t;
+  update::Installation install({program, {}}, work / "Trash", work / "VAII021514.zip");
+  install.BeforeEachMove = [&](int move) {
+    if (c.descriptorsLeft == 0) peak = std::max(peak, ziptest::OpenDescriptors());
+    if (move == c.raceAtMove) c.unpacked(staging);
+    return failingMoves.count(move) == 0;
+  };
+  if ((t.prepared = install.Prepare())) {
+    Put(staging / "Vantora II X.app" / "vantora2", "new");
+    fs::permissions(staging / "Vantora II X.app" / "vantora2", fs::perms(0755));
+    Put(staging / "Vantora II X.app" / "lib" / "x", "x");
+    Put(staging / "data" / "new.txt", "new data");
+    Put(staging / "notes.txt", "new notes");
+    Put(staging / "docs" / "a.txt", "a");
+    if (c.unpacked && c.raceAtMove < 0) c.unpacked(staging);
+    // What the job would have made: all there is but what another adds.
+    platform::MadeItems made;
+    struct stat st {};
+    int error = 0;
+    const platform::OpenFolderRef in =
+        platform::OpenFolder::Open(AT_FDCWD, program.c_str(), 0, error);
+    ::lstat(staging.c_str(), &st);
+    const auto tree = platform::ReadTree(in->fd(), staging.filename(), platform::ItemId::Of(st));
+    for (const platform::TreeItem& item : tree.value_or(std::vector<platform::TreeItem>{})) {
+      made.Note(item.id);
+    }
+    if (c.added) c.added(staging);
+    std::optional<ziptest::DescriptorLimit> limit;
+    if (c.descriptorsLeft > 0) limit.emplace(c.descriptorsLeft);
+    looksMade = 0;
+    std::set<std::string> looked;
+    fixtures::lookFails = [&](int folder, const char* name) {
+      const auto at = c.atLook.find(name);
+      if (at != c.atLook.end() &&
+          fs::read_symlink("/proc/self/fd/" + std::to_string(folder)) == fs::canonical(program) &&
+          looked.insert(name).second) {
+        if (const int error = at->second(program)) return error;
+      }
+      return looksMade++ == c.failingLook ? EIO : 0;
+    };
+    t.outcome = install.Publish(made);
+    fixtures::lookFails = nullptr;
+  }
+  t.message = install.FailureMessage();
+  return t;
+}
+
+// Every file of the program's folder as it was `before` is at its place, or
+// where the message `said` puts it; with `named`, so is every file of the
+// new version left in the program's folder.
+bool NoneLost(const std::map<std::string, std::string>& before, const fs::path& program,
+              const std::string& said, bool named) {
+  const fs::path kept = program / ".VAII021514.replaced";
+  const std::string bundle = "Vantora II X.app/";
+  const auto holds = [](const fs::path& file, const std::string& bytes) {
+    return fs::is_regular_file(fs::symlink_status(file)) && fixtures::ReadFile(file) == bytes;
+  };
+  for (const char* added : {"data/new.txt", "docs/a.txt", "Vantora II X.app/lib/x"}) {
+    if (named && fs::exists(program / added) &&
+        said.find(update::kNewFilesStayText + Quoted(program)) == std::string::npos) {
+      return false;
+    }
+  }
+  for (const auto& [name, bytes] : before) {
+    if (bytes == "/") continue;
+    // The old bundle may bear its "OLD " name, as after an install, where
+    // the new one took its place.
+    if (!holds(program / name, bytes) &&
+        !(name.rfind(bundle, 0) == 0 && holds(program / ("OLD " + name), bytes)) &&
+        !(said.find(Quoted(kept)) != std::string::npos && holds(kept / name, bytes))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Prepares and publishes an install of a new bundle, data/new.txt, a new
 // notes.txt and docs/a.txt into `work`/Programs, which holds the old bundle,
 // data/old.txt and notes.txt; what differs from how `c` should end, "" for
 // nothing.
 std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected) {
-  const fs::path program = work / "Programs", staging = program / ".VAII021514.unpacking";
+  const fs::path program = work / "Programs", staging = program / ".VAII021514.unpacking",
+                 kept = program / ".VAII021514.replaced";
   const fs::path bundle = program / "Vantora II X.app", old = program / "OLD Vantora II X.app";
-  const auto before = expected == Ends::AsBefore ? ziptest::Snapshot(program)
-                                                 : std::map<std::string, std::string>{};
+  const bool compared = expected == Ends::AsBefore || expected == Ends::NewOrAsBefore ||
+                        expected == Ends::OldNameTaken || expected == Ends::NothingLost;
+  const auto before = compared ? ziptest::Snapshot(program) : std::map<std::string, std::string>{};
   const auto outside = ziptest::Snapshot(work / "outside");
   const std::size_t descriptors = ziptest::OpenDescriptors();
   std::size_t peak = 0;
-  auto outcome = update::Installation::Outcome::Failed;
-  std::string message;
-  bool prepared = false;
-  {
-    update::Installation install({program, {}}, work / "Trash", work / "VAII021514.zip");
-    install.BeforeEachMove = [&](int move) {
-      if (c.descriptorsLeft == 0) peak = std::max(peak, ziptest::OpenDescriptors());
-      if (move == c.raceAtMove) c.unpacked(staging);
-      return c.failingMoves.count(move) == 0;
-    };
-    if ((prepared = install.Prepare())) {
-      Put(staging / "Vantora II X.app" / "vantora2", "new");
-      fs::permissions(staging / "Vantora II X.app" / "vantora2", fs::perms(0755));
-      Put(staging / "Vantora II X.app" / "lib" / "x", "x");
-      Put(staging / "data" / "new.txt", "new data");
-      Put(staging / "notes.txt", "new notes");
-      Put(staging / "docs" / "a.txt", "a");
-      if (c.unpacked && c.raceAtMove < 0) c.unpacked(staging);
-      std::optional<ziptest::DescriptorLimit> limit;
-      if (c.descriptorsLeft > 0) limit.emplace(c.descriptorsLeft);
-      outcome = install.Publish();
-    }
-    message = install.FailureMessage();
-  }
+  Try t = InstallOnce(work, c, c.failingMoves, peak);
   std::string wrong;
   const auto check = [&](bool ok, const char* what) { wrong += ok ? "" : what; };
+  if (c.retry && expected == Ends::NothingLost) {
+    check(NoneLost(before, program, t.message, true), "the first try's message is wrong; ");
+  }
+  if (c.retry) t = InstallOnce(work, c, *c.retry, peak);
   const auto read = [](const fs::path& file) { return fixtures::ReadFile(file); };
   check(ziptest::Snapshot(work / "outside") == outside, "something outside changed; ");
   check(ziptest::OpenDescriptors() == descriptors, "descriptors were left open; ");
   // The two walks of the program's and the staging folder, and a few.
-  check(peak <= descriptors + 2 * platform::FolderWalk::kHeldOpen + 6, "too many descriptors; ");
-  const bool failed = prepared && outcome == update::Installation::Outcome::Failed;
+  check(peak <= descriptors + 3 * platform::FolderWalk::kHeldOpen + 6, "too many descriptors; ");
+  const bool failed = t.prepared && t.outcome == update::Installation::Outcome::Failed;
+  const bool inPlace = t.prepared && t.outcome == update::Installation::Outcome::NewBundle &&
+                       read(bundle / "vantora2") == "new" && read(old / "vantora2") == "old" &&
+                       read(program / "notes.txt") == "new notes" &&
+                       read(program / "data" / "old.txt") == "old data" &&
+                       fs::exists(program / "docs" / "a.txt");
+  const auto asBefore = [&](const std::string& said) {
+    return failed && t.message == said && ziptest::Snapshot(program) == before;
+  };
+  const std::string notAll = std::string(update::kNotAllPutBackMessage) + update::kCopyInPlaceText;
   switch (expected) {
     case Ends::NewBundle:
-      check(prepared && outcome == update::Installation::Outcome::NewBundle &&
-                read(bundle / "vantora2") == "new" && read(old / "vantora2") == "old" &&
-                read(program / "notes.txt") == "new notes" &&
-                read(program / "data" / "old.txt") == "old data" &&
-                fs::exists(program / "docs" / "a.txt") && !fs::exists(staging),
-            "not all in place");
+      check(inPlace && !fs::exists(staging) && !fs::exists(kept), "not all in place");
       break;
     case Ends::AsBefore:
-      check(
-          failed && message == update::kNotInstalledMessage && ziptest::Snapshot(program) == before,
-          "the program's folder changed");
+      check(asBefore(update::kNotInstalledMessage), "the program's folder changed");
+      break;
+    case Ends::NewOrAsBefore:
+      check(inPlace || asBefore(update::kNotInstalledMessage), "neither in place nor as before");
+      break;
+    case Ends::OldNameTaken:
+      check(asBefore(update::kOldNameTakenMessage + Quoted(old)), "not as before, or not named");
       break;
     case Ends::FilesKept:
-      check(failed && message == update::kNotAllPutBackMessage + Quoted(staging) &&
-                read(bundle / "vantora2") == "old" &&
-                read(staging / ".replaced" / "0") == "old notes",
+      check(failed && t.message == notAll + update::kKeptInText + Quoted(kept) &&
+                read(bundle / "vantora2") == "old" && read(kept / "notes.txt") == "old notes",
             "not where the message says");
       break;
     case Ends::OldCopyRenamed:
-      check(failed && message == update::kOldCopyRenamedMessage + Quoted(staging) &&
-                read(old / "vantora2") == "old" && !fs::exists(bundle / "vantora2"),
-            "not where the message says");
+      check(
+          failed &&
+              t.message == std::string(update::kNotAllPutBackMessage) + update::kCopyRenamedText &&
+              read(old / "vantora2") == "old" && !fs::exists(bundle / "vantora2"),
+          "not where the message says");
+      break;
+    case Ends::NothingLost:
+      check(t.outcome != update::Installation::Outcome::Placed &&
+                NoneLost(before, program, t.message, !c.retry),
+            "a file is neither at its place nor where the message says");
+      break;
+    case Ends::NotPrepared:
+      check(!t.prepared && t.message == update::kNotInstalledMessage &&
+                read(bundle / "vantora2") == "old" && read(program / "notes.txt") == "old notes",
+            "not refused as it was prepared");
       break;
     case Ends::LeftoverStays:
-      check(!prepared && message == update::kLeftoverStaysMessage + Quoted(staging) &&
+      check(!t.prepared && t.message == update::kLeftoverStaysMessage + Quoted(staging) &&
                 read(bundle / "vantora2") == "old",
             "not where the message says");
       break;
   }
+  if (!wrong.empty()) wrong += " (said: " + t.message + ")";
   return wrong;
 }
 
@@ -556,8 +674,17 @@ TEST_F(UpdateRoad, PublishingMovesOnlyWhatTheJobMade) {
   const struct {
     const char* what;
     std::function<void(const fs::path& staging)> race;
+    bool whileUnpacking = false;  // as the job first opens a folder
   } cases[] = {
       {"nothing", [](const fs::path&) {}},
+      // A plain file the job did not make, whenever it came.
+      {"a file added",
+       [](const fs::path& staging) {
+         fixtures::WriteFile(staging / "extra.txt", "not the job's");
+       }},
+      {"a file added while the job unpacks",
+       [](const fs::path& staging) { fixtures::WriteFile(staging / "extra.txt", "not the job's"); },
+       true},
       {"a link to a folder outside in place of a folder",
        [&](const fs::path& staging) {
          fs::rename(staging / "data", staging / "data.moved");
@@ -585,13 +712,19 @@ TEST_F(UpdateRoad, PublishingMovesOnlyWhatTheJobMade) {
     update::Installation install({program, {}}, dir / "Trash", dir / "VAII021514.zip");
     ASSERT_TRUE(install.Prepare());
     ZipThread job;
+    if (c.whileUnpacking) {
+      beforeFolderOpen = [&, done = false](int, const char*) mutable {
+        if (!std::exchange(done, true)) c.race(install.Staging());
+      };
+    }
     job.Decompress(RawArchiveAt(dir / "new.zip", members), install.StagingItem(), true);
     Finish(job);
+    beforeFolderOpen = nullptr;
     ASSERT_TRUE(job.Succeeded()) << job.Message();
-    c.race(install.Staging());
+    if (!c.whileUnpacking) c.race(install.Staging());
     const bool clean = std::string(c.what) == "nothing";
-    EXPECT_EQ(install.Publish(), clean ? update::Installation::Outcome::NewBundle
-                                       : update::Installation::Outcome::Failed);
+    EXPECT_EQ(install.Publish(job.Made()), clean ? update::Installation::Outcome::NewBundle
+                                                 : update::Installation::Outcome::Failed);
     EXPECT_EQ(ziptest::Snapshot(outside, true), before);
     EXPECT_EQ(fixtures::ReadFile(program / bundle / "vantora2"), clean ? "#!/bin/sh\n" : "old");
     EXPECT_EQ(fs::exists(program / "data" / "readme.txt"), clean);
@@ -629,6 +762,26 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
   const Change linkedOut = [&](const fs::path& s) {
     fs::remove(s / "notes.txt");
     fs::create_hard_link(out(s) / "file", s / "notes.txt");
+  };
+  const Change secondName = [](const fs::path& s) {
+    fs::create_hard_link(s / "notes.txt", s.parent_path().parent_path() / "second");
+  };
+  const Change olderCopy = [](const fs::path& p) {
+    Put(p / "OLD Vantora II X.app" / "vantora2", "older");
+    platform::WriteCreationDate(platform::ItemAt(p / "OLD Vantora II X.app"), 86400, nullptr);
+  };
+  // At the folder's first open, the folder made goes away and another
+  // item (a link to outside, or a folder) takes its name.
+  const auto swappedAtOpen = [&](const char* name, bool link) -> Change {
+    return [=](const fs::path& p) {
+      beforeFolderOpen = [=, done = std::make_shared<bool>(false)](int, const char* opened) {
+        if (*done || std::string(opened) != name) return;
+        *done = true;
+        fs::rename(p / name, p.parent_path() / "made");
+        if (link) fs::create_directory_symlink(out(p) / "folder", p / name);
+        if (!link) Put(p / name / "notes.txt", "theirs");
+      };
+    };
   };
   const Change fifo = [](const fs::path& s) {
     fs::remove(s / "data" / "new.txt");
@@ -697,21 +850,184 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
        [](auto& s) { fs::create_directory(s.parent_path() / "Vantora II X.app"); }, 1},
       // A file added in place of one the archive never named is left behind.
       {"a file added", N, N, none, [](auto& s) { Put(s / "data" / "old.txt", "added"); }, 1},
+      // A file of the job's given a second name from outside, before the
+      // publish or before its move; a file of a folder moved whole swapped
+      // for a link just before that move.
+      // Only what the job made is published: not a file another adds where
+      // the archive named none, nor one in place of one the job made.
+      {"a file the job did not make",
+       E,
+       E,
+       none,
+       none,
+       -1,
+       {},
+       0,
+       -1,
+       {},
+       {},
+       [](auto& s) { Put(s / "data" / "old.txt", "not the job's"); }},
+      {"a file the job did not make in place of one it made",
+       E,
+       E,
+       none,
+       none,
+       -1,
+       {},
+       0,
+       -1,
+       {},
+       {},
+       [](auto& s) {
+         Put(s / "notes.new", "not the job's");
+         fs::rename(s / "notes.new", s / "notes.txt");
+       }},
+      {"a second name given from outside", E, E, none, secondName},
+      {"a second name given just before the move", E, E, none, secondName, 3},
+      {"a second name given to a file of a folder just before the folder's move", E, E, none,
+       [](auto& s) {
+         fs::create_hard_link(s / "docs" / "a.txt", s.parent_path().parent_path() / "second");
+       },
+       3},
+      {"a file in a folder swapped for a link just before the folder's move", E, E, none,
+       [&](auto& s) {
+         fs::remove(s / "docs" / "a.txt");
+         fs::create_symlink(out(s) / "file", s / "docs" / "a.txt");
+       },
+       3},
+      // An old copy left at the "OLD " name makes way like any item, and
+      // goes to the Trash only once all is in place.
+      {"an earlier old copy goes once all is in place", N, N, olderCopy},
+      {"an earlier old copy stays when the release is refused", E, E,
+       [&](auto& p) {
+         olderCopy(p);
+         Put(p / "docs", "a file");
+       }},
+      {"an earlier old copy and its sidecar come back when a move fails", E, E, olderCopy, none, -1,
+       fails(4, -1)},
+      {"an earlier old copy the Trash cannot take", Ends::OldNameTaken, Ends::OldNameTaken,
+       [&](auto& p) {
+         olderCopy(p);
+         Put(p.parent_path() / "Trash", "no folder");
+       }},
+      {"a file at the \"OLD \" name", Ends::OldNameTaken, Ends::OldNameTaken,
+       [](auto& p) { Put(p / "OLD Vantora II X.app", "mine"); }},
+      // The bundle is never merged into: not where one came back after the
+      // look found none.
+      {"the bundle moved away as it is looked for, and back",
+       E,
+       E,
+       none,
+       none,
+       -1,
+       {},
+       0,
+       -1,
+       {{"Vantora II X.app", [](auto& p) { return Renamed(p / "Vantora II X.app", p / "away"); }},
+        {".VAII021514.replaced",
+         [](auto& p) { return Renamed(p / "away", p / "Vantora II X.app"); }}}},
+      {"a release with no bundle, and the look for the one there fails",
+       E,
+       E,
+       none,
+       [](auto& s) { fs::remove_all(s / "Vantora II X.app"); },
+       -1,
+       {},
+       0,
+       -1,
+       {{"Vantora II X.app", [](auto&) { return EIO; }}}},
+      // The folders the install makes are the ones it uses.
+      {"the staging folder swapped for a link as it is made", Ends::NotPrepared, Ends::NotPrepared,
+       swappedAtOpen(".VAII021514.unpacking", true)},
+      {"the kept folder swapped for another as it is made", Ends::NothingLost, Ends::NothingLost,
+       swappedAtOpen(".VAII021514.replaced", false)},
+      // What a failed try kept goes back on the next, or stays, named.
+      {"what was kept goes back on the next try",
+       N,
+       N,
+       none,
+       none,
+       -1,
+       fails(5, 6),
+       0,
+       -1,
+       {},
+       std::set<int>{}},
+      {"what was kept in a folder goes back into it on the next try",
+       N,
+       N,
+       [](auto& p) { Put(p / "data" / "new.txt", "older data"); },
+       none,
+       -1,
+       fails(3, 4),
+       0,
+       -1,
+       {},
+       std::set<int>{}},
+      {"the old copy gets its name back on the next try",
+       N,
+       N,
+       none,
+       none,
+       -1,
+       fails(1, 2),
+       0,
+       -1,
+       {},
+       std::set<int>{}},
   };
   // A move that fails, one at a time, as many as a clean install makes.
   for (int move = 0; move < 6; ++move) {
     cases.push_back(
         {"move " + std::to_string(move) + " fails", E, E, none, none, -1, fails(move, -1)});
   }
+  // Every move from one on fails, then the next try's first: whatever the
+  // undo could not put back is never lost.
+  for (int move = 0; move < 6; ++move) {
+    std::set<int> from;
+    for (int m = move; m < move + 40; ++m) from.insert(m);
+    cases.push_back({"moves fail from " + std::to_string(move) + " on, then the retry's first",
+                     Ends::NothingLost,
+                     Ends::NothingLost,
+                     none,
+                     none,
+                     -1,
+                     from,
+                     0,
+                     -1,
+                     {},
+                     std::set<int>{0}});
+  }
+  const auto layOut = [](const fs::path& work) {
+    Put(work / "Programs" / "Vantora II X.app" / "vantora2", "old");
+    Put(work / "Programs" / "data" / "old.txt", "old data");
+    Put(work / "Programs" / "notes.txt", "old notes");
+    Put(work / "outside" / "file", "outside");
+    fs::create_directories(work / "outside" / "folder");
+  };
+  {
+    // Each look at a name that a clean publish makes fails in turn: never
+    // taken for nothing there.
+    fixtures::TempDir counting;
+    layOut(counting.path());
+    ASSERT_EQ(InstallIn(counting.path(), cases.front(), N), "");
+    for (int look = 0; look < looksMade; ++look) {
+      cases.push_back({"look " + std::to_string(look) + " fails",
+                       Ends::NewOrAsBefore,
+                       Ends::NewOrAsBefore,
+                       none,
+                       none,
+                       -1,
+                       {},
+                       0,
+                       look});
+    }
+  }
   for (const InstallCase& c : cases) {
     for (const bool asRoot : {true, false}) {
       SCOPED_TRACE(c.what + (asRoot ? ", as root" : ", as a user"));
       fixtures::TempDir work;
-      Put(work / "Programs" / "Vantora II X.app" / "vantora2", "old");
-      Put(work / "Programs" / "data" / "old.txt", "old data");
-      Put(work / "Programs" / "notes.txt", "old notes");
-      Put(work / "outside" / "file", "outside");
-      fs::create_directories(work / "outside" / "folder");
+      layOut(work.path());
       if (c.before) c.before(work / "Programs");
       if (!asRoot) GiveTo(work.path(), test_support::kUnprivilegedId);
       const auto run = [&] {
@@ -728,6 +1044,7 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
       // of this process.
       EXPECT_TRUE(asRoot ? test_support::InChildWithin(std::chrono::minutes(1), run) == true
                          : test_support::RunUnprivileged(run));
+      beforeFolderOpen = nullptr;
     }
   }
 }

@@ -53,15 +53,15 @@ int ClaimInfo(int infoDir, const std::string& name, const QByteArray& info) {
 // Moves `item` to `name` in the Trash's files folder `filesDir`, with its
 // sidecar when it has one (`sidecar` not null): both go or neither, and
 // nothing there is replaced. 0, or errno's value (EEXIST: a name there is
-// taken).
-int MoveInto(const ItemAt& item, const ItemAt* sidecar, int filesDir, const std::string& name) {
+// taken). `stranded` is set where the item went but its sidecar could not
+// follow, and the item could not come back either.
+int MoveInto(const ItemAt& item, const ItemAt* sidecar, int filesDir, const std::string& name,
+             bool& stranded) {
   const ItemAt moved(filesDir, name);
   if (!RenameNoReplace(item, moved)) return errno;
   if (sidecar == nullptr || RenameNoReplace(*sidecar, SidecarAt(moved))) return 0;
   const int reason = errno;
-  // An item whose name was taken meanwhile cannot come back: it stays in
-  // the Trash with its record, rather than be lost there without one.
-  if (!RenameNoReplace(moved, item)) return 0;
+  stranded = !RenameNoReplace(moved, item);
   return reason;
 }
 
@@ -77,17 +77,28 @@ struct HeldFd {
 };
 
 // The device of `path`, or of the nearest folder above it that exists (a
-// Trash not made yet lies on its parent's device).
+// Trash not made yet lies on its parent's device); only a folder that is
+// not there is passed over.
 bool DeviceOf(fs::path path, dev_t* device) {
   for (;;) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
+    if (::fstatat(AT_FDCWD, path.c_str(), &st, 0) == 0) {
       *device = st.st_dev;
       return true;
     }
-    if (!path.has_relative_path()) return false;
+    if (errno != ENOENT || !path.has_relative_path()) return false;
     path = path.parent_path();
   }
+}
+
+// One of the Trash's own folders, `name` in the Trash `trash`: never entered
+// through a link, made for this user alone when it is missing.
+int OpenTrashFolder(int trash, const char* name) {
+  const int flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  const int fd = ::openat(trash, name, flags);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  if (::mkdirat(trash, name, 0700) != 0 && errno != EEXIST) return -1;
+  return ::openat(trash, name, flags);
 }
 
 // The top folder of the volume that holds the folder `folder`: the highest
@@ -100,7 +111,8 @@ fs::path VolumeTop(const fs::path& folder) {
   if (::stat(top.c_str(), &st) != 0) return {};
   while (top.has_relative_path()) {
     struct stat above {};
-    if (::stat(top.parent_path().c_str(), &above) != 0 || above.st_dev != st.st_dev) break;
+    if (::stat(top.parent_path().c_str(), &above) != 0) return {};
+    if (above.st_dev != st.st_dev) break;
     top = top.parent_path();
   }
   return top;
@@ -123,8 +135,9 @@ fs::path VolumeTrash(const fs::path& top) {
   // does: a real folder with the sticky bit, so no user can remove another's.
   const fs::path shared = top / ".Trash";
   struct stat st {};
-  if (::lstat(shared.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0 &&
-      PrivateFolder(shared / uid)) {
+  const bool looked = ::lstat(shared.c_str(), &st) == 0;
+  if (!looked && errno != ENOENT) return {};
+  if (looked && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0 && PrivateFolder(shared / uid)) {
     return shared / uid;
   }
   const fs::path own = top / (".Trash-" + uid);
@@ -165,7 +178,9 @@ bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& hom
                  std::string* error) {
   struct stat st {};
   if (!item.Lstat(st)) {
-    SetError(error, "The item to move to the Trash does not exist.");
+    SetError(error, errno == ENOENT ? std::string("The item to move to the Trash does not exist.")
+                                    : "The item to move to the Trash could not be looked at: " +
+                                          std::generic_category().message(errno));
     return false;
   }
   const fs::path trash = TrashOn(st.st_dev, source, homeTrash);
@@ -173,19 +188,17 @@ bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& hom
     SetError(error, "The item's volume has no Trash that could be used.");
     return false;
   }
-  const fs::path filesDir = trash / "files";
-  const fs::path infoDir = trash / "info";
   std::error_code ec;
-  fs::create_directories(filesDir, ec);
-  if (!ec) fs::create_directories(infoDir, ec);
+  fs::create_directories(trash, ec);
   if (ec) {
     SetError(error, "The Trash folder could not be created: " + ec.message());
     return false;
   }
   // Held from here on, so the record and the item go into the same Trash.
-  const HeldFd files(::open(filesDir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  const HeldFd infos(::open(infoDir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (files.fd < 0 || infos.fd < 0) {
+  const HeldFd top(::open(trash.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  const HeldFd files(top.fd < 0 ? -1 : OpenTrashFolder(top.fd, "files"));
+  const HeldFd infos(files.fd < 0 ? -1 : OpenTrashFolder(top.fd, "info"));
+  if (infos.fd < 0) {
     SetError(error,
              "The Trash folder could not be created: " + std::generic_category().message(errno));
     return false;
@@ -200,15 +213,28 @@ bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& hom
   // under its old name; a `._` file of the user's that is no AppleDouble
   // sidecar is not the item's and stays.
   const ItemAt sidecar = SidecarAt(item);
-  const bool withSidecar = IsAppleDoubleFile(sidecar.name, sidecar.folder);
+  int unreadable = 0;
+  const bool withSidecar = IsAppleDoubleFile(sidecar.name, sidecar.folder, unreadable);
+  if (unreadable != 0) {
+    SetError(error, "The item's sidecar could not be read: " +
+                        std::generic_category().message(unreadable));
+    return false;
+  }
   const std::string base = source.filename().string();
   for (int n = 1; n < 10000; ++n) {
     const std::string name = n == 1 ? base : base + "." + std::to_string(n);
     const int claimed = ClaimInfo(infos.fd, name, info);
     if (claimed == EEXIST) continue;
     if (claimed != 0) break;
-    const int moved = MoveInto(item, withSidecar ? &sidecar : nullptr, files.fd, name);
+    bool stranded = false;
+    const int moved = MoveInto(item, withSidecar ? &sidecar : nullptr, files.fd, name, stranded);
     if (moved == 0) return true;
+    // The item is in the Trash, and keeps its record there.
+    if (stranded) {
+      SetError(error, "The item went to the Trash, but its sidecar could not follow it: " +
+                          std::generic_category().message(moved));
+      return false;
+    }
     // No record stays for an item that is not in the Trash.
     ::unlinkat(infos.fd, (name + ".trashinfo").c_str(), 0);
     if (moved == EEXIST) continue;

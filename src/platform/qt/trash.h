@@ -28,9 +28,12 @@ std::filesystem::path TrashFor(const std::filesystem::path& item,
 // its folders as needed, with its AppleDouble sidecar when it has one (a
 // `._` file beside it that is not AppleDouble is not its sidecar, and stays).
 // A name already in the Trash gets a number appended; nothing there is
-// replaced. Returns false, with the reason in `error`, when the item could
-// not be moved; it is then where it was, with its sidecar, and nothing is
-// left behind in the Trash.
+// replaced. The Trash's own folders are never entered through a link.
+// Returns false, with the reason in `error`, when the item could not be
+// moved; it is then where it was, with its sidecar, and nothing is left
+// behind in the Trash. Should the sidecar fail to follow and the item then
+// fail to come back, the reason says so: the item is then in the Trash with
+// its record, and its sidecar where it was.
 bool MoveToTrash(const std::filesystem::path& item, const std::filesystem::path& homeTrash,
                  std::string* error = nullptr);
 // The same for the item `item` names for the *at calls (in a folder held

@@ -1,0 +1,40 @@
+#include "platform/made_items.h"
+
+namespace platform {
+
+namespace {
+
+thread_local MadeItems* recording = nullptr;
+
+}  // namespace
+
+void MadeItems::Note(const struct stat& st) {
+  Note(ItemId::Of(st));
+}
+
+void MadeItems::Note(const ItemId& id) {
+  items_.emplace(id.dev, id.ino, id.type);
+}
+
+bool MadeItems::Has(const ItemId& id) const {
+  return items_.count({id.dev, id.ino, id.type}) > 0;
+}
+
+RecordingMade::RecordingMade(MadeItems& made) : previous_(recording) {
+  recording = &made;
+}
+
+RecordingMade::~RecordingMade() {
+  recording = previous_;
+}
+
+void NoteMade(const struct stat& st) {
+  if (recording != nullptr) recording->Note(st);
+}
+
+void NoteMade(int fd) {
+  struct stat st {};
+  if (recording != nullptr && fd >= 0 && ::fstat(fd, &st) == 0) recording->Note(st);
+}
+
+}  // namespace platform
