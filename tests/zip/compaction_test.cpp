@@ -135,6 +135,15 @@ TEST(Compaction, DamagedMembersStopItBeforeAnythingMoves) {
     EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), c.bytes);
     EXPECT_EQ(places(), before);
   }
+  // A last member that is a bare header, ending just where the directory
+  // begins, is no damage: it moves.
+  RawArchive bare;
+  bare.members = {fixtures::Member("gap", "gap"), fixtures::Member("", "")};
+  ZipArchive archive;
+  ASSERT_TRUE(OpenBytes(archive, dir, bare.Build(), true)) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.RemoveEntry(1));
+  EXPECT_TRUE(archive.Compact()) << archive.ErrorMessage();
+  EXPECT_EQ(LocalOffset(archive, 1), 0u);
 }
 
 TEST(Compaction, EmptyAndReadOnlyArchives) {
