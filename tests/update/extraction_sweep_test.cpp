@@ -634,6 +634,10 @@ void SweepOne(const Scenario& s, const std::string& archiveBytes, bool existing,
   sweep.calls = traced.report.seen.calls;
   ASSERT_FALSE(sweep.calls.empty()) << "no call on a name in the destination was seen";
   const std::vector<sweep::Plan> plans = Plans(static_cast<long>(sweep.calls.size()));
+  // Whole before it is shared out: every call, the last too, with every
+  // change, at both times (at one under the address sanitizer).
+  ASSERT_EQ(plans.size(), sweep.calls.size() * std::size(sweep::kChanges) * (kThinned ? 1 : 2));
+  ASSERT_EQ(plans.back().at, static_cast<long>(sweep.calls.size()));
   sweep.planned = plans.size();
   for (std::size_t place = 0; place < plans.size(); ++place) {
     if (shard.Takes(place))
