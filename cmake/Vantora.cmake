@@ -13,11 +13,14 @@ function(vantora_library name)
   vantora_warnings(${name})
 endfunction()
 
-# vantora_test(<name> LABEL <label> SOURCES ... [LIBS ...] [TIMEOUT s])
+# vantora_test(<name> LABEL <label> SOURCES ... [LIBS ...] [TIMEOUT s] [SHARDS n])
 # A GoogleTest executable registered with CTest under the folder's label.
-# Widget tests run on Qt's offscreen platform.
+# Widget tests run on Qt's offscreen platform. With SHARDS, a program too long
+# to be one entry is registered n times, as <name>_<k>of<n>, and each entry
+# is told by VANTORA_TEST_SHARD=<k>/<n> which share of its work to do, so
+# that CTest's parallel level spreads it; TIMEOUT is then each share's.
 function(vantora_test name)
-  cmake_parse_arguments(A "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(A "" "LABEL;TIMEOUT;SHARDS" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gmock)
@@ -25,9 +28,19 @@ function(vantora_test name)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 120)
   endif()
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES
-    LABELS "${A_LABEL}"
-    TIMEOUT ${A_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  if(NOT A_SHARDS)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES
+      LABELS "${A_LABEL}"
+      TIMEOUT ${A_TIMEOUT}
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    return()
+  endif()
+  foreach(k RANGE 1 ${A_SHARDS})
+    add_test(NAME ${name}_${k}of${A_SHARDS} COMMAND ${name})
+    set_tests_properties(${name}_${k}of${A_SHARDS} PROPERTIES
+      LABELS "${A_LABEL}"
+      TIMEOUT ${A_TIMEOUT}
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VANTORA_TEST_SHARD=${k}/${A_SHARDS}")
+  endforeach()
 endfunction()

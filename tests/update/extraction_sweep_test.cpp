@@ -13,6 +13,10 @@
 // Only a change this process has no right to make (a device, unless it is
 // root) may be skipped, and is counted apart. The figures are printed per
 // scenario.
+//
+// The runs can be shared out among processes (VANTORA_TEST_SHARD=k/n, which
+// CTest sets for each of its entries): each then traces every scenario and
+// makes the runs whose place in that scenario's plan is k-1 modulo n.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -23,6 +27,7 @@
 #include <QCoreApplication>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -60,6 +65,52 @@ constexpr bool kThinned = true;
 #else
 constexpr bool kThinned = false;
 #endif
+
+// The share of each scenario's runs this process makes: those whose place
+// in the scenario's plan (from 0) is `index` modulo `count`. Shared out so,
+// every share holds about the same part of every scenario, however many
+// calls each one comes to make.
+struct Shard {
+  std::size_t index = 0;
+  std::size_t count = 1;
+  bool Takes(std::size_t place) const { return place % count == index; }
+  std::string Name() const {
+    return count == 1
+               ? ""
+               : " (share " + std::to_string(index + 1) + " of " + std::to_string(count) + ")";
+  }
+};
+
+// The share VANTORA_TEST_SHARD names as "k/n", k from 1 to n; all the runs
+// when it is not set, nothing when it is not such a pair.
+std::optional<Shard> ShardToMake() {
+  const char* value = std::getenv("VANTORA_TEST_SHARD");
+  if (value == nullptr) return Shard{};
+  long k = 0, n = 0;
+  char rest = 0;
+  if (std::sscanf(value, "%ld/%ld%c", &k, &n, &rest) != 2 || n < 1 || k < 1 || k > n)
+    return std::nullopt;
+  return Shard{static_cast<std::size_t>(k - 1), static_cast<std::size_t>(n)};
+}
+
+// The runs of a sweep over `calls` traced calls, in order: each call with
+// each change, before it and after it.
+std::vector<sweep::Plan> Plans(long calls) {
+  std::vector<sweep::Plan> plans;
+  for (long at = 1; at <= calls; ++at) {
+    for (const Change change : sweep::kChanges) {
+      for (const When when : {When::Before, When::After}) {
+        if (kThinned && (when == When::Before) != (at % 2 == 1)) continue;
+        sweep::Plan plan;
+        plan.at = at;
+        plan.change = change;
+        plan.when = when;
+        plans.push_back(plan);
+      }
+    }
+  }
+  return plans;
+}
 
 RawMember UnixMode(RawMember m, std::uint32_t mode) {
   m.hostSystem = 3;
@@ -505,6 +556,7 @@ struct Sweep {
   std::map<Change, Tally> tallies;
   std::map<std::string, Problem> problems;
   int runs = 0;
+  std::size_t planned = 0;  // the runs of the whole plan, in every share
   // Runs whose calls came in another order than the traced run's before the
   // planned one, so that the change was made at another call than planned.
   int moved = 0;
@@ -548,10 +600,11 @@ struct Sweep {
     p.calls.push_back(plan.at);
   }
 
-  void Print(const std::string& title, long long seconds) const {
-    std::printf("\n== %s: %zu calls on names, %d runs%s (%d with calls in another order), %lld s\n",
-                title.c_str(), calls.size(), runs, kThinned ? ", each call at one time" : "", moved,
-                seconds);
+  void Print(const std::string& title, double seconds) const {
+    std::printf(
+        "\n== %s: %zu calls on names, %d of %zu runs%s (%d with calls in another order), %.1f s\n",
+        title.c_str(), calls.size(), runs, planned, kThinned ? ", each call at one time" : "",
+        moved, seconds);
     for (const Change change : sweep::kChanges) {
       const auto it = tallies.find(change);
       const Tally t = it == tallies.end() ? Tally{} : it->second;
@@ -569,41 +622,52 @@ struct Sweep {
   }
 };
 
+// The sweep of one scenario in one destination: its traced run, then this
+// share of its runs.
+void SweepOne(const Scenario& s, const std::string& archiveBytes, bool existing, Shard shard) {
+  const std::string title = std::string(s.name) +
+                            (existing ? ", destination holding them" : ", empty destination") +
+                            shard.Name();
+  SCOPED_TRACE(title);
+  const auto started = std::chrono::steady_clock::now();
+  const Checked traced = RunChecked(s, archiveBytes, existing, sweep::Plan{});
+  ASSERT_TRUE(traced.problem.empty()) << "the traced run:" << traced.problem;
+  ASSERT_TRUE(traced.report.succeeded) << traced.report.result;
+  Sweep sweep;
+  sweep.calls = traced.report.seen.calls;
+  ASSERT_FALSE(sweep.calls.empty()) << "no call on a name in the destination was seen";
+  const std::vector<sweep::Plan> plans = Plans(static_cast<long>(sweep.calls.size()));
+  // Whole before it is shared out: every call, the last too, with every
+  // change, at both times (at one under the address sanitizer).
+  ASSERT_EQ(plans.size(), sweep.calls.size() * std::size(sweep::kChanges) * (kThinned ? 1 : 2));
+  ASSERT_EQ(plans.back().at, static_cast<long>(sweep.calls.size()));
+  sweep.planned = plans.size();
+  for (std::size_t place = 0; place < plans.size(); ++place) {
+    if (shard.Takes(place))
+      sweep.Add(plans[place], RunChecked(s, archiveBytes, existing, plans[place]));
+  }
+  // One place in every `count`, from its own: a share that took more or
+  // fewer would leave runs to no share, or give them to two.
+  EXPECT_EQ(static_cast<std::size_t>(sweep.runs),
+            (plans.size() + shard.count - 1 - shard.index) / shard.count);
+  sweep.Print(title,
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+  for (const auto& [key, p] : sweep.problems) {
+    ADD_FAILURE() << p.what << "\n    at calls " << Ranges(p.calls);
+  }
+  std::fflush(stdout);
+}
+
 TEST(ExtractionSweep, NoRacedCallReachesOutsideTheDestination) {
+  const std::optional<Shard> shard = ShardToMake();
+  ASSERT_TRUE(shard) << "VANTORA_TEST_SHARD is \"" << std::getenv("VANTORA_TEST_SHARD")
+                     << "\"; it names a share as k/n, with k from 1 to n";
   for (const Scenario& s : Scenarios()) {
     fixtures::RawArchive raw;
     raw.members = s.members;
     const std::string archiveBytes = raw.Build();
     for (const bool existing : {false, true}) {
-      const std::string title =
-          std::string(s.name) + (existing ? ", destination holding them" : ", empty destination");
-      SCOPED_TRACE(title);
-      const auto started = std::chrono::steady_clock::now();
-      const Checked traced = RunChecked(s, archiveBytes, existing, sweep::Plan{});
-      ASSERT_TRUE(traced.problem.empty()) << "the traced run:" << traced.problem;
-      ASSERT_TRUE(traced.report.succeeded) << traced.report.result;
-      Sweep sweep;
-      sweep.calls = traced.report.seen.calls;
-      ASSERT_FALSE(sweep.calls.empty()) << "no call on a name in the destination was seen";
-      for (long at = 1; at <= static_cast<long>(sweep.calls.size()); ++at) {
-        for (const Change change : sweep::kChanges) {
-          for (const When when : {When::Before, When::After}) {
-            if (kThinned && (when == When::Before) != (at % 2 == 1)) continue;
-            sweep::Plan plan;
-            plan.at = at;
-            plan.change = change;
-            plan.when = when;
-            sweep.Add(plan, RunChecked(s, archiveBytes, existing, plan));
-          }
-        }
-      }
-      sweep.Print(title, std::chrono::duration_cast<std::chrono::seconds>(
-                             std::chrono::steady_clock::now() - started)
-                             .count());
-      for (const auto& [key, p] : sweep.problems) {
-        ADD_FAILURE() << p.what << "\n    at calls " << Ranges(p.calls);
-      }
-      std::fflush(stdout);
+      ASSERT_NO_FATAL_FAILURE(SweepOne(s, archiveBytes, existing, *shard));
     }
   }
 }
