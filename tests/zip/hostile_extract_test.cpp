@@ -780,6 +780,20 @@ std::vector<Case> Cases() {
            if (fs::path(name).filename() == "root") fs::create_directory(root);
          };
        }},
+      {"a link put at a missing root's name just before the job makes it is not followed",
+       {Member("a/x", "x")},
+       {kAliasOnPath},
+       [](const fs::path& root) { EXPECT_TRUE(fs::is_symlink(root)); },
+       false,
+       nullptr,
+       0,
+       {},
+       [](const fs::path& root) {
+         fs::remove_all(root);
+         beforeFolderMade = [root](int, const char* name) {
+           if (name == root.filename()) fs::create_directory_symlink("outside", root);
+         };
+       }},
       {"a folder the job made, swapped for a link as it is opened, takes no member",
        {Member("a/x", "x")},
        {kAliasOnPath},
@@ -857,6 +871,19 @@ std::vector<Case> Cases() {
          if (index != 1) return;
          fixtures::WriteFile(root / "._s\\f", stray);
          fixtures::WriteFile(root / "._u\\f", "not AppleDouble");
+       }},
+      {"a stray sidecar of a folder made new is removed only while it is the one looked at",
+       {Member("new/")},
+       {""},
+       [stray](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / "._new"), stray.substr(0, 8) + "theirs");
+       },
+       false,
+       [stray](const fs::path& root, std::int32_t) {
+         fixtures::WriteFile(root / "._new", stray);
+         AfterNextLookAt("._new", [=] {
+           platform::WriteFileAtomic(root / "._new", stray.substr(0, 8) + "theirs", nullptr);
+         });
        }},
       {"a folder made new takes nothing from a sidecar that stood alone at its sidecar's name; "
        "one found there keeps its own",
