@@ -11,6 +11,20 @@ namespace platform {
 
 namespace {
 
+// The open of `name` in `folder` as a folder failed with `error`: errno
+// then says what stands there. The open refuses a link as "not a folder",
+// and the making one put in place of the folder made: ELOOP for a link,
+// ENOTDIR for an item that is no folder.
+OpenFolderRef Refused(int folder, const std::string& name, int error) {
+  struct stat st {};
+  if ((error == ENOTDIR || error == OpenFolder::kNotMade) && LookAt(folder, name, st)) {
+    if (S_ISLNK(st.st_mode)) error = ELOOP;
+    if (!S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) error = ENOTDIR;
+  }
+  errno = error;
+  return nullptr;
+}
+
 // `name` in `folder` as a folder, never through a link, and only the one
 // `id` describes.
 OpenFolderRef OpenChecked(int folder, const std::string& name, const ItemId& id) {
@@ -20,11 +34,8 @@ OpenFolderRef OpenChecked(int folder, const std::string& name, const ItemId& id)
   }
   int error = 0;
   OpenFolderRef opened = OpenFolder::Open(folder, name.c_str(), O_NOFOLLOW, error);
-  if (!opened) {
-    errno = error;
-    return nullptr;
-  }
-  if (opened->dev() != id.dev || opened->ino() != id.ino) {
+  if (!opened) return Refused(folder, name, error);
+  if (opened->Id() != id) {
     errno = ESTALE;
     return nullptr;
   }
@@ -96,18 +107,46 @@ auto FolderWalk::Retrying(std::size_t depth, Open open) -> decltype(open()) {
   }
 }
 
-bool FolderWalk::Enter(const std::string& name, const ItemId& id) {
+OpenFolderRef OpenOrMakeFolder(int folder, const std::string& name, bool make, bool* made) {
+  if (made) *made = false;
+  int error = 0;
+  OpenFolderRef opened = OpenFolder::Open(folder, name.c_str(), O_NOFOLLOW, error);
+  if (!opened && error == ENOENT && make) {
+    opened = OpenFolder::Make(folder, name.c_str(), 0777, error);
+    if (made) *made = opened != nullptr;
+    // One made by another process since it was found missing is taken as
+    // found.
+    if (!opened && error == EEXIST) {
+      opened = OpenFolder::Open(folder, name.c_str(), O_NOFOLLOW, error);
+    }
+  }
+  return opened ? opened : Refused(folder, name, error);
+}
+
+template <typename Open>
+bool FolderWalk::EnterWith(const std::string& name, Open open) {
   const int at = Fd();
   if (at < 0) return false;
-  OpenFolderRef folder = Retrying(Depth() - 1, [&] { return OpenChecked(at, name, id); });
+  OpenFolderRef folder = Retrying(Depth() - 1, [&] { return open(at); });
   if (!folder) return false;
+  const ItemId id = folder->Id();
   levels_.push_back(Level{name, id, std::move(folder)});
   if (levels_.size() > kHeldOpen) levels_[levels_.size() - kHeldOpen - 1].folder.reset();
   return true;
 }
 
+bool FolderWalk::Enter(const std::string& name, const ItemId& id) {
+  return EnterWith(name, [&](int at) { return OpenChecked(at, name, id); });
+}
+
+bool FolderWalk::Enter(const std::string& name, bool make, bool* made) {
+  return EnterWith(name, [&](int at) { return OpenOrMakeFolder(at, name, make, made); });
+}
+
 void FolderWalk::Leave() {
-  if (!levels_.empty()) levels_.pop_back();
+  if (levels_.empty()) return;
+  levels_.pop_back();
+  if (reopenedDepth_ > Depth()) reopened_.reset();
 }
 
 std::optional<std::vector<std::string>> FolderWalk::Names() {
@@ -118,21 +157,38 @@ std::optional<std::vector<std::string>> FolderWalk::Names() {
 
 int FolderWalk::Fd() {
   if (levels_.empty()) return root_;
-  if (levels_.back().folder) return levels_.back().folder->fd();
+  // The deepest is always held once it is open.
+  const OpenFolderRef folder = Folder(Depth());
+  return folder ? folder->fd() : -1;
+}
+
+OpenFolderRef FolderWalk::Opened(std::size_t depth) const {
+  if (depth == 0) return nullptr;
+  if (levels_[depth - 1].folder) return levels_[depth - 1].folder;
+  return reopenedDepth_ == depth ? reopened_ : nullptr;
+}
+
+OpenFolderRef FolderWalk::Folder(std::size_t depth) {
+  if (OpenFolderRef open = Opened(depth)) return open;
   // Only the deepest are held, so none above this one is: every folder on
-  // the way is opened again from the root, and checked, and the deepest of
-  // them are held once more.
-  OpenFolderRef above;
-  int at = root_;
-  for (std::size_t i = 0; i < levels_.size(); ++i) {
-    OpenFolderRef folder =
-        Retrying(i, [&] { return OpenChecked(at, levels_[i].name, levels_[i].id); });
-    if (!folder) return -1;
-    if (i + kHeldOpen >= levels_.size()) levels_[i].folder = folder;
+  // the way from the nearest one open above it (or the root) is opened
+  // again, and checked, and the deepest of them are held once more.
+  std::size_t from = depth;
+  while (from > 1 && !Opened(from - 1)) --from;
+  OpenFolderRef above = Opened(from - 1);
+  for (std::size_t i = from; i <= depth; ++i) {
+    const int at = above ? above->fd() : root_;
+    const Level& level = levels_[i - 1];
+    OpenFolderRef folder = Retrying(i - 1, [&] { return OpenChecked(at, level.name, level.id); });
+    if (!folder) return nullptr;
+    if (i + kHeldOpen > Depth()) levels_[i - 1].folder = folder;
     above = std::move(folder);
-    at = above->fd();
   }
-  return at;
+  if (!levels_[depth - 1].folder) {
+    reopened_ = above;
+    reopenedDepth_ = depth;
+  }
+  return above;
 }
 
 std::optional<std::vector<TreeItem>> ReadTree(int folder, const std::string& name,

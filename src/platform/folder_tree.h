@@ -8,7 +8,8 @@
 // Only the deepest folders of a walk's path are held open, so that a tree of
 // any depth takes a bounded number of descriptors, and fewer when the
 // process runs short of them; a folder above them is opened again from the
-// top, with the same checks, when the walk climbs back to it. A folder that cannot be entered or
+// top (or from the last one opened again above it), with the same checks,
+// when the walk climbs back to it. A folder that cannot be entered or
 // listed fails the step: it is never taken for an empty one.
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -22,21 +23,18 @@
 
 namespace platform {
 
-// Which item something is, as looked at without following a link: its
-// device and inode, and its type (the S_IFMT bits of its mode).
-struct ItemId {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  mode_t type = 0;
-
-  static ItemId Of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_mode & S_IFMT}; }
-  bool IsFolder() const { return type == S_IFDIR; }
-  friend bool operator==(const ItemId&, const ItemId&) = default;
-};
-
 // What stands at `name` in `folder`, a link itself; false with errno's value
 // when nothing can be looked at there.
 bool LookAt(int folder, const std::string& name, struct stat& st);
+
+// The folder `name` in `folder`, whichever stands there now, opened never
+// through a link; with `make`, one missing there is made (mode 0777 less the
+// umask) and must be the folder made (see OpenFolder::Make), and `made`
+// tells whether it was made here or found. Null with errno's value else:
+// ELOOP for a link at the name, ENOTDIR for an item that is no folder,
+// OpenFolder::kNotMade for another folder put in place of the one made.
+OpenFolderRef OpenOrMakeFolder(int folder, const std::string& name, bool make,
+                               bool* made = nullptr);
 
 // The names in the folder of descriptor `folder` (a path descriptor will
 // do), sorted, without "." and "..". None, with errno's value, when the
@@ -62,10 +60,16 @@ class FolderWalk {
 
   // Enters the folder `name` in the one the walk stands in, when it is the
   // folder `id` describes; false with errno's value else (ESTALE for
-  // another item at that name).
+  // another item at that name, ELOOP for a link).
   bool Enter(const std::string& name, const ItemId& id);
+  // Enters the folder that stands at `name` now, whichever it is, as
+  // OpenOrMakeFolder opens or makes it.
+  bool Enter(const std::string& name, bool make, bool* made = nullptr);
   // Back to the folder above; the one left is let go.
   void Leave();
+  // The folder entered at `depth` (1 to Depth()), held, or opened again as
+  // Fd() opens it; null with errno's value when it cannot be.
+  OpenFolderRef Folder(std::size_t depth);
   // A path descriptor of the folder the walk stands in, opened again from
   // the root when it is not held; -1 with errno's value when the folders on
   // the way are no longer the ones entered.
@@ -84,9 +88,20 @@ class FolderWalk {
   // opened again when needed), and it is tried again.
   template <typename Open>
   auto Retrying(std::size_t depth, Open open) -> decltype(open());
+  // Enters `name` as the folder that `open` opens in the one the walk
+  // stands in (given its descriptor); only the deepest stay held.
+  template <typename Open>
+  bool EnterWith(const std::string& name, Open open);
+  // The folder at `depth` while it is open, held or opened again; null else
+  // (and for the root).
+  OpenFolderRef Opened(std::size_t depth) const;
 
   int root_;
   std::vector<Level> levels_;
+  // The last folder opened again that is not among the deepest, and its
+  // depth: a walk that checks its way down past them opens each once.
+  OpenFolderRef reopened_;
+  std::size_t reopenedDepth_ = 0;
 };
 
 // One item found below a folder by ReadTree.

@@ -81,8 +81,8 @@ bool ItemAt::ChangeMode(mode_t mode) const {
   const int fd =
       ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool changed = ::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev &&
-                       opened.st_ino == st.st_ino && ::fchmod(fd, mode) == 0;
+  const bool changed =
+      ::fstat(fd, &opened) == 0 && ItemId::Of(opened) == ItemId::Of(st) && ::fchmod(fd, mode) == 0;
   ::close(fd);
   return changed;
 }
@@ -177,8 +177,7 @@ int OpenRegularFile(int folder, const char* name, struct stat& st) {
       // keeps a FIFO put there meanwhile from holding the caller.
       struct stat again {};
       fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-      if (fd >= 0 && (::fstat(fd, &again) != 0 || again.st_dev != st.st_dev ||
-                      again.st_ino != st.st_ino || !S_ISREG(again.st_mode))) {
+      if (fd >= 0 && (::fstat(fd, &again) != 0 || ItemId::Of(again) != ItemId::Of(st))) {
         ::close(fd);
         fd = -1;
         errno = EAGAIN;

@@ -9,11 +9,24 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <compare>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 namespace platform {
+
+// Which item something is, as looked at without following a link: its
+// device and inode, and its type (the S_IFMT bits of its mode).
+struct ItemId {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  mode_t type = 0;
+
+  static ItemId Of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_mode & S_IFMT}; }
+  bool IsFolder() const { return type == S_IFDIR; }
+  friend auto operator<=>(const ItemId&, const ItemId&) = default;
+};
 
 // A folder held open by a path descriptor, which is enough to look names up
 // in it, with what it was when it was opened. The descriptor is closed when
@@ -31,8 +44,9 @@ class OpenFolder {
   int error() const { return error_; }
   dev_t dev() const { return dev_; }
   ino_t ino() const { return ino_; }
+  ItemId Id() const { return {dev_, ino_, S_IFDIR}; }
   // `st` describes this folder.
-  bool Is(const struct stat& st) const { return st.st_dev == dev_ && st.st_ino == ino_; }
+  bool Is(const struct stat& st) const { return ItemId::Of(st) == Id(); }
   // It is still the item of `name` in `parent` (a descriptor or AT_FDCWD),
   // looked up with the fstatat `flags` given.
   bool StillAt(int parent, const char* name, int flags) const;

@@ -10,10 +10,11 @@
 // one member are kept for the next: members of one folder follow each other
 // in an archive, and their folders are then only checked, not opened again.
 //
-// Only the deepest folders of the current path are held open, so that a
-// tree of any depth takes a bounded number of descriptors; one above them is
-// opened again from the nearest one held, with the same checks, when a walk
-// needs it.
+// The folders are walked by a platform::FolderWalk, which holds the deepest
+// of them open and opens one above them again, with the same checks, when a
+// walk needs it; this walk adds what extraction needs of its own: folders
+// made where they are missing, a link followed where that is asked for, and
+// the folders' dates.
 //
 // A folder's date is changed by every item made or removed in it, so the
 // date a folder member gives its folder is set again once the walk is done
@@ -33,6 +34,7 @@
 #include <vector>
 
 #include "platform/folder_item.h"
+#include "platform/folder_tree.h"
 #include "platform/item_at.h"
 
 namespace zip {
@@ -40,8 +42,6 @@ namespace zip {
 class DestinationFolders {
  public:
   using FolderRef = platform::OpenFolderRef;
-  // How many folders below the root are held open at most.
-  static constexpr std::size_t kHeldOpen = 32;
 
   // Begins the walk to one member below `root`. A root given as before (the
   // same path, anchored in the same folder) is the one held, whatever stands
@@ -77,8 +77,9 @@ class DestinationFolders {
   // made, else `error` is kReplaced. Null with errno's value in `error` while
   // it cannot be opened.
   FolderRef RootFolder(int& error);
-  // The root the walk made was replaced before it could be opened.
-  static constexpr int kReplaced = ESTALE;
+  // The root the walk made, or a folder it made on the way, was replaced
+  // before it could be opened.
+  static constexpr int kReplaced = platform::OpenFolder::kNotMade;
 
   // `folder` now has the modification date it is to keep: it is set again
   // whenever the walk leaves that folder, and at Release.
@@ -88,48 +89,29 @@ class DestinationFolders {
   // closes every folder this object holds.
   void Release();
 
-  // Opens `name` in `parent` as a folder, never through a link, making it
-  // (mode 0777 less the umask) when it is missing and `create` is set. Null
-  // with `error` set when it cannot be opened: ELOOP for a link, ENOTDIR for
-  // an item that is no folder.
-  static FolderRef Open(int parent, const char* name, bool create, int& error);
-
  private:
-  // A folder entered below the root: its name, what it was when it was
-  // entered, and, while it is among the deepest, its descriptor.
-  struct Level {
-    std::string name;
-    dev_t dev;
-    ino_t ino;
-    FolderRef folder;
-    bool Is(const platform::OpenFolder& f) const;
-  };
-
   bool Reachable() const { return lost_.empty() && !rootLost_; }
   // Enters the pending name as a folder; false when a link there leads out
   // of the root.
   bool EnterPending(bool followLinks);
-  // Opens or checks `name` below the folder the walk stands in, and stands
-  // in it. Null with `error` set when it cannot be.
-  FolderRef Enter(const std::string& name, int& error);
+  // Checks or enters `name` below the folder the walk stands in, and stands
+  // in it. False with `error` set when it cannot.
+  bool Enter(const std::string& name, int& error);
   // The walk moves to where the link `link` in the folder it stands in
   // points, when that lies inside the root; the target's last name becomes
   // the pending name.
   bool FollowLink(const std::string& link);
+  // With links followed, a link at the member's own (pending) name: the
+  // member goes where it leads. False when that lies out of the root.
+  bool FollowLeafLink();
   // The folder at `depth` of the walk (0 is the root; depth n is the n-th
   // folder entered below it).
   FolderRef At(std::size_t depth, int& error);
-  // Level `index` is one of the deepest, whose descriptors are held.
-  bool Held(std::size_t index) const { return index + kHeldOpen >= levels_.size(); }
-  // Opens level `index` again from the nearest folder above it that is open.
-  FolderRef Reopen(std::size_t index, int& error);
-  // Keeps `folder`, just opened or checked, as level `index`'s.
-  void Keep(std::size_t index, const FolderRef& folder);
   // The last name of the root as the caller gave it, anchored.
   std::filesystem::path GivenName() const;
-  // The walk leaves the levels from `index` on: their kept dates are set
+  // The walk leaves the folders below `depth`: their kept dates are set
   // again, and they are let go.
-  void Leave(std::size_t index);
+  void LeaveFrom(std::size_t depth);
   // Sets the date kept for `folder`, if any.
   void SetKeptDate(const platform::OpenFolder& folder) const;
 
@@ -140,17 +122,14 @@ class DestinationFolders {
       std::make_shared<const std::filesystem::path>();
   FolderRef root_;
 
-  // The modification dates folder members gave their folders, by device and
-  // inode.
-  std::map<std::pair<dev_t, ino_t>, timespec> dates_;
+  // The modification dates folder members gave their folders.
+  std::map<platform::ItemId, timespec> dates_;
 
-  // The folders of the last walks' path below the root; those of this walk
-  // come first, `depth_` of them, each checked by this walk.
-  std::vector<Level> levels_;
+  // The folders of the last walks' path below the root, from the root's
+  // first open on; those of this walk come first, `depth_` of them, each
+  // checked by this walk.
+  std::optional<platform::FolderWalk> walk_;
   std::size_t depth_ = 0;
-  // The last level opened again that is not held, with its index.
-  std::size_t reopenedIndex_ = 0;
-  FolderRef reopened_;
 
   // This walk: the last name, entered as a folder only once a name follows
   // it; names below the folder it stands in where no folder could be

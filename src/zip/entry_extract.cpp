@@ -98,8 +98,29 @@ int RemoveLink(const ItemAt& at, const struct stat& looked) {
   struct stat now {};
   if (!at.Lstat(now) || S_ISDIR(now.st_mode)) return 0;
   if (!S_ISLNK(now.st_mode)) return ENOTDIR;
-  if (now.st_dev != looked.st_dev || now.st_ino != looked.st_ino) return ELOOP;
+  if (platform::ItemId::Of(now) != platform::ItemId::Of(looked)) return ELOOP;
   return ::unlinkat(at.folder, at.name.c_str(), 0) == 0 ? 0 : ELOOP;
+}
+
+// The open of a folder at `at` failed with `error`: ELOOP, for a link put
+// there since it was looked at, which `link` then describes.
+bool LinkRacedIn(const ItemAt& at, int error, struct stat& link) {
+  return error == ELOOP && at.Lstat(link) && S_ISLNK(link.st_mode);
+}
+
+// The folder member's own folder at `at`, made (`made`) or opened as found
+// there meanwhile, never through a link. A link there, which `link` says was
+// found (described by `st`), goes first; one put there since is taken as one
+// found there, once. Null with `error` set when there is no folder to take.
+OpenFolderRef PlaceFolder(const ItemAt& at, bool link, struct stat& st, int& error, bool& made) {
+  for (;;) {
+    error = link ? RemoveLink(at, st) : 0;
+    if (error != 0) return nullptr;
+    OpenFolderRef folder = platform::OpenOrMakeFolder(at.folder, at.name, true, &made);
+    error = folder ? 0 : errno;
+    if (folder || link || !LinkRacedIn(at, error, st)) return folder;
+    link = true;
+  }
 }
 
 // The permission bits a member's Unix mode gives a regular file: those of
@@ -259,37 +280,47 @@ bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary, Mem
   const ItemAt at = dest.At();
   struct stat st {};
   const bool there = at.Lstat(st);
-  bool alias = there && S_ISLNK(st.st_mode);
-  int error = 0;
-  if (there && !alias) {
-    if (!S_ISDIR(st.st_mode)) return Fail(kFolderOverFile);
-    folder = DestinationFolders::Open(at.folder, at.name.c_str(), false, error);
-    // A link put there since the look is taken as one found there.
-    alias = !folder && error == ELOOP && at.Lstat(st) && S_ISLNK(st.st_mode);
-    if (!folder && !alias) return Fail(PlaceMessage(error));
-    if (folder && ::fstat(folder->fd(), &st) != 0) {
-      return Fail(WithReason(kFolderCreation, errno));
-    }
-    if (folder && (st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
-  }
+  bool link = there && S_ISLNK(st.st_mode);
+  if (there && !link && !S_ISDIR(st.st_mode)) return Fail(kFolderOverFile);
+  if (there && S_ISDIR(st.st_mode) && !z_foundFolder(at, folder, link, st)) return false;
   if (!z_unzip(nullptr, nullptr, decodeMacBinary, true, mbHdr)) return false;
   if (folder) return true;
-  if (alias) error = RemoveLink(at, st);
-  if (error == 0) folder = DestinationFolders::Open(at.folder, at.name.c_str(), true, error);
-  // A link put there since the look is taken as one found there.
-  if (!folder && !alias && error == ELOOP && at.Lstat(st) && S_ISLNK(st.st_mode) &&
-      (error = RemoveLink(at, st)) == 0) {
-    folder = DestinationFolders::Open(at.folder, at.name.c_str(), true, error);
-  }
+  int error = 0;
+  bool made = false;
+  folder = PlaceFolder(at, link, st, error, made);
   if (!folder) return Fail(PlaceMessage(error));
-  // A folder made here takes no metadata from a sidecar that stood at its
-  // sidecar's name before it (the removed link's, or one alone): one that
-  // this extraction did not write goes.
-  const ItemAt sidecar = platform::SidecarAt(at);
-  if (platform::IsAppleDoubleFile(sidecar.name, sidecar.folder) && !d->WasExtracted(sidecar)) {
+  if (made) z_removeStraySidecar(at);
+  return true;
+}
+
+// The folder found at a folder member's place `at`, as `st` describes it,
+// opened never through a link; or a link put there since, taken as one found
+// there (`link`; `st` then describes it). False, the member failed, when
+// neither can be taken.
+bool ZipEntry::z_foundFolder(const ItemAt& at, OpenFolderRef& folder, bool& link, struct stat& st) {
+  folder = platform::OpenOrMakeFolder(at.folder, at.name, false);
+  const int error = folder ? 0 : errno;
+  link = LinkRacedIn(at, error, st);
+  if (!folder) return link || Fail(PlaceMessage(error));
+  if (::fstat(folder->fd(), &st) != 0) return Fail(WithReason(kFolderCreation, errno));
+  return (st.st_mode & S_IWUSR) != 0 || Fail(kWriteProtected);
+}
+
+// A folder made here takes no metadata from a sidecar that stood at its
+// sidecar's name before it (the removed link's, or one alone): an
+// AppleDouble file there that this extraction did not write goes, but only
+// while it is the item looked at.
+void ZipEntry::z_removeStraySidecar(const ItemAt& folder) {
+  const ItemAt sidecar = platform::SidecarAt(folder);
+  struct stat looked {
+  }, now{};
+  if (!sidecar.Lstat(looked) || !platform::IsAppleDoubleFile(sidecar.name, sidecar.folder) ||
+      d->WasExtracted(sidecar)) {
+    return;
+  }
+  if (sidecar.Lstat(now) && platform::ItemId::Of(now) == platform::ItemId::Of(looked)) {
     ::unlinkat(sidecar.folder, sidecar.name.c_str(), 0);
   }
-  return true;
 }
 
 // The permissions a member's file is made with: never more than those it

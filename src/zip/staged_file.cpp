@@ -9,6 +9,7 @@
 
 #include "platform/apple_double.h"
 #include "platform/atomic_file.h"
+#include "platform/item_at.h"
 #include "platform/made_items.h"
 
 namespace zip {
@@ -39,7 +40,7 @@ int Refusal(Sidecar there) {
 bool StillAt(int folder, const std::string& name, const struct stat& st) {
   struct stat there {};
   return ::fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-         there.st_dev == st.st_dev && there.st_ino == st.st_ino;
+         platform::ItemId::Of(there) == platform::ItemId::Of(st);
 }
 
 }  // namespace

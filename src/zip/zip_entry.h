@@ -182,6 +182,9 @@ class ZipEntry {
   bool z_extractRoot(bool decodeMacBinary);
   bool z_extractFolder(const platform::FolderItem& dest, bool decodeMacBinary,
                        platform::MemoryBlockRef& mbHdr, platform::OpenFolderRef& folder);
+  bool z_foundFolder(const platform::ItemAt& at, platform::OpenFolderRef& folder, bool& link,
+                     struct stat& st);
+  void z_removeStraySidecar(const platform::ItemAt& folder);
   mode_t z_creationMode(bool executable, const struct stat* old) const;
   bool z_extractFile(const platform::FolderItem& dest, bool decodeMacBinary, bool executable,
                      platform::MemoryBlockRef& mbHdr, std::unique_ptr<StagedFile>& staged);

@@ -203,6 +203,7 @@ std::vector<Case> Cases() {
   const std::string lie = "hello world";
   const auto watch = std::make_shared<Watch>();
   const auto modes = std::make_shared<std::map<std::string, unsigned>>();
+  const auto opens = std::make_shared<int>(0);
   // A sidecar with no item beside it.
   const std::string stray =
       fixtures::AppleDoubleHeader({{9, 38, 32}}) + "JUNKjunk" + std::string(24, '\0');
@@ -311,12 +312,13 @@ std::vector<Case> Cases() {
          ::inotify_add_watch(watch->inotify, (root / "._g").c_str(), IN_OPEN);
          if (watch->device) ::inotify_add_watch(watch->inotify, (root / "._h").c_str(), IN_OPEN);
        }},
-      {"a tree 300 folders deep takes a few dozen descriptors, and a member that goes down, up "
-       "and down again lands where its name says",
+      {"a tree 300 folders deep takes a few dozen descriptors and a few opens of each folder, and "
+       "a member that goes down, up and down again lands where its name says",
        {Member(Deep(300, "x"), "x"), Member(Deep(5, "../../../v/v/v/w"), "w"),
         Member(Deep(150, "y"), "y"), Member(Deep(300, "z"), "z")},
        {"", "", "", ""},
-       [](const fs::path& root) {
+       [opens](const fs::path& root) {
+         EXPECT_LT(*opens, 3000);
          EXPECT_EQ(fixtures::ReadFile(root / "t/t/v/v/v/w"), "w");
          EXPECT_FALSE(fs::exists(root / Deep(5, "w")));
          EXPECT_EQ(fixtures::ReadFile(root / Deep(300, "x")), "x");
@@ -325,7 +327,9 @@ std::vector<Case> Cases() {
        },
        false,
        nullptr,
-       40},
+       40,
+       {},
+       [opens](const fs::path&) { beforeFolderOpen = [opens](int, const char*) { ++*opens; }; }},
       {"a folder let go and swapped for a link as a member's walk opens it again takes no member",
        {Member(Deep(40, "x"), "x"), Member(Deep(10, "../../../../../v/y"), "y")},
        {"", kAliasOnPath},
@@ -780,6 +784,20 @@ std::vector<Case> Cases() {
            if (fs::path(name).filename() == "root") fs::create_directory(root);
          };
        }},
+      {"a link put at a missing root's name just before the job makes it is not followed",
+       {Member("a/x", "x")},
+       {kAliasOnPath},
+       [](const fs::path& root) { EXPECT_TRUE(fs::is_symlink(root)); },
+       false,
+       nullptr,
+       0,
+       {},
+       [](const fs::path& root) {
+         fs::remove_all(root);
+         beforeFolderMade = [root](int, const char* name) {
+           if (name == root.filename()) fs::create_directory_symlink("outside", root);
+         };
+       }},
       {"a folder the job made, swapped for a link as it is opened, takes no member",
        {Member("a/x", "x")},
        {kAliasOnPath},
@@ -857,6 +875,19 @@ std::vector<Case> Cases() {
          if (index != 1) return;
          fixtures::WriteFile(root / "._s\\f", stray);
          fixtures::WriteFile(root / "._u\\f", "not AppleDouble");
+       }},
+      {"a stray sidecar of a folder made new is removed only while it is the one looked at",
+       {Member("new/")},
+       {""},
+       [stray](const fs::path& root) {
+         EXPECT_EQ(fixtures::ReadFile(root / "._new"), stray.substr(0, 8) + "theirs");
+       },
+       false,
+       [stray](const fs::path& root, std::int32_t) {
+         fixtures::WriteFile(root / "._new", stray);
+         AfterNextLookAt("._new", [=] {
+           platform::WriteFileAtomic(root / "._new", stray.substr(0, 8) + "theirs", nullptr);
+         });
        }},
       {"a folder made new takes nothing from a sidecar that stood alone at its sidecar's name; "
        "one found there keeps its own",
