@@ -218,15 +218,13 @@ bool IsAppleDoubleFile(const std::filesystem::path& path, int folder, int& unrea
   if (fd < 0) {
     // Nothing there, or no regular file: none. A file that could not be
     // looked at or opened may well be one.
-    const bool none = st.st_mode == 0 ? errno == ENOENT || errno == ENOTDIR : !S_ISREG(st.st_mode);
+    const bool none = st.st_mode == 0 ? errno == ENOENT : !S_ISREG(st.st_mode);
     if (!none) unreadable = errno;
     return false;
   }
   std::string head;
-  errno = 0;
   const bool yes = ReadAt(fd, 0, 8, head) && BE(head, 0, 4) == kAppleDoubleMagic &&
                    BE(head, 4, 4) == kAppleDoubleVersion2;
-  if (head.size() < 8 && errno != 0) unreadable = errno;
   ::close(fd);
   return yes;
 }

@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/made_items.h"
-
 namespace platform {
 
 std::unique_ptr<BinaryStream> BinaryStream::Open(const ItemAt& item, bool writable,
@@ -36,7 +34,6 @@ std::unique_ptr<BinaryStream> BinaryStream::Create(const ItemAt& item, bool foll
     ::close(fd);
     return nullptr;
   }
-  NoteMade(st);
   return std::unique_ptr<BinaryStream>(new BinaryStream(fd, true));
 }
 

@@ -12,7 +12,6 @@
 
 #include "platform/apple_double.h"
 #include "platform/framework_exceptions.h"
-#include "platform/made_items.h"
 
 namespace platform {
 
@@ -264,10 +263,7 @@ std::optional<FolderItem> FolderItem::Item(std::int32_t index) const {
 
 bool FolderItem::CreateAsFolder() const {
   const ItemAt at = At();
-  struct stat st {};
-  if (::mkdirat(at.folder, at.name.c_str(), 0777) != 0) return false;
-  if (at.Lstat(st)) NoteMade(st);
-  return true;
+  return ::mkdirat(at.folder, at.name.c_str(), 0777) == 0;
 }
 
 std::unique_ptr<BinaryStream> FolderItem::CreateBinaryFile(std::string_view) const {

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 
-
 namespace zip {
 
 namespace fs = std::filesystem;

@@ -93,10 +93,11 @@ std::string ForkMessage(const std::string& message, int error) {
 // never following it; but only while it is the item there. 0 when it went,
 // or is gone, or a folder stands there now (taken as one found there);
 // ENOTDIR for an item that is no folder, ELOOP for another link or one that
-// cannot be removed.
+// cannot be removed, the reason the name could not be looked at.
 int RemoveLink(const ItemAt& at, const struct stat& looked) {
   struct stat now {};
-  if (!at.Lstat(now) || S_ISDIR(now.st_mode)) return 0;
+  if (!at.Lstat(now)) return errno == ENOENT ? 0 : errno;
+  if (S_ISDIR(now.st_mode)) return 0;
   if (!S_ISLNK(now.st_mode)) return ENOTDIR;
   if (platform::ItemId::Of(now) != platform::ItemId::Of(looked)) return ELOOP;
   return ::unlinkat(at.folder, at.name.c_str(), 0) == 0 ? 0 : ELOOP;
@@ -280,6 +281,7 @@ bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary, Mem
   const ItemAt at = dest.At();
   struct stat st {};
   const bool there = at.Lstat(st);
+  if (!there && errno != ENOENT) return Fail(WithReason(kFolderCreation, errno));
   bool link = there && S_ISLNK(st.st_mode);
   if (there && !link && !S_ISDIR(st.st_mode)) return Fail(kFolderOverFile);
   if (there && S_ISDIR(st.st_mode) && !z_foundFolder(at, folder, link, st)) return false;
@@ -345,6 +347,7 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, bool 
   if (!staged) {
     struct stat st {};
     const bool there = dest.At().Lstat(st);
+    if (!there && errno != ENOENT) return Fail(WithReason(kCreateFailed, errno));
     alias = there && S_ISLNK(st.st_mode);
     if (there && S_ISDIR(st.st_mode)) return Fail(kFileOverFolder);
     if (there && !alias && (st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
@@ -377,7 +380,7 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, bool 
     if (staged->ForkFailed()) return Fail(ForkMessage(kOpenRsrc, why));
     return Fail(alias ? std::string(kAliasStays) : WithReason(kCreateFailed, why));
   }
-  d->NoteExtracted(dest.At());
+  d->NoteExtracted(dest.At(), staged->Descriptor());
   return true;
 }
 

@@ -17,22 +17,29 @@ namespace zip {
 namespace {
 
 // What stands at `sidecar` in `folder`: nothing, one of our sidecars, a
-// folder, or something else (no AppleDouble file, or no regular file at all;
-// a link is never followed).
-enum class Sidecar { None, Ours, Folder, Foreign };
+// folder, something else (no AppleDouble file, or no regular file at all; a
+// link is never followed), or what could not be looked at, for the reason
+// `unknown` then holds.
+enum class Sidecar { None, Ours, Folder, Foreign, Unknown };
 
-Sidecar WhatStandsAt(int folder, const std::string& sidecar) {
+Sidecar WhatStandsAt(int folder, const std::string& sidecar, int& unknown) {
   struct stat st {};
-  if (::fstatat(folder, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Sidecar::None;
+  if (::fstatat(folder, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    unknown = errno;
+    return errno == ENOENT ? Sidecar::None : Sidecar::Unknown;
+  }
   if (S_ISDIR(st.st_mode)) return Sidecar::Folder;
+  // One that cannot be read is no sidecar of ours: it is neither replaced
+  // nor removed.
   return platform::IsAppleDoubleFile(sidecar, folder) ? Sidecar::Ours : Sidecar::Foreign;
 }
 
 // Why a resource fork cannot take the place of what stands at its sidecar's
 // name: EISDIR for a folder, EEXIST for another item that is no sidecar of
-// ours; 0 when nothing blocks it.
-int Refusal(Sidecar there) {
+// ours, the reason it could not be told; 0 when nothing blocks it.
+int Refusal(Sidecar there, int unknown) {
   if (there == Sidecar::Folder) return EISDIR;
+  if (there == Sidecar::Unknown) return unknown;
   return there == Sidecar::Foreign ? EEXIST : 0;
 }
 
@@ -81,9 +88,11 @@ std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& dest
     return nullptr;
   }
   const platform::ItemAt at = destination.At();
+  // Where the sidecar's name cannot be looked at, its fork could land on
+  // what stands there: the file is staged, and that name looked at again.
   struct stat st {};
-  if (platform::SidecarAt(at).Lstat(st)) {
-    errno = EEXIST;
+  if (platform::SidecarAt(at).Lstat(st) || errno != ENOENT) {
+    if (errno == ENOENT || st.st_ino != 0) errno = EEXIST;
     return nullptr;
   }
   const int fd = ::openat(at.folder, at.name.c_str(),
@@ -111,7 +120,9 @@ StagedFile::~StagedFile() {
 int StagedFile::SidecarBlocked(bool fork) const {
   // In place, a fork has gone straight to the sidecar's name, or failed.
   if (!fork || MadeInPlace()) return 0;
-  return Refusal(WhatStandsAt(folder_, platform::AppleDoubleSidecarName(name_)));
+  int unknown = 0;
+  const Sidecar there = WhatStandsAt(folder_, platform::AppleDoubleSidecarName(name_), unknown);
+  return Refusal(there, unknown);
 }
 
 bool StagedFile::Commit(bool fork, bool sidecarExtracted) {
@@ -123,8 +134,9 @@ bool StagedFile::Commit(bool fork, bool sidecarExtracted) {
   const std::string staged = item_.Name();
   const std::string from = platform::AppleDoubleSidecarName(staged),
                     to = platform::AppleDoubleSidecarName(name_);
-  const Sidecar there = WhatStandsAt(folder_, to);
-  if (const int refused = fork ? Refusal(there) : 0) {
+  int unknown = 0;
+  const Sidecar there = WhatStandsAt(folder_, to, unknown);
+  if (const int refused = fork ? Refusal(there, unknown) : 0) {
     forkFailed_ = true;
     errno = refused;
     return false;

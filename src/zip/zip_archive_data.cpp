@@ -31,12 +31,6 @@ void ZipArchiveData::ClearEntries() {
 
 namespace {
 
-std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const platform::ItemAt& file) {
-  struct stat st {};
-  if (!file.Lstat(st) || !S_ISREG(st.st_mode)) return std::nullopt;
-  return std::pair<std::uint64_t, std::uint64_t>(st.st_dev, st.st_ino);
-}
-
 bool SidecarLike(const platform::ItemAt& file) {
   return std::filesystem::path(file.name).filename().string().rfind("._", 0) == 0;
 }
@@ -45,15 +39,17 @@ bool SidecarLike(const platform::ItemAt& file) {
 
 // Only a "._" file can stand where a sidecar goes, so only those are noted,
 // and an extraction without them asks nothing more of the file system.
-void ZipArchiveData::NoteExtracted(const platform::ItemAt& file) {
-  if (!SidecarLike(file)) return;
-  if (const auto id = FileIdentity(file)) extracted_.insert(*id);
+void ZipArchiveData::NoteExtracted(const platform::ItemAt& file, int fd) {
+  struct stat st {};
+  if (SidecarLike(file) && ::fstat(fd, &st) == 0) extracted_.insert({st.st_dev, st.st_ino});
 }
 
 bool ZipArchiveData::WasExtracted(const platform::ItemAt& file) const {
   if (extracted_.empty()) return false;
-  const auto id = FileIdentity(file);
-  return id && extracted_.count(*id) > 0;
+  // One that cannot be looked at may be one of them, and is kept as such.
+  struct stat st {};
+  if (!file.Lstat(st)) return errno != ENOENT;
+  return S_ISREG(st.st_mode) && extracted_.count({st.st_dev, st.st_ino}) > 0;
 }
 
 std::unique_ptr<platform::ZStream> ZipArchiveData::TakeInflater(platform::IStreamReader* reader) {

@@ -84,8 +84,9 @@ class ZipArchiveData {
 
   // The files that extraction from this archive has put in place, known by
   // device and inode, so that a later member never takes one of them for
-  // the sidecar of a file it replaces.
-  void NoteExtracted(const platform::ItemAt& file);
+  // the sidecar of a file it replaces. The file put at `file` is known by
+  // its descriptor `fd`.
+  void NoteExtracted(const platform::ItemAt& file, int fd);
   bool WasExtracted(const platform::ItemAt& file) const;
 
   // The records the directory is written from, in the order written: the

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 
+#include "fixtures/look_hook.h"
 #include "fixtures/no_replace_hook.h"
 #include "fixtures/zip_builder.h"
 #include "platform/apple_double.h"
@@ -274,6 +275,15 @@ TEST_F(FolderItemTest, ListingLinksAndDeleting) {
   File("sub/inner");
   EXPECT_FALSE(FolderItem(dir_ / "sub").Delete());
   EXPECT_FALSE(FolderItem(dir_ / "gone").Delete());
+
+  // Only an item that is not there is missing: one that cannot be looked at
+  // may be there.
+  EXPECT_FALSE(FolderItem(dir_ / "gone").Exists());
+  EXPECT_FALSE(FolderItem(dir_ / "a" / "below a file").Exists());
+  fixtures::lookFails = [](int, const char*) { return EIO; };
+  const bool unknownExists = FolderItem(dir_ / "gone").Exists();
+  fixtures::lookFails = nullptr;
+  EXPECT_TRUE(unknownExists);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "fixtures/folder_open_hook.h"
+#include "fixtures/look_hook.h"
 #include "fixtures/zip_builder.h"
 #include "platform/apple_double.h"
 #include "platform/atomic_file.h"
@@ -96,9 +97,7 @@ std::function<void(const fs::path&, std::int32_t)> SwapForLinkOut(std::string fo
 using fixtures::beforeFolderOpen;
 std::function<void(int folder, const char* name)> beforeFolderMade;
 
-// Runs after the extraction looks at a name (fstatat), with the folder it is
-// looked up in and the name; none but while a row sets it.
-std::function<void(int folder, const char* name)> afterLook;
+using fixtures::afterLook;
 
 // Runs `change` once, just after the extraction's next look at `name`.
 void AfterNextLookAt(std::string name, std::function<void()> change) {
@@ -1078,15 +1077,4 @@ TEST(HostileExtractTest, OutOfDescriptorsAtAnyStepSaysSoAndLeavesNothingHalfMade
 extern "C" int mkdirat(int folder, const char* name, mode_t mode) noexcept {
   if (beforeFolderMade) beforeFolderMade(folder, name);
   return static_cast<int>(::syscall(SYS_mkdirat, folder, name, mode));
-}
-
-// A row can act just after the extraction looks at a name.
-extern "C" int fstatat(int folder, const char* name, struct stat* st, int flags) {
-  const int result = static_cast<int>(::syscall(SYS_newfstatat, folder, name, st, flags));
-  if (afterLook) {
-    const int saved = errno;
-    afterLook(folder, name);
-    errno = saved;
-  }
-  return result;
 }

@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
+#include <set>
 
+#include "fixtures/look_hook.h"
 #include "fixtures/no_replace_hook.h"
 #include "fixtures/zip_builder.h"
 #include "platform/apple_double.h"
@@ -378,6 +381,54 @@ TEST_F(MacExtractTest, AFailedRenameKeepsTheOldFileAndItsFork) {
     EXPECT_EQ(got.at(0).message, message);
     EXPECT_EQ(Snapshot(out, true), before);
     EXPECT_EQ(RsrcFork(out / "tool"), "old fork");
+  }
+}
+
+// A look at a name that fails, wherever it comes, or every look at one name,
+// is never taken for nothing there: a member is then in place whole, with its
+// fork, or fails and leaves what stood there with its own; and a "._" file
+// of the user's, or one the job extracted, and a locked file stay.
+TEST_F(MacExtractTest, AFailedLookIsNeverTakenForNothingThere) {
+  const std::string appleDouble = fixtures::AppleDoubleHeader({});
+  Open({Member("tool", OurMacBinary("new data", "new fork")), Member("._b.txt", appleDouble),
+        Member("b.txt", "new b"), Member("other", OurMacBinary("new other", "other fork")),
+        Member("locked", "new locked")});
+  std::set<std::string> names;
+  // Each run fails the looks that `fails` picks, and says whether any was.
+  const auto run = [&](const std::string& what, const std::function<bool(const char*)>& fails) {
+    SCOPED_TRACE(what);
+    const fs::path out = dir_ / what;
+    fs::create_directories(out);
+    fixtures::WriteFile(out / "tool", "old data");
+    zip::RsrcForkWriter fork{FolderItem(out / "tool")};
+    EXPECT_TRUE(fork.Open() && fork.Write("old fork") && fork.Close());
+    fixtures::WriteFile(out / "._other", "not AppleDouble");
+    fixtures::WriteFile(out / "locked", "old locked");
+    fs::permissions(out / "locked", fs::perms(0444));
+    bool failed = false;
+    fixtures::lookFails = [&](int, const char* name) {
+      names.insert(name);
+      return fails(name) && (failed = true) ? EIO : 0;
+    };
+    const std::vector<Extracted> got = ExtractAll(archive_, out);
+    fixtures::lookFails = nullptr;
+    const std::string tool = fixtures::ReadFile(out / "tool") + " " + RsrcFork(out / "tool");
+    EXPECT_TRUE(tool == "old data old fork" ||
+                (tool == "new data new fork" && got[0].message.empty()))
+        << tool;
+    if (got[1].message.empty()) {
+      EXPECT_EQ(fixtures::ReadFile(out / "._b.txt"), appleDouble);
+    }
+    EXPECT_EQ(fixtures::ReadFile(out / "._other"), "not AppleDouble");
+    EXPECT_EQ(fixtures::ReadFile(out / "locked"), "old locked");
+    return failed;
+  };
+  for (int look = 0;; ++look) {
+    int looks = 0;
+    if (!run("look " + std::to_string(look), [&](const char*) { return looks++ == look; })) break;
+  }
+  for (const std::string& name : std::set<std::string>(names)) {
+    run("every look at " + name, [&](const char* looked) { return name == looked; });
   }
 }
 
