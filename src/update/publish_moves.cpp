@@ -199,22 +199,25 @@ bool PublishMoves::Undo(std::size_t keep) {
   return complete;
 }
 
-bool PublishMoves::TakeOut(const Step& step) {
+// Moves the item of `step` back from where the walk `from` finds it (its
+// folders the ones `fromIds` gives) to where `to` finds its place; only
+// while it is the item that was moved.
+bool PublishMoves::MoveBack(const Step& step, FolderWalk& from, const std::vector<ItemId>& fromIds,
+                            FolderWalk& to, const std::vector<ItemId>& toIds) {
   struct stat st {};
-  if (!Reach(to_, step.parent, programIds_) || !LookAt(to_.Fd(), step.name, st) ||
-      ItemId::Of(st) != step.id || !Reach(from_, step.parent, stagingIds_)) {
+  if (!Reach(from, step.parent, fromIds) || !LookAt(from.Fd(), step.name, st) ||
+      ItemId::Of(st) != step.id || !Reach(to, step.parent, toIds)) {
     return false;
   }
-  return Rename(ItemAt(to_.Fd(), step.name), ItemAt(from_.Fd(), step.name));
+  return Rename(ItemAt(from.Fd(), step.name), ItemAt(to.Fd(), step.name));
+}
+
+bool PublishMoves::TakeOut(const Step& step) {
+  return MoveBack(step, to_, programIds_, from_, stagingIds_);
 }
 
 bool PublishMoves::PutBack(const Step& step) {
-  struct stat st {};
-  if (!Reach(aside_, step.parent, keptIds_) || !LookAt(aside_.Fd(), step.name, st) ||
-      ItemId::Of(st) != step.id || !Reach(to_, step.parent, programIds_)) {
-    return false;
-  }
-  return Rename(ItemAt(aside_.Fd(), step.name), ItemAt(to_.Fd(), step.name));
+  return MoveBack(step, aside_, keptIds_, to_, programIds_);
 }
 
 // Every move goes this way; it never replaces what stands at `to`.

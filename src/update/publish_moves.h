@@ -70,6 +70,9 @@ class PublishMoves {
   bool MoveIn(std::size_t index, int from, int to);
   bool Matches(std::size_t index, const Tree& inside) const;
   bool MoveAside(std::size_t parent, const std::string& name, int from);
+  bool MoveBack(const Step& step, platform::FolderWalk& from,
+                const std::vector<platform::ItemId>& fromIds, platform::FolderWalk& to,
+                const std::vector<platform::ItemId>& toIds);
   bool TakeOut(const Step& step);
   bool PutBack(const Step& step);
   bool Rename(const platform::ItemAt& from, const platform::ItemAt& to);
