@@ -41,15 +41,17 @@ OpenFolderRef OpenFolder::Make(int parent, const char* name, mode_t mode, int& e
   struct stat made {};
   OpenFolderRef opened;
   if (::fstatat(parent, name, &made, AT_SYMLINK_NOFOLLOW) != 0) {
-    error = errno == ENOENT ? kNotMade : errno;
-  } else if (!(opened = Open(parent, name, O_NOFOLLOW, error))) {
-    if (error == ENOENT || error == ENOTDIR || error == ELOOP) error = kNotMade;
-  } else if (!opened->Is(made) || made.st_uid != ::geteuid()) {
-    opened.reset();
-    error = kNotMade;
+    error = errno;
+  } else {
+    opened = Open(parent, name, O_NOFOLLOW, error);
+    if (opened && (!opened->Is(made) || made.st_uid != ::geteuid())) {
+      opened.reset();
+      error = kNotMade;
+    }
   }
-  // A folder made that could not be checked goes again (only an empty one
-  // can); one that another has put in its place is not ours to remove.
+  // A folder made that could not be checked goes again (only an empty
+  // folder can, and only one stands there); one that another has put in its
+  // place is not ours to remove.
   if (!opened && error != kNotMade) ::unlinkat(parent, name, AT_REMOVEDIR);
   if (opened) NoteMade(made);
   return opened;

@@ -60,7 +60,9 @@ class OpenFolder {
   // made: the item found at the name right after it was made, a folder of
   // this user's. Null with errno's value in `error` otherwise: EEXIST when
   // something stood at the name already (nothing was made), kNotMade when
-  // another item took the made folder's place before it could be opened.
+  // another folder took the made folder's place before it could be opened,
+  // the open's own reason when it failed (ELOOP, ENOTDIR: a link or a file
+  // stands there now).
   static std::shared_ptr<const OpenFolder> Make(int parent, const char* name, mode_t mode,
                                                 int& error);
   static constexpr int kNotMade = ESTALE;
