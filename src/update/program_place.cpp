@@ -31,9 +31,9 @@ AtOldName LookAtOldName(int folder, const ProgramPlace& place, struct stat& st) 
   }
   if (!S_ISDIR(st.st_mode)) return AtOldName::Other;
   // Someone may have started the old copy itself: it stays where it runs,
-  // and so does a copy that cannot be told from the running one.
+  // and so does a copy that cannot be told from the running one. Run from
+  // no bundle, or with its bundle gone, the program runs from none of them.
   struct stat running {};
-  if (place.Bundle.empty()) return AtOldName::OldBundle;
   if (::stat(place.Bundle.c_str(), &running) != 0) {
     return errno == ENOENT ? AtOldName::OldBundle : AtOldName::Running;
   }
