@@ -206,27 +206,37 @@ ItemAt SidecarAt(const ItemAt& item) {
   return {item.folder, AppleDoubleSidecarName(item.name)};
 }
 
-bool IsAppleDoubleFile(const std::filesystem::path& path, int folder) {
-  int unreadable = 0;
-  return IsAppleDoubleFile(path, folder, unreadable);
-}
+namespace {
 
-bool IsAppleDoubleFile(const std::filesystem::path& path, int folder, int& unreadable) {
-  unreadable = 0;
-  struct stat st {};
-  const int fd = OpenRegularFile(folder, path.c_str(), st);
-  if (fd < 0) {
-    // Nothing there, or no regular file: none. A file that could not be
-    // looked at or opened may well be one.
-    const bool none = st.st_mode == 0 ? errno == ENOENT : !S_ISREG(st.st_mode);
-    if (!none) unreadable = errno;
-    return false;
-  }
+// The regular file of descriptor `fd` begins as AppleDouble.
+bool BeginsAsAppleDouble(int fd) {
   std::string head;
   const bool yes = ReadAt(fd, 0, 8, head) && BE(head, 0, 4) == kAppleDoubleMagic &&
                    BE(head, 4, 4) == kAppleDoubleVersion2;
   ::close(fd);
   return yes;
+}
+
+}  // namespace
+
+bool IsAppleDoubleFile(const std::filesystem::path& path, int folder) {
+  struct stat st {};
+  const int fd = OpenRegularFile(folder, path.c_str(), st);
+  return fd >= 0 && BeginsAsAppleDouble(fd);
+}
+
+bool IsAppleDoubleFile(const std::filesystem::path& path, int folder, int& unreadable) {
+  unreadable = 0;
+  struct stat st {};
+  // Looked at first: a name that cannot be looked at may well hold one.
+  if (::fstatat(folder, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) unreadable = errno;
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) return false;
+  const int fd = OpenRegularFile(folder, path.c_str(), st);
+  if (fd < 0) unreadable = errno;
+  return fd >= 0 && BeginsAsAppleDouble(fd);
 }
 
 SidecarContents::~SidecarContents() {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/look_hook.h"
 #include "fixtures/no_replace_hook.h"
 #include "fixtures/zip_builder.h"
 #include "platform/in_child.h"
@@ -219,6 +220,14 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
          ::chmod((place / "._item").c_str(), 0);
        },
        "The item's sidecar could not be read: Permission denied"},
+      {"a sidecar that cannot be looked at", kSelf, false, "._item item", "", "",
+       [&](Dirs place, Dirs) {
+         fixtures::WriteFile(place / "._item", appleDouble);
+         fixtures::lookFails = [](int, const char* name) {
+           return std::string(name).ends_with("._item") ? EIO : 0;
+         };
+       },
+       "The item's sidecar could not be read: Input/output error"},
       {"the Trash's files folder a link", kSelf, false, "item", "", "",
        [](Dirs, Dirs trash) {
          fs::remove(trash / "files");
@@ -278,6 +287,7 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
         : user ? test_support::RunUnprivileged(move)
                : move();
     fixtures::renameFails = nullptr;
+    fixtures::lookFails = nullptr;
     EXPECT_EQ(moved, c.moved);
     EXPECT_EQ(Names("/proc/self/fd"), fds) << "descriptors left open";
     ::chmod(place.c_str(), 0755);

@@ -670,7 +670,10 @@ TEST_F(UpdateRoad, PublishingMovesOnlyWhatTheJobMade) {
                        m.hostSystem = 3;
                        m.externalAttributes = 0100755u << 16;
                      }),
-      Member("data/readme.txt", "read me"), Member("notes.txt", "notes")};
+      Member("data/readme.txt", "read me"),
+      // Its type and creator go into a sidecar, which the job writes too.
+      Member("notes.txt", "notes",
+             zip::ZipArchive().MakeZipExtraField("TEXT", "ttxt", "")->AsData())};
   const struct {
     const char* what;
     std::function<void(const fs::path& staging)> race;

@@ -568,6 +568,19 @@ std::vector<Case> Cases() {
        [](const fs::path& root, std::int32_t) {
          fixtures::WriteFile(root / "._inlink", "not AppleDouble");
        }},
+      {"a link at a folder member's place that another replaces with a folder before it goes: "
+       "that folder is taken as found",
+       {Member("inlink/")},
+       {""},
+       [](const fs::path& root) { EXPECT_TRUE(fs::exists(root / "inlink" / "theirs")); },
+       false,
+       [](const fs::path& root, std::int32_t) {
+         AfterNextLookAt("inlink", [root] {
+           fs::remove(root / "inlink");
+           fs::create_directory(root / "inlink");
+           fixtures::WriteFile(root / "inlink" / "theirs", "");
+         });
+       }},
       {"a link put at a folder member's place between the look and the open is taken as one "
        "found there",
        {Member("d/")},
