@@ -92,7 +92,7 @@ std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& dest
   // what stands there: the file is staged, and that name looked at again.
   struct stat st {};
   if (platform::SidecarAt(at).Lstat(st) || errno != ENOENT) {
-    if (errno == ENOENT || st.st_ino != 0) errno = EEXIST;
+    errno = EEXIST;
     return nullptr;
   }
   const int fd = ::openat(at.folder, at.name.c_str(),

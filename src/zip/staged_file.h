@@ -32,7 +32,7 @@ class StagedFile {
   // The file made under the destination's own name with `mode` (less the
   // umask), where nothing stands there or at its sidecar's name; none
   // otherwise, with errno's value saying why (EEXIST: something stands at
-  // one of them).
+  // one of them, or the sidecar's name could not be looked at).
   static std::unique_ptr<StagedFile> InPlace(const platform::FolderItem& destination, mode_t mode);
   // Removes the staged file and its sidecar unless it was committed: the
   // file while it is the one made, the sidecar while it is the one written

@@ -913,6 +913,16 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
          olderCopy(p);
          Put(p.parent_path() / "Trash", "no folder");
        }},
+      {"the look at the \"OLD \" name fails",
+       E,
+       E,
+       none,
+       none,
+       -1,
+       {},
+       0,
+       -1,
+       {{"OLD Vantora II X.app", [](auto&) { return EIO; }}}},
       {"a file at the \"OLD \" name", Ends::OldNameTaken, Ends::OldNameTaken,
        [](auto& p) { Put(p / "OLD Vantora II X.app", "mine"); }},
       // The bundle is never merged into: not where one came back after the

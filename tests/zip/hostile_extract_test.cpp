@@ -283,6 +283,12 @@ std::vector<Case> Cases() {
            ASSERT_EQ(::symlinkat(victim.c_str(), folder, name.c_str()), 0);
          });
        }},
+      {"a link that points nowhere at a file's sidecar name stays: the fork is refused",
+       {Member("f", MacBinaryFile("data", "fork"))},
+       {kOpenRsrc},
+       [](const fs::path& root) { EXPECT_TRUE(S_ISLNK(ModeOf(root / "._f"))); },
+       false,
+       [](const fs::path& root, std::int32_t) { fs::create_symlink("nowhere", root / "._f"); }},
       {"a link, a FIFO and a device at sidecar names are left alone, and none is opened",
        {Member("f", "f", MacRecord("f")), Member("g", "g", MacRecord("g")),
         Member("h", "h", MacRecord("h"))},
