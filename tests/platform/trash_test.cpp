@@ -190,6 +190,12 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
       {"a user's ._ file that is no AppleDouble stays", kSelf, true, "._item", "item",
        "item.trashinfo",
        [](Dirs place, Dirs) { fixtures::WriteFile(place / "._item", "the user's own notes"); }},
+      {"a link at the sidecar's name is no sidecar, and stays", kSelf, true, "._item", "item",
+       "item.trashinfo",
+       [&](Dirs place, Dirs) {
+         fixtures::WriteFile(place.parent_path() / "elsewhere", appleDouble);
+         fs::create_symlink(place.parent_path() / "elsewhere", place / "._item");
+       }},
       {"an earlier item and its record stay", kSelf, true, "", "item item.2",
        "item.2.trashinfo item.trashinfo",
        [](Dirs, Dirs trash) {
