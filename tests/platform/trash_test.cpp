@@ -196,6 +196,19 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
          fixtures::WriteFile(place.parent_path() / "elsewhere", appleDouble);
          fs::create_symlink(place.parent_path() / "elsewhere", place / "._item");
        }},
+      {"a Trash with no files or info folder yet gets both", kSelf, true, "", "item",
+       "item.trashinfo",
+       [](Dirs, Dirs trash) {
+         fs::remove(trash / "files");
+         fs::remove(trash / "info");
+       }},
+      {"a Trash where its files folder may not be made", kUser, false, "item", "", "",
+       [](Dirs, Dirs trash) {
+         fs::remove(trash / "files");
+         fs::remove(trash / "info");
+         ::chmod(trash.c_str(), 0555);
+       },
+       "The Trash folder could not be created: Permission denied"},
       {"an earlier item and its record stay", kSelf, true, "", "item item.2",
        "item.2.trashinfo item.trashinfo",
        [](Dirs, Dirs trash) {
