@@ -206,7 +206,6 @@ struct InstallCase {
   // a change, and the errno value that look then fails with (0: none).
   std::map<std::string, std::function<int(const fs::path&)>> atLook = {};
   std::optional<std::set<int>> retry = {};  // a second try, failing these moves
-  Change added = {};                        // by another, to the staging folder after the job
 };
 
 std::string Quoted(const fs::path& path) {
@@ -263,7 +262,6 @@ Try InstallOnce(const fs::path& work, const InstallCase& c, const std::set<int>&
     for (const platform::TreeItem& item : tree.value_or(std::vector<platform::TreeItem>{})) {
       made.Note(item.id);
     }
-    if (c.added) c.added(staging);
     std::optional<ziptest::DescriptorLimit> limit;
     if (c.descriptorsLeft > 0) limit.emplace(c.descriptorsLeft);
     looksMade = 0;
@@ -674,20 +672,24 @@ TEST_F(UpdateRoad, PublishingMovesOnlyWhatTheJobMade) {
       // Its type and creator go into a sidecar, which the job writes too.
       Member("notes.txt", "notes",
              zip::ZipArchive().MakeZipExtraField("TEXT", "ttxt", "")->AsData())};
+  const auto addFile = [](const fs::path& staging) {
+    fixtures::WriteFile(staging / "extra.txt", "not the job's");
+  };
   const struct {
     const char* what;
     std::function<void(const fs::path& staging)> race;
     bool whileUnpacking = false;  // as the job first opens a folder
   } cases[] = {
       {"nothing", [](const fs::path&) {}},
-      // A plain file the job did not make, whenever it came.
-      {"a file added",
+      // A plain file the job did not make, whenever it came, or in place of
+      // one it made.
+      {"a file added", addFile},
+      {"a file added while the job unpacks", addFile, true},
+      {"a file not the job's in place of one it made",
        [](const fs::path& staging) {
-         fixtures::WriteFile(staging / "extra.txt", "not the job's");
+         fixtures::WriteFile(staging / "notes.new", "not the job's");
+         fs::rename(staging / "notes.new", staging / "notes.txt");
        }},
-      {"a file added while the job unpacks",
-       [](const fs::path& staging) { fixtures::WriteFile(staging / "extra.txt", "not the job's"); },
-       true},
       {"a link to a folder outside in place of a folder",
        [&](const fs::path& staging) {
          fs::rename(staging / "data", staging / "data.moved");
@@ -856,35 +858,6 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
       // A file of the job's given a second name from outside, before the
       // publish or before its move; a file of a folder moved whole swapped
       // for a link just before that move.
-      // Only what the job made is published: not a file another adds where
-      // the archive named none, nor one in place of one the job made.
-      {"a file the job did not make",
-       E,
-       E,
-       none,
-       none,
-       -1,
-       {},
-       0,
-       -1,
-       {},
-       {},
-       [](auto& s) { Put(s / "data" / "old.txt", "not the job's"); }},
-      {"a file the job did not make in place of one it made",
-       E,
-       E,
-       none,
-       none,
-       -1,
-       {},
-       0,
-       -1,
-       {},
-       {},
-       [](auto& s) {
-         Put(s / "notes.new", "not the job's");
-         fs::rename(s / "notes.new", s / "notes.txt");
-       }},
       {"a second name given from outside", E, E, none, secondName},
       {"a second name given just before the move", E, E, none, secondName, 3},
       {"a second name given to a file of a folder just before the folder's move", E, E, none,
@@ -913,81 +886,48 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
          olderCopy(p);
          Put(p.parent_path() / "Trash", "no folder");
        }},
-      {"the look at the \"OLD \" name fails",
-       E,
-       E,
-       none,
-       none,
-       -1,
-       {},
-       0,
-       -1,
-       {{"OLD Vantora II X.app", [](auto&) { return EIO; }}}},
+      {.what = "the look at the \"OLD \" name fails",
+       .asRoot = E,
+       .unprivileged = E,
+       .atLook = {{"OLD Vantora II X.app", [](auto&) { return EIO; }}}},
       {"a file at the \"OLD \" name", Ends::OldNameTaken, Ends::OldNameTaken,
        [](auto& p) { Put(p / "OLD Vantora II X.app", "mine"); }},
       // The bundle is never merged into: not where one came back after the
       // look found none.
-      {"the bundle moved away as it is looked for, and back",
-       E,
-       E,
-       none,
-       none,
-       -1,
-       {},
-       0,
-       -1,
-       {{"Vantora II X.app", [](auto& p) { return Renamed(p / "Vantora II X.app", p / "away"); }},
-        {".VAII021514.replaced",
-         [](auto& p) { return Renamed(p / "away", p / "Vantora II X.app"); }}}},
-      {"a release with no bundle, and the look for the one there fails",
-       E,
-       E,
-       none,
-       [](auto& s) { fs::remove_all(s / "Vantora II X.app"); },
-       -1,
-       {},
-       0,
-       -1,
-       {{"Vantora II X.app", [](auto&) { return EIO; }}}},
+      {.what = "the bundle moved away as it is looked for, and back",
+       .asRoot = E,
+       .unprivileged = E,
+       .atLook = {{"Vantora II X.app",
+                   [](auto& p) { return Renamed(p / "Vantora II X.app", p / "away"); }},
+                  {".VAII021514.replaced",
+                   [](auto& p) { return Renamed(p / "away", p / "Vantora II X.app"); }}}},
+      {.what = "a release with no bundle, and the look for the one there fails",
+       .asRoot = E,
+       .unprivileged = E,
+       .unpacked = [](auto& s) { fs::remove_all(s / "Vantora II X.app"); },
+       .atLook = {{"Vantora II X.app", [](auto&) { return EIO; }}}},
       // The folders the install makes are the ones it uses.
       {"the staging folder swapped for a link as it is made", Ends::NotPrepared, Ends::NotPrepared,
        swappedAtOpen(".VAII021514.unpacking", true)},
       {"the kept folder swapped for another as it is made", Ends::NothingLost, Ends::NothingLost,
        swappedAtOpen(".VAII021514.replaced", false)},
       // What a failed try kept goes back on the next, or stays, named.
-      {"what was kept goes back on the next try",
-       N,
-       N,
-       none,
-       none,
-       -1,
-       fails(5, 6),
-       0,
-       -1,
-       {},
-       std::set<int>{}},
-      {"what was kept in a folder goes back into it on the next try",
-       N,
-       N,
-       [](auto& p) { Put(p / "data" / "new.txt", "older data"); },
-       none,
-       -1,
-       fails(3, 4),
-       0,
-       -1,
-       {},
-       std::set<int>{}},
-      {"the old copy gets its name back on the next try",
-       N,
-       N,
-       none,
-       none,
-       -1,
-       fails(1, 2),
-       0,
-       -1,
-       {},
-       std::set<int>{}},
+      {.what = "what was kept goes back on the next try",
+       .asRoot = N,
+       .unprivileged = N,
+       .failingMoves = fails(5, 6),
+       .retry = std::set<int>{}},
+      {.what = "what was kept in a folder goes back into it on the next try",
+       .asRoot = N,
+       .unprivileged = N,
+       .before = [](auto& p) { Put(p / "data" / "new.txt", "older data"); },
+       .failingMoves = fails(3, 4),
+       .retry = std::set<int>{}},
+      {.what = "the old copy gets its name back on the next try",
+       .asRoot = N,
+       .unprivileged = N,
+       .failingMoves = fails(1, 2),
+       .retry = std::set<int>{}},
   };
   // A move that fails, one at a time, as many as a clean install makes.
   for (int move = 0; move < 6; ++move) {
@@ -999,17 +939,12 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
   for (int move = 0; move < 6; ++move) {
     std::set<int> from;
     for (int m = move; m < move + 40; ++m) from.insert(m);
-    cases.push_back({"moves fail from " + std::to_string(move) + " on, then the retry's first",
-                     Ends::NothingLost,
-                     Ends::NothingLost,
-                     none,
-                     none,
-                     -1,
-                     from,
-                     0,
-                     -1,
-                     {},
-                     std::set<int>{0}});
+    cases.push_back(
+        {.what = "moves fail from " + std::to_string(move) + " on, then the retry's first",
+         .asRoot = Ends::NothingLost,
+         .unprivileged = Ends::NothingLost,
+         .failingMoves = from,
+         .retry = std::set<int>{0}});
   }
   const auto layOut = [](const fs::path& work) {
     Put(work / "Programs" / "Vantora II X.app" / "vantora2", "old");
@@ -1025,15 +960,10 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
     layOut(counting.path());
     ASSERT_EQ(InstallIn(counting.path(), cases.front(), N), "");
     for (int look = 0; look < looksMade; ++look) {
-      cases.push_back({"look " + std::to_string(look) + " fails",
-                       Ends::NewOrAsBefore,
-                       Ends::NewOrAsBefore,
-                       none,
-                       none,
-                       -1,
-                       {},
-                       0,
-                       look});
+      cases.push_back({.what = "look " + std::to_string(look) + " fails",
+                       .asRoot = Ends::NewOrAsBefore,
+                       .unprivileged = Ends::NewOrAsBefore,
+                       .failingLook = look});
     }
   }
   for (const InstallCase& c : cases) {
