@@ -18,28 +18,14 @@ namespace {
 OpenFolderRef Refused(int folder, const std::string& name, int error) {
   struct stat st {};
   if ((error == ENOTDIR || error == OpenFolder::kNotMade) && LookAt(folder, name, st)) {
-    if (S_ISLNK(st.st_mode)) error = ELOOP;
-    if (!S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) error = ENOTDIR;
+    if (S_ISLNK(st.st_mode)) {
+      error = ELOOP;
+    } else if (!S_ISDIR(st.st_mode)) {
+      error = ENOTDIR;
+    }
   }
   errno = error;
   return nullptr;
-}
-
-// `name` in `folder` as a folder, never through a link, and only the one
-// `id` describes.
-OpenFolderRef OpenChecked(int folder, const std::string& name, const ItemId& id) {
-  if (!id.IsFolder()) {
-    errno = ENOTDIR;
-    return nullptr;
-  }
-  int error = 0;
-  OpenFolderRef opened = OpenFolder::Open(folder, name.c_str(), O_NOFOLLOW, error);
-  if (!opened) return Refused(folder, name, error);
-  if (opened->Id() != id) {
-    errno = ESTALE;
-    return nullptr;
-  }
-  return opened;
 }
 
 // The names in the folder the walk stands in, which `st` describes, for
@@ -107,6 +93,21 @@ auto FolderWalk::Retrying(std::size_t depth, Open open) -> decltype(open()) {
   }
 }
 
+OpenFolderRef OpenChecked(int folder, const std::string& name, const ItemId& id) {
+  if (!id.IsFolder()) {
+    errno = ENOTDIR;
+    return nullptr;
+  }
+  int error = 0;
+  OpenFolderRef opened = OpenFolder::Open(folder, name.c_str(), O_NOFOLLOW, error);
+  if (!opened) return Refused(folder, name, error);
+  if (opened->Id() != id) {
+    errno = ESTALE;
+    return nullptr;
+  }
+  return opened;
+}
+
 OpenFolderRef OpenOrMakeFolder(int folder, const std::string& name, bool make, bool* made) {
   if (made) *made = false;
   int error = 0;
@@ -139,8 +140,8 @@ bool FolderWalk::Enter(const std::string& name, const ItemId& id) {
   return EnterWith(name, [&](int at) { return OpenChecked(at, name, id); });
 }
 
-bool FolderWalk::Enter(const std::string& name, bool make, bool* made) {
-  return EnterWith(name, [&](int at) { return OpenOrMakeFolder(at, name, make, made); });
+bool FolderWalk::EnterOrMake(const std::string& name) {
+  return EnterWith(name, [&](int at) { return OpenOrMakeFolder(at, name, true); });
 }
 
 void FolderWalk::Leave() {

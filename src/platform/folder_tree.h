@@ -36,6 +36,11 @@ bool LookAt(int folder, const std::string& name, struct stat& st);
 OpenFolderRef OpenOrMakeFolder(int folder, const std::string& name, bool make,
                                bool* made = nullptr);
 
+// `name` in `folder` as a folder, never through a link, and only the one
+// `id` describes; null with errno's value else (ENOTDIR for an item that is
+// no folder, ESTALE for another folder, ELOOP for a link).
+OpenFolderRef OpenChecked(int folder, const std::string& name, const ItemId& id);
+
 // The names in the folder of descriptor `folder` (a path descriptor will
 // do), sorted, without "." and "..". None, with errno's value, when the
 // folder cannot be opened or read to its end.
@@ -64,7 +69,7 @@ class FolderWalk {
   bool Enter(const std::string& name, const ItemId& id);
   // Enters the folder that stands at `name` now, whichever it is, as
   // OpenOrMakeFolder opens or makes it.
-  bool Enter(const std::string& name, bool make, bool* made = nullptr);
+  bool EnterOrMake(const std::string& name);
   // Back to the folder above; the one left is let go.
   void Leave();
   // The folder entered at `depth` (1 to Depth()), held, or opened again as

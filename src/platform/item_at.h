@@ -42,8 +42,6 @@ class OpenFolder {
   int fd() const { return fd_; }
   // Why an unreachable folder could not be opened (errno's value); 0 else.
   int error() const { return error_; }
-  dev_t dev() const { return dev_; }
-  ino_t ino() const { return ino_; }
   ItemId Id() const { return {dev_, ino_, S_IFDIR}; }
   // `st` describes this folder.
   bool Is(const struct stat& st) const { return ItemId::Of(st) == Id(); }

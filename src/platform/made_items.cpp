@@ -8,16 +8,12 @@ thread_local MadeItems* recording = nullptr;
 
 }  // namespace
 
-void MadeItems::Note(const struct stat& st) {
-  Note(ItemId::Of(st));
-}
-
 void MadeItems::Note(const ItemId& id) {
-  items_.emplace(id.dev, id.ino, id.type);
+  items_.insert(id);
 }
 
 bool MadeItems::Has(const ItemId& id) const {
-  return items_.count({id.dev, id.ino, id.type}) > 0;
+  return items_.count(id) > 0;
 }
 
 RecordingMade::RecordingMade(MadeItems& made) : previous_(recording) {
@@ -29,12 +25,12 @@ RecordingMade::~RecordingMade() {
 }
 
 void NoteMade(const struct stat& st) {
-  if (recording != nullptr) recording->Note(st);
+  if (recording != nullptr) recording->Note(ItemId::Of(st));
 }
 
 void NoteMade(int fd) {
   struct stat st {};
-  if (recording != nullptr && fd >= 0 && ::fstat(fd, &st) == 0) recording->Note(st);
+  if (recording != nullptr && fd >= 0 && ::fstat(fd, &st) == 0) recording->Note(ItemId::Of(st));
 }
 
 }  // namespace platform

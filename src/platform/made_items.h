@@ -8,20 +8,18 @@
 #include <sys/types.h>
 
 #include <set>
-#include <tuple>
 
-#include "platform/folder_tree.h"
+#include "platform/item_at.h"
 
 namespace platform {
 
 class MadeItems {
  public:
-  void Note(const struct stat& st);
   void Note(const ItemId& id);
   bool Has(const ItemId& id) const;
 
  private:
-  std::set<std::tuple<dev_t, ino_t, mode_t>> items_;
+  std::set<ItemId> items_;
 };
 
 // While it lives, what the calling thread makes goes into `made`.

@@ -23,17 +23,18 @@ using platform::TreeItem;
 
 namespace {
 
-constexpr std::size_t kNoBundle = static_cast<std::size_t>(-1);
+// No item of that name.
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 // A bundle whose executable cannot be started, or no bundle at all, would
 // leave the user with no copy that runs once the old one has made way for it.
 bool Runnable(int staging) {
   struct stat st {};
-  if (!LookAt(staging, kBundleName, st) || !S_ISDIR(st.st_mode)) return false;
-  int error = 0;
-  const platform::OpenFolderRef bundle = OpenFolder::Open(staging, kBundleName, O_NOFOLLOW, error);
-  return bundle && bundle->Is(st) && LookAt(bundle->fd(), kBundleExecutable, st) &&
-         S_ISREG(st.st_mode) && ::faccessat(bundle->fd(), kBundleExecutable, X_OK, AT_EACCESS) == 0;
+  if (!LookAt(staging, kBundleName, st)) return false;
+  const platform::OpenFolderRef bundle =
+      platform::OpenChecked(staging, kBundleName, ItemId::Of(st));
+  return bundle && LookAt(bundle->fd(), kBundleExecutable, st) && S_ISREG(st.st_mode) &&
+         ::faccessat(bundle->fd(), kBundleExecutable, X_OK, AT_EACCESS) == 0;
 }
 
 // Removes the folder `folder` holds, which stands at `name` in `parent`,
@@ -174,32 +175,26 @@ Installation::Outcome Installation::Publish(const platform::MadeItems& made) {
   }
   const int program = programFolder_->fd();
   // What the job made, read once: every move checks its item against it.
-  const std::optional<std::vector<TreeItem>> read = platform::ReadTree(
-      program, stagingName_, ItemId{stagingFolder_->dev(), stagingFolder_->ino(), S_IFDIR});
-  const auto madeByJob = [&](const TreeItem& item) { return Unpacked(item) && made.Has(item.id); };
+  const std::optional<std::vector<TreeItem>> read =
+      platform::ReadTree(program, stagingName_, stagingFolder_->Id());
   // With a bundle to replace, an archive that holds none is refused too;
   // a bundle that cannot be looked at is never taken for none.
   struct stat st {};
   const bool replacing = LookAt(program, kBundleName, st);
-  if (!read || !std::all_of(read->begin(), read->end(), madeByJob) ||
-      (!replacing && errno != ENOENT)) {
-    Discard();
-    return Outcome::Failed;
-  }
-  // The install's own folders are no names for what it places.
-  const auto top = [&](const char* name) {
-    return std::find_if(read->begin(), read->end(), [&](const TreeItem& item) {
+  const bool looked = replacing || errno == ENOENT;
+  // The item `name` at the top of what the job made.
+  const auto top = [&](const std::string& name) {
+    const auto it = std::find_if(read->begin(), read->end(), [&](const TreeItem& item) {
       return item.parent == TreeItem::kTreeTop && item.name == name;
     });
+    return it == read->end() ? kNone : static_cast<std::size_t>(it - read->begin());
   };
-  if (top(stagingName_.c_str()) != read->end() || top(keptName_.c_str()) != read->end()) {
-    Discard();
-    return Outcome::Failed;
-  }
-  const auto found = top(kBundleName);
-  const std::size_t bundle =
-      found == read->end() ? kNoBundle : static_cast<std::size_t>(found - read->begin());
-  if (replacing && (bundle == kNoBundle || !Runnable(stagingFolder_->fd()))) {
+  const auto madeByJob = [&](const TreeItem& item) { return Unpacked(item) && made.Has(item.id); };
+  // Only what the job made, and nothing at the install's own folders' names.
+  const bool acceptable = looked && read && std::all_of(read->begin(), read->end(), madeByJob) &&
+                          top(stagingName_) == kNone && top(keptName_) == kNone;
+  const std::size_t bundle = acceptable ? top(kBundleName) : kNone;
+  if (!acceptable || (replacing && (bundle == kNone || !Runnable(stagingFolder_->fd())))) {
     Discard();
     return Outcome::Failed;
   }
@@ -230,7 +225,7 @@ bool Installation::Place(const std::vector<TreeItem>& made, bool replacing, std:
       placed = placed && (swapped = SwapBundle());
     }
     // A bundle is never merged into one that has come to stand there.
-    if (bundle != kNoBundle) placed = placed && moves.PlaceWhole(bundle);
+    if (bundle != kNone) placed = placed && moves.PlaceWhole(bundle);
     placed = placed && moves.PlaceAll() && (!oldAside || TrashOldCopySetAside());
     if (!placed) {
       bool undone = moves.Undo(beforeSwap);
@@ -259,8 +254,7 @@ bool Installation::Place(const std::vector<TreeItem>& made, bool replacing, std:
 }
 
 bool Installation::SetOldCopyAside(PublishMoves& moves, bool& aside) {
-  struct stat st {};
-  switch (LookAtOldName(programFolder_->fd(), {folder_, running_}, st)) {
+  switch (LookAtOldName(programFolder_->fd(), {folder_, running_})) {
     case AtOldName::Nothing:
       return true;
     case AtOldName::OldBundle:

@@ -46,9 +46,6 @@ class Installation {
   // The folder to unpack into: hidden, in the program's folder, so the moves
   // that follow are renames on one file system.
   const std::filesystem::path& Staging() const { return staging_; }
-  // Where what makes way is kept until the install has succeeded: hidden,
-  // beside the staging folder.
-  const std::filesystem::path& Kept() const { return kept_; }
   // The same as the archive job takes it: anchored in the program's folder
   // held open, so that it is opened there, never through a link.
   platform::FolderItem StagingItem() const;

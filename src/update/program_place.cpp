@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/folder_tree.h"
 #include "platform/item_at.h"
 #include "platform/qt/trash.h"
 
@@ -25,7 +24,8 @@ ProgramPlace LocateProgram(const fs::path& executableDir) {
   return {named, {}};
 }
 
-AtOldName LookAtOldName(int folder, const ProgramPlace& place, struct stat& st) {
+AtOldName LookAtOldName(int folder, const ProgramPlace& place) {
+  struct stat st {};
   if (!platform::ItemAt(folder, kOldBundleName).Lstat(st)) {
     return errno == ENOENT ? AtOldName::Nothing : AtOldName::Unknown;
   }
@@ -42,8 +42,7 @@ AtOldName LookAtOldName(int folder, const ProgramPlace& place, struct stat& st) 
 }
 
 OldCopy TrashOldCopy(int folder, const ProgramPlace& place, const fs::path& trash) {
-  struct stat st {};
-  switch (LookAtOldName(folder, place, st)) {
+  switch (LookAtOldName(folder, place)) {
     case AtOldName::Nothing:
       return OldCopy::None;
     case AtOldName::OldBundle:

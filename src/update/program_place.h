@@ -36,9 +36,8 @@ enum class AtOldName {
 };
 
 // What stands at the "OLD " name in `folder`, the program's folder held open
-// (its path in `place`), looked at in that folder, never through a link;
-// `st` then describes it.
-AtOldName LookAtOldName(int folder, const ProgramPlace& place, struct stat& st);
+// (its path in `place`), looked at in that folder, never through a link.
+AtOldName LookAtOldName(int folder, const ProgramPlace& place);
 
 // What became of what stands at the "OLD " name in the program's folder.
 enum class OldCopy {

@@ -52,6 +52,14 @@ bool ReachIn(FolderWalk& walk, const Tree& tree, std::size_t folder,
   return walk.Fd() >= 0;
 }
 
+// The identities of the items of `tree`, in its order.
+std::vector<ItemId> IdsOf(const Tree& tree) {
+  std::vector<ItemId> ids;
+  ids.reserve(tree.size());
+  for (const TreeItem& item : tree) ids.push_back(item.id);
+  return ids;
+}
+
 }  // namespace
 
 bool Unpacked(const TreeItem& item) {
@@ -61,15 +69,14 @@ bool Unpacked(const TreeItem& item) {
 PublishMoves::PublishMoves(int program, int staging, int kept, const Tree& made,
                            std::function<bool()> beforeMove)
     : made_(made),
+      stagingIds_(IdsOf(made)),
       programIds_(made.size()),
       keptIds_(made.size()),
       placed_(made.size(), false),
       from_(staging),
       to_(program),
       aside_(kept),
-      beforeMove_(std::move(beforeMove)) {
-  for (const TreeItem& item : made) stagingIds_.push_back(item.id);
-}
+      beforeMove_(std::move(beforeMove)) {}
 
 std::size_t PublishMoves::End(std::size_t index) const {
   std::size_t end = index + 1;
@@ -92,7 +99,7 @@ bool PublishMoves::ReachKept(std::size_t folder, int& at) {
     const platform::OpenFolderRef made =
         platform::OpenFolder::Make(aside_.Fd(), made_[chain[i]].name.c_str(), 0700, error);
     if (!made) return false;
-    keptIds_[chain[i]] = ItemId{made->dev(), made->ino(), S_IFDIR};
+    keptIds_[chain[i]] = made->Id();
   }
   if (!Reach(aside_, folder, keptIds_)) return false;
   at = aside_.Fd();
@@ -231,10 +238,10 @@ namespace {
 // in) back into the program's folder that `to` is rooted in, where nothing
 // stands at its place; a folder where a folder stands is gone into. Marks
 // in `gone` what went back, with all it held.
-void PutBackItems(const Tree& tree, FolderWalk& from, FolderWalk& to,
-                  const std::function<bool()>& beforeMove, std::vector<bool>& gone) {
-  std::vector<ItemId> keptIds, programIds(tree.size());
-  for (const TreeItem& item : tree) keptIds.push_back(item.id);
+void PutBackItems(const Tree& tree, const std::vector<ItemId>& keptIds, FolderWalk& from,
+                  FolderWalk& to, const std::function<bool()>& beforeMove,
+                  std::vector<bool>& gone) {
+  std::vector<ItemId> programIds(tree.size());
   for (std::size_t i = 0; i < tree.size(); ++i) {
     const TreeItem& item = tree[i];
     if (item.parent != kTop && !programIds[item.parent].IsFolder()) {
@@ -259,20 +266,16 @@ bool PutBackKept(int program, const std::string& kept, const std::function<bool(
   struct stat st {};
   if (!LookAt(program, kept, st)) return false;
   const ItemId keptId = ItemId::Of(st);
-  int error = 0;
-  const platform::OpenFolderRef folder =
-      keptId.IsFolder() ? platform::OpenFolder::Open(program, kept.c_str(), O_NOFOLLOW, error)
-                        : nullptr;
-  if (!folder || !folder->Is(st)) return false;
+  const platform::OpenFolderRef folder = platform::OpenChecked(program, kept, keptId);
+  if (!folder) return false;
   const std::optional<Tree> tree = platform::ReadTree(program, kept, keptId);
   if (!tree) return false;
+  const std::vector<ItemId> keptIds = IdsOf(*tree);
   std::vector<bool> gone(tree->size(), false);
   FolderWalk from(folder->fd()), to(program);
-  PutBackItems(*tree, from, to, beforeMove, gone);
+  PutBackItems(*tree, keptIds, from, to, beforeMove, gone);
   // The folders it emptied go, the deepest first; one that still holds
   // anything stays, with what it holds.
-  std::vector<ItemId> keptIds;
-  for (const TreeItem& item : *tree) keptIds.push_back(item.id);
   for (std::size_t i = tree->size(); i-- > 0;) {
     const TreeItem& item = (*tree)[i];
     if (gone[i] || !item.id.IsFolder() || !ReachIn(from, *tree, item.parent, keptIds)) continue;

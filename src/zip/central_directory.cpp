@@ -27,12 +27,7 @@ constexpr char kNewerFormat[] =
     "Archive was written in a newer format than what this software supports (it supports up to "
     "v2.0 archives)";
 
-std::uint32_t LE32(std::string_view bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at])) |
-         static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1])) << 8 |
-         static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 2])) << 16 |
-         static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3])) << 24;
-}
+using records::LE32;
 
 // The end record leaves the directory's place, size or count to zip64
 // records (its fields hold their all-ones escape) and the zip64 locator

@@ -31,9 +31,11 @@ struct LocalEntry {
   std::int64_t target = 0;  // where it lies once the gaps are closed
   std::int64_t length = 0;  // header, name, extra field and data
   platform::MemoryBlock header{lh::kSize};
-  bool rewrite = false;  // the header was patched and must be written back
   std::uint16_t flagsRead = 0;
   std::vector<ZipEntry*> records;
+
+  // The header takes its sizes from the record, so it is written back.
+  bool Rewrite() const { return (flagsRead & zip::records::kFlagDataDescriptor) != 0; }
 };
 
 std::int64_t LocalOffset(const ZipEntry& e) {
@@ -90,10 +92,7 @@ const char* ReadLocalEntry(platform::BinaryStream& s, ZipArchiveData& d, std::in
   if (h.UInt32Value(lh::kSignatureAt) != lh::kSignature) return kBadSignature;
   const std::uint16_t flags = h.UInt16Value(lh::kFlags);
   local.flagsRead = flags;
-  if ((flags & records::kFlagDataDescriptor) != 0) {
-    TakeSizesFromRecord(h, *local.records.front()->z_Header());
-    local.rewrite = true;
-  }
+  if (local.Rewrite()) TakeSizesFromRecord(h, *local.records.front()->z_Header());
   // Every record that shares the header must agree with it as it will be
   // written: one that does not would point at data it cannot be read from.
   for (const ZipEntry* e : local.records) {
@@ -134,7 +133,7 @@ void PointRecords(const LocalEntry& local) {
   for (ZipEntry* e : local.records) {
     platform::MemoryBlock& record = *e->z_Header();
     record.SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(local.target));
-    if (local.rewrite && record.UInt16Value(cr::kFlags) == local.flagsRead) {
+    if (local.Rewrite() && record.UInt16Value(cr::kFlags) == local.flagsRead) {
       record.SetUInt16Value(cr::kFlags, local.header.UInt16Value(lh::kFlags));
     }
   }
@@ -163,7 +162,7 @@ bool ZipArchive::Compact() {
   }
 
   for (const LocalEntry& local : locals) {
-    if (local.offset != local.target || local.rewrite) {
+    if (local.offset != local.target || local.Rewrite()) {
       s.ClearErrors();
       s.SetPosition(local.target);
       s.Write(local.header.Bytes());

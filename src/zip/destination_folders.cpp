@@ -150,7 +150,7 @@ bool DestinationFolders::Enter(const std::string& name, int& error) {
   }
   // Moved, replaced or never entered: what was kept below it goes.
   LeaveFrom(depth_);
-  if (!walk.Enter(name, true)) {
+  if (!walk.EnterOrMake(name)) {
     error = errno;
     return false;
   }

@@ -22,7 +22,6 @@
 // at the end of the job (successful or not), through the folder's own
 // descriptor, held or opened again with the same checks.
 #include <sys/stat.h>
-#include <sys/types.h>
 
 #include <cerrno>
 #include <cstddef>

@@ -45,11 +45,9 @@ std::string EndRecord(std::size_t entries, std::int64_t directorySize, std::int6
 // zip64 end record and locator behind it, saying what the end record says.
 // (A directory without records lists nothing that could be misread.)
 bool EndsLikeZip64Locator(std::string_view records) {
-  if (records.size() < er::kZip64LocatorSize) return false;
-  platform::MemoryBlock tail =
-      platform::MemoryBlock::FromBytes(records.substr(records.size() - er::kZip64LocatorSize, 4));
-  tail.LittleEndian = true;
-  return tail.UInt32Value(0) == er::kZip64LocatorSignature;
+  return records.size() >= er::kZip64LocatorSize &&
+         zip::records::LE32(records, records.size() - er::kZip64LocatorSize) ==
+             er::kZip64LocatorSignature;
 }
 
 // Every number here fits 32 bits, so the high halves of the 64-bit fields

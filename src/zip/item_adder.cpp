@@ -54,8 +54,8 @@ void GiveUnixPermissions(const ZipArchive& archive, ZipEntry& entry,
   if (!archive.GetUnixPermissions(item, perm)) return;
   entry.SetOSMadeBy(kUnixHost);
   const auto low = static_cast<std::uint32_t>(entry.ExternalFileAttributes()) & 0xFFFF;
-  entry.SetExternalFileAttributes(
-      static_cast<std::int32_t>((static_cast<std::uint32_t>(perm) & 0xFFFF) << 16 | low));
+  entry.SetExternalFileAttributes(ZipArchiveData::shiftLeft16(perm) |
+                                  static_cast<std::int32_t>(low));
 }
 
 // The file system's identity of a file (device and inode), to tell the

@@ -41,7 +41,7 @@ bool SidecarLike(const platform::ItemAt& file) {
 // and an extraction without them asks nothing more of the file system.
 void ZipArchiveData::NoteExtracted(const platform::ItemAt& file, int fd) {
   struct stat st {};
-  if (SidecarLike(file) && ::fstat(fd, &st) == 0) extracted_.insert({st.st_dev, st.st_ino});
+  if (SidecarLike(file) && ::fstat(fd, &st) == 0) extracted_.insert(platform::ItemId::Of(st));
 }
 
 bool ZipArchiveData::WasExtracted(const platform::ItemAt& file) const {
@@ -49,7 +49,7 @@ bool ZipArchiveData::WasExtracted(const platform::ItemAt& file) const {
   // One that cannot be looked at may be one of them, and is kept as such.
   struct stat st {};
   if (!file.Lstat(st)) return errno != ENOENT;
-  return S_ISREG(st.st_mode) && extracted_.count({st.st_dev, st.st_ino}) > 0;
+  return extracted_.count(platform::ItemId::Of(st)) > 0;
 }
 
 std::unique_ptr<platform::ZStream> ZipArchiveData::TakeInflater(platform::IStreamReader* reader) {

@@ -14,6 +14,7 @@
 
 #include "platform/binary_stream.h"
 #include "platform/folder_item.h"
+#include "platform/item_at.h"
 #include "platform/memory_block.h"
 #include "platform/text_encoding.h"
 #include "platform/zstream.h"
@@ -138,7 +139,7 @@ class ZipArchiveData {
 
  private:
   std::int64_t directorySize_ = -1;  // -1: not known
-  std::set<std::pair<std::uint64_t, std::uint64_t>> extracted_;
+  std::set<platform::ItemId> extracted_;
   std::unique_ptr<platform::ZStream> spareInflater_;
 };
 

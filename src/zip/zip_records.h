@@ -5,6 +5,7 @@
 // offsets from here and nowhere else.
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace zip::records {
 
@@ -176,5 +177,14 @@ constexpr std::uint64_t ResourceForkStart(std::uint32_t dataLength) {
   return kSize + ((static_cast<std::uint64_t>(dataLength) + 127) & ~std::uint64_t{127});
 }
 }  // namespace macbinary
+
+// The little-endian 32-bit number at `at` in `bytes`, which holds 4 bytes
+// from there.
+inline std::uint32_t LE32(std::string_view bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at])) |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1])) << 8 |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 2])) << 16 |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3])) << 24;
+}
 
 }  // namespace zip::records
