@@ -268,7 +268,8 @@ bool PutBackKept(int program, const std::string& kept, const std::function<bool(
   const ItemId keptId = ItemId::Of(st);
   const platform::OpenFolderRef folder = platform::OpenChecked(program, kept, keptId);
   if (!folder) return false;
-  const std::optional<Tree> tree = platform::ReadTree(program, kept, keptId);
+  // Read through the folder just checked, not by its name again.
+  const std::optional<Tree> tree = platform::ReadTree(folder->fd(), ".", keptId);
   if (!tree) return false;
   const std::vector<ItemId> keptIds = IdsOf(*tree);
   std::vector<bool> gone(tree->size(), false);

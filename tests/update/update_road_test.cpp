@@ -189,7 +189,8 @@ enum class Ends {
   OldCopyRenamed,  // the running copy is left under its "OLD " name
   NothingLost,     // every file is at its place or where the message says
   NotPrepared,     // refused before anything was unpacked or moved
-  LeftoverStays
+  LeftoverStays,
+  KeptStays  // refused, with the message that names the kept folder
 };
 
 using Change = std::function<void(const fs::path&)>;
@@ -383,7 +384,11 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
             "not refused as it was prepared");
       break;
     case Ends::LeftoverStays:
-      check(!t.prepared && t.message == update::kLeftoverStaysMessage + Quoted(staging) &&
+    case Ends::KeptStays:
+      check(!t.prepared &&
+                t.message == (expected == Ends::KeptStays
+                                  ? update::kKeptStaysMessage + Quoted(kept)
+                                  : update::kLeftoverStaysMessage + Quoted(staging)) &&
                 read(bundle / "vantora2") == "old",
             "not where the message says");
       break;
@@ -829,6 +834,8 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
       {"a leftover staging folder holding links to outside", N, N, leftover("mine")},
       {"a leftover staging folder the user cannot remove", N, Ends::LeftoverStays,
        leftover("theirs")},
+      {"a file at the kept folder's name stays", Ends::KeptStays, Ends::KeptStays,
+       [](auto& p) { Put(p / ".VAII021514.replaced", "mine"); }},
       // What the job made changes while it is published. The moves: the old
       // bundle's, the new one's, data/new.txt's, docs's, and notes.txt's,
       // which makes way for it first.
