@@ -1,7 +1,7 @@
 // Writing the central directory: one record per entry at the end of the last
 // local entry, the end record behind them, and the file cut there. Every
-// length and offset is checked before the first byte goes out, so a
-// directory that cannot be written is refused without touching the file.
+// length and offset was checked when the change that made it was let
+// through, so only a failed write can refuse it.
 #include <algorithm>
 
 #include "platform/framework_exceptions.h"
@@ -18,7 +18,6 @@ namespace er = records::end;
 
 using namespace messages;
 
-constexpr char kExtraMismatch[] = "Internal error (extra field length mismatch)";
 constexpr char kWriteFailed[] = "Writing the archive directory failed";
 
 // Records are gathered into a buffer and written a piece at a time.
@@ -73,16 +72,6 @@ std::string Zip64EndRecords(std::size_t entries, std::int64_t directorySize,
   return end.Bytes();
 }
 
-// The reason one entry's record cannot be written as it stands, or null.
-const char* RecordProblem(const ZipEntry& e) {
-  const std::size_t extra = e.ExtraFieldInCentralDir()->AsData().size();
-  if (e.z_origEncodedName().size() > records::kMaxField16) return kNameTooLong;
-  if (extra > records::kMaxField16) return kExtraTooLong;
-  if (e.z_origEncodedComment().size() > records::kMaxField16) return kCommentTooLong;
-  if (e.z_Header()->UInt16Value(cr::kExtraLength) != extra) return kExtraMismatch;
-  return nullptr;
-}
-
 }  // namespace
 
 bool ZipArchive::z_writeDirectory() {
@@ -91,14 +80,9 @@ bool ZipArchive::z_writeDirectory() {
     z_noWriteMsg();
     return false;
   }
-  if (const char* problem = z_directoryProblem()) {
-    errmsg = problem;
-    return false;
-  }
   // An archive without members is not a valid zip file to every reader, so
-  // it gets a single empty one. Should that fail, the directory is still
-  // written, without it. The entry writer has made sure that its record
-  // still fits.
+  // it gets a single empty one. Should that fail (no room is kept for it),
+  // the directory is still written, without it.
   if (d->EntryCount() == 0) z_zip(nullptr, 0, nullptr, 0, nullptr, "/", std::nullopt, nullptr);
   if (!z_writeRecords(d->DirectoryEntries(), d->DirectorySize())) {
     errmsg = kWriteFailed;
@@ -106,18 +90,6 @@ bool ZipArchive::z_writeDirectory() {
   }
   d->dirty = false;
   return true;
-}
-
-// Why the directory as it stands cannot be written, or null.
-const char* ZipArchive::z_directoryProblem() {
-  const std::vector<ZipEntry*> entries = d->DirectoryEntries();
-  if (entries.size() > records::kMaxEntries) return kTooManyEntries;
-  if (comment_.size() > records::kMaxField16) return kCommentTooLong;
-  for (const ZipEntry* e : entries) {
-    if (const char* problem = RecordProblem(*e)) return problem;
-  }
-  if (!z_fitsInFourGB(startOfDirInArchive, 0, comment_.size())) return kArchiveTooLarge;
-  return nullptr;
 }
 
 // Writes the checked records and the end record at the directory's place and

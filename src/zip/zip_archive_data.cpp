@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "zip/write_messages.h"
+#include "zip/zip_archive.h"
 #include "zip/zip_entry.h"
 #include "zip/zip_extra_field.h"
 #include "zip/zip_records.h"
@@ -81,16 +83,36 @@ bool ZipArchiveData::RoomForEntries(std::size_t more) const {
   return DirectoryEntries().size() + more <= records::kMaxEntries;
 }
 
-std::int64_t ZipArchiveData::RecordSize(const ZipEntry& e) {
-  return static_cast<std::int64_t>(records::central::kSize + e.z_origEncodedName().size() +
-                                   e.ExtraFieldInCentralDir()->AsData().size() +
-                                   e.z_origEncodedComment().size());
+std::int64_t ZipArchiveData::TimesListed(const ZipEntry* e) const {
+  const std::vector<ZipEntry*> listed = DirectoryEntries();
+  return std::count(listed.begin(), listed.end(), e);
+}
+
+const char* ZipArchiveData::AdmitChange(const DirectoryChange& change) const {
+  if (archive) return archive->z_admit(change);
+  return change.fields ? change.fields->TooLong() : nullptr;
+}
+
+RecordFields RecordFields::Of(const ZipEntry& e) {
+  return {e.z_origEncodedName().size(), e.ExtraFieldInCentralDir()->AsData().size(),
+          e.z_origEncodedComment().size()};
+}
+
+std::int64_t RecordFields::Bytes() const {
+  return static_cast<std::int64_t>(records::central::kSize + name + extra + comment);
+}
+
+const char* RecordFields::TooLong() const {
+  if (name > records::kMaxField16) return messages::kNameTooLong;
+  if (extra > records::kMaxField16) return messages::kExtraTooLong;
+  if (comment > records::kMaxField16) return messages::kCommentTooLong;
+  return nullptr;
 }
 
 std::int64_t ZipArchiveData::DirectorySize() {
   if (directorySize_ < 0) {
     directorySize_ = 0;
-    for (const ZipEntry* e : DirectoryEntries()) directorySize_ += RecordSize(*e);
+    for (const ZipEntry* e : DirectoryEntries()) directorySize_ += RecordFields::Of(*e).Bytes();
   }
   return directorySize_;
 }

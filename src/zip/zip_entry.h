@@ -168,6 +168,9 @@ class ZipEntry {
  private:
   struct LocalHeader;
   struct UnzipRun;
+  // Puts this record, with these extra field and comment lengths, through
+  // the archive's gate. False, with the reason in ErrorMessage, when refused.
+  bool z_admitRecord(std::size_t extraLength, std::size_t commentLength);
   void z_checkRawPath();
   bool z_readLocalHeader(LocalHeader& local);
   bool z_checkLocalHeader(const LocalHeader& local);

@@ -284,13 +284,20 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
   EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
   EXPECT_FALSE(archive.SetComment(std::string(150, 'c')));  // with room for zip64 records
   EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
-  archive.Entry(1)->SetComment(std::string(200, 'c'));
-  EXPECT_FALSE(archive.Flush());
-  EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
   EXPECT_EQ(tail(), before);
-  archive.Entry(1)->SetComment("");
+  // Once an entry has written over the old directory, no record may grow
+  // past the limit either: Close could not write it, and every member
+  // would be lost.
   ASSERT_TRUE(archive.SetComment("short"));
   EXPECT_GT(AddData(archive, "x"), 0);
+  zip::ZipEntry& first = *archive.Entry(1);
+  const std::string big(200, 'c');
+  EXPECT_FALSE(first.SetComment(big));
+  EXPECT_FALSE(first.SetExtraFieldInCentralDir(archive.MakeZipExtraField(big)));
+  EXPECT_EQ(first.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
+  const auto longer = std::make_shared<zip::ZipEntry>(archive.Data(), nullptr, big, nullptr, "");
+  EXPECT_EQ(archive.ReplaceEntry(2, longer), nullptr);
+  EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
   ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
   ASSERT_TRUE(archive.Open(dir / "big.zip", false));
   EXPECT_EQ(archive.EntryCount(), 2);
