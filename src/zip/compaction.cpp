@@ -151,7 +151,7 @@ bool ZipArchive::Compact() {
   std::int64_t compactedEnd = 0;
   const char* problem =
       PlanMoves(s, *d, std::min(startOfDirInArchive, s.Length()), locals, compactedEnd);
-  if (!problem) problem = z_admit({0, 0, compactedEnd, -1, {}});
+  if (!problem) problem = z_admit({.entriesEnd = compactedEnd});
   if (problem) {
     errmsg = problem;
     return false;

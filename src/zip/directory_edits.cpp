@@ -39,12 +39,14 @@ bool HoldsEndSignature(std::string_view comment) {
 
 }  // namespace
 
-// A removal only ever shrinks the directory, so the directory as it stands
-// is the one weighed.
+// The directory shrinks by the entry's record at least (its companion may
+// go too), though the last entry's leaves room to be found for the member
+// that an archive without entries is given.
 bool ZipArchive::RemoveEntry(std::int32_t index) {
   if (!z_mayChange()) return false;
   if (index < 1 || index > EntryCount()) throw platform::OutOfBoundsException();
-  if (const char* problem = z_admit({})) {
+  const std::int64_t recordBytes = RecordFields::Of(*Entry(index)).Bytes();
+  if (const char* problem = z_admit({.recordBytes = -recordBytes, .entries = -1})) {
     errmsg = problem;
     return false;
   }
@@ -79,7 +81,7 @@ ZipEntryRef ZipArchive::ReplaceEntry(std::int32_t index, ZipEntryRef entry) {
   }
   if (index < 1 || index > EntryCount()) throw platform::OutOfBoundsException();
   ZipEntryRef& slot = d->entries_1[static_cast<std::size_t>(index)];
-  DirectoryChange change{0, 0, -1, -1, RecordFields::Of(*entry)};
+  DirectoryChange change{.fields = RecordFields::Of(*entry)};
   const auto before = Measure(*d);
   std::swap(slot, entry);
   const auto after = Measure(*d);
@@ -102,7 +104,7 @@ bool ZipArchive::SetComment(std::string_view comment) {
     return false;
   }
   const char* problem = HoldsEndSignature(comment) ? kEndSignatureInComment : nullptr;
-  if (!problem) problem = z_admit({0, 0, -1, static_cast<std::int64_t>(comment.size()), {}});
+  if (!problem) problem = z_admit({.commentLength = static_cast<std::int64_t>(comment.size())});
   if (problem) {
     errmsg = problem;
     return false;
@@ -127,8 +129,9 @@ bool ZipArchive::Rollback() {
     marked = false;
     return false;
   }
-  // Dropping entries only ever shrinks the archive.
-  if (const char* problem = z_admit({})) {
+  // Dropping entries only ever shrinks the archive, though dropping them all
+  // leaves room to be found for the member an archive without entries gets.
+  if (const char* problem = z_admit({.entries = markEntries - d->EntryCount()})) {
     errmsg = problem;
     return false;
   }
@@ -163,7 +166,11 @@ std::int32_t ZipArchive::AddFakeDuplicate(const ZipEntryRef& entry, std::string_
     const std::string extraBytes = field->AsData();
     const std::string& comment = entry->z_origEncodedComment();
     const RecordFields fields{name.size(), extraBytes.size(), comment.size()};
-    const char* problem = name.empty() ? kEmptyName : z_admit({1, fields.Bytes(), -1, -1, fields});
+    const char* problem =
+        name.empty()
+            ? kEmptyName
+            : z_admit(
+                  {.records = 1, .recordBytes = fields.Bytes(), .entries = 1, .fields = fields});
     if (problem) {
       errmsg = problem;
       return kInvalidArgument;

@@ -81,9 +81,11 @@ bool ZipArchive::z_writeDirectory() {
     return false;
   }
   // An archive without members is not a valid zip file to every reader, so
-  // it gets a single empty one. Should that fail (no room is kept for it),
-  // the directory is still written, without it.
-  if (d->EntryCount() == 0) z_zip(nullptr, 0, nullptr, 0, nullptr, "/", std::nullopt, nullptr);
+  // it gets a single empty one. The gate has kept room for it; should it
+  // fail even so, the directory is still written, without it.
+  if (d->EntryCount() == 0) {
+    z_zip(nullptr, 0, nullptr, 0, nullptr, kStandInName, std::nullopt, nullptr);
+  }
   if (!z_writeRecords(d->DirectoryEntries(), d->DirectorySize())) {
     errmsg = kWriteFailed;
     return false;

@@ -96,7 +96,11 @@ const char* ZipArchive::z_entryProblem(const EntrySources& src, std::size_t head
   if (size > records::kMaxEntrySize) return kItemTooLarge;
   const std::int64_t entryEnd = startOfDirInArchive + static_cast<std::int64_t>(headerLength) +
                                 (size > 0 ? DeflateBound(size) : 0);
-  return z_admit({1, fields.Bytes(), entryEnd, -1, fields});
+  return z_admit({.records = 1,
+                  .recordBytes = fields.Bytes(),
+                  .entries = 1,
+                  .entriesEnd = entryEnd,
+                  .fields = fields});
 }
 
 const char* ZipArchive::z_admit(const DirectoryChange& change) {
@@ -111,7 +115,8 @@ const char* ZipArchive::z_admit(const DirectoryChange& change) {
 // stay addressable by 32-bit offsets (or within the limit a test set), so
 // that an entry once written can always be followed by its directory. Room
 // is kept for the zip64 records too: whichever record comes to be last may
-// need them behind it.
+// need them behind it, and for the member that an archive left without
+// entries is given.
 const char* ZipArchive::z_changeProblem(const DirectoryChange& change) {
   if (change.fields) {
     if (const char* problem = change.fields->TooLong()) return problem;
@@ -123,8 +128,12 @@ const char* ZipArchive::z_changeProblem(const DirectoryChange& change) {
     return kTooManyEntries;
   }
   const std::int64_t entriesEnd = change.entriesEnd < 0 ? startOfDirInArchive : change.entriesEnd;
+  const std::int64_t standIn =
+      d->EntryCount() + change.entries > 0
+          ? 0
+          : static_cast<std::int64_t>(lh::kSize + cr::kSize + 2 * kStandInName.size());
   const std::int64_t end =
-      entriesEnd + d->DirectorySize() + change.recordBytes +
+      entriesEnd + d->DirectorySize() + change.recordBytes + standIn +
       static_cast<std::int64_t>(records::zip64::kRecordsSize + records::end::kSize) + comment;
   return end <= sizeLimit_ ? nullptr : kArchiveTooLarge;
 }

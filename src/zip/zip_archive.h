@@ -255,6 +255,8 @@ class ZipArchive {
   // raises RuntimeException when it may but has been closed since.
   bool z_mayChange();
   bool z_writeDirectory();
+  // The name of the one empty member an archive without entries is given.
+  static constexpr std::string_view kStandInName = "/";
   bool z_writeRecords(const std::vector<ZipEntry*>& entries, std::int64_t directorySize);
   bool z_copy(std::int64_t from, std::int64_t to, std::int64_t length);
 

@@ -40,15 +40,17 @@ struct RecordFields {
 };
 
 // What a change does to the central directory, as the archive's gate weighs
-// it: how many records it adds, by how many bytes the records grow, where
-// the entries end after it, the archive comment's length after it, and the
-// fields of the record it makes or changes.
+// it: how many records it adds, by how many bytes the records grow, how
+// many entries it lists more (fewer when negative), where the entries end
+// after it, the archive comment's length after it, and the fields of the
+// record it makes or changes. Growth may be overstated, never understated.
 struct DirectoryChange {
   std::int64_t records = 0;
   std::int64_t recordBytes = 0;
+  std::int64_t entries = 0;
   std::int64_t entriesEnd = -1;     // -1: where they end now
   std::int64_t commentLength = -1;  // -1: the comment as it is
-  std::optional<RecordFields> fields;
+  std::optional<RecordFields> fields = std::nullopt;
 };
 
 // A reference to an item on disk that names the item itself: a symbolic link

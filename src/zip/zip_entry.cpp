@@ -95,7 +95,7 @@ bool ZipEntry::z_admitRecord(std::size_t extraLength, std::size_t commentLength)
   const RecordFields after{now.name, extraLength, commentLength};
   const std::int64_t growth = after.Bytes() - now.Bytes();
   const std::int64_t times = growth == 0 ? 0 : d->TimesListed(this);
-  if (const char* problem = d->AdmitChange({0, growth * times, -1, -1, after})) {
+  if (const char* problem = d->AdmitChange({.recordBytes = growth * times, .fields = after})) {
     return Fail(problem);
   }
   d->GrowDirectory(growth * times);

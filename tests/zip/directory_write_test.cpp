@@ -302,14 +302,18 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
   ASSERT_TRUE(archive.Open(dir / "big.zip", false));
   EXPECT_EQ(archive.EntryCount(), 2);
   EXPECT_EQ(archive.Comment(), "short");
-  // Emptied, with no room left even for the "/" member, the archive ends at
-  // the last byte less the zip64 records that a record might have needed.
+  // Emptied, it keeps room for the "/" member that an archive without
+  // entries gets; it then ends at the last byte less the zip64 records that
+  // a record might have needed.
   archive.Close();
   ASSERT_TRUE(archive.Open(dir / "big.zip", true));
   ASSERT_TRUE(archive.RemoveEntry(2) && archive.RemoveEntry(1));
-  ASSERT_TRUE(archive.SetComment(std::string(126, 'c'))) << archive.ErrorMessage();
+  EXPECT_FALSE(archive.SetComment(std::string(49, 'c')));
+  ASSERT_TRUE(archive.SetComment(std::string(48, 'c'))) << archive.ErrorMessage();
   ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
   EXPECT_EQ(std::filesystem::file_size(dir / "big.zip"), 0xFFFFFFFFu - 76);
+  ASSERT_TRUE(archive.Open(dir / "big.zip", false));
+  EXPECT_EQ(ziptest::RawPathOf(archive, 1), "/");
 }
 
 // A directory whose last record ends like a zip64 locator gets zip64 records
