@@ -169,6 +169,19 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
          return a.Entry(1)->SetComment("note " + locator) ? taken : a.Entry(1)->ErrorMessage();
        },
        taken},
+      // The directory goes out 1 MiB at a time, each piece before the record
+      // that would take it past that, so the last record is still at hand.
+      {"entry comment ending like a zip64 locator in a directory of more than 1 MiB",
+       [&](ZipArchive& a) {
+         bool set = true;
+         for (int i = 1; i <= 16; ++i) {
+           set = set && (i == 1 || AddData(a, std::to_string(i)) == i) &&
+                 a.Entry(i)->SetComment(i < 16 ? std::string(65535, 'c')
+                                               : std::string(65515, 'c') + locator);
+         }
+         return set ? taken : a.ErrorMessage();
+       },
+       taken},
       // Name, extra and comment shorter than 20 bytes leave the attributes there.
       {"extra field completing a locator that the attributes begin",
        [&](ZipArchive& a) {
@@ -314,6 +327,7 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
   EXPECT_EQ(std::filesystem::file_size(dir / "big.zip"), 0xFFFFFFFFu - 76);
   ASSERT_TRUE(archive.Open(dir / "big.zip", false));
   EXPECT_EQ(ziptest::RawPathOf(archive, 1), "/");
+  EXPECT_THROW(archive.SetSizeLimitForTesting(1000), platform::RuntimeException);  // while open
 }
 
 // A directory whose last record ends like a zip64 locator gets zip64 records
