@@ -72,6 +72,28 @@ std::string Zip64EndRecords(std::size_t entries, std::int64_t directorySize,
   return end.Bytes();
 }
 
+// One record as written: the fixed part with the lengths of what follows,
+// then the name, the extra field and the comment.
+std::string RecordBytes(ZipEntry& e) {
+  platform::MemoryBlock& record = *e.z_Header();
+  const std::string extra = e.ExtraFieldInCentralDir()->AsData();
+  record.SetUInt16Value(cr::kNameLength, static_cast<std::uint16_t>(e.z_origEncodedName().size()));
+  record.SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extra.size()));
+  record.SetUInt16Value(cr::kCommentLength,
+                        static_cast<std::uint16_t>(e.z_origEncodedComment().size()));
+  return record.Bytes() + e.z_origEncodedName() + extra + e.z_origEncodedComment();
+}
+
+// 7-Zip reads a local header at the start of the file that no record points
+// at as a member of its own, ahead of the archive proper; beside zip64
+// records it then reports the archive damaged, however they are written.
+bool LeadingGapAndZip64(const std::vector<ZipEntry*>& entries) {
+  if (entries.empty() || !EndsLikeZip64Locator(RecordBytes(*entries.back()))) return false;
+  return std::none_of(entries.begin(), entries.end(), [](const ZipEntry* e) {
+    return e->z_Header()->UInt32Value(cr::kLocalHeaderOffset) == 0;
+  });
+}
+
 }  // namespace
 
 bool ZipArchive::z_writeDirectory() {
@@ -86,7 +108,12 @@ bool ZipArchive::z_writeDirectory() {
   if (d->EntryCount() == 0) {
     z_zip(nullptr, 0, nullptr, 0, nullptr, kStandInName, std::nullopt, nullptr);
   }
-  if (!z_writeRecords(d->DirectoryEntries(), d->DirectorySize())) {
+  // Such a directory goes behind the entries moved down over the gaps, so
+  // that the first lies at the start; should that be refused, it is written
+  // as it stands.
+  const std::vector<ZipEntry*> entries = d->DirectoryEntries();
+  if (LeadingGapAndZip64(entries) && Compact()) return true;
+  if (!z_writeRecords(entries, d->DirectorySize())) {
     errmsg = kWriteFailed;
     return false;
   }
@@ -109,17 +136,7 @@ bool ZipArchive::z_writeRecords(const std::vector<ZipEntry*>& entries, std::int6
       s.Write(buffer);
       buffer.clear();
     }
-    platform::MemoryBlock& record = *e->z_Header();
-    const std::string extra = e->ExtraFieldInCentralDir()->AsData();
-    record.SetUInt16Value(cr::kNameLength,
-                          static_cast<std::uint16_t>(e->z_origEncodedName().size()));
-    record.SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extra.size()));
-    record.SetUInt16Value(cr::kCommentLength,
-                          static_cast<std::uint16_t>(e->z_origEncodedComment().size()));
-    buffer += record.Bytes();
-    buffer += e->z_origEncodedName();
-    buffer += extra;
-    buffer += e->z_origEncodedComment();
+    buffer += RecordBytes(*e);
   }
   if (EndsLikeZip64Locator(buffer)) {
     buffer += Zip64EndRecords(entries.size(), directorySize, startOfDirInArchive);

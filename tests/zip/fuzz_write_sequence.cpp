@@ -289,8 +289,12 @@ class Sequence {
     Written();
   }
 
+  // A directory that would need zip64 records behind a gap at the start of
+  // the file is written behind the entries moved down over the gaps, so the
+  // data of an entry removed before may be gone.
   void Flush() {
     Check(archive_.Flush(), "a flush was refused");
+    removed_.clear();
     Written();
   }
 
