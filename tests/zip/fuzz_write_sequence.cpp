@@ -24,7 +24,7 @@
 #include <tuple>
 #include <vector>
 
-#include "zip/seq_data_streams.h"
+#include "memory_streams.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -34,35 +34,6 @@ void Check(bool ok, const char* what) {
   std::fprintf(stderr, "zip write fuzz check failed: %s\n", what);
   std::abort();
 }
-
-struct Source : zip::SeqDataInputStream {
-  explicit Source(std::string bytes) : data(std::move(bytes)) {}
-  std::string Read(std::int32_t count) override {
-    std::string out = data.substr(at, static_cast<std::size_t>(count));
-    at += out.size();
-    return out;
-  }
-  bool Eof() override { return at >= data.size(); }
-  bool HadError() override { return false; }
-  bool Open() override { return true; }
-  void Close() override {}
-  void GetErrorDescription(std::int32_t&, std::string&) override {}
-  bool Skip(std::int32_t) override { return false; }
-  void ClearError() override {}
-  std::string data;
-  std::size_t at = 0;
-};
-
-struct Sink : zip::SeqDataOutputStream {
-  bool Write(std::string_view bytes) override { return data.append(bytes), true; }
-  bool Open() override { return true; }
-  bool Close() override { return true; }
-  void GetErrorDescription(std::int32_t&, std::string&) override {}
-  bool Skip(std::int32_t) override { return false; }
-  void ClearError() override {}
-  bool Flush() override { return true; }
-  std::string data;
-};
 
 // What one listed entry must read as. Entries listed twice share one.
 struct Member {
@@ -128,39 +99,27 @@ class Sequence {
 
   void Step(int op) {
     if (listed_.empty() && op >= 2 && op <= 8) op = 0;
-    switch (op) {
-      case 0:
-        return Add();
-      case 1:
-        return SetArchiveComment();
-      case 2:
-        return Duplicate();
-      case 3:
-        return Remove();
-      case 4:
-        return Replace();
-      case 5:
-        return SetEntryComment();
-      case 6:
-        return SetCentralExtra();
-      case 7:
-        return SetRecordFields();
-      case 8:
-        return Compact();
-      case 9:
-        return MarkOrRollback();
-      case 10:
-        return Flush();
-      default:
-        return CloseAndCheck();
-    }
+    using Call = void (Sequence::*)();
+    static constexpr Call kCalls[] = {&Sequence::Add,
+                                      &Sequence::SetArchiveComment,
+                                      &Sequence::Duplicate,
+                                      &Sequence::Remove,
+                                      &Sequence::Replace,
+                                      &Sequence::SetEntryComment,
+                                      &Sequence::SetCentralExtra,
+                                      &Sequence::SetRecordFields,
+                                      &Sequence::Compact,
+                                      &Sequence::MarkOrRollback,
+                                      &Sequence::Flush,
+                                      &Sequence::CloseAndCheck};
+    (this->*kCalls[std::min<std::size_t>(static_cast<std::size_t>(op), 11)])();
   }
 
   void Add() {
     const std::string name = Name(), data = Bytes();
     const std::uint8_t kind = Next();
     const std::string extra = kind & 1 ? Bytes() : std::string();
-    Source source(data);
+    ziptest::MemorySource source(data);
     const zip::ZipExtraFieldRef field = kind & 1 ? archive_.MakeZipExtraField(extra) : nullptr;
     std::int32_t index = 0;
     Changes(
@@ -349,9 +308,9 @@ class Sequence {
     Check(!m.fieldsKnown || e.OSMadeBy() == m.host, "member host");
     Check(!m.fieldsKnown || e.IsTextFile() == m.text, "member text flag");
     if (e.IsDirectory()) return;
-    Sink sink;
+    ziptest::Collected sink;
     platform::MemoryBlockRef header;
-    Check(e.Extract(false, &sink, nullptr, header) && sink.data == m.data, "member data");
+    Check(e.Extract(false, &sink, nullptr, header) && sink.bytes == m.data, "member data");
   }
 
   const std::uint8_t* in_;
