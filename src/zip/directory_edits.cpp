@@ -131,7 +131,9 @@ bool ZipArchive::Rollback() {
   }
   // Dropping entries only ever shrinks the archive, though dropping them all
   // leaves room to be found for the member an archive without entries gets.
-  if (const char* problem = z_admit({.entries = markEntries - d->EntryCount()})) {
+  const DirectoryChange change{.entries = markEntries - d->EntryCount(),
+                               .entriesEnd = markDirStart};
+  if (const char* problem = z_admit(change)) {
     errmsg = problem;
     return false;
   }

@@ -41,7 +41,10 @@ class ZipArchive {
   // stream. Every change was weighed when it was made, so the directory is
   // refused only when writing it fails: an archive opened writable then
   // stays open with all its entries, to be written by a later Flush or
-  // Close; a read-only one is closed anyway.
+  // Close; a read-only one is closed anyway. A directory that needs zip64
+  // end records (its last record ends like their locator) while no entry
+  // starts the file goes behind the entries compacted first, as Compact
+  // does, since 7-Zip takes such a gap beside those records for damage.
   bool Close();
 
   ZipEntryRef Entry(std::int32_t index) const;
@@ -55,7 +58,7 @@ class ZipArchive {
 
   // -- changing an archive opened writable. Each refuses with False (or 0,
   // or no entry) and "Archive was opened read-only" on any other.
-  // Writes the directory now and keeps the archive open.
+  // Writes the directory now, as Close does, and keeps the archive open.
   bool Flush();
   // Moves the entries down over the gaps that removed and replaced entries
   // left and writes the directory behind them, as Flush does. Refused before
