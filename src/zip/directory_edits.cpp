@@ -18,6 +18,9 @@ namespace {
 using namespace messages;
 namespace cr = records::central;
 
+// Its record points at data in another file, and its changes would be
+// weighed by the other archive.
+constexpr char kOtherArchive[] = "Entry belongs to another archive";
 constexpr char kDuplicateFailed[] = "An unexpected error occured while adding a duplicate item";
 constexpr char kEndSignatureInComment[] =
     "Comment must not contain the end of central directory signature ('PK\\5\\6')";
@@ -75,8 +78,8 @@ std::pair<std::int64_t, std::int64_t> Measure(const ZipArchiveData& d) {
 ZipEntryRef ZipArchive::ReplaceEntry(std::int32_t index, ZipEntryRef entry) {
   if (!z_mayChange()) return nullptr;
   // The directory writer reads every listed entry.
-  if (!entry) {
-    errmsg = kNoEntry;
+  if (!entry || !entry->z_belongsTo(d.get())) {
+    errmsg = entry ? kOtherArchive : kNoEntry;
     return nullptr;
   }
   if (index < 1 || index > EntryCount()) throw platform::OutOfBoundsException();
@@ -155,8 +158,8 @@ std::int32_t ZipArchive::AddFakeDuplicate(const ZipEntryRef& entry, std::string_
                                           const std::optional<platform::Date>& date,
                                           ZipExtraFieldRef extra) {
   if (!z_mayChange()) return 0;
-  if (!entry) {
-    errmsg = kNoEntry;
+  if (!entry || !entry->z_belongsTo(d.get())) {
+    errmsg = entry ? kOtherArchive : kNoEntry;
     return 0;
   }
   try {

@@ -39,6 +39,11 @@ TEST(DirectoryEdits, RemoveAndReplace) {
   EXPECT_EQ(archive.ReplaceEntry(1, three), one);
   EXPECT_EQ(archive.ReplaceEntry(1, nullptr), nullptr);
   EXPECT_EQ(archive.ErrorMessage(), "no entry reference given");
+  ZipArchive other;
+  ASSERT_TRUE(OpenBytes(other, dir, ThreeMembers(), false, "other.zip"));
+  EXPECT_EQ(archive.ReplaceEntry(1, other.Entry(1)), nullptr);
+  EXPECT_EQ(archive.AddFakeDuplicate(other.Entry(1), "x", std::nullopt, nullptr), 0);
+  EXPECT_EQ(archive.ErrorMessage(), "Entry belongs to another archive");
   EXPECT_THROW(archive.ReplaceEntry(3, one), platform::OutOfBoundsException);
   EXPECT_EQ(archive.ReplaceEntry(2, one), three);
   EXPECT_TRUE(ClosedAndAccepted(archive));
