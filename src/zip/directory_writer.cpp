@@ -73,10 +73,12 @@ std::string Zip64EndRecords(std::size_t entries, std::int64_t directorySize,
 }
 
 // One record as written: the fixed part with the lengths of what follows,
-// then the name, the extra field and the comment.
+// then the name, the extra field and the comment. An entry made on a record
+// of zeros gets its signature here.
 std::string RecordBytes(ZipEntry& e) {
   platform::MemoryBlock& record = *e.z_Header();
   const std::string extra = e.ExtraFieldInCentralDir()->AsData();
+  record.SetUInt32Value(cr::kSignatureAt, cr::kSignature);
   record.SetUInt16Value(cr::kNameLength, static_cast<std::uint16_t>(e.z_origEncodedName().size()));
   record.SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extra.size()));
   record.SetUInt16Value(cr::kCommentLength,

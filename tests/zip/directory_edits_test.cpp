@@ -57,6 +57,19 @@ TEST(DirectoryEdits, RemoveAndReplace) {
   EXPECT_FALSE(archive.SetComment("x"));
   EXPECT_EQ(archive.Comment(), "");
   EXPECT_EQ(archive.EntryCount(), 2);
+  archive.Close();
+
+  // An entry made for the archive on a record of zeros is written whole.
+  ASSERT_TRUE(archive.Open(dir / "test.zip", true));
+  const zip::ZipExtraFieldRef field = archive.MakeZipExtraField("TEXT", "ttxt", "");
+  field->Lock();
+  ASSERT_NE(archive.ReplaceEntry(
+                1, std::make_shared<zip::ZipEntry>(archive.Data(), nullptr, "made", field, "")),
+            nullptr);
+  ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Open(dir / "test.zip", false)) << archive.ErrorMessage();
+  EXPECT_EQ(RawPathOf(archive, 1), "made");
+  EXPECT_EQ(archive.Entry(1)->ExtraFieldInCentralDir()->AsData().size(), 16u);
 }
 
 TEST(DirectoryEdits, MarkAndRollback) {
