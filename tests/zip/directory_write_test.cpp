@@ -241,12 +241,16 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
     EXPECT_TRUE(archive.Entry(1)->SetComment(comment)) << archive.Entry(1)->ErrorMessage();
     EXPECT_TRUE(ClosedAndAccepted(archive));
   }
-  // The longest name a record holds (longer than unzip takes) is written.
+  // The longest name and extra field a record holds (longer than unzip
+  // takes) are written.
   ASSERT_TRUE(archive.Open(dir / "test.zip", true));
   ASSERT_EQ(AddData(archive, std::string(65535, 'n')), 2) << archive.ErrorMessage();
+  const std::string longest(65535, 'e');
+  ASSERT_TRUE(archive.Entry(1)->SetExtraFieldInCentralDir(archive.MakeZipExtraField(longest)));
   ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
   ASSERT_TRUE(archive.Open(dir / "test.zip", false));
   EXPECT_EQ(RawPathOf(archive, 2), std::string(65535, 'n'));
+  EXPECT_EQ(archive.Entry(1)->ExtraFieldInCentralDir()->AsData(), longest);
 }
 
 TEST(DirectoryWrite, TheSixtyFiveThousandFiveHundredAndThirtySixthEntryIsRefused) {
@@ -328,6 +332,22 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
   ASSERT_TRUE(archive.Open(dir / "big.zip", false));
   EXPECT_EQ(ziptest::RawPathOf(archive, 1), "/");
   EXPECT_THROW(archive.SetSizeLimitForTesting(1000), platform::RuntimeException);  // while open
+  archive.Close();
+
+  // The same with the limit lowered for a small archive: the last entry
+  // stays while the "/" member could not take its place.
+  RawArchive small;
+  small.members.push_back(fixtures::Member("x"));
+  fixtures::WriteFile(dir / "small.zip", small.Build());
+  archive.SetSizeLimitForTesting(400);
+  ASSERT_TRUE(archive.Open(dir / "small.zip", true));
+  ASSERT_TRUE(archive.SetComment(std::string(200, 'c'))) << archive.ErrorMessage();
+  EXPECT_FALSE(archive.RemoveEntry(1));
+  EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
+  EXPECT_EQ(archive.EntryCount(), 1);
+  ASSERT_TRUE(archive.SetComment(""));
+  EXPECT_TRUE(archive.RemoveEntry(1));
+  EXPECT_TRUE(ClosedAndAccepted(archive));
 }
 
 // A directory whose last record ends like a zip64 locator gets zip64 records
