@@ -48,15 +48,22 @@ bool HoldsEndSignature(std::string_view comment) {
 bool ZipArchive::RemoveEntry(std::int32_t index) {
   if (!z_mayChange()) return false;
   if (index < 1 || index > EntryCount()) throw platform::OutOfBoundsException();
-  const std::int64_t recordBytes = RecordFields::Of(*Entry(index)).Bytes();
+  const ZipEntryRef entry = Entry(index);
+  const std::int64_t recordBytes = RecordFields::Of(*entry).Bytes();
   if (const char* problem = z_admit({.recordBytes = -recordBytes, .entries = -1})) {
     errmsg = problem;
     return false;
   }
   marked = false;
-  // Its AppleDouble companion, if it has one, is no longer written either.
   d->entries_1.erase(d->entries_1.begin() + index);
-  d->ForgetDirectorySize();
+  // Its AppleDouble companion, if it has one, is no longer written either,
+  // unless another entry listed has it too: the directory is added up again
+  // then. Otherwise its size is kept, so that a run of removals stays quick.
+  if (entry->AppleDoubleEntry()) {
+    d->ForgetDirectorySize();
+  } else {
+    d->GrowDirectory(-recordBytes);
+  }
   return true;
 }
 
