@@ -103,46 +103,6 @@ const char* ZipArchive::z_entryProblem(const EntrySources& src, std::size_t head
                   .fields = fields});
 }
 
-const char* ZipArchive::z_admit(const DirectoryChange& change) {
-  const char* problem = IsWritable()    ? z_changeProblem(change)
-                        : change.fields ? change.fields->TooLong()
-                                        : nullptr;
-  if (!problem) d->dirty = true;
-  return problem;
-}
-
-// The entries, the directory that must follow them and its end records all
-// stay addressable by 32-bit offsets (or within the limit a test set), so
-// that an entry once written can always be followed by its directory. Room
-// is kept for the zip64 records too: whichever record comes to be last may
-// need them behind it, and for the member that an archive left without
-// entries is given.
-const char* ZipArchive::z_changeProblem(const DirectoryChange& change) {
-  if (change.fields) {
-    if (const char* problem = change.fields->TooLong()) return problem;
-  }
-  const std::int64_t comment =
-      change.commentLength < 0 ? static_cast<std::int64_t>(comment_.size()) : change.commentLength;
-  if (comment > static_cast<std::int64_t>(records::kMaxField16)) return kCommentTooLong;
-  if (change.records > 0 && !d->RoomForEntries(static_cast<std::size_t>(change.records))) {
-    return kTooManyEntries;
-  }
-  const std::int64_t entriesEnd = change.entriesEnd < 0 ? startOfDirInArchive : change.entriesEnd;
-  const std::int64_t standIn =
-      d->EntryCount() + change.entries > 0
-          ? 0
-          : static_cast<std::int64_t>(lh::kSize + cr::kSize + 2 * kStandInName.size());
-  const std::int64_t end =
-      entriesEnd + d->DirectorySize() + change.recordBytes + standIn +
-      static_cast<std::int64_t>(records::zip64::kRecordsSize + records::end::kSize) + comment;
-  return end <= sizeLimit_ ? nullptr : kArchiveTooLarge;
-}
-
-void ZipArchive::SetSizeLimitForTesting(std::int64_t bytes) {
-  if (IsOpen()) throw platform::RuntimeException();
-  sizeLimit_ = bytes;
-}
-
 std::int32_t ZipArchive::z_zip(SeqDataInputStream* data, std::int64_t dataLength,
                                SeqDataInputStream* rsrc, std::int64_t rsrcLength,
                                const platform::MemoryBlock* macBinary, std::string_view rawPath,

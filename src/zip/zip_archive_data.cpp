@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "zip/write_messages.h"
-#include "zip/zip_archive.h"
 #include "zip/zip_entry.h"
 #include "zip/zip_extra_field.h"
 #include "zip/zip_records.h"
@@ -86,27 +84,6 @@ bool ZipArchiveData::RoomForEntries(std::size_t more) const {
 std::int64_t ZipArchiveData::TimesListed(const ZipEntry* e) const {
   const std::vector<ZipEntry*> listed = DirectoryEntries();
   return std::count(listed.begin(), listed.end(), e);
-}
-
-const char* ZipArchiveData::AdmitChange(const DirectoryChange& change) const {
-  if (archive) return archive->z_admit(change);
-  return change.fields ? change.fields->TooLong() : nullptr;
-}
-
-RecordFields RecordFields::Of(const ZipEntry& e) {
-  return {e.z_origEncodedName().size(), e.ExtraFieldInCentralDir()->AsData().size(),
-          e.z_origEncodedComment().size()};
-}
-
-std::int64_t RecordFields::Bytes() const {
-  return static_cast<std::int64_t>(records::central::kSize + name + extra + comment);
-}
-
-const char* RecordFields::TooLong() const {
-  if (name > records::kMaxField16) return messages::kNameTooLong;
-  if (extra > records::kMaxField16) return messages::kExtraTooLong;
-  if (comment > records::kMaxField16) return messages::kCommentTooLong;
-  return nullptr;
 }
 
 std::int64_t ZipArchiveData::DirectorySize() {
