@@ -139,10 +139,13 @@ bool ZipArchive::Rollback() {
     marked = false;
     return false;
   }
-  // Dropping entries only ever shrinks the archive, though dropping them all
-  // leaves room to be found for the member an archive without entries gets.
-  const DirectoryChange change{.entries = markEntries - d->EntryCount(),
-                               .entriesEnd = markDirStart};
+  // The entries added since the mark go with their records (they have no
+  // companions), which leaves room for the member that an archive without
+  // entries gets: an added entry took more.
+  DirectoryChange change{.entries = markEntries - d->EntryCount(), .entriesEnd = markDirStart};
+  for (std::int32_t i = markEntries + 1; i <= d->EntryCount(); ++i) {
+    change.recordBytes -= RecordFields::Of(*Entry(i)).Bytes();
+  }
   if (const char* problem = z_admit(change)) {
     errmsg = problem;
     return false;

@@ -352,6 +352,13 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
   EXPECT_FALSE(archive.SetComment(std::string(194, 'c')));
   EXPECT_TRUE(archive.SetComment(std::string(193, 'c')));
   EXPECT_TRUE(ClosedAndAccepted(archive));
+  // Rolled back to no entries, the "/" member takes the room of the one added.
+  ASSERT_TRUE(archive.Open(dir / "new.zip", true));
+  archive.Mark();
+  ASSERT_EQ(AddData(archive, "x"), 1);
+  ASSERT_TRUE(archive.SetComment(std::string(224, 'c')));  // to the last byte
+  EXPECT_TRUE(archive.Rollback()) << archive.ErrorMessage();
+  EXPECT_TRUE(ClosedAndAccepted(archive));
 }
 
 // A directory whose last record ends like a zip64 locator gets zip64 records
