@@ -22,25 +22,13 @@
 #include "platform/run_unprivileged.h"
 
 namespace fs = std::filesystem;
+using fixtures::Names;
 
 namespace {
 
 mode_t ModeOf(const fs::path& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-// The names in `folder`, sorted and joined by spaces; none for a folder that
-// is not there.
-std::string Names(const fs::path& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const fs::directory_entry& e : fs::directory_iterator(folder, ec))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  std::string joined;
-  for (const std::string& name : names) joined += (joined.empty() ? "" : " ") + name;
-  return joined;
 }
 
 void ChownAll(const fs::path& path, unsigned id) {
