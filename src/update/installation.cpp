@@ -275,13 +275,14 @@ bool Installation::SetOldCopyAside(PublishMoves& moves, bool& aside) {
 bool Installation::TrashOldCopySetAside() {
   std::error_code ec;
   const fs::path source = fs::absolute(folder_ / kOldBundleName, ec);
-  unusableTrash_.clear();
+  fs::path unusable;
   if (!ec && BeforeMove() &&
       platform::MoveToTrash(platform::ItemAt(keptFolder_->fd(), kOldBundleName), source, trash_,
-                            nullptr, &unusableTrash_)) {
+                            nullptr, &unusable)) {
     return true;
   }
-  trouble_ = unusableTrash_.empty() ? Trouble::OldNameTaken : Trouble::TrashUnusable;
+  unusableTrash_ = unusable;
+  trouble_ = unusable.empty() ? Trouble::OldNameTaken : Trouble::TrashUnusable;
   return false;
 }
 

@@ -900,13 +900,6 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
          olderCopy(p);
          Put(p.parent_path() / "Trash", "no folder");
        }},
-      {"an earlier old copy, and a link at the Trash's files folder", Ends::TrashUnusable,
-       Ends::TrashUnusable,
-       [&](auto& p) {
-         olderCopy(p);
-         fs::create_directories(p.parent_path() / "Trash" / "info");
-         fs::create_directory_symlink("info", p.parent_path() / "Trash" / "files");
-       }},
       {.what = "the look at the \"OLD \" name fails",
        .asRoot = E,
        .unprivileged = E,

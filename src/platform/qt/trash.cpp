@@ -185,15 +185,13 @@ namespace {
 // when there is none; `unusable` then names the volume's own Trash folder,
 // where it is that which cannot be used.
 fs::path TrashOn(dev_t device, const fs::path& source, const fs::path& homeTrash,
-                 fs::path* unusable = nullptr) {
+                 fs::path& unusable) {
   dev_t homeDevice = 0;
   if (DeviceOf(homeTrash, &homeDevice) && homeDevice == device) return homeTrash;
   const fs::path top = VolumeTop(source.parent_path());
   if (top.empty()) return top;
   fs::path trash = VolumeTrash(top);
-  if (trash.empty() && unusable != nullptr) {
-    *unusable = top / (".Trash-" + std::to_string(::getuid()));
-  }
+  if (trash.empty()) unusable = top / (".Trash-" + std::to_string(::getuid()));
   return trash;
 }
 
@@ -203,8 +201,9 @@ fs::path TrashFor(const fs::path& item, const fs::path& homeTrash) {
   std::error_code ec;
   const fs::path source = fs::absolute(item, ec);
   struct stat st {};
+  fs::path unusable;
   if (ec || ::lstat(source.c_str(), &st) != 0) return {};
-  return TrashOn(st.st_dev, source, homeTrash);
+  return TrashOn(st.st_dev, source, homeTrash, unusable);
 }
 
 bool MoveToTrash(const fs::path& item, const fs::path& homeTrash, std::string* error,
@@ -230,7 +229,7 @@ bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& hom
   // A volume whose Trash cannot be used has it looked at again below, so
   // that the reason says why.
   fs::path volumeTrash;
-  fs::path trash = TrashOn(st.st_dev, source, homeTrash, &volumeTrash);
+  fs::path trash = TrashOn(st.st_dev, source, homeTrash, volumeTrash);
   if (trash.empty()) trash = volumeTrash;
   if (trash.empty()) {
     SetError(error, "The item's volume has no Trash that could be used.");
