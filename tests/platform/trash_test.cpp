@@ -263,6 +263,12 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
        "it is not a folder of this user's", kTrash},
       {"a Trash not made yet", kSelf, true, "", "item", "item.trashinfo",
        [](Dirs, Dirs trash) { fs::remove_all(trash); }},
+      {"a Trash its user may not make", kUser, false, "item", "", "",
+       [](Dirs, Dirs trash) {
+         fs::remove_all(trash);
+         ::chmod(trash.parent_path().c_str(), 0555);
+       },
+       "Permission denied", kTrash},
       {"a sidecar that cannot follow, and an item that cannot come back", kSelf, false, "._item",
        "item", "item.trashinfo",
        [&](Dirs place, Dirs) {
@@ -292,7 +298,9 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
     fs::create_directories(trash / "info");
     c.setUp(place, trash);
     const bool user = c.who == kUser || c.who == kUserSetUpByRoot;
-    if (user && ::geteuid() == 0) ChownAll(trash, test_support::kUnprivilegedId);
+    if (user && ::geteuid() == 0 && fs::exists(trash)) {
+      ChownAll(trash, test_support::kUnprivilegedId);
+    }
     // A move that fails for another reason than the row's counts as one
     // that went, so that the row fails either way.
     const auto move = [&] {
