@@ -281,6 +281,10 @@ class ZipArchive {
   bool entriesReachIntoDir = false;
   // Offsets are unsigned 32-bit fields, so the archive ends within 4 GiB.
   std::int64_t sizeLimit_ = 0;
+  // No end record fitted the file, and the nearest was taken: an open for
+  // writing is refused, since a directory written on its word could cut off
+  // members that another record lists.
+  bool endRecordUnsure = false;
 };
 
 }  // namespace zip
