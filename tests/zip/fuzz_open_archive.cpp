@@ -26,8 +26,8 @@
 #include <string_view>
 #include <vector>
 
+#include "memory_streams.h"
 #include "platform/apple_double.h"
-#include "zip/seq_data_streams.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -221,25 +221,13 @@ std::vector<std::string> ListedNames(const zip::ZipArchive& archive) {
   return names;
 }
 
-// Collects what a member decodes to.
-struct Collected : zip::SeqDataOutputStream {
-  bool Write(std::string_view data) override { return bytes.append(data), true; }
-  bool Open() override { return true; }
-  bool Close() override { return true; }
-  void GetErrorDescription(std::int32_t&, std::string&) override {}
-  bool Skip(std::int32_t) override { return false; }
-  void ClearError() override {}
-  bool Flush() override { return true; }
-  std::string bytes;
-};
-
 // What each listed member decodes to as it is stored; none for one that
 // does not decode, or that says it is larger than a fuzz input can make.
 std::vector<std::optional<std::string>> Decoded(zip::ZipArchive& archive) {
   std::vector<std::optional<std::string>> out;
   for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
     zip::ZipEntryRef e = archive.Entry(i);
-    Collected data;
+    ziptest::Collected data;
     platform::MemoryBlockRef header;
     const bool small = e->Size() >= 0 && e->Size() <= (1 << 24);
     out.push_back(small && e->Extract(false, &data, nullptr, header)
