@@ -24,13 +24,13 @@ RecordingMade::~RecordingMade() {
   recording = previous_;
 }
 
-void NoteMade(const struct stat& st) {
+void NoteMade(const Looked& st) {
   if (recording != nullptr) recording->Note(ItemId::Of(st));
 }
 
 void NoteMade(int fd) {
-  struct stat st {};
-  if (recording != nullptr && fd >= 0 && ::fstat(fd, &st) == 0) recording->Note(ItemId::Of(st));
+  Looked st{};
+  if (recording != nullptr && LookThrough(fd, st)) recording->Note(ItemId::Of(st));
 }
 
 }  // namespace platform

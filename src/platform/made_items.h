@@ -1,6 +1,7 @@
 #pragma once
 // What a job makes, noted as it makes it: each item's identity and type,
-// looked at through the descriptor it was made with, so that what the job
+// looked at through the descriptor it was made with (or right after it was
+// made, for a folder), so that what the job
 // made can later be told from what another process put beside it, whatever
 // names either bears by then. The layer below a job notes every file and
 // folder it creates while the job's thread is recording.
@@ -34,9 +35,12 @@ class RecordingMade {
   MadeItems* previous_;
 };
 
-// Notes the item `st` describes, or that of descriptor `fd`, as made by the
-// calling thread, when it is recording.
-void NoteMade(const struct stat& st);
+// Notes the item `st` describes as made by the calling thread, when it is
+// recording. The look is one the maker takes anyway, through the item's own
+// descriptor once it is complete, so that noting costs no call of its own.
+void NoteMade(const Looked& st);
+// The same with a look of its own through `fd`, taken only while recording:
+// for what a job makes seldom (a sidecar), where it takes no look anyway.
 void NoteMade(int fd);
 
 }  // namespace platform

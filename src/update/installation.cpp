@@ -29,7 +29,7 @@ constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 // A bundle whose executable cannot be started, or no bundle at all, would
 // leave the user with no copy that runs once the old one has made way for it.
 bool Runnable(int staging) {
-  struct stat st {};
+  platform::Looked st{};
   if (!LookAt(staging, kBundleName, st)) return false;
   const platform::OpenFolderRef bundle =
       platform::OpenChecked(staging, kBundleName, ItemId::Of(st));
@@ -113,7 +113,7 @@ bool Installation::Prepare() {
 // nothing at its own, and what was set aside is in the kept folder.
 bool Installation::RecoverEarlierTry() {
   const int program = programFolder_->fd();
-  struct stat st {};
+  platform::Looked st{};
   if (!LookAt(program, keptName_, st)) return errno == ENOENT;
   bool back = true;
   if (!LookAt(program, kBundleName, st)) {
@@ -179,7 +179,7 @@ Installation::Outcome Installation::Publish(const platform::MadeItems& made) {
       platform::ReadTree(program, stagingName_, stagingFolder_->Id());
   // With a bundle to replace, an archive that holds none is refused too;
   // a bundle that cannot be looked at is never taken for none.
-  struct stat st {};
+  platform::Looked st{};
   const bool replacing = LookAt(program, kBundleName, st);
   const bool looked = replacing || errno == ENOENT;
   // The item `name` at the top of what the job made.

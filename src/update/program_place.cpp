@@ -25,7 +25,7 @@ ProgramPlace LocateProgram(const fs::path& executableDir) {
 }
 
 AtOldName LookAtOldName(int folder, const ProgramPlace& place) {
-  struct stat st {};
+  platform::Looked st{};
   if (!platform::ItemAt(folder, kOldBundleName).Lstat(st)) {
     return errno == ENOENT ? AtOldName::Nothing : AtOldName::Unknown;
   }
@@ -33,8 +33,8 @@ AtOldName LookAtOldName(int folder, const ProgramPlace& place) {
   // Someone may have started the old copy itself: it stays where it runs,
   // and so does a copy that cannot be told from the running one. Run from
   // no bundle, or with its bundle gone, the program runs from none of them.
-  struct stat running {};
-  if (::stat(place.Bundle.c_str(), &running) != 0) {
+  platform::Looked running{};
+  if (!platform::LookAt(AT_FDCWD, place.Bundle.c_str(), running, 0)) {
     return errno == ENOENT ? AtOldName::OldBundle : AtOldName::Running;
   }
   return platform::ItemId::Of(running) == platform::ItemId::Of(st) ? AtOldName::Running

@@ -22,7 +22,7 @@ namespace {
 constexpr std::size_t kTop = TreeItem::kTreeTop;
 
 // `st` describes `item` as it was read.
-bool StillIs(const TreeItem& item, const struct stat& st) {
+bool StillIs(const TreeItem& item, const platform::Looked& st) {
   return ItemId::Of(st) == item.id && (item.id.IsFolder() || st.st_nlink == 1);
 }
 
@@ -137,7 +137,7 @@ bool PublishMoves::Move(std::size_t index, bool whole, bool& merged) {
   if (!Reach(from_, item.parent, stagingIds_) || !Reach(to_, item.parent, programIds_))
     return false;
   const int from = from_.Fd(), to = to_.Fd();
-  struct stat st {};
+  platform::Looked st{};
   if (!LookAt(from, item.name, st) || !StillIs(item, st)) return false;
   if (!LookAt(to, item.name, st)) return errno == ENOENT && MoveIn(index, from, to);
   const ItemId there = ItemId::Of(st);
@@ -157,7 +157,7 @@ bool PublishMoves::MoveIn(std::size_t index, int from, int to) {
   const TreeItem& item = made_[index];
   if (!Rename(ItemAt(from, item.name), ItemAt(to, item.name))) return false;
   placed_[index] = true;
-  struct stat st {};
+  platform::Looked st{};
   const bool arrived = LookAt(to, item.name, st);
   steps_.push_back({true, item.parent, item.name, arrived ? ItemId::Of(st) : item.id});
   if (!arrived || !StillIs(item, st)) return false;
@@ -184,7 +184,7 @@ bool PublishMoves::Matches(std::size_t index, const Tree& inside) const {
 // Moves `name` in the program's folder `from` (which holds the items of the
 // job's folder `parent`) to the same place in the kept folder.
 bool PublishMoves::MoveAside(std::size_t parent, const std::string& name, int from) {
-  struct stat st {};
+  platform::Looked st{};
   if (!LookAt(from, name, st)) return false;
   const ItemId id = ItemId::Of(st);
   int at = -1;
@@ -211,7 +211,7 @@ bool PublishMoves::Undo(std::size_t keep) {
 // while it is the item that was moved.
 bool PublishMoves::MoveBack(const Step& step, FolderWalk& from, const std::vector<ItemId>& fromIds,
                             FolderWalk& to, const std::vector<ItemId>& toIds) {
-  struct stat st {};
+  platform::Looked st{};
   if (!Reach(from, step.parent, fromIds) || !LookAt(from.Fd(), step.name, st) ||
       ItemId::Of(st) != step.id || !Reach(to, step.parent, toIds)) {
     return false;
@@ -248,7 +248,7 @@ void PutBackItems(const Tree& tree, const std::vector<ItemId>& keptIds, FolderWa
       gone[i] = gone[item.parent];
       continue;
     }
-    struct stat st {};
+    platform::Looked st{};
     if (!ReachIn(from, tree, item.parent, keptIds) || !ReachIn(to, tree, item.parent, programIds))
       continue;
     // The rename never replaces what stands there, whatever the look said.
@@ -263,7 +263,7 @@ void PutBackItems(const Tree& tree, const std::vector<ItemId>& keptIds, FolderWa
 }  // namespace
 
 bool PutBackKept(int program, const std::string& kept, const std::function<bool()>& beforeMove) {
-  struct stat st {};
+  platform::Looked st{};
   if (!LookAt(program, kept, st)) return false;
   const ItemId keptId = ItemId::Of(st);
   const platform::OpenFolderRef folder = platform::OpenChecked(program, kept, keptId);

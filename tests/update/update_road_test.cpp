@@ -254,11 +254,11 @@ Try InstallOnce(const fs::path& work, const InstallCase& c, const std::set<int>&
     if (c.unpacked && c.raceAtMove < 0) c.unpacked(staging);
     // What the job would have made: all there is but what another adds.
     platform::MadeItems made;
-    struct stat st {};
+    platform::Looked st{};
     int error = 0;
     const platform::OpenFolderRef in =
         platform::OpenFolder::Open(AT_FDCWD, program.c_str(), 0, error);
-    ::lstat(staging.c_str(), &st);
+    platform::LookAt(AT_FDCWD, staging.c_str(), st, AT_SYMLINK_NOFOLLOW);
     const auto tree = platform::ReadTree(in->fd(), staging.filename(), platform::ItemId::Of(st));
     for (const platform::TreeItem& item : tree.value_or(std::vector<platform::TreeItem>{})) {
       made.Note(item.id);

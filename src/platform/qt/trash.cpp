@@ -176,7 +176,7 @@ bool MoveToTrash(const fs::path& item, const fs::path& homeTrash, std::string* e
 
 bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& homeTrash,
                  std::string* error) {
-  struct stat st {};
+  Looked st{};
   if (!item.Lstat(st)) {
     SetError(error, errno == ENOENT ? std::string("The item to move to the Trash does not exist.")
                                     : "The item to move to the Trash could not be looked at: " +
