@@ -133,6 +133,13 @@ bool Take(std::string_view payload, JournalContents& c) {
   return step.has_value();
 }
 
+// The first line as it is written, its CRC and all.
+std::string FirstLine() {
+  char crc[16];
+  std::snprintf(crc, sizeof crc, " %08x\n", platform::Crc32(kFirstLine, 0));
+  return kFirstLine + std::string(crc);
+}
+
 // Flushes the folder of descriptor `folder` (a path descriptor will do), so
 // that a name just made in it lasts.
 bool FlushFolder(int folder) {
@@ -202,7 +209,9 @@ std::optional<JournalContents> Journal::Read(int kept, const std::string& name) 
     }
     first = false;
   }
-  if (first) {
+  // Ended before its first line was whole, a journal records nothing; a
+  // file that begins otherwise is none of ours.
+  if (first && FirstLine().rfind(text, 0) != 0) {
     errno = EBADMSG;
     return std::nullopt;
   }
@@ -217,6 +226,7 @@ bool Journal::Append(const std::string& payload) {
   char crc[16];
   std::snprintf(crc, sizeof crc, " %08x\n", platform::Crc32(payload, 0));
   int err = 0;
+  // Written whole in one call, so that a kill leaves a line whole or cut.
   if (!platform::WriteAll(fd_, payload + crc, &err)) {
     errno = err;
     return false;
