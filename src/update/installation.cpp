@@ -134,8 +134,9 @@ bool Installation::Prepare() {
 bool Installation::RecoverEarlierTry() {
   const int program = programFolder_->fd();
   platform::Looked st{};
-  if (!LookAt(program, keptName_, st)) return errno == ENOENT || Fail(errno);
-  keptFolder_ = platform::OpenChecked(program, keptName_, ItemId::Of(st));
+  const bool looked = LookAt(program, keptName_, st);
+  if (!looked && errno == ENOENT) return true;
+  if (looked) keptFolder_ = platform::OpenChecked(program, keptName_, ItemId::Of(st));
   const std::optional<JournalContents> journal =
       keptFolder_ ? Journal::Read(keptFolder_->fd(), keptName_) : std::nullopt;
   // Stopped before its journal was begun, an install has moved nothing.

@@ -191,7 +191,8 @@ enum class Ends {
   NothingLost,     // every file is at its place or where the message says
   NotPrepared,     // refused before anything was unpacked or moved
   LeftoverStays,
-  KeptStays  // refused, with the message that names the kept folder
+  KeptStays,   // refused, with the message that names the kept folder
+  EarlierKept  // refused: the kept notes.txt cannot go back, and says so
 };
 
 using Change = std::function<void(const fs::path&)>;
@@ -208,6 +209,13 @@ struct InstallCase {
   // a change, and the errno value that look then fails with (0: none).
   std::map<std::string, std::function<int(const fs::path&)>> atLook = {};
   std::optional<std::set<int>> retry = {};  // a second try, failing these moves
+  // Before the second try, on the program's folder; and the names in it
+  // whose looks fail (EIO) while that try is prepared.
+  Change beforeRetry = {};
+  std::set<std::string> retryLooksFail = {};
+  // Bytes another process put in the staging folder, which must never reach
+  // the program's folder.
+  std::string foreign = {};
 };
 
 std::string Quoted(const fs::path& path) {
@@ -236,7 +244,7 @@ struct Try {
   std::string message;
 };
 Try InstallOnce(const fs::path& work, const InstallCase& c, const std::set<int>& failingMoves,
-                std::size_t& peak) {
+                std::size_t& peak, bool again = false) {
   const fs::path program = work / "Programs", staging = program / ".VAII021514.unpacking";
   Try t;
   update::Installation install({program, {}}, work / "Trash", work / "VAII021514.zip");
@@ -245,7 +253,13 @@ Try InstallOnce(const fs::path& work, const InstallCase& c, const std::set<int>&
     if (move == c.raceAtMove) c.unpacked(staging);
     return failingMoves.count(move) == 0;
   };
-  if ((t.prepared = install.Prepare())) {
+  if (again && c.beforeRetry) c.beforeRetry(program);
+  fixtures::lookFails = [&](int, const char* name) {
+    return again && c.retryLooksFail.count(name) != 0 ? EIO : 0;
+  };
+  t.prepared = install.Prepare();
+  fixtures::lookFails = nullptr;
+  if (t.prepared) {
     Put(staging / "Vantora II X.app" / "vantora2", "new");
     fs::permissions(staging / "Vantora II X.app" / "vantora2", fs::perms(0755));
     Put(staging / "Vantora II X.app" / "lib" / "x", "x");
@@ -333,7 +347,7 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
   if (c.retry && expected == Ends::NothingLost) {
     check(NoneLost(before, program, t.message, true), "the first try's message is wrong; ");
   }
-  if (c.retry) t = InstallOnce(work, c, *c.retry, peak);
+  if (c.retry) t = InstallOnce(work, c, *c.retry, peak, true);
   // What the message says of where things are, and apart from it the
   // system's reason: a move or a look failed as a disk would is named.
   const std::size_t reasonAt = t.message.find(update::kReasonText);
@@ -342,6 +356,10 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
   t.message = t.message.substr(0, reasonAt);
   const auto read = [](const fs::path& file) { return fixtures::ReadFile(file); };
   check(ziptest::Snapshot(work / "outside") == outside, "something outside changed; ");
+  for (const auto& [name, bytes] : ziptest::Snapshot(program)) {
+    check(c.foreign.empty() || bytes != c.foreign || name.rfind(".VAII021514.unpacking", 0) == 0,
+          "another's file was moved in; ");
+  }
   check(ziptest::OpenDescriptors() == descriptors, "descriptors were left open; ");
   // The two walks of the program's and the staging folder, and a few.
   check(peak <= descriptors + 3 * platform::FolderWalk::kHeldOpen + 6, "too many descriptors; ");
@@ -392,6 +410,14 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
       check(!t.prepared && t.message == update::kNotInstalledMessage &&
                 read(bundle / "vantora2") == "old" && read(program / "notes.txt") == "old notes",
             "not refused as it was prepared");
+      break;
+    case Ends::EarlierKept:
+      check(!t.prepared &&
+                t.message == std::string(update::kEarlierNotPutBackMessage) +
+                                 update::kCopyInPlaceText + update::kKeptInText + Quoted(kept) &&
+                read(kept / "notes.txt") == "old notes" &&
+                read(program / "notes.txt") == "the user's newer notes",
+            "not where the message says");
       break;
     case Ends::LeftoverStays:
     case Ends::KeptStays:
@@ -526,6 +552,17 @@ TEST_F(UpdateRoad, AStaleOldCopyMakesWayUnlessItIsRunning) {
   const fs::path old = program / "OLD Vantora II X.app";
   fs::create_directories(old);
   fixtures::WriteFile(old / "vantora2", "stale");
+  // A running copy that could not be looked at as the program started may
+  // be any copy: none is taken for an old one that may go.
+  const fs::path bundle = program / update::kBundleName;
+  fixtures::lookFails = [&](int, const char* name) { return name == bundle.string() ? EIO : 0; };
+  const update::ProgramPlace unknown = update::LocateProgram(bundle);
+  fixtures::lookFails = nullptr;
+  int error = 0;
+  const auto folder = platform::OpenFolder::Open(AT_FDCWD, program.c_str(), 0, error);
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(update::LookAtOldName(folder->fd(), unknown), update::AtOldName::Running);
+
   ServeNewVersion(BundleArchive(dir / "maker"));
   window->RunningCopy = update::LocateProgram(old).Running;
   window->CheckVersion(false);
@@ -946,6 +983,41 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
        .unprivileged = N,
        .failingMoves = fails(1, 2),
        .retry = std::set<int>{}},
+      // Nothing goes back onto what the user has put in its place since,
+      // and a kept folder that cannot be looked at is not taken for none.
+      {.what = "a newer file of the user's at a kept item's place stays",
+       .asRoot = Ends::EarlierKept,
+       .unprivileged = Ends::EarlierKept,
+       .failingMoves = fails(5, 6),
+       .retry = std::set<int>{},
+       .beforeRetry = [](auto& p) { Put(p / "notes.txt", "the user's newer notes"); }},
+      {.what = "the kept folder cannot be looked at on the next try",
+       .asRoot = Ends::KeptStays,
+       .unprivileged = Ends::KeptStays,
+       .failingMoves = fails(5, 6),
+       .retry = std::set<int>{},
+       .retryLooksFail = {".VAII021514.replaced"}},
+      // What arrives is checked whole: a file of the bundle made again just
+      // before the bundle moves is not the job's, whatever inode it got.
+      {"a file of the bundle made again just before the bundle moves", E, E, none,
+       [](auto& s) {
+         fs::remove(s / "Vantora II X.app" / "lib" / "x");
+         Put(s / "Vantora II X.app" / "lib" / "x", "x");
+       },
+       1},
+      // Another's file in place of one of the job's is never moved in, even
+      // where nothing can be moved back after.
+      {.what = "another's file in place of one of the job's, and moves failing after",
+       .asRoot = Ends::NothingLost,
+       .unprivileged = Ends::NothingLost,
+       .unpacked =
+           [](auto& s) {
+             fs::remove(s / "data" / "new.txt");
+             Put(s / "data" / "new.txt", "theirs");
+           },
+       .raceAtMove = 1,
+       .failingMoves = {3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+       .foreign = "theirs"},
   };
   // A move that fails, one at a time, as many as a clean install makes.
   for (int move = 0; move < 6; ++move) {
