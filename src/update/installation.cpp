@@ -285,10 +285,14 @@ bool Installation::Place(const std::vector<TreeItem>& made, bool replacing, std:
   placed = placed && TrashSetAside() && (journal_->Done() || Fail(errno));
   const JournalContents written = journal_ ? journal_->Written() : JournalContents{};
   journal_.reset();
-  // Once in place, only the kept folder goes, now empty; after a failure,
-  // everything goes back first.
-  const bool tidy = placed ? RemoveKept() : TakeBackAll(written);
-  (void)tidy;
+  // Once in place, only the kept folder goes, now empty (where it cannot
+  // yet, the next try tidies it, its journal saying all is done); after a
+  // failure, everything goes back first.
+  if (placed) {
+    RemoveKept();
+  } else {
+    TakeBackAll(written);
+  }
   keptFolder_.reset();
   return placed;
 }
