@@ -239,9 +239,9 @@ bool Journal::Record(const Step& step) {
   // Kept whatever the write gives: a step that might be on the disk is
   // taken back like any other.
   written_.steps.push_back(step);
-  return Append("step " + std::string(1, static_cast<char>(step.role)) + " " +
-                SpotText(step.from) + " " + SpotText(step.to) + " " + std::to_string(id.dev) +
-                " " + std::to_string(id.ino) + " " + std::to_string(id.type) + " " +
+  return Append("step " + std::string(1, static_cast<char>(step.role)) + " " + SpotText(step.from) +
+                " " + SpotText(step.to) + " " + std::to_string(id.dev) + " " +
+                std::to_string(id.ino) + " " + std::to_string(id.type) + " " +
                 std::to_string(id.birthSeconds) + " " + std::to_string(id.birthNanoseconds));
 }
 

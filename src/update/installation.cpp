@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
-#include <system_error>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include "platform/apple_double.h"
@@ -184,8 +184,8 @@ std::string Installation::FailureMessage() const {
       break;
     case Trouble::NotAllPutBack:
     case Trouble::EarlierLeft: {
-      message = trouble_ == Trouble::EarlierLeft ? kEarlierNotPutBackMessage
-                                                 : kNotAllPutBackMessage;
+      message =
+          trouble_ == Trouble::EarlierLeft ? kEarlierNotPutBackMessage : kNotAllPutBackMessage;
       const auto any = [&](Role role, Stands where) {
         return std::any_of(left_.begin(), left_.end(), [&](const StepLeft& l) {
           return l.step.role == role && l.where == where;
@@ -369,8 +369,7 @@ bool Installation::SetOldCopyAside(PublishMoves& moves) {
 bool Installation::SwapBundle(PublishMoves& moves) {
   const std::string sidecar = platform::AppleDoubleSidecarName(kBundleName);
   int unreadable = 0;
-  const bool withSidecar =
-      platform::IsAppleDoubleFile(sidecar, programFolder_->fd(), unreadable);
+  const bool withSidecar = platform::IsAppleDoubleFile(sidecar, programFolder_->fd(), unreadable);
   if (unreadable != 0) return Fail(unreadable);
   return moves.RenameRunning(kBundleName, kOldBundleName) &&
          (!withSidecar ||
@@ -397,11 +396,11 @@ bool Installation::TrashSetAside() {
   for (const auto& [path, step] : aside) {
     if (!kept(step)) continue;
     const fs::path at(path);
-    const auto sidecar =
-        aside.find((at.parent_path() / platform::AppleDoubleSidecarName(at.filename().string()))
-                       .string());
+    const auto sidecar = aside.find(
+        (at.parent_path() / platform::AppleDoubleSidecarName(at.filename().string())).string());
     for (const Step* going : {sidecar == aside.end() ? nullptr : sidecar->second, step}) {
-      if (kept(going) && !journal_->Record({Role::Trashed, going->to, {Root::Trash, ""}, going->id}))
+      if (kept(going) &&
+          !journal_->Record({Role::Trashed, going->to, {Root::Trash, ""}, going->id}))
         return Fail(errno);
     }
     std::string error;

@@ -154,8 +154,8 @@ void LCDProg::VersSocket_DownloadComplete(const std::string& /*url*/, int status
     win.progress.SetValue(win.progress.Maximum());
     win.Prog.SetText(update::kExtractingText);
   }
-  auto job =
-      std::make_shared<UpdateJob>(update::ProgramPlace{ProgramFolder, {}, RunningCopy}, Trash, file);
+  auto job = std::make_shared<UpdateJob>(update::ProgramPlace{ProgramFolder, {}, RunningCopy},
+                                         Trash, file);
   if (!job->install.Prepare()) {
     zar->Close();
     AbandonUpdate(file, job->install.FailureMessage());

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <optional>
 
-
 namespace update {
 
 using platform::FolderWalk;

@@ -23,6 +23,7 @@
 #include "platform/folder_tree.h"
 #include "platform/in_child.h"
 #include "update/installation.h"
+#include "update/new_release.h"
 #include "zip/zip_test_util.h"
 
 namespace {
@@ -31,10 +32,7 @@ namespace fs = std::filesystem;
 using Outcome = update::Installation::Outcome;
 using Snap = std::map<std::string, std::string>;
 
-void Put(const fs::path& file, const std::string& bytes) {
-  fs::create_directories(file.parent_path());
-  fixtures::WriteFile(file, bytes);
-}
+using update_test::Put;
 
 // The program's folder: the running copy and an old copy an earlier update
 // left, each with a sidecar, a file the release replaces and one it keeps;
@@ -48,8 +46,7 @@ struct Work {
     Put(program / "Vantora II X.app" / "vantora2", "old");
     platform::WriteCreationDate(platform::ItemAt(program / "Vantora II X.app"), 2 * 86400, nullptr);
     Put(program / "OLD Vantora II X.app" / "vantora2", "older");
-    platform::WriteCreationDate(platform::ItemAt(program / "OLD Vantora II X.app"), 86400,
-                                nullptr);
+    platform::WriteCreationDate(platform::ItemAt(program / "OLD Vantora II X.app"), 86400, nullptr);
     Put(program / "data" / "old.txt", "old data");
     Put(program / "notes.txt", "old notes");
     if (refused) Put(program / "docs", "a file where the release has a folder");
@@ -71,22 +68,8 @@ std::optional<Outcome> Try(const Work& w, const sweep::Plan* plan, const std::st
   if (!install.Prepare()) return std::nullopt;
   if (plan && armAt == "prepare") return Outcome::Placed;
   const fs::path staging = w.program / ".VAII021514.unpacking";
-  Put(staging / "Vantora II X.app" / "vantora2", "new");
-  fs::permissions(staging / "Vantora II X.app" / "vantora2", fs::perms(0755));
-  Put(staging / "Vantora II X.app" / "lib" / "x", "x");
-  Put(staging / "data" / "new.txt", "new data");
-  Put(staging / "notes.txt", "new notes");
-  Put(staging / "docs" / "a.txt", "a");
-  platform::MadeItems made;
-  int error = 0;
-  const platform::OpenFolderRef in =
-      platform::OpenFolder::Open(AT_FDCWD, w.program.c_str(), 0, error);
-  platform::Looked st{};
-  platform::LookAt(in->fd(), staging.filename().string(), st);
-  const auto tree = platform::ReadTree(in->fd(), staging.filename(), platform::ItemId::Of(st));
-  for (const platform::TreeItem& item : tree.value_or(std::vector<platform::TreeItem>{})) {
-    made.Note(item.id);
-  }
+  update_test::LayNewRelease(staging);
+  const platform::MadeItems made = update_test::AllMade(staging);
   if (plan && armAt == "publish") sweep::Arm(*plan);
   return install.Publish(made);
 }
@@ -128,11 +111,14 @@ Snap Installed(const Snap& before) {
     const std::size_t at = name.find("Vantora II X.app");
     after[running ? name.substr(0, at) + "OLD " + name.substr(at) : name] = bytes;
   }
-  for (const auto& [name, bytes] :
-       Snap{{"Vantora II X.app", "/"}, {"Vantora II X.app/vantora2", "new"},
-            {"Vantora II X.app/lib", "/"}, {"Vantora II X.app/lib/x", "x"},
-            {"data/new.txt", "new data"}, {"notes.txt", "new notes"}, {"docs", "/"},
-            {"docs/a.txt", "a"}}) {
+  for (const auto& [name, bytes] : Snap{{"Vantora II X.app", "/"},
+                                        {"Vantora II X.app/vantora2", "new"},
+                                        {"Vantora II X.app/lib", "/"},
+                                        {"Vantora II X.app/lib/x", "x"},
+                                        {"data/new.txt", "new data"},
+                                        {"notes.txt", "new notes"},
+                                        {"docs", "/"},
+                                        {"docs/a.txt", "a"}}) {
     after[name] = bytes;
   }
   return after;
@@ -157,7 +143,8 @@ Snap TrashFiles(const Work& w) {
     const std::size_t slash = name.find('/');
     std::string top = name.substr(0, slash);
     const std::size_t dot = top.find_last_of('.');
-    if (dot != std::string::npos && top.find_first_not_of("0123456789", dot + 1) == std::string::npos)
+    if (dot != std::string::npos &&
+        top.find_first_not_of("0123456789", dot + 1) == std::string::npos)
       top.resize(dot);
     named[top + (slash == std::string::npos ? "" : name.substr(slash))] = bytes;
   }

@@ -11,13 +11,13 @@
 #include <QDialog>
 #include <QTest>
 #include <QThread>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -35,6 +35,7 @@
 #include "unitsim/hang_guard.h"
 #include "update/dl_win.h"
 #include "update/installation.h"
+#include "update/new_release.h"
 #include "update/program_place.h"
 #include "update/update_messages.h"
 #include "update/zip_thread.h"
@@ -222,10 +223,7 @@ std::string Quoted(const fs::path& path) {
   return "\"" + path.string() + "\".";
 }
 
-void Put(const fs::path& file, const std::string& bytes) {
-  fs::create_directories(file.parent_path());
-  fixtures::WriteFile(file, bytes);
-}
+using update_test::Put;
 
 // Renames `from` to `to`, for a look that then goes on.
 int Renamed(const fs::path& from, const fs::path& to) {
@@ -260,24 +258,10 @@ Try InstallOnce(const fs::path& work, const InstallCase& c, const std::set<int>&
   t.prepared = install.Prepare();
   fixtures::lookFails = nullptr;
   if (t.prepared) {
-    Put(staging / "Vantora II X.app" / "vantora2", "new");
-    fs::permissions(staging / "Vantora II X.app" / "vantora2", fs::perms(0755));
-    Put(staging / "Vantora II X.app" / "lib" / "x", "x");
-    Put(staging / "data" / "new.txt", "new data");
-    Put(staging / "notes.txt", "new notes");
-    Put(staging / "docs" / "a.txt", "a");
+    update_test::LayNewRelease(staging);
     if (c.unpacked && c.raceAtMove < 0) c.unpacked(staging);
     // What the job would have made: all there is but what another adds.
-    platform::MadeItems made;
-    platform::Looked st{};
-    int error = 0;
-    const platform::OpenFolderRef in =
-        platform::OpenFolder::Open(AT_FDCWD, program.c_str(), 0, error);
-    platform::LookAt(AT_FDCWD, staging.c_str(), st, AT_SYMLINK_NOFOLLOW);
-    const auto tree = platform::ReadTree(in->fd(), staging.filename(), platform::ItemId::Of(st));
-    for (const platform::TreeItem& item : tree.value_or(std::vector<platform::TreeItem>{})) {
-      made.Note(item.id);
-    }
+    const platform::MadeItems made = update_test::AllMade(staging);
     std::optional<ziptest::DescriptorLimit> limit;
     if (c.descriptorsLeft > 0) limit.emplace(c.descriptorsLeft);
     looksMade = 0;
