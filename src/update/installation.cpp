@@ -182,6 +182,9 @@ std::string Installation::FailureMessage() const {
     case Trouble::OldNameTaken:
       message = kOldNameTakenMessage + Quoted(folder_ / kOldBundleName);
       break;
+    case Trouble::TrashUnusable:
+      message = kTrashUnusableMessage + Quoted(unusableTrash_);
+      break;
     case Trouble::NotAllPutBack:
     case Trouble::EarlierLeft: {
       message =
@@ -404,10 +407,16 @@ bool Installation::TrashSetAside() {
         return Fail(errno);
     }
     std::string error;
+    fs::path unusable;
     const platform::OpenFolderRef holder = HolderOf(folders, written, step->to, false);
     if (!holder || !BeforeMove()) return Fail(errno);
     if (!platform::MoveToTrash(platform::ItemAt(holder->fd(), at.filename().string()),
-                               folder / step->from.path, trash_, &error)) {
+                               folder / step->from.path, trash_, &error, &unusable)) {
+      // The Trash itself is named where it is at fault, not what was to go.
+      if (!unusable.empty()) {
+        unusableTrash_ = unusable;
+        trouble_ = Trouble::TrashUnusable;
+      }
       return Fail(error);
     }
   }

@@ -128,8 +128,18 @@ class Installation {
   platform::OpenFolderRef keptFolder_;
   std::unique_ptr<Journal> journal_;
   // Why the last step failed, where the general message does not say it.
-  enum class Trouble { None, LeftoverStays, KeptStays, OldNameTaken, NotAllPutBack, EarlierLeft };
+  enum class Trouble {
+    None,
+    LeftoverStays,
+    KeptStays,
+    OldNameTaken,
+    TrashUnusable,
+    NotAllPutBack,
+    EarlierLeft
+  };
   Trouble trouble_ = Trouble::None;
+  // The Trash folder that could not be used, for TrashUnusable.
+  std::filesystem::path unusableTrash_;
   // What a take-back could not put back, and the system's reason for the
   // step that failed.
   std::vector<StepLeft> left_;

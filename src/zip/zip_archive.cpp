@@ -77,6 +77,7 @@ void ZipArchive::ResetForOpen() {
   comment_.clear();
   startOfDirInArchive = 0;
   centralDirCorrupted = false;
+  endRecordUnsure = false;
   entriesReachIntoDir = false;
   justCreated = false;
   marked = false;

@@ -265,6 +265,10 @@ class ZipArchive {
   bool centralDirCorrupted = false;
   // Like centralDirCorrupted, it keeps a writable open read-only.
   bool entriesReachIntoDir = false;
+  // No end record fitted the file, and the nearest was taken: an open for
+  // writing is refused, since a directory written on its word could cut off
+  // members that another record lists.
+  bool endRecordUnsure = false;
 };
 
 }  // namespace zip
