@@ -50,6 +50,21 @@ std::optional<std::string> Unescaped(std::string_view text) {
   return out;
 }
 
+// A path that stays below its root: names of one component each, none of
+// them "." or "..", and none empty (the Trash's alone may be empty: its
+// item's name there is not known).
+bool Below(const std::string& path, bool mayBeEmpty) {
+  if (path.empty()) return mayBeEmpty;
+  for (std::size_t at = 0;;) {
+    const std::size_t slash = path.find('/', at);
+    const std::string name = path.substr(at, slash == std::string::npos ? slash : slash - at);
+    if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos)
+      return false;
+    if (slash == std::string::npos) return true;
+    at = slash + 1;
+  }
+}
+
 std::string SpotText(const Spot& spot) {
   return static_cast<char>(spot.root) + Escaped(spot.path);
 }
@@ -59,7 +74,7 @@ std::optional<Spot> SpotOf(std::string_view text) {
   const char root = text[0];
   if (root != 'P' && root != 'S' && root != 'K' && root != 'T') return std::nullopt;
   std::optional<std::string> path = Unescaped(text.substr(1));
-  if (!path) return std::nullopt;
+  if (!path || !Below(*path, root == 'T')) return std::nullopt;
   return Spot{static_cast<Root>(root), std::move(*path)};
 }
 
