@@ -78,7 +78,7 @@ Application::Application() {
   const update::ProgramPlace place =
       update::LocateProgram(QCoreApplication::applicationDirPath().toStdString());
   ProgramFolder = place.Folder;
-  RunningBundle = place.Bundle;
+  RunningCopy = place.Running;
   Trash = platform::HomeTrash();
   StartCopy = [](const std::filesystem::path& executable, const std::filesystem::path& folder) {
     QProcess::startDetached(QString::fromStdString(executable.string()), {},
@@ -166,7 +166,7 @@ void Application::Event_Open() {
   }
   if (window != nullptr) {
     window->ProgramFolder = ProgramFolder;
-    window->RunningBundle = RunningBundle;
+    window->RunningCopy = RunningCopy;
     window->Trash = Trash;
     // Wherever the new copy is ready (in a dialog, or while starting), this
     // copy goes and the new one starts.
@@ -181,7 +181,7 @@ void Application::Event_Open() {
   int error = 0;
   const platform::OpenFolderRef folder = platform::OpenFolder::Open(
       AT_FDCWD, ProgramFolder.empty() ? "." : ProgramFolder.c_str(), 0, error);
-  if (folder && update::TrashOldCopy(folder->fd(), {ProgramFolder, RunningBundle}, Trash) ==
+  if (folder && update::TrashOldCopy(folder->fd(), {ProgramFolder, {}, RunningCopy}, Trash) ==
                     update::OldCopy::Trashed) {
     platform::MsgBox(kOldCopyTrashed);
   }

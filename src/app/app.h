@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "link/bg_thread.h"
+#include "platform/item_at.h"
 
 class QAction;
 class QMenu;
@@ -32,10 +34,11 @@ class Application : public QObject {
   std::function<void(const std::filesystem::path& executable, const std::filesystem::path& folder)>
       StartCopy;
   // The folder that holds the program's bundle (or the executable, when it
-  // runs from no bundle), the bundle it runs from (empty for none), and the
-  // desktop's Trash. Set at creation; tests point them at temporary folders.
+  // runs from no bundle), the bundle it runs from as ProgramPlace::Running
+  // knows it, and the desktop's Trash. Set at creation; tests point them at
+  // temporary folders.
   std::filesystem::path ProgramFolder;
-  std::filesystem::path RunningBundle;
+  std::optional<platform::ItemId> RunningCopy = platform::ItemId{};
   std::filesystem::path Trash;
 
   // The menu bar, built with the application; the main window shows it.

@@ -15,11 +15,13 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "editor/layout_file.h"
 #include "link/super_serial.h"
+#include "platform/item_at.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/http_socket.h"
 #include "unit/reply_decode.h"
@@ -414,9 +416,10 @@ class LCDProg : public QMainWindow {
   std::string UpdateServer;
   // The folder that holds the program's bundle: the update is saved and
   // unpacked there. The application sets it, with the bundle the program runs
-  // from (empty for none) and the Trash that a stale old copy goes to.
+  // from, as ProgramPlace::Running knows it, and the Trash that a stale old
+  // copy goes to.
   std::filesystem::path ProgramFolder;
-  std::filesystem::path RunningBundle;
+  std::optional<platform::ItemId> RunningCopy = platform::ItemId{};
   std::filesystem::path Trash;
   // Records the new copy to launch at quit and quits. The application sets
   // it; tests capture it.

@@ -220,16 +220,16 @@ bool BeginsAsAppleDouble(int fd) {
 }  // namespace
 
 bool IsAppleDoubleFile(const std::filesystem::path& path, int folder) {
-  struct stat st {};
+  Looked st{};
   const int fd = OpenRegularFile(folder, path.c_str(), st);
   return fd >= 0 && BeginsAsAppleDouble(fd);
 }
 
 bool IsAppleDoubleFile(const std::filesystem::path& path, int folder, int& unreadable) {
   unreadable = 0;
-  struct stat st {};
+  Looked st{};
   // Looked at first: a name that cannot be looked at may well hold one.
-  if (::fstatat(folder, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (!LookAt(folder, path.c_str(), st, AT_SYMLINK_NOFOLLOW)) {
     if (errno != ENOENT) unreadable = errno;
     return false;
   }
@@ -275,7 +275,7 @@ std::string SidecarContents::ReadFork(std::uint64_t at, std::size_t count) const
 
 bool ReadSidecar(const ItemAt& item, SidecarContents& out, std::string* error) {
   const ItemAt sidecar = SidecarAt(item);
-  struct stat st {};
+  Looked st{};
   out.fd = OpenRegularFile(sidecar.folder, sidecar.name.c_str(), st);
   if (out.fd < 0) {
     if (st.st_mode != 0 && !S_ISREG(st.st_mode)) {
@@ -299,7 +299,7 @@ bool ReadSidecar(const ItemAt& item, SidecarContents& out, std::string* error) {
 bool WriteSidecar(const ItemAt& item,
                   const std::vector<std::pair<std::uint32_t, std::string>>& entries, int forkFd,
                   std::uint64_t forkOffset, std::uint64_t forkLength, std::string* error,
-                  struct stat* written) {
+                  Looked* written) {
   const ItemAt sidecar = SidecarAt(item);
   if (SidecarWriteHook()) SidecarWriteHook()(sidecar.folder, sidecar.name);
   if (entries.empty() && forkLength == 0) {
@@ -312,7 +312,7 @@ bool WriteSidecar(const ItemAt& item,
   for (const auto& entry : entries) total += entry.second.size();
   if (total + forkLength > 0xFFFFFFFFu) return Fail(error, "The resource fork is too large");
   const std::string head = EncodeHeader(entries, forkLength);
-  struct stat made {};
+  Looked made{};
   const bool placed = WriteFileAtomicAt(
       sidecar.folder, sidecar.name,
       [&](int fd, int* err) {
@@ -320,7 +320,7 @@ bool WriteSidecar(const ItemAt& item,
           return false;
         }
         // Unknown, it is taken for none: no caller then removes it as its own.
-        if (written && ::fstat(fd, &made) != 0) made = {};
+        if (written && !LookThrough(fd, made)) made = {};
         return true;
       },
       error);
@@ -340,7 +340,7 @@ bool UpdateSidecarEntry(const ItemAt& item, std::uint32_t id, std::optional<std:
 }
 
 bool WriteResourceFork(const ItemAt& item, int forkFd, std::uint64_t length, std::string* error,
-                       struct stat* written) {
+                       Looked* written) {
   SidecarContents c;
   if (!ReadSidecar(item, c, error)) return false;
   if (c.kind == SidecarContents::Kind::Foreign) {
@@ -408,7 +408,7 @@ bool WriteCreationDate(const ItemAt& item, std::optional<std::int64_t> macSecond
 void ReadMacTypeCreator(const ItemAt& item, std::string& type, std::string& creator) {
   type.clear();
   creator.clear();
-  struct stat st {};
+  Looked st{};
   if (item.Stat(st) && S_ISDIR(st.st_mode)) return;
   const std::string info = ReadFinderInfo(item);
   if (info.compare(0, 8, std::string(8, '\0')) == 0) return;

@@ -119,7 +119,7 @@ bool ReadSidecar(const ItemAt& item, SidecarContents& out, std::string* error);
 bool WriteSidecar(const ItemAt& item,
                   const std::vector<std::pair<std::uint32_t, std::string>>& entries, int forkFd,
                   std::uint64_t forkOffset, std::uint64_t forkLength, std::string* error,
-                  struct stat* written = nullptr);
+                  Looked* written = nullptr);
 
 // Sets (or, with no bytes, removes) one entry of an item's sidecar and keeps
 // the rest, the resource fork included. A foreign "._" file is refused.
@@ -130,7 +130,7 @@ bool UpdateSidecarEntry(const ItemAt& item, std::uint32_t id, std::optional<std:
 // (none when length is 0), keeping its other metadata. A foreign "._" file
 // is refused. `written` as for WriteSidecar.
 bool WriteResourceFork(const ItemAt& item, int forkFd, std::uint64_t length, std::string* error,
-                       struct stat* written = nullptr);
+                       Looked* written = nullptr);
 
 // For tests: runs just before a sidecar is replaced or removed, with its
 // folder and name, so that a test can change what stands there at that

@@ -28,8 +28,8 @@ bool Fail(std::string* error, std::string text) {
 
 // The file a path names, following a symbolic link when the path is one.
 std::string Target(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+  Looked st{};
+  if (LookAt(AT_FDCWD, path.c_str(), st, AT_SYMLINK_NOFOLLOW) && S_ISLNK(st.st_mode)) {
     if (char* real = ::realpath(path.c_str(), nullptr)) {
       std::string resolved = real;
       std::free(real);
@@ -53,7 +53,7 @@ bool InGroup(gid_t gid) {
 // Whether the file's mode lets this user write it. The rename would replace a
 // write-protected file all the same, and root passes every access check, so
 // the bits are read for the class (owner, group, others) this user falls in.
-bool ModeAllowsWriting(const struct stat& st) {
+bool ModeAllowsWriting(const Looked& st) {
   if (st.st_uid == ::geteuid()) return st.st_mode & S_IWUSR;
   if (InGroup(st.st_gid)) return st.st_mode & S_IWGRP;
   return st.st_mode & S_IWOTH;
@@ -75,7 +75,6 @@ int CreateTemporaryFile(int folder, const char* suffix, mode_t mode, std::string
         ::openat(folder, candidate, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) {
       *name = candidate;
-      NoteMade(fd);
       return fd;
     }
   }
@@ -88,9 +87,9 @@ namespace {
 // The file `name` in `folder`, which is open and holds it directly.
 bool ReplaceIn(int folder, const std::string& name,
                const std::function<bool(int fd, int* err)>& fill, std::string* error) {
-  struct stat existing {};
-  const bool exists = ::fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      !S_ISLNK(existing.st_mode);
+  Looked existing{};
+  const bool exists =
+      LookAt(folder, name.c_str(), existing, AT_SYMLINK_NOFOLLOW) && !S_ISLNK(existing.st_mode);
   if (exists && !ModeAllowsWriting(existing))
     return Fail(error, Reason("Cannot replace the file", EACCES));
 
@@ -114,6 +113,9 @@ bool ReplaceIn(int folder, const std::string& name,
   } else if (::fsync(fd) != 0) {
     err = errno, step = "Cannot write the file to the disk";
   }
+  // A job that records what it makes knows the file by what it is now, as
+  // it is about to take its name.
+  if (!step) NoteMade(fd);
   if (::close(fd) != 0 && !step) err = errno, step = "Cannot write the file";
   if (!step && ::renameat(folder, temp.c_str(), folder, name.c_str()) != 0) {
     err = errno, step = "Cannot replace the file";

@@ -15,8 +15,8 @@ std::unique_ptr<BinaryStream> BinaryStream::Open(const ItemAt& item, bool writab
   int fd = ::openat(item.folder, item.name.c_str(),
                     (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | noFollow);
   if (fd < 0) return nullptr;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  Looked st{};
+  if (!LookThrough(fd, st) || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return nullptr;
   }
@@ -29,8 +29,8 @@ std::unique_ptr<BinaryStream> BinaryStream::Create(const ItemAt& item, bool foll
       ::openat(item.folder, item.name.c_str(),
                O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | noFollow, 0644);
   if (fd < 0) return nullptr;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  Looked st{};
+  if (!LookThrough(fd, st) || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return nullptr;
   }
@@ -57,10 +57,14 @@ std::int64_t BinaryStream::Length() const {
   // A stream that is not written is taken to keep its length, as its bytes
   // read ahead are taken to stay.
   if (Unchanging() && length_ >= 0) return length_;
-  struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
+  Looked st{};
+  if (!Look(st)) return 0;
   if (Unchanging()) length_ = static_cast<std::int64_t>(st.st_size);
   return static_cast<std::int64_t>(st.st_size);
+}
+
+bool BinaryStream::Look(Looked& st) const {
+  return fd_ >= 0 && LookThrough(fd_, st);
 }
 
 bool BinaryStream::SetLength(std::int64_t length) {

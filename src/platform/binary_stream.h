@@ -41,6 +41,8 @@ class BinaryStream {
   std::int64_t Position() const { return position_; }
   void SetPosition(std::int64_t position) { position_ = position < 0 ? 0 : position; }
   std::int64_t Length() const;
+  // The file of the stream, looked at through its descriptor.
+  bool Look(Looked& st) const;
   // Cuts the file at `length`, or extends it with zero bytes. False on failure.
   bool SetLength(std::int64_t length);
   bool EndOfFile() const { return position_ >= Length(); }

@@ -74,7 +74,7 @@ bool FolderItem::SetName(std::string_view name) {
   // Whatever stands at the new sidecar's name is someone's: the item would
   // take an AppleDouble file there for its own metadata, and its own could
   // not go there. Nothing there is ever removed; the item keeps its name.
-  struct stat st {};
+  Looked st{};
   if (newSidecar.Lstat(st)) {
     errno = EEXIST;
     return false;
@@ -98,30 +98,30 @@ bool FolderItem::SetName(std::string_view name) {
 }
 
 bool FolderItem::Exists() const {
-  struct stat st {};
+  Looked st{};
   // Only an item that is not there is missing: one that cannot be looked at
   // may well be there, and is not to be made anew over.
   return At().Stat(st) || (errno != ENOENT && errno != ENOTDIR);
 }
 
 bool FolderItem::Directory() const {
-  struct stat st {};
+  Looked st{};
   return At().Stat(st) && S_ISDIR(st.st_mode);
 }
 
 bool FolderItem::Alias() const {
-  struct stat st {};
+  Looked st{};
   return At().Lstat(st) && S_ISLNK(st.st_mode);
 }
 
 bool FolderItem::Locked() const {
-  struct stat st {};
+  Looked st{};
   return At().Stat(st) && (st.st_mode & S_IWUSR) == 0;
 }
 
 bool FolderItem::SetLocked(bool locked) {
   const ItemAt at = At();
-  struct stat st {};
+  Looked st{};
   if (!at.Stat(st)) return false;
   const mode_t mode = locked ? (st.st_mode & ~mode_t{0222}) : (st.st_mode | S_IWUSR);
   return at.ChangeMode(mode & 07777);
@@ -146,7 +146,7 @@ bool FolderItem::SetVisible(bool visible) {
 }
 
 std::int64_t FolderItem::Length() const {
-  struct stat st {};
+  Looked st{};
   if (!At().Stat(st) || !S_ISREG(st.st_mode)) return 0;
   return static_cast<std::int64_t>(st.st_size);
 }
@@ -170,7 +170,7 @@ bool FolderItem::SetCreationDate(const Date& date) {
 }
 
 Date FolderItem::ModificationDate() const {
-  struct stat st {};
+  Looked st{};
   if (!At().Stat(st)) return Date{};
   return Date::FromTotalSeconds(UnixToMac(st.st_mtim.tv_sec));
 }
@@ -297,7 +297,7 @@ std::unique_ptr<BinaryStream> FolderItem::OpenAsBinaryFile(bool writable) const 
 
 bool FolderItem::Delete() const {
   const ItemAt at = At();
-  struct stat st {};
+  Looked st{};
   if (!at.Lstat(st)) return false;
   if (::unlinkat(at.folder, at.name.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0) {
     return false;

@@ -16,7 +16,7 @@ namespace {
 // and the making one put in place of the folder made: ELOOP for a link,
 // ENOTDIR for an item that is no folder.
 OpenFolderRef Refused(int folder, const std::string& name, int error) {
-  struct stat st {};
+  Looked st{};
   if ((error == ENOTDIR || error == OpenFolder::kNotMade) && LookAt(folder, name, st)) {
     if (S_ISLNK(st.st_mode)) {
       error = ELOOP;
@@ -32,7 +32,7 @@ OpenFolderRef Refused(int folder, const std::string& name, int error) {
 // removal. A folder of the user's own that the user may not list or change,
 // as an archive's folder modes can leave one, is given those rights first:
 // it is going anyway. `whole` goes false when it cannot be listed.
-std::vector<std::string> NamesToRemove(FolderWalk& walk, const struct stat& st, bool& whole) {
+std::vector<std::string> NamesToRemove(FolderWalk& walk, const Looked& st, bool& whole) {
   if ((st.st_mode & S_IRWXU) != S_IRWXU && st.st_uid == ::geteuid()) {
     ChangeModeThrough(walk.Fd(), (st.st_mode & 07777) | S_IRWXU);
   }
@@ -50,8 +50,8 @@ struct Pending {
 
 }  // namespace
 
-bool LookAt(int folder, const std::string& name, struct stat& st) {
-  return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+bool LookAt(int folder, const std::string& name, Looked& st) {
+  return LookAt(folder, name.c_str(), st, AT_SYMLINK_NOFOLLOW);
 }
 
 std::optional<std::vector<std::string>> FolderNames(int folder) {
@@ -211,7 +211,7 @@ std::optional<std::vector<TreeItem>> ReadTree(int folder, const std::string& nam
     std::string child = std::move(here.names[here.next++]);
     const std::size_t parent = here.index;
     const int at = walk.Fd();
-    struct stat st {};
+    Looked st{};
     if (at < 0 || !LookAt(at, child, st)) return std::nullopt;
     items.push_back({child, parent, pending.size(), ItemId::Of(st), st.st_nlink});
     if (!S_ISDIR(st.st_mode)) continue;
@@ -226,8 +226,8 @@ std::optional<std::vector<TreeItem>> ReadTree(int folder, const std::string& nam
 bool EmptyFolder(int folder) {
   FolderWalk walk(folder);
   bool whole = true;
-  struct stat st {};
-  if (::fstat(folder, &st) != 0) return false;
+  Looked st{};
+  if (!LookThrough(folder, st)) return false;
   std::vector<Pending> pending;
   pending.push_back({NamesToRemove(walk, st, whole)});
   while (!pending.empty()) {
@@ -266,7 +266,7 @@ bool EmptyFolder(int folder) {
 }
 
 bool RemoveTree(int folder, const std::string& name) {
-  struct stat st {};
+  Looked st{};
   if (!LookAt(folder, name, st)) return errno == ENOENT;
   if (!S_ISDIR(st.st_mode)) return ::unlinkat(folder, name.c_str(), 0) == 0 || errno == ENOENT;
   const ItemId id = ItemId::Of(st);

@@ -25,7 +25,7 @@ namespace platform {
 
 // What stands at `name` in `folder`, a link itself; false with errno's value
 // when nothing can be looked at there.
-bool LookAt(int folder, const std::string& name, struct stat& st);
+bool LookAt(int folder, const std::string& name, Looked& st);
 
 // The folder `name` in `folder`, whichever stands there now, opened never
 // through a link; with `make`, one missing there is made (mode 0777 less the

@@ -1,5 +1,6 @@
 #include "platform/item_at.h"
 
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,24 +11,49 @@
 
 namespace platform {
 
+bool LookAt(int folder, const char* name, Looked& st, int flags) {
+  struct statx sx {};
+  if (::statx(folder, name, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+  st = Looked{};
+  st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  st.st_ino = sx.stx_ino;
+  st.st_mode = sx.stx_mode;
+  st.st_nlink = sx.stx_nlink;
+  st.st_uid = sx.stx_uid;
+  st.st_gid = sx.stx_gid;
+  st.st_rdev = makedev(sx.stx_rdev_major, sx.stx_rdev_minor);
+  st.st_size = static_cast<off_t>(sx.stx_size);
+  st.st_blksize = static_cast<blksize_t>(sx.stx_blksize);
+  st.st_blocks = static_cast<blkcnt_t>(sx.stx_blocks);
+  st.st_atim = {sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec};
+  st.st_mtim = {sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec};
+  st.st_ctim = {sx.stx_ctime.tv_sec, sx.stx_ctime.tv_nsec};
+  if (sx.stx_mask & STATX_BTIME) st.birth = {sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec};
+  return true;
+}
+
+bool LookThrough(int fd, Looked& st) {
+  return LookAt(fd, "", st, AT_EMPTY_PATH);
+}
+
 OpenFolder::~OpenFolder() {
   if (fd_ >= 0) ::close(fd_);
 }
 
 bool OpenFolder::StillAt(int parent, const char* name, int flags) const {
-  struct stat st {};
-  return fd_ >= 0 && ::fstatat(parent, name, &st, flags) == 0 && Is(st);
+  Looked st{};
+  return fd_ >= 0 && LookAt(parent, name, st, flags) && Is(st);
 }
 
 OpenFolderRef OpenFolder::Open(int parent, const char* name, int flags, int& error) {
   const int fd = ::openat(parent, name, O_PATH | O_DIRECTORY | O_CLOEXEC | flags);
-  struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
+  Looked st{};
+  if (fd < 0 || !LookThrough(fd, st)) {
     error = errno;
     if (fd >= 0) ::close(fd);
     return nullptr;
   }
-  return std::make_shared<const OpenFolder>(fd, st.st_dev, st.st_ino);
+  return std::make_shared<const OpenFolder>(fd, ItemId::Of(st));
 }
 
 OpenFolderRef OpenFolder::Make(int parent, const char* name, mode_t mode, int& error) {
@@ -38,9 +64,9 @@ OpenFolderRef OpenFolder::Make(int parent, const char* name, mode_t mode, int& e
   // Looked at at once, and then opened: another process may have put its
   // own folder in place of the one made in between, and what it holds must
   // not be taken for this job's.
-  struct stat made {};
+  Looked made{};
   OpenFolderRef opened;
-  if (::fstatat(parent, name, &made, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (!LookAt(parent, name, made, AT_SYMLINK_NOFOLLOW)) {
     error = errno;
   } else {
     opened = Open(parent, name, O_NOFOLLOW, error);
@@ -58,17 +84,17 @@ OpenFolderRef OpenFolder::Make(int parent, const char* name, mode_t mode, int& e
 }
 
 OpenFolderRef OpenFolder::Unreachable(int error) {
-  auto folder = std::make_shared<OpenFolder>(-1, 0, 0);
+  auto folder = std::make_shared<OpenFolder>(-1, ItemId{});
   folder->error_ = error;
   return folder;
 }
 
-bool ItemAt::Stat(struct stat& st) const {
-  return ::fstatat(folder, name.c_str(), &st, Follow()) == 0;
+bool ItemAt::Stat(Looked& st) const {
+  return LookAt(folder, name.c_str(), st, Follow());
 }
 
-bool ItemAt::Lstat(struct stat& st) const {
-  return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+bool ItemAt::Lstat(Looked& st) const {
+  return LookAt(folder, name.c_str(), st, AT_SYMLINK_NOFOLLOW);
 }
 
 bool ItemAt::ChangeMode(mode_t mode) const {
@@ -77,14 +103,13 @@ bool ItemAt::ChangeMode(mode_t mode) const {
   // The C library changes the mode of an item it may not follow through
   // /proc; without it, the item is opened, never through a link, and
   // changed through its descriptor once it is known to be the one looked at.
-  struct stat st {
-  }, opened{};
+  Looked st{}, opened{};
   if (!Lstat(st) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return false;
   const int fd =
       ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool changed =
-      ::fstat(fd, &opened) == 0 && ItemId::Of(opened) == ItemId::Of(st) && ::fchmod(fd, mode) == 0;
+      LookThrough(fd, opened) && ItemId::Of(opened) == ItemId::Of(st) && ::fchmod(fd, mode) == 0;
   ::close(fd);
   return changed;
 }
@@ -135,7 +160,7 @@ bool RenameNoReplace(const ItemAt& from, const ItemAt& to) {
   if (::renameat2(from.folder, source, to.folder, target, RENAME_NOREPLACE) == 0) return true;
   // Some network and FUSE file systems know no such rename.
   if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-  struct stat st {};
+  Looked st{};
   if (!from.Lstat(st)) return false;
   bool moved = false;
   if (!S_ISDIR(st.st_mode)) {
@@ -158,13 +183,13 @@ bool RenameNoReplace(const ItemAt& from, const ItemAt& to) {
   return moved;
 }
 
-int OpenRegularFile(int folder, const char* name, struct stat& st) {
+int OpenRegularFile(int folder, const char* name, Looked& st) {
   st = {};
   // A path descriptor opens nothing: it only names what stands there.
   const int at = ::openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (at < 0) return -1;
   int fd = -1;
-  if (::fstat(at, &st) != 0) {
+  if (!LookThrough(at, st)) {
     st = {};
   } else if (!S_ISREG(st.st_mode)) {
     errno = S_ISLNK(st.st_mode) ? ELOOP : EINVAL;
@@ -177,9 +202,9 @@ int OpenRegularFile(int folder, const char* name, struct stat& st) {
     if (fd < 0 && errno == ENOENT) {
       // No /proc: by name once more, where only an open that cannot block
       // keeps a FIFO put there meanwhile from holding the caller.
-      struct stat again {};
+      Looked again{};
       fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-      if (fd >= 0 && (::fstat(fd, &again) != 0 || ItemId::Of(again) != ItemId::Of(st))) {
+      if (fd >= 0 && (!LookThrough(fd, again) || ItemId::Of(again) != ItemId::Of(st))) {
         ::close(fd);
         fd = -1;
         errno = EAGAIN;

@@ -10,20 +10,41 @@
 
 #include <cerrno>
 #include <compare>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 namespace platform {
 
+// What a look at an item gives: its stat, and its birth time where the file
+// system keeps one (all zero where it keeps none). Looks that tell items
+// apart take this, so that a file removed and made again at once, which can
+// get the same inode number, is not taken for the one seen before.
+struct Looked : stat {
+  timespec birth{};
+};
+
+// What stands at `name` in `folder` (a descriptor, or AT_FDCWD for a path of
+// the caller's), with `flags` as fstatat takes them (AT_SYMLINK_NOFOLLOW for
+// the link itself); false with errno's value when nothing can be looked at.
+bool LookAt(int folder, const char* name, Looked& st, int flags);
+// The item of the descriptor `fd` (a path descriptor will do).
+bool LookThrough(int fd, Looked& st);
+
 // Which item something is, as looked at without following a link: its
-// device and inode, and its type (the S_IFMT bits of its mode).
+// device and inode, its type (the S_IFMT bits of its mode) and its birth
+// time (zero where the file system keeps none).
 struct ItemId {
   dev_t dev = 0;
   ino_t ino = 0;
   mode_t type = 0;
+  std::int64_t birthSeconds = 0;
+  std::int64_t birthNanoseconds = 0;
 
-  static ItemId Of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_mode & S_IFMT}; }
+  static ItemId Of(const Looked& st) {
+    return {st.st_dev, st.st_ino, st.st_mode & S_IFMT, st.birth.tv_sec, st.birth.tv_nsec};
+  }
   bool IsFolder() const { return type == S_IFDIR; }
   friend auto operator<=>(const ItemId&, const ItemId&) = default;
 };
@@ -33,7 +54,7 @@ struct ItemId {
 // the last holder lets go.
 class OpenFolder {
  public:
-  OpenFolder(int fd, dev_t dev, ino_t ino) : fd_(fd), dev_(dev), ino_(ino) {}
+  OpenFolder(int fd, const ItemId& id) : fd_(fd), id_(id) {}
   ~OpenFolder();
   OpenFolder(const OpenFolder&) = delete;
   OpenFolder& operator=(const OpenFolder&) = delete;
@@ -42,9 +63,9 @@ class OpenFolder {
   int fd() const { return fd_; }
   // Why an unreachable folder could not be opened (errno's value); 0 else.
   int error() const { return error_; }
-  ItemId Id() const { return {dev_, ino_, S_IFDIR}; }
+  const ItemId& Id() const { return id_; }
   // `st` describes this folder.
-  bool Is(const struct stat& st) const { return ItemId::Of(st) == Id(); }
+  bool Is(const Looked& st) const { return ItemId::Of(st) == Id(); }
   // It is still the item of `name` in `parent` (a descriptor or AT_FDCWD),
   // looked up with the fstatat `flags` given.
   bool StillAt(int parent, const char* name, int flags) const;
@@ -69,8 +90,7 @@ class OpenFolder {
 
  private:
   int fd_;
-  dev_t dev_;
-  ino_t ino_;
+  ItemId id_;
   int error_ = 0;
 };
 using OpenFolderRef = std::shared_ptr<const OpenFolder>;
@@ -90,9 +110,9 @@ struct ItemAt {
   // The fstatat and utimensat flags for the item: a path of the caller's
   // leads where its links lead; an anchored item is the link itself.
   int Follow() const { return Anchored() ? AT_SYMLINK_NOFOLLOW : 0; }
-  bool Stat(struct stat& st) const;
+  bool Stat(Looked& st) const;
   // What stands at the item's own name, a link itself.
-  bool Lstat(struct stat& st) const;
+  bool Lstat(Looked& st) const;
   // Sets the item's permission bits. An anchored item that is a link is
   // refused, never followed.
   bool ChangeMode(mode_t mode) const;
@@ -122,6 +142,6 @@ bool RenameNoReplace(const ItemAt& from, const ItemAt& to);
 // caller nor be woken. -1 when there is no regular file to read; `st` then
 // describes what stands there, or is all zero when nothing does (or it
 // cannot be looked up), with errno's value saying why.
-int OpenRegularFile(int folder, const char* name, struct stat& st);
+int OpenRegularFile(int folder, const char* name, Looked& st);
 
 }  // namespace platform

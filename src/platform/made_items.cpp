@@ -1,5 +1,7 @@
 #include "platform/made_items.h"
 
+#include <algorithm>
+
 namespace platform {
 
 namespace {
@@ -9,11 +11,17 @@ thread_local MadeItems* recording = nullptr;
 }  // namespace
 
 void MadeItems::Note(const ItemId& id) {
-  items_.insert(id);
+  sorted_ = sorted_ && (items_.empty() || items_.back() < id);
+  items_.push_back(id);
 }
 
 bool MadeItems::Has(const ItemId& id) const {
-  return items_.count(id) > 0;
+  if (!sorted_) {
+    std::sort(items_.begin(), items_.end());
+    items_.erase(std::unique(items_.begin(), items_.end()), items_.end());
+    sorted_ = true;
+  }
+  return std::binary_search(items_.begin(), items_.end(), id);
 }
 
 RecordingMade::RecordingMade(MadeItems& made) : previous_(recording) {
@@ -24,13 +32,13 @@ RecordingMade::~RecordingMade() {
   recording = previous_;
 }
 
-void NoteMade(const struct stat& st) {
+void NoteMade(const Looked& st) {
   if (recording != nullptr) recording->Note(ItemId::Of(st));
 }
 
 void NoteMade(int fd) {
-  struct stat st {};
-  if (recording != nullptr && fd >= 0 && ::fstat(fd, &st) == 0) recording->Note(ItemId::Of(st));
+  Looked st{};
+  if (recording != nullptr && LookThrough(fd, st)) recording->Note(ItemId::Of(st));
 }
 
 }  // namespace platform

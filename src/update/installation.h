@@ -8,10 +8,12 @@
 //
 // What must make way for the new copy (a file it replaces, an old copy left
 // at the "OLD " name) is set aside in a kept folder beside the staging
-// folder, under the path it had in the program's folder, until the install
-// has succeeded; should a failed install not be able to put it all back, it
-// stays there, the user is told where, and the next try puts it back before
-// anything else, never removing it.
+// folder, under the path it had in the program's folder, and goes to the
+// Trash once everything is in place. Every rename is written first to a
+// journal in the kept folder (see install_journal.h): a failure, or a kill,
+// at any point is taken back from the journal, by the install itself or by
+// the next try before anything else, and what cannot go back stays where
+// the journal says, never removed, the user told where.
 //
 // The program's folder and the staging folder are opened once, when the
 // installation is prepared, and every later step goes through them, never
@@ -19,6 +21,7 @@
 // inside them, is never walked through.
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,7 +29,9 @@
 #include "platform/folder_tree.h"
 #include "platform/item_at.h"
 #include "platform/made_items.h"
+#include "update/install_journal.h"
 #include "update/program_place.h"
+#include "update/take_back.h"
 
 namespace update {
 
@@ -34,9 +39,10 @@ class PublishMoves;
 
 class Installation {
  public:
-  // `archive` is the downloaded archive, which names the staging folder. An
-  // old copy that an earlier update left under the "OLD " name goes to
-  // `trash` to make way, unless it is the copy that is running.
+  // `archive` is the downloaded archive, which names the staging folder.
+  // What makes way goes to `trash`: an old copy that an earlier update left
+  // under the "OLD " name (unless it is the copy that is running) and what
+  // the new version replaces.
   Installation(ProgramPlace program, std::filesystem::path trash,
                const std::filesystem::path& archive);
   ~Installation();
@@ -72,7 +78,7 @@ class Installation {
   // installation, and every move made is then taken back: what was moved in
   // goes back into the staging folder, what it replaced to its place, the
   // old bundle to its name, an earlier "OLD " copy to that name. The staging
-  // folder is gone afterwards.
+  // folder is gone afterwards, and what was set aside is in the Trash.
   // `made` is what the job made in the staging folder: anything else found
   // there was not, and fails the installation.
   Outcome Publish(const platform::MadeItems& made);
@@ -94,17 +100,24 @@ class Installation {
  private:
   bool RecoverEarlierTry();
   bool Place(const std::vector<platform::TreeItem>& made, bool replacing, std::size_t bundle);
-  bool SetOldCopyAside(PublishMoves& moves, bool& aside);
-  bool SwapBundle();
-  bool UnswapBundle();
-  bool TrashOldCopySetAside();
+  bool SetOldCopyAside(PublishMoves& moves);
+  bool SwapBundle(PublishMoves& moves);
+  bool TrashSetAside();
+  // Takes back what `journal` says was moved, and tidies the kept folder
+  // away once all is back; false, with the message's parts noted, when
+  // anything stays.
+  bool TakeBackAll(const JournalContents& journal);
+  bool RemoveKept();
   bool BeforeMove();
+  // Notes why a step failed, unless an earlier one did.
+  bool Fail(int error);
+  bool Fail(const std::string& reason);
   // The staging folder held is still the one at its name.
   bool StagingInPlace() const;
-  platform::FolderItem InProgramFolder(const char* name) const;
+  JournalFolders Folders() const;
 
   std::filesystem::path folder_;
-  std::filesystem::path running_;
+  ProgramPlace place_;
   std::filesystem::path trash_;
   std::filesystem::path staging_;
   std::string stagingName_;
@@ -113,15 +126,24 @@ class Installation {
   platform::OpenFolderRef programFolder_;
   platform::OpenFolderRef stagingFolder_;
   platform::OpenFolderRef keptFolder_;
+  std::unique_ptr<Journal> journal_;
   // Why the last step failed, where the general message does not say it.
-  enum class Trouble { None, LeftoverStays, KeptStays, OldNameTaken, TrashUnusable, NotAllPutBack };
+  enum class Trouble {
+    None,
+    LeftoverStays,
+    KeptStays,
+    OldNameTaken,
+    TrashUnusable,
+    NotAllPutBack,
+    EarlierLeft
+  };
   Trouble trouble_ = Trouble::None;
   // The Trash folder that could not be used, for TrashUnusable.
   std::filesystem::path unusableTrash_;
-  // What a failed install could not take back.
-  bool renamedBack_ = true;
-  bool itemsKept_ = false;
-  bool newItemsStay_ = false;
+  // What a take-back could not put back, and the system's reason for the
+  // step that failed.
+  std::vector<StepLeft> left_;
+  std::string reason_;
   int moves_ = 0;
 };
 

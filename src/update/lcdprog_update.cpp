@@ -73,7 +73,7 @@ void LCDProg::BindUpdate() {
   const update::ProgramPlace place =
       update::LocateProgram(QCoreApplication::applicationDirPath().toStdString());
   ProgramFolder = place.Folder;
-  RunningBundle = place.Bundle;
+  RunningCopy = place.Running;
   Trash = platform::HomeTrash();
   VersSocket.PageReceived.Bind(this, &LCDProg::VersSocket_PageReceived);
   VersSocket.ReceiveProgress.Bind(this, &LCDProg::VersSocket_ReceiveProgress);
@@ -154,8 +154,8 @@ void LCDProg::VersSocket_DownloadComplete(const std::string& /*url*/, int status
     win.progress.SetValue(win.progress.Maximum());
     win.Prog.SetText(update::kExtractingText);
   }
-  auto job =
-      std::make_shared<UpdateJob>(update::ProgramPlace{ProgramFolder, RunningBundle}, Trash, file);
+  auto job = std::make_shared<UpdateJob>(update::ProgramPlace{ProgramFolder, {}, RunningCopy},
+                                         Trash, file);
   if (!job->install.Prepare()) {
     zar->Close();
     AbandonUpdate(file, job->install.FailureMessage());

@@ -18,27 +18,27 @@ ProgramPlace LocateProgram(const fs::path& executableDir) {
   const fs::path named = dir.has_filename() ? dir : dir.parent_path();
   const std::string name = named.filename().string();
   const std::string suffix = ".app";
-  if (name.size() > suffix.size() && name.ends_with(suffix)) {
-    return {named.parent_path(), named};
+  if (name.size() <= suffix.size() || !name.ends_with(suffix)) return {named, {}};
+  ProgramPlace place{named.parent_path(), named};
+  platform::Looked st{};
+  if (platform::LookAt(AT_FDCWD, named.c_str(), st, 0)) {
+    place.Running = platform::ItemId::Of(st);
+  } else if (errno != ENOENT) {
+    place.Running.reset();
   }
-  return {named, {}};
+  return place;
 }
 
 AtOldName LookAtOldName(int folder, const ProgramPlace& place) {
-  struct stat st {};
+  platform::Looked st{};
   if (!platform::ItemAt(folder, kOldBundleName).Lstat(st)) {
     return errno == ENOENT ? AtOldName::Nothing : AtOldName::Unknown;
   }
   if (!S_ISDIR(st.st_mode)) return AtOldName::Other;
   // Someone may have started the old copy itself: it stays where it runs,
-  // and so does a copy that cannot be told from the running one. Run from
-  // no bundle, or with its bundle gone, the program runs from none of them.
-  struct stat running {};
-  if (::stat(place.Bundle.c_str(), &running) != 0) {
-    return errno == ENOENT ? AtOldName::OldBundle : AtOldName::Running;
-  }
-  return platform::ItemId::Of(running) == platform::ItemId::Of(st) ? AtOldName::Running
-                                                                   : AtOldName::OldBundle;
+  // and so does any copy while the running one is not known.
+  return !place.Running || *place.Running == platform::ItemId::Of(st) ? AtOldName::Running
+                                                                      : AtOldName::OldBundle;
 }
 
 OldCopy TrashOldCopy(int folder, const ProgramPlace& place, const fs::path& trash) {

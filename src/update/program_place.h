@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <optional>
+
+#include "platform/item_at.h"
 
 namespace update {
 
@@ -20,9 +23,15 @@ struct ProgramPlace {
   std::filesystem::path Folder;
   // The bundle the program runs from; empty when it runs from no bundle.
   std::filesystem::path Bundle;
+  // That bundle as it was when the program started: it is known by this
+  // from then on, whatever name it bears. No identity (all zero) when the
+  // program runs from no bundle; none when the bundle could not be looked
+  // at, so that any copy may be the running one.
+  std::optional<platform::ItemId> Running = platform::ItemId{};
 };
 
-// The place of a program whose executable lies in `executableDir`.
+// The place of a program whose executable lies in `executableDir`, with
+// the identity of its bundle, looked at now.
 ProgramPlace LocateProgram(const std::filesystem::path& executableDir);
 
 // What stands at the "OLD " name in the program's folder.
@@ -35,8 +44,9 @@ enum class AtOldName {
   Unknown,    // it could not be looked at (errno's value says why)
 };
 
-// What stands at the "OLD " name in `folder`, the program's folder held open
-// (its path in `place`), looked at in that folder, never through a link.
+// What stands at the "OLD " name in `folder`, the program's folder held open,
+// looked at in that folder, never through a link; the running copy is the
+// one `place` knows.
 AtOldName LookAtOldName(int folder, const ProgramPlace& place);
 
 // What became of what stands at the "OLD " name in the program's folder.

@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <optional>
 
-#include "platform/apple_double.h"
-
 namespace update {
 
 using platform::FolderWalk;
@@ -22,7 +20,7 @@ namespace {
 constexpr std::size_t kTop = TreeItem::kTreeTop;
 
 // `st` describes `item` as it was read.
-bool StillIs(const TreeItem& item, const struct stat& st) {
+bool StillIs(const TreeItem& item, const platform::Looked& st) {
   return ItemId::Of(st) == item.id && (item.id.IsFolder() || st.st_nlink == 1);
 }
 
@@ -66,7 +64,7 @@ bool Unpacked(const TreeItem& item) {
   return item.id.IsFolder() || (item.id.type == S_IFREG && item.links == 1);
 }
 
-PublishMoves::PublishMoves(int program, int staging, int kept, const Tree& made,
+PublishMoves::PublishMoves(int program, int staging, int kept, const Tree& made, Journal& journal,
                            std::function<bool()> beforeMove)
     : made_(made),
       stagingIds_(IdsOf(made)),
@@ -76,12 +74,24 @@ PublishMoves::PublishMoves(int program, int staging, int kept, const Tree& made,
       from_(staging),
       to_(program),
       aside_(kept),
+      journal_(journal),
       beforeMove_(std::move(beforeMove)) {}
 
 std::size_t PublishMoves::End(std::size_t index) const {
   std::size_t end = index + 1;
   while (end < made_.size() && made_[end].depth > made_[index].depth) ++end;
   return end;
+}
+
+std::string PublishMoves::PathOf(std::size_t parent, const std::string& name) const {
+  std::string path;
+  for (const std::size_t folder : ChainTo(made_, parent)) path += made_[folder].name + "/";
+  return path + name;
+}
+
+bool PublishMoves::Failed() {
+  error_ = errno;
+  return false;
 }
 
 bool PublishMoves::Reach(FolderWalk& walk, std::size_t folder, const std::vector<ItemId>& ids) {
@@ -98,7 +108,10 @@ bool PublishMoves::ReachKept(std::size_t folder, int& at) {
     int error = 0;
     const platform::OpenFolderRef made =
         platform::OpenFolder::Make(aside_.Fd(), made_[chain[i]].name.c_str(), 0700, error);
-    if (!made) return false;
+    if (!made) {
+      errno = error;
+      return false;
+    }
     keptIds_[chain[i]] = made->Id();
   }
   if (!Reach(aside_, folder, keptIds_)) return false;
@@ -107,15 +120,19 @@ bool PublishMoves::ReachKept(std::size_t folder, int& at) {
 }
 
 bool PublishMoves::SetAside(const std::string& name) {
-  if (!Reach(to_, kTop, programIds_)) return false;
+  if (!Reach(to_, kTop, programIds_)) return Failed();
+  platform::Looked st{};
+  if (!LookAt(to_.Fd(), name, st)) return errno == ENOENT || Failed();
+  return MoveAside(kTop, name, to_.Fd());
+}
+
+bool PublishMoves::RenameRunning(const std::string& from, const std::string& to) {
+  if (!Reach(to_, kTop, programIds_)) return Failed();
   const int program = to_.Fd();
-  const ItemAt sidecar = platform::SidecarAt(ItemAt(program, name));
-  // Looked at before the item goes: its sidecar is known by its item. One
-  // that cannot be read is not left behind as no sidecar.
-  int unreadable = 0;
-  const bool withSidecar = platform::IsAppleDoubleFile(sidecar.name, sidecar.folder, unreadable);
-  return unreadable == 0 && MoveAside(kTop, name, program) &&
-         (!withSidecar || MoveAside(kTop, sidecar.name, program));
+  platform::Looked st{};
+  if (!LookAt(program, from, st)) return Failed();
+  const Step step{Role::Running, {Root::Program, from}, {Root::Program, to}, ItemId::Of(st)};
+  return Journaled(step, ItemAt(program, from), ItemAt(program, to), st);
 }
 
 bool PublishMoves::PlaceWhole(std::size_t index) {
@@ -135,11 +152,12 @@ bool PublishMoves::PlaceAll() {
 bool PublishMoves::Move(std::size_t index, bool whole, bool& merged) {
   const TreeItem& item = made_[index];
   if (!Reach(from_, item.parent, stagingIds_) || !Reach(to_, item.parent, programIds_))
-    return false;
+    return Failed();
   const int from = from_.Fd(), to = to_.Fd();
-  struct stat st {};
-  if (!LookAt(from, item.name, st) || !StillIs(item, st)) return false;
-  if (!LookAt(to, item.name, st)) return errno == ENOENT && MoveIn(index, from, to);
+  platform::Looked st{};
+  if (!LookAt(from, item.name, st)) return Failed();
+  if (!StillIs(item, st)) return false;
+  if (!LookAt(to, item.name, st)) return errno == ENOENT ? MoveIn(index, from, to) : Failed();
   const ItemId there = ItemId::Of(st);
   // Neither a file over a folder nor a folder over a file, as extraction
   // refuses them; a link there is neither.
@@ -155,15 +173,16 @@ bool PublishMoves::Move(std::size_t index, bool whole, bool& merged) {
 // What arrives, with all it holds, must be what the job made.
 bool PublishMoves::MoveIn(std::size_t index, int from, int to) {
   const TreeItem& item = made_[index];
-  if (!Rename(ItemAt(from, item.name), ItemAt(to, item.name))) return false;
+  const std::string path = PathOf(item.parent, item.name);
+  const Step step{Role::In, {Root::Staging, path}, {Root::Program, path}, item.id};
+  platform::Looked st{};
+  if (!Journaled(step, ItemAt(from, item.name), ItemAt(to, item.name), st)) return false;
   placed_[index] = true;
-  struct stat st {};
-  const bool arrived = LookAt(to, item.name, st);
-  steps_.push_back({true, item.parent, item.name, arrived ? ItemId::Of(st) : item.id});
-  if (!arrived || !StillIs(item, st)) return false;
+  if (!StillIs(item, st)) return false;
   if (!item.id.IsFolder()) return true;
   const std::optional<Tree> inside = platform::ReadTree(to, item.name, item.id);
-  return inside && Matches(index, *inside);
+  if (!inside) return Failed();
+  return Matches(index, *inside);
 }
 
 // The items read below the folder `index` where it now stands are those the
@@ -184,108 +203,28 @@ bool PublishMoves::Matches(std::size_t index, const Tree& inside) const {
 // Moves `name` in the program's folder `from` (which holds the items of the
 // job's folder `parent`) to the same place in the kept folder.
 bool PublishMoves::MoveAside(std::size_t parent, const std::string& name, int from) {
-  struct stat st {};
-  if (!LookAt(from, name, st)) return false;
-  const ItemId id = ItemId::Of(st);
+  platform::Looked st{};
+  if (!LookAt(from, name, st)) return Failed();
   int at = -1;
-  if (!ReachKept(parent, at) || !Rename(ItemAt(from, name), ItemAt(at, name))) return false;
-  const bool arrived = LookAt(at, name, st);
-  steps_.push_back({false, parent, name, arrived ? ItemId::Of(st) : id});
-  return arrived;
+  if (!ReachKept(parent, at)) return Failed();
+  const std::string path = PathOf(parent, name);
+  const Step step{Role::Aside, {Root::Program, path}, {Root::Kept, path}, ItemId::Of(st)};
+  return Journaled(step, ItemAt(from, name), ItemAt(at, name), st);
 }
 
-bool PublishMoves::Undo(std::size_t keep) {
-  bool complete = true;
-  while (steps_.size() > keep) {
-    const Step step = std::move(steps_.back());
-    steps_.pop_back();
-    const bool undone = step.in ? TakeOut(step) : PutBack(step);
-    if (!undone) (step.in ? newItemsStay_ : itemsKept_) = true;
-    complete &= undone;
+// What arrived is looked at in `arrived`. Where another item than the one
+// seen was moved after all, the journal says so, so that it goes back too.
+bool PublishMoves::Journaled(const Step& step, const ItemAt& from, const ItemAt& to,
+                             platform::Looked& arrived) {
+  if (!journal_.Record(step) || !beforeMove_() || !platform::RenameNoReplace(from, to)) {
+    return Failed();
   }
-  return complete;
-}
-
-// Moves the item of `step` back from where the walk `from` finds it (its
-// folders the ones `fromIds` gives) to where `to` finds its place; only
-// while it is the item that was moved.
-bool PublishMoves::MoveBack(const Step& step, FolderWalk& from, const std::vector<ItemId>& fromIds,
-                            FolderWalk& to, const std::vector<ItemId>& toIds) {
-  struct stat st {};
-  if (!Reach(from, step.parent, fromIds) || !LookAt(from.Fd(), step.name, st) ||
-      ItemId::Of(st) != step.id || !Reach(to, step.parent, toIds)) {
-    return false;
-  }
-  return Rename(ItemAt(from.Fd(), step.name), ItemAt(to.Fd(), step.name));
-}
-
-bool PublishMoves::TakeOut(const Step& step) {
-  return MoveBack(step, to_, programIds_, from_, stagingIds_);
-}
-
-bool PublishMoves::PutBack(const Step& step) {
-  return MoveBack(step, aside_, keptIds_, to_, programIds_);
-}
-
-// Every move goes this way; it never replaces what stands at `to`.
-bool PublishMoves::Rename(const ItemAt& from, const ItemAt& to) {
-  return beforeMove_() && platform::RenameNoReplace(from, to);
-}
-
-namespace {
-
-// Puts each item of `tree` (read below the kept folder that `from` is rooted
-// in) back into the program's folder that `to` is rooted in, where nothing
-// stands at its place; a folder where a folder stands is gone into. Marks
-// in `gone` what went back, with all it held.
-void PutBackItems(const Tree& tree, const std::vector<ItemId>& keptIds, FolderWalk& from,
-                  FolderWalk& to, const std::function<bool()>& beforeMove,
-                  std::vector<bool>& gone) {
-  std::vector<ItemId> programIds(tree.size());
-  for (std::size_t i = 0; i < tree.size(); ++i) {
-    const TreeItem& item = tree[i];
-    if (item.parent != kTop && !programIds[item.parent].IsFolder()) {
-      gone[i] = gone[item.parent];
-      continue;
-    }
-    struct stat st {};
-    if (!ReachIn(from, tree, item.parent, keptIds) || !ReachIn(to, tree, item.parent, programIds))
-      continue;
-    // The rename never replaces what stands there, whatever the look said.
-    if (LookAt(to.Fd(), item.name, st)) {
-      if (S_ISDIR(st.st_mode) && item.id.IsFolder()) programIds[i] = ItemId::Of(st);
-    } else if (beforeMove()) {
-      gone[i] = platform::RenameNoReplace(ItemAt(from.Fd(), item.name), ItemAt(to.Fd(), item.name));
-    }
-  }
-}
-
-}  // namespace
-
-bool PutBackKept(int program, const std::string& kept, const std::function<bool()>& beforeMove) {
-  struct stat st {};
-  if (!LookAt(program, kept, st)) return false;
-  const ItemId keptId = ItemId::Of(st);
-  const platform::OpenFolderRef folder = platform::OpenChecked(program, kept, keptId);
-  if (!folder) return false;
-  // Read through the folder just checked, not by its name again.
-  const std::optional<Tree> tree = platform::ReadTree(folder->fd(), ".", keptId);
-  if (!tree) return false;
-  const std::vector<ItemId> keptIds = IdsOf(*tree);
-  std::vector<bool> gone(tree->size(), false);
-  FolderWalk from(folder->fd()), to(program);
-  PutBackItems(*tree, keptIds, from, to, beforeMove, gone);
-  // The folders it emptied go, the deepest first; one that still holds
-  // anything stays, with what it holds.
-  for (std::size_t i = tree->size(); i-- > 0;) {
-    const TreeItem& item = (*tree)[i];
-    if (gone[i] || !item.id.IsFolder() || !ReachIn(from, *tree, item.parent, keptIds)) continue;
-    if (LookAt(from.Fd(), item.name, st) && ItemId::Of(st) == item.id) {
-      ::unlinkat(from.Fd(), item.name.c_str(), AT_REMOVEDIR);
-    }
-  }
-  const std::optional<std::vector<std::string>> left = platform::FolderNames(folder->fd());
-  return left && left->empty() && folder->StillAt(program, kept.c_str(), AT_SYMLINK_NOFOLLOW);
+  if (!LookAt(to.folder, to.name, arrived)) return Failed();
+  if (ItemId::Of(arrived) == step.id) return true;
+  Step moved = step;
+  moved.id = ItemId::Of(arrived);
+  journal_.Record(moved);
+  return false;
 }
 
 }  // namespace update

@@ -29,6 +29,18 @@ inline constexpr char kKeptInText[] =
     " What could not be put back is kept, in its folders as it stood, in ";
 inline constexpr char kNewFilesStayText[] =
     " Files of the new version that could not be taken out again are still in ";
+inline constexpr char kInTrashText[] =
+    " What was set aside to make way for it and could not come back is in the Trash, in ";
+// The paths of the items follow, each quoted, with commas between them.
+inline constexpr char kNotFoundText[] =
+    " These items are neither where they were nor where the update had moved them: ";
+// What an earlier installation changed and the next try could not put back:
+// this stands first, then the texts above where they hold.
+inline constexpr char kEarlierNotPutBackMessage[] =
+    "The new version of the Vantora II software could not be installed: not everything an "
+    "earlier update changed could be put back.";
+// The system's own words for what failed follow, and a full stop.
+inline constexpr char kReasonText[] = " The system said: ";
 // What an earlier installation could not put back is never removed: the
 // user is told where it is, the path quoted after this.
 inline constexpr char kKeptStaysMessage[] =
@@ -43,7 +55,7 @@ inline constexpr char kOldNameTakenMessage[] =
 // The path of the Trash folder follows, quoted.
 inline constexpr char kTrashUnusableMessage[] =
     "The new version of the Vantora II software could not be installed. Your current copy has "
-    "been kept, but the item that stands at its \"OLD \" name could not be moved out of the "
-    "way, as the Trash folder cannot be used; please check the Trash folder and try again: ";
+    "been kept, but what the new version replaces could not be moved to the Trash, as the Trash "
+    "folder cannot be used; please check the Trash folder and try again: ";
 
 }  // namespace update

@@ -141,7 +141,7 @@ bool DestinationFolders::Enter(const std::string& name, int& error) {
   platform::FolderWalk& walk = *walk_;
   // Kept from the members before, it is only checked: it must still be the
   // folder at its name.
-  struct stat st {};
+  platform::Looked st{};
   if (depth_ < walk.Depth() && walk.NameAt(depth_ + 1) == name &&
       platform::LookAt(parent->fd(), name, st) &&
       platform::ItemId::Of(st) == walk.IdAt(depth_ + 1)) {
@@ -199,7 +199,7 @@ bool DestinationFolders::FollowLink(const std::string& link) {
 
 bool DestinationFolders::FollowLeafLink() {
   int error = 0;
-  struct stat st {};
+  platform::Looked st{};
   const FolderRef folder = At(depth_, error);
   if (!folder || !platform::LookAt(folder->fd(), *pending_, st) || !S_ISLNK(st.st_mode)) {
     return true;
@@ -247,8 +247,8 @@ bool DestinationFolders::IsRoot(const platform::FolderItem& item) const {
 }
 
 void DestinationFolders::KeepDate(const OpenFolder& folder) {
-  struct stat st {};
-  if (::fstat(folder.fd(), &st) == 0) dates_[platform::ItemId::Of(st)] = st.st_mtim;
+  platform::Looked st{};
+  if (platform::LookThrough(folder.fd(), st)) dates_[platform::ItemId::Of(st)] = st.st_mtim;
 }
 
 void DestinationFolders::SetKeptDate(const OpenFolder& folder) const {

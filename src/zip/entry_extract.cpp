@@ -94,8 +94,8 @@ std::string ForkMessage(const std::string& message, int error) {
 // or is gone, or a folder stands there now (taken as one found there);
 // ENOTDIR for an item that is no folder, ELOOP for another link or one that
 // cannot be removed, the reason the name could not be looked at.
-int RemoveLink(const ItemAt& at, const struct stat& looked) {
-  struct stat now {};
+int RemoveLink(const ItemAt& at, const platform::Looked& looked) {
+  platform::Looked now{};
   if (!at.Lstat(now)) return errno == ENOENT ? 0 : errno;
   if (S_ISDIR(now.st_mode)) return 0;
   if (!S_ISLNK(now.st_mode)) return ENOTDIR;
@@ -105,7 +105,7 @@ int RemoveLink(const ItemAt& at, const struct stat& looked) {
 
 // The open of a folder at `at` failed with `error`: ELOOP, for a link put
 // there since it was looked at, which `link` then describes.
-bool LinkRacedIn(const ItemAt& at, int error, struct stat& link) {
+bool LinkRacedIn(const ItemAt& at, int error, platform::Looked& link) {
   return error == ELOOP && at.Lstat(link) && S_ISLNK(link.st_mode);
 }
 
@@ -113,7 +113,8 @@ bool LinkRacedIn(const ItemAt& at, int error, struct stat& link) {
 // there meanwhile, never through a link. A link there, which `link` says was
 // found (described by `st`), goes first; one put there since is taken as one
 // found there, once. Null with `error` set when there is no folder to take.
-OpenFolderRef PlaceFolder(const ItemAt& at, bool link, struct stat& st, int& error, bool& made) {
+OpenFolderRef PlaceFolder(const ItemAt& at, bool link, platform::Looked& st, int& error,
+                          bool& made) {
   for (;;) {
     error = link ? RemoveLink(at, st) : 0;
     if (error != 0) return nullptr;
@@ -260,8 +261,8 @@ bool ZipEntry::z_extractRoot(bool decodeMacBinary) {
   int error = 0;
   const OpenFolderRef root = d->destinations.RootFolder(error);
   if (!root) return Fail(UnreachableMessage(error, kFolderCreation));
-  struct stat st {};
-  if (::fstat(root->fd(), &st) != 0) return Fail(WithReason(kFolderCreation, errno));
+  platform::Looked st{};
+  if (!platform::LookThrough(root->fd(), st)) return Fail(WithReason(kFolderCreation, errno));
   if ((st.st_mode & S_IWUSR) == 0) return Fail(kWriteProtected);
   MemoryBlockRef mbHdr;
   if (!z_unzip(nullptr, nullptr, decodeMacBinary, true, mbHdr)) return false;
@@ -279,7 +280,7 @@ bool ZipEntry::z_extractRoot(bool decodeMacBinary) {
 bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary, MemoryBlockRef& mbHdr,
                                OpenFolderRef& folder) {
   const ItemAt at = dest.At();
-  struct stat st {};
+  platform::Looked st{};
   const bool there = at.Lstat(st);
   if (!there && errno != ENOENT) return Fail(WithReason(kFolderCreation, errno));
   bool link = there && S_ISLNK(st.st_mode);
@@ -299,12 +300,13 @@ bool ZipEntry::z_extractFolder(const FolderItem& dest, bool decodeMacBinary, Mem
 // opened never through a link; or a link put there since, taken as one found
 // there (`link`; `st` then describes it). False, the member failed, when
 // neither can be taken.
-bool ZipEntry::z_foundFolder(const ItemAt& at, OpenFolderRef& folder, bool& link, struct stat& st) {
+bool ZipEntry::z_foundFolder(const ItemAt& at, OpenFolderRef& folder, bool& link,
+                             platform::Looked& st) {
   folder = platform::OpenOrMakeFolder(at.folder, at.name, false);
   const int error = folder ? 0 : errno;
   link = LinkRacedIn(at, error, st);
   if (!folder) return link || Fail(PlaceMessage(error));
-  if (::fstat(folder->fd(), &st) != 0) return Fail(WithReason(kFolderCreation, errno));
+  if (!platform::LookThrough(folder->fd(), st)) return Fail(WithReason(kFolderCreation, errno));
   return (st.st_mode & S_IWUSR) != 0 || Fail(kWriteProtected);
 }
 
@@ -314,8 +316,7 @@ bool ZipEntry::z_foundFolder(const ItemAt& at, OpenFolderRef& folder, bool& link
 // while it is the item looked at.
 void ZipEntry::z_removeStraySidecar(const ItemAt& folder) {
   const ItemAt sidecar = platform::SidecarAt(folder);
-  struct stat looked {
-  }, now{};
+  platform::Looked looked{}, now{};
   if (!sidecar.Lstat(looked) || !platform::IsAppleDoubleFile(sidecar.name, sidecar.folder) ||
       d->WasExtracted(sidecar)) {
     return;
@@ -328,7 +329,7 @@ void ZipEntry::z_removeStraySidecar(const ItemAt& folder) {
 // The permissions a member's file is made with: never more than those it
 // ends up with, so that no one can open it meanwhile whom its own mode would
 // keep out. `old` is the regular file it replaces, if any.
-mode_t ZipEntry::z_creationMode(bool executable, const struct stat* old) const {
+mode_t ZipEntry::z_creationMode(bool executable, const platform::Looked* old) const {
   const std::int32_t attributes = ExternalFileAttributes();
   const std::int32_t host = OSMadeBy();
   const mode_t kept = old ? old->st_mode & 0777 : 0666;
@@ -345,7 +346,7 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, bool 
   staged = StagedFile::InPlace(dest, z_creationMode(executable, nullptr));
   bool alias = false;
   if (!staged) {
-    struct stat st {};
+    platform::Looked st{};
     const bool there = dest.At().Lstat(st);
     if (!there && errno != ENOENT) return Fail(WithReason(kCreateFailed, errno));
     alias = there && S_ISLNK(st.st_mode);
@@ -392,7 +393,7 @@ bool ZipEntry::z_extractFile(const FolderItem& dest, bool decodeMacBinary, bool 
 // `staged` is the extracted file, committed; none for a folder.
 void ZipEntry::z_applyMetadata(FolderItem& dest, int fd, const StagedFile* staged,
                                const MemoryBlockRef& mbHdr, bool executable) {
-  struct stat st {};
+  platform::Looked st{};
   // Whether the item has a sidecar: the commit knows it for a file.
   const bool sidecar = staged ? staged->SidecarBeside()
                               : platform::SidecarAt(dest.At()).Lstat(st) || errno != ENOENT;
@@ -433,8 +434,8 @@ void ZipEntry::z_applyPermissions(int fd, bool executable) {
   const std::int32_t host = OSMadeBy();
   const bool unixMode = attributes < 0 && (host == 0 || host == 3 || host == 7);
   if (!unixMode && !(executable && !isFolder && !IsTextFile())) return;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  platform::Looked st{};
+  if (!platform::LookThrough(fd, st) || !S_ISREG(st.st_mode)) return;
   const std::optional<mode_t> wanted =
       unixMode ? FilePermissions(ZipArchiveData::shiftRight16(attributes))
                : std::optional<mode_t>((st.st_mode | kExecuteBits) & 07777);
@@ -451,7 +452,7 @@ bool ZipEntry::ApplyUnixPermissions(const FolderItem& destination, std::int32_t 
   if (!ref) return false;
   // Only onto a regular file.
   const std::optional<mode_t> mode = FilePermissions(ZipArchiveData::shiftRight16(attributes));
-  struct stat st {};
+  platform::Looked st{};
   if (!mode || !ref->At().Lstat(st) || !S_ISREG(st.st_mode)) return false;
   return d->updateUnixPermissions(*ref, 0, static_cast<std::int32_t>(*mode)) == 0;
 }

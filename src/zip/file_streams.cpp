@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/framework_exceptions.h"
+#include "platform/made_items.h"
 
 namespace zip {
 
@@ -47,8 +48,11 @@ bool FileWriter::Open() {
 }
 
 // A write that did not reach the file leaves it shorter than it should be.
+// The same look notes the file as made, for a job that records what it makes.
 bool FileWriter::LengthAsWritten() {
-  if (bs->Length() != written || bs->WriteError()) error = true;
+  platform::Looked st{};
+  if (!bs->Look(st) || st.st_size != written || bs->WriteError()) error = true;
+  if (!error) platform::NoteMade(st);
   return !error;
 }
 

@@ -61,8 +61,8 @@ void GiveUnixPermissions(const ZipArchive& archive, ZipEntry& entry,
 // The file system's identity of a file (device and inode), to tell the
 // archive itself apart from the items of a walk that reaches it.
 std::optional<std::pair<std::uint64_t, std::uint64_t>> FileId(const std::filesystem::path& p) {
-  struct stat st {};
-  if (p.empty() || ::stat(p.c_str(), &st) != 0) return std::nullopt;
+  platform::Looked st{};
+  if (p.empty() || !platform::LookAt(AT_FDCWD, p.c_str(), st, 0)) return std::nullopt;
   return std::make_pair(static_cast<std::uint64_t>(st.st_dev),
                         static_cast<std::uint64_t>(st.st_ino));
 }

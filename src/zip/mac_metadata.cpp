@@ -30,9 +30,9 @@ const platform::TextEncoding* ZipEntry::ScriptEncoding(std::int32_t script) {
 
 void ZipEntry::ApplyMacBinaryInformation(platform::FolderItem& destination,
                                          const platform::MemoryBlockRef& mbHdr, int file) {
-  struct stat st {};
+  platform::Looked st{};
   if (!mbHdr || mbHdr->Size() < mb::kSize) return;
-  if (file >= 0 ? ::fstat(file, &st) != 0 : !destination.At().Stat(st)) return;
+  if (file >= 0 ? !platform::LookThrough(file, st) : !destination.At().Stat(st)) return;
   platform::MemoryBlock h = *mbHdr;
   h.LittleEndian = false;
   auto date = [&](std::size_t at) {

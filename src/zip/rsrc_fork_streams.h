@@ -58,7 +58,7 @@ class RsrcForkWriter : public SeqDataOutputStream {
  public:
   // `placed` (may be null) is given the identity of the sidecar the fork is
   // put in, as it is written.
-  explicit RsrcForkWriter(platform::FolderItem f, struct stat* placed = nullptr)
+  explicit RsrcForkWriter(platform::FolderItem f, platform::Looked* placed = nullptr)
       : f(std::move(f)), sidecarWritten(placed) {}
   ~RsrcForkWriter() override { Close(); }
 
@@ -84,7 +84,7 @@ class RsrcForkWriter : public SeqDataOutputStream {
   int systemError = 0;
   int scratch = -1;  // open exactly while this is not -1
   platform::FolderItem f;
-  struct stat* sidecarWritten;
+  platform::Looked* sidecarWritten;
   std::int64_t position = 0;
   std::int64_t length = 0;
 };

@@ -23,8 +23,8 @@ namespace {
 enum class Sidecar { None, Ours, Folder, Foreign, Unknown };
 
 Sidecar WhatStandsAt(int folder, const std::string& sidecar, int& unknown) {
-  struct stat st {};
-  if (::fstatat(folder, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  platform::Looked st{};
+  if (!platform::LookAt(folder, sidecar.c_str(), st, AT_SYMLINK_NOFOLLOW)) {
     unknown = errno;
     return errno == ENOENT ? Sidecar::None : Sidecar::Unknown;
   }
@@ -44,16 +44,16 @@ int Refusal(Sidecar there, int unknown) {
 }
 
 // `name` in `folder` is still the item `st` describes.
-bool StillAt(int folder, const std::string& name, const struct stat& st) {
-  struct stat there {};
-  return ::fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+bool StillAt(int folder, const std::string& name, const platform::Looked& st) {
+  platform::Looked there{};
+  return platform::LookAt(folder, name.c_str(), there, AT_SYMLINK_NOFOLLOW) &&
          platform::ItemId::Of(there) == platform::ItemId::Of(st);
 }
 
 }  // namespace
 
 std::unique_ptr<StagedFile> StagedFile::Create(const platform::FolderItem& destination,
-                                               const struct stat* old, mode_t mode) {
+                                               const platform::Looked* old, mode_t mode) {
   const int folder = destination.Folder() ? destination.Folder()->fd() : -1;
   if (folder < 0) {
     errno = EBADF;
@@ -90,7 +90,7 @@ std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& dest
   const platform::ItemAt at = destination.At();
   // Where the sidecar's name cannot be looked at, its fork could land on
   // what stands there: the file is staged, and that name looked at again.
-  struct stat st {};
+  platform::Looked st{};
   if (platform::SidecarAt(at).Lstat(st) || errno != ENOENT) {
     errno = EEXIST;
     return nullptr;
@@ -98,16 +98,16 @@ std::unique_ptr<StagedFile> StagedFile::InPlace(const platform::FolderItem& dest
   const int fd = ::openat(at.folder, at.name.c_str(),
                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return nullptr;
-  platform::NoteMade(fd);
   return std::unique_ptr<StagedFile>(new StagedFile(destination, fd, at.name));
 }
 
 StagedFile::~StagedFile() {
   const std::string staged = item_.Name(), sidecar = platform::AppleDoubleSidecarName(staged);
-  struct stat mine {};
+  platform::Looked mine{};
   // Made in place, it is removed only while it is still the file made here.
-  const bool remove = !committed_ && (!MadeInPlace() ||
-                                      (::fstat(fd_, &mine) == 0 && StillAt(folder_, staged, mine)));
+  const bool remove =
+      !committed_ &&
+      (!MadeInPlace() || (platform::LookThrough(fd_, mine) && StillAt(folder_, staged, mine)));
   ::close(fd_);
   if (remove) ::unlinkat(folder_, staged.c_str(), 0);
   // Its sidecar goes even where another's file has taken its name, which

@@ -28,7 +28,7 @@ class StagedFile {
   // at the destination, as the caller found it (null for nothing). None,
   // with errno's value saying why, when the file cannot be made.
   static std::unique_ptr<StagedFile> Create(const platform::FolderItem& destination,
-                                            const struct stat* old, mode_t mode);
+                                            const platform::Looked* old, mode_t mode);
   // The file made under the destination's own name with `mode` (less the
   // umask), where nothing stands there or at its sidecar's name; none
   // otherwise, with errno's value saying why (EEXIST: something stands at
@@ -47,9 +47,7 @@ class StagedFile {
   int Descriptor() const { return fd_; }
   // Where the writer of the staged file's resource fork notes the sidecar it
   // writes (see RsrcForkWriter).
-  struct stat* SidecarWritten() {
-    return &sidecar_;
-  }
+  platform::Looked* SidecarWritten() { return &sidecar_; }
   // Why the staged file's sidecar (`fork`: a resource fork was written for
   // it) cannot go with it: EISDIR for a folder at the destination's sidecar
   // name, EEXIST for another item there that is no AppleDouble file; 0 when
@@ -83,7 +81,7 @@ class StagedFile {
   // The destination's name in that folder.
   std::string name_;
   // The sidecar written for the staged file; st_ino 0 while none was.
-  struct stat sidecar_ {};
+  platform::Looked sidecar_{};
   bool committed_ = false;
   bool forkFailed_ = false;
   bool sidecarBeside_ = true;

@@ -39,14 +39,14 @@ platform::ItemAt FSRef::At() const {
 }
 
 std::optional<FSRef> ZipArchiveData::makeFSRef(const platform::FolderItem& f) const {
-  struct stat st {};
+  platform::Looked st{};
   if (f.Path().empty() || !f.At().Lstat(st)) return std::nullopt;
   return FSRef{f.Path(), f.Folder()};
 }
 
 std::int32_t ZipArchiveData::getUnixPermissionsFromFile(const FSRef& ref,
                                                         std::int32_t& mode) const {
-  struct stat st {};
+  platform::Looked st{};
   if (!ref.At().Lstat(st)) return ResultOf(errno);
   mode = static_cast<std::int32_t>(st.st_mode & 0xFFFF);
   return 0;

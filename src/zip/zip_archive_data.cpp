@@ -40,14 +40,15 @@ bool SidecarLike(const platform::ItemAt& file) {
 // Only a "._" file can stand where a sidecar goes, so only those are noted,
 // and an extraction without them asks nothing more of the file system.
 void ZipArchiveData::NoteExtracted(const platform::ItemAt& file, int fd) {
-  struct stat st {};
-  if (SidecarLike(file) && ::fstat(fd, &st) == 0) extracted_.insert(platform::ItemId::Of(st));
+  platform::Looked st{};
+  if (SidecarLike(file) && platform::LookThrough(fd, st))
+    extracted_.insert(platform::ItemId::Of(st));
 }
 
 bool ZipArchiveData::WasExtracted(const platform::ItemAt& file) const {
   if (extracted_.empty()) return false;
   // One that cannot be looked at may be one of them, and is kept as such.
-  struct stat st {};
+  platform::Looked st{};
   if (!file.Lstat(st)) return errno != ENOENT;
   return extracted_.count(platform::ItemId::Of(st)) > 0;
 }

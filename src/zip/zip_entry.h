@@ -188,9 +188,9 @@ class ZipEntry {
   bool z_extractFolder(const platform::FolderItem& dest, bool decodeMacBinary,
                        platform::MemoryBlockRef& mbHdr, platform::OpenFolderRef& folder);
   bool z_foundFolder(const platform::ItemAt& at, platform::OpenFolderRef& folder, bool& link,
-                     struct stat& st);
+                     platform::Looked& st);
   void z_removeStraySidecar(const platform::ItemAt& folder);
-  mode_t z_creationMode(bool executable, const struct stat* old) const;
+  mode_t z_creationMode(bool executable, const platform::Looked* old) const;
   bool z_extractFile(const platform::FolderItem& dest, bool decodeMacBinary, bool executable,
                      platform::MemoryBlockRef& mbHdr, std::unique_ptr<StagedFile>& staged);
   void z_applyMetadata(platform::FolderItem& dest, int fd, const StagedFile* staged,

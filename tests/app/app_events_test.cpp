@@ -107,7 +107,8 @@ TEST_F(AppFixture, NoOldCopyNoMessage) {
 
 TEST_F(AppFixture, TheRunningCopyStaysEvenWhenItIsTheOldOne) {
   MakeOldCopy("running");
-  app->RunningBundle = program / "." / "OLD Vantora II X.app";
+  // Known as it was when the program started from it.
+  app->RunningCopy = update::LocateProgram(program / "." / "OLD Vantora II X.app").Running;
   app->Event_Open();
   EXPECT_EQ(ReadAll(program / "OLD Vantora II X.app" / "Contents" / "binary"), "running");
   EXPECT_TRUE(messages.empty());

@@ -36,7 +36,7 @@ TEST(FolderWalk, AFolderSwappedBehindTheWalkIsNotOpenedAgain) {
     // Looked at, then moved away with a link to it at its name: the link
     // leads to the very folder looked at, and is still not gone through.
     fs::create_directory(dir / "x");
-    struct stat st {};
+    platform::Looked st{};
     ASSERT_TRUE(platform::LookAt(root, "x", st));
     fs::rename(dir / "x", dir / "x.moved");
     fs::create_directory_symlink("x.moved", dir / "x");
@@ -45,7 +45,7 @@ TEST(FolderWalk, AFolderSwappedBehindTheWalkIsNotOpenedAgain) {
   }
   FolderWalk walk(root);
   for (std::size_t i = 0; i <= depth; ++i) {
-    struct stat st {};
+    platform::Looked st{};
     const std::string name = i == 0 ? "a" : "t";
     ASSERT_TRUE(platform::LookAt(walk.Fd(), name, st));
     ASSERT_TRUE(walk.Enter(name, platform::ItemId::Of(st)));
@@ -62,7 +62,7 @@ TEST(FolderWalk, AFolderSwappedBehindTheWalkIsNotOpenedAgain) {
 
   // With no descriptor to spare for its listing, a folder is not read: the
   // read fails, saying why, rather than waiting for one to come free.
-  struct stat st {};
+  platform::Looked st{};
   ASSERT_TRUE(platform::LookAt(root, "c", st));
   EXPECT_EQ(test_support::InChildWithin(std::chrono::seconds(20),
                                         [&] {

@@ -132,6 +132,7 @@ void MakeChange(const Target& t) {
   auto rename = NEXT("renameat", RenameAtFn);
   auto symlink = NEXT("symlink", SymlinkFn);
   const std::string when = plan.when == When::Before ? "before " : "after ";
+  if (plan.change == Change::Exit) ::_exit(kExited);
   if (plan.change == Change::FolderToLink) {
     const std::string aside = fs::path(t.folder).parent_path() / kAsideName;
     const bool moved = rename(AT_FDCWD, t.folder.c_str(), AT_FDCWD, aside.c_str()) == 0;
@@ -170,6 +171,7 @@ void MakeChange(const Target& t) {
       made = NEXT("mkdir", MkdirFn)(t.path.c_str(), 0777);
       break;
     case Change::FolderToLink:
+    case Change::Exit:
       break;
   }
   s.seen.made = (made == 0 ? "" : std::string("failed (") + std::strerror(errno) + "): ") + when +
@@ -280,6 +282,8 @@ const char* ChangeName(Change change) {
       return "folder";
     case Change::FolderToLink:
       return "its folder replaced by a link";
+    case Change::Exit:
+      return "the process ended";
   }
   return "";
 }

@@ -33,6 +33,7 @@ enum class Change {
   HardLink,      // a second name of the outside file
   Folder,        // an empty folder
   FolderToLink,  // the folder is moved aside and a link to the outside folder takes its name
+  Exit,          // the process ends there, as a kill would end it
 };
 inline constexpr Change kChanges[] = {Change::LinkToFile,  Change::LinkToFolder, Change::Fifo,
                                       Change::Device,      Change::HardLink,     Change::Folder,
@@ -40,6 +41,9 @@ inline constexpr Change kChanges[] = {Change::LinkToFile,  Change::LinkToFolder,
 const char* ChangeName(Change change);
 
 enum class When { Before, After };
+
+// The status a process ended by Change::Exit exits with.
+inline constexpr int kExited = 86;
 
 // Whatever stands at a name when a change is made there is first renamed to
 // this name in the same folder; a folder replaced by a link goes to this name

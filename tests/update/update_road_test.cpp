@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QTest>
 #include <QThread>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -34,6 +35,7 @@
 #include "unitsim/hang_guard.h"
 #include "update/dl_win.h"
 #include "update/installation.h"
+#include "update/new_release.h"
 #include "update/program_place.h"
 #include "update/update_messages.h"
 #include "update/zip_thread.h"
@@ -191,7 +193,8 @@ enum class Ends {
   NothingLost,     // every file is at its place or where the message says
   NotPrepared,     // refused before anything was unpacked or moved
   LeftoverStays,
-  KeptStays  // refused, with the message that names the kept folder
+  KeptStays,   // refused, with the message that names the kept folder
+  EarlierKept  // refused: the kept notes.txt cannot go back, and says so
 };
 
 using Change = std::function<void(const fs::path&)>;
@@ -208,16 +211,20 @@ struct InstallCase {
   // a change, and the errno value that look then fails with (0: none).
   std::map<std::string, std::function<int(const fs::path&)>> atLook = {};
   std::optional<std::set<int>> retry = {};  // a second try, failing these moves
+  // Before the second try, on the program's folder; and the names in it
+  // whose looks fail (EIO) while that try is prepared.
+  Change beforeRetry = {};
+  std::set<std::string> retryLooksFail = {};
+  // Bytes another process put in the staging folder, which must never reach
+  // the program's folder.
+  std::string foreign = {};
 };
 
 std::string Quoted(const fs::path& path) {
   return "\"" + path.string() + "\".";
 }
 
-void Put(const fs::path& file, const std::string& bytes) {
-  fs::create_directories(file.parent_path());
-  fixtures::WriteFile(file, bytes);
-}
+using update_test::Put;
 
 // Renames `from` to `to`, for a look that then goes on.
 int Renamed(const fs::path& from, const fs::path& to) {
@@ -236,7 +243,7 @@ struct Try {
   std::string message;
 };
 Try InstallOnce(const fs::path& work, const InstallCase& c, const std::set<int>& failingMoves,
-                std::size_t& peak) {
+                std::size_t& peak, bool again = false) {
   const fs::path program = work / "Programs", staging = program / ".VAII021514.unpacking";
   Try t;
   update::Installation install({program, {}}, work / "Trash", work / "VAII021514.zip");
@@ -245,25 +252,17 @@ Try InstallOnce(const fs::path& work, const InstallCase& c, const std::set<int>&
     if (move == c.raceAtMove) c.unpacked(staging);
     return failingMoves.count(move) == 0;
   };
-  if ((t.prepared = install.Prepare())) {
-    Put(staging / "Vantora II X.app" / "vantora2", "new");
-    fs::permissions(staging / "Vantora II X.app" / "vantora2", fs::perms(0755));
-    Put(staging / "Vantora II X.app" / "lib" / "x", "x");
-    Put(staging / "data" / "new.txt", "new data");
-    Put(staging / "notes.txt", "new notes");
-    Put(staging / "docs" / "a.txt", "a");
+  if (again && c.beforeRetry) c.beforeRetry(program);
+  fixtures::lookFails = [&](int, const char* name) {
+    return again && c.retryLooksFail.count(name) != 0 ? EIO : 0;
+  };
+  t.prepared = install.Prepare();
+  fixtures::lookFails = nullptr;
+  if (t.prepared) {
+    update_test::LayNewRelease(staging);
     if (c.unpacked && c.raceAtMove < 0) c.unpacked(staging);
     // What the job would have made: all there is but what another adds.
-    platform::MadeItems made;
-    struct stat st {};
-    int error = 0;
-    const platform::OpenFolderRef in =
-        platform::OpenFolder::Open(AT_FDCWD, program.c_str(), 0, error);
-    ::lstat(staging.c_str(), &st);
-    const auto tree = platform::ReadTree(in->fd(), staging.filename(), platform::ItemId::Of(st));
-    for (const platform::TreeItem& item : tree.value_or(std::vector<platform::TreeItem>{})) {
-      made.Note(item.id);
-    }
+    const platform::MadeItems made = update_test::AllMade(staging);
     std::optional<ziptest::DescriptorLimit> limit;
     if (c.descriptorsLeft > 0) limit.emplace(c.descriptorsLeft);
     looksMade = 0;
@@ -334,13 +333,26 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
   if (c.retry && expected == Ends::NothingLost) {
     check(NoneLost(before, program, t.message, true), "the first try's message is wrong; ");
   }
-  if (c.retry) t = InstallOnce(work, c, *c.retry, peak);
+  if (c.retry) t = InstallOnce(work, c, *c.retry, peak, true);
+  // What the message says of where things are, and apart from it the
+  // system's reason: a move or a look failed as a disk would is named.
+  const std::size_t reasonAt = t.message.find(update::kReasonText);
+  const std::string reason =
+      reasonAt == std::string::npos ? "" : t.message.substr(reasonAt + strlen(update::kReasonText));
+  t.message = t.message.substr(0, reasonAt);
   const auto read = [](const fs::path& file) { return fixtures::ReadFile(file); };
   check(ziptest::Snapshot(work / "outside") == outside, "something outside changed; ");
+  for (const auto& [name, bytes] : ziptest::Snapshot(program)) {
+    check(c.foreign.empty() || bytes != c.foreign || name.rfind(".VAII021514.unpacking", 0) == 0,
+          "another's file was moved in; ");
+  }
   check(ziptest::OpenDescriptors() == descriptors, "descriptors were left open; ");
   // The two walks of the program's and the staging folder, and a few.
   check(peak <= descriptors + 3 * platform::FolderWalk::kHeldOpen + 6, "too many descriptors; ");
   const bool failed = t.prepared && t.outcome == update::Installation::Outcome::Failed;
+  check(!failed || (c.failingMoves.empty() && c.failingLook < 0 && !c.retry) ||
+            reason.find("Input/output error") != std::string::npos,
+        "the failed disk's reason is not given; ");
   const bool inPlace = t.prepared && t.outcome == update::Installation::Outcome::NewBundle &&
                        read(bundle / "vantora2") == "new" && read(old / "vantora2") == "old" &&
                        read(program / "notes.txt") == "new notes" &&
@@ -358,7 +370,10 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
       check(asBefore(update::kNotInstalledMessage), "the program's folder changed");
       break;
     case Ends::NewOrAsBefore:
-      check(inPlace || asBefore(update::kNotInstalledMessage), "neither in place nor as before");
+      // A look at the Trash that fails is the Trash's, and names it.
+      check(inPlace || asBefore(update::kNotInstalledMessage) ||
+                asBefore(update::kTrashUnusableMessage + Quoted(work / "Trash")),
+            "neither in place nor as before");
       break;
     case Ends::OldNameTaken:
       check(asBefore(update::kOldNameTakenMessage + Quoted(old)), "not as before, or not named");
@@ -388,6 +403,14 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
       check(!t.prepared && t.message == update::kNotInstalledMessage &&
                 read(bundle / "vantora2") == "old" && read(program / "notes.txt") == "old notes",
             "not refused as it was prepared");
+      break;
+    case Ends::EarlierKept:
+      check(!t.prepared &&
+                t.message == std::string(update::kEarlierNotPutBackMessage) +
+                                 update::kCopyInPlaceText + update::kKeptInText + Quoted(kept) &&
+                read(kept / "notes.txt") == "old notes" &&
+                read(program / "notes.txt") == "the user's newer notes",
+            "not where the message says");
       break;
     case Ends::LeftoverStays:
     case Ends::KeptStays:
@@ -522,8 +545,19 @@ TEST_F(UpdateRoad, AStaleOldCopyMakesWayUnlessItIsRunning) {
   const fs::path old = program / "OLD Vantora II X.app";
   fs::create_directories(old);
   fixtures::WriteFile(old / "vantora2", "stale");
+  // A running copy that could not be looked at as the program started may
+  // be any copy: none is taken for an old one that may go.
+  const fs::path bundle = program / update::kBundleName;
+  fixtures::lookFails = [&](int, const char* name) { return name == bundle.string() ? EIO : 0; };
+  const update::ProgramPlace unknown = update::LocateProgram(bundle);
+  fixtures::lookFails = nullptr;
+  int error = 0;
+  const auto folder = platform::OpenFolder::Open(AT_FDCWD, program.c_str(), 0, error);
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(update::LookAtOldName(folder->fd(), unknown), update::AtOldName::Running);
+
   ServeNewVersion(BundleArchive(dir / "maker"));
-  window->RunningBundle = old;
+  window->RunningCopy = update::LocateProgram(old).Running;
   window->CheckVersion(false);
   ASSERT_TRUE(Waited([&] { return !messages.empty() && !fs::exists(archive); }));
   EXPECT_EQ(messages, std::vector<std::string>{update::kNotInstalledMessage});
@@ -533,7 +567,7 @@ TEST_F(UpdateRoad, AStaleOldCopyMakesWayUnlessItIsRunning) {
 
   messages.clear();
   window->DownloadUpdate = false;
-  window->RunningBundle = program / "Vantora II X.app";
+  window->RunningCopy = update::LocateProgram(program / "Vantora II X.app").Running;
   window->CheckVersion(false);
   ASSERT_TRUE(Waited([&] { return !handedOver.empty(); }));
   EXPECT_EQ(fixtures::ReadFile(dir / "Trash" / "files" / "OLD Vantora II X.app" / "vantora2"),
@@ -835,8 +869,9 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
        }},
       {"a deep tree merged", N, N, [&](auto& p) { fs::create_directories(p / deep); },
        [&](auto& s) { Put(s / deep / "leaf", "leaf"); }},
-      {"a deep tree with three descriptors left", N, N, none,
-       [&](auto& s) { fs::create_directories(s / deep); }, -1, std::set<int>(), 3},
+      // As few descriptors as moving what made way to the Trash takes.
+      {"a deep tree with eight descriptors left", N, N, none,
+       [&](auto& s) { fs::create_directories(s / deep); }, -1, std::set<int>(), 8},
       {"a leftover staging folder holding links to outside", N, N, leftover("mine")},
       {"a leftover staging folder the user cannot remove", N, Ends::LeftoverStays,
        leftover("theirs")},
@@ -942,6 +977,41 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
        .unprivileged = N,
        .failingMoves = fails(1, 2),
        .retry = std::set<int>{}},
+      // Nothing goes back onto what the user has put in its place since,
+      // and a kept folder that cannot be looked at is not taken for none.
+      {.what = "a newer file of the user's at a kept item's place stays",
+       .asRoot = Ends::EarlierKept,
+       .unprivileged = Ends::EarlierKept,
+       .failingMoves = fails(5, 6),
+       .retry = std::set<int>{},
+       .beforeRetry = [](auto& p) { Put(p / "notes.txt", "the user's newer notes"); }},
+      {.what = "the kept folder cannot be looked at on the next try",
+       .asRoot = Ends::KeptStays,
+       .unprivileged = Ends::KeptStays,
+       .failingMoves = fails(5, 6),
+       .retry = std::set<int>{},
+       .retryLooksFail = {".VAII021514.replaced"}},
+      // What arrives is checked whole: a file of the bundle made again just
+      // before the bundle moves is not the job's, whatever inode it got.
+      {"a file of the bundle made again just before the bundle moves", E, E, none,
+       [](auto& s) {
+         fs::remove(s / "Vantora II X.app" / "lib" / "x");
+         Put(s / "Vantora II X.app" / "lib" / "x", "x");
+       },
+       1},
+      // Another's file in place of one of the job's is never moved in, even
+      // where nothing can be moved back after.
+      {.what = "another's file in place of one of the job's, and moves failing after",
+       .asRoot = Ends::NothingLost,
+       .unprivileged = Ends::NothingLost,
+       .unpacked =
+           [](auto& s) {
+             fs::remove(s / "data" / "new.txt");
+             Put(s / "data" / "new.txt", "theirs");
+           },
+       .raceAtMove = 1,
+       .failingMoves = {3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+       .foreign = "theirs"},
   };
   // A move that fails, one at a time, as many as a clean install makes.
   for (int move = 0; move < 6; ++move) {
@@ -1028,7 +1098,8 @@ TEST_F(UpdateRoad, ALeftoverThatCannotBeRemovedIsNamed) {
   const bool told = Waited([&] { return !messages.empty(); });
   immutable(false);
   ASSERT_TRUE(told);
-  EXPECT_EQ(messages, std::vector<std::string>{update::kLeftoverStaysMessage + Quoted(left)});
+  EXPECT_EQ(messages, std::vector<std::string>{update::kLeftoverStaysMessage + Quoted(left) +
+                                               update::kReasonText + "Operation not permitted."});
   EXPECT_EQ(fixtures::ReadFile(program / "Vantora II X.app" / "vantora2"), "old");
   EXPECT_FALSE(fs::exists(archive));
 

@@ -181,18 +181,25 @@ fs::path VolumeTrash(const fs::path& top) {
 
 namespace {
 
-// The Trash for an item on `device`, whose absolute path is `source`. Empty
-// when there is none; `unusable` then names the volume's own Trash folder,
-// where it is that which cannot be used.
-fs::path TrashOn(dev_t device, const fs::path& source, const fs::path& homeTrash,
-                 fs::path& unusable) {
+// The Trash for an item on `device`, whose absolute path is `source`, or
+// the Trash folder that cannot be used, with errno's value when it could
+// not be looked at (a home Trash that cannot be looked at is never taken
+// for one on another volume).
+struct TrashChoice {
+  fs::path trash;
+  fs::path unusable;
+  int error = 0;
+};
+
+TrashChoice TrashOn(dev_t device, const fs::path& source, const fs::path& homeTrash) {
   dev_t homeDevice = 0;
-  if (DeviceOf(homeTrash, &homeDevice) && homeDevice == device) return homeTrash;
+  if (!DeviceOf(homeTrash, &homeDevice)) return {{}, homeTrash, errno};
+  if (homeDevice == device) return {homeTrash, {}};
   const fs::path top = VolumeTop(source.parent_path());
-  if (top.empty()) return top;
+  if (top.empty()) return {};
   fs::path trash = VolumeTrash(top);
-  if (trash.empty()) unusable = top / (".Trash-" + std::to_string(::getuid()));
-  return trash;
+  if (trash.empty()) return {{}, top / (".Trash-" + std::to_string(::getuid()))};
+  return {trash, {}};
 }
 
 }  // namespace
@@ -201,9 +208,8 @@ fs::path TrashFor(const fs::path& item, const fs::path& homeTrash) {
   std::error_code ec;
   const fs::path source = fs::absolute(item, ec);
   struct stat st {};
-  fs::path unusable;
   if (ec || ::lstat(source.c_str(), &st) != 0) return {};
-  return TrashOn(st.st_dev, source, homeTrash, unusable);
+  return TrashOn(st.st_dev, source, homeTrash).trash;
 }
 
 bool MoveToTrash(const fs::path& item, const fs::path& homeTrash, std::string* error,
@@ -219,7 +225,7 @@ bool MoveToTrash(const fs::path& item, const fs::path& homeTrash, std::string* e
 
 bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& homeTrash,
                  std::string* error, fs::path* unusableTrash) {
-  struct stat st {};
+  Looked st{};
   if (!item.Lstat(st)) {
     SetError(error, errno == ENOENT ? std::string("The item to move to the Trash does not exist.")
                                     : "The item to move to the Trash could not be looked at: " +
@@ -228,9 +234,14 @@ bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& hom
   }
   // A volume whose Trash cannot be used has it looked at again below, so
   // that the reason says why.
-  fs::path volumeTrash;
-  fs::path trash = TrashOn(st.st_dev, source, homeTrash, volumeTrash);
-  if (trash.empty()) trash = volumeTrash;
+  const TrashChoice choice = TrashOn(st.st_dev, source, homeTrash);
+  const fs::path trash = choice.trash.empty() ? choice.unusable : choice.trash;
+  if (choice.error != 0) {
+    SetError(error, "The Trash folder \"" + trash.string() +
+                        "\" cannot be used: " + std::generic_category().message(choice.error));
+    if (unusableTrash != nullptr) *unusableTrash = trash;
+    return false;
+  }
   if (trash.empty()) {
     SetError(error, "The item's volume has no Trash that could be used.");
     return false;
