@@ -141,10 +141,7 @@ bool DestinationFolders::Enter(const std::string& name, int& error) {
   platform::FolderWalk& walk = *walk_;
   // Kept from the members before, it is only checked: it must still be the
   // folder at its name.
-  struct stat st {};
-  if (depth_ < walk.Depth() && walk.NameAt(depth_ + 1) == name &&
-      platform::LookAt(parent->fd(), name, st) &&
-      platform::ItemId::Of(st) == walk.IdAt(depth_ + 1)) {
+  if (depth_ < walk.Depth() && walk.NameAt(depth_ + 1) == name && walk.StillThere(depth_ + 1)) {
     ++depth_;
     return true;
   }
