@@ -203,6 +203,7 @@ std::vector<Case> Cases() {
   const auto watch = std::make_shared<Watch>();
   const auto modes = std::make_shared<std::map<std::string, unsigned>>();
   const auto opens = std::make_shared<int>(0), looks = std::make_shared<int>(0);
+  const auto reopened = std::make_shared<int>(0);
   // A sidecar with no item beside it.
   const std::string stray =
       fixtures::AppleDoubleHeader({{9, 38, 32}}) + "JUNKjunk" + std::string(24, '\0');
@@ -258,6 +259,24 @@ std::vector<Case> Cases() {
        [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "a/moved/x"), "1"); },
        false,
        SwapForLinkOut("a/b", "a/moved", 1)},
+      {"a folder kept from the member before is looked at, not opened again, and one moved away "
+       "since is made anew for the next member, held open or not",
+       {Member("a/b/x", "1"), Member("a/b/y", "2"), Member("a/b/z", "3"),
+        Member(Deep(40, "x"), "x"), Member("t/y", "y"), Member("t/z", "z")},
+       {"", "", "", "", "", ""},
+       [reopened](const fs::path& root) {
+         EXPECT_EQ(*reopened, 0);
+         EXPECT_EQ(fixtures::ReadFile(root / "a/b/z"), "3");
+         EXPECT_EQ(fixtures::ReadFile(root / "t/z"), "z");
+         EXPECT_FALSE(fs::exists(root / "a/moved/z") || fs::exists(root / "moved/z"));
+       },
+       false,
+       [reopened](const fs::path& root, std::int32_t index) {
+         if (index == 1) beforeFolderOpen = [reopened](int, const char*) { ++*reopened; };
+         if (index == 2) beforeFolderOpen = nullptr;
+         if (index == 2) fs::rename(root / "a/b", root / "a/moved");
+         if (index == 5) fs::rename(root / "t", root / "moved");
+       }},
       {"a link followed from a kept folder leads to its target, not back into that folder",
        {Member("a/x", "x"), Member("a/l/y", "y")},
        {"", ""},
