@@ -62,18 +62,39 @@ bool FolderItem::SetName(std::string_view name) {
   const ItemAt from = At();
   const ItemAt to = folder_ ? ItemAt(folder_->fd(), std::string(name)) : ItemAt(target);
   const ItemAt sidecar = SidecarAt(from), newSidecar = SidecarAt(to);
-  if (!RenameNoReplace(from, to)) return false;
-  // No item stood at the new name, so an AppleDouble file at its sidecar's
-  // name was no one's: the item takes neither its fork nor its Finder
-  // information, only its own. A "._" file that is no AppleDouble file is
-  // never touched; the item's own sidecar then stays where it was.
-  if (IsAppleDoubleFile(newSidecar.name, newSidecar.folder)) {
-    ::unlinkat(newSidecar.folder, newSidecar.name.c_str(), 0);
+  // A sidecar that cannot be looked at may well be there, and would be left
+  // behind under the old name. A name too long to have one beside it has
+  // none.
+  int unreadable = 0;
+  const bool withSidecar = IsAppleDoubleFile(sidecar.name, sidecar.folder, unreadable);
+  if (unreadable != 0 && unreadable != ENAMETOOLONG) {
+    errno = unreadable;
+    return false;
   }
-  if (IsAppleDoubleFile(sidecar.name, sidecar.folder)) RenameNoReplace(sidecar, newSidecar);
+  // Whatever stands at the new sidecar's name is someone's: the item would
+  // take an AppleDouble file there for its own metadata, and its own could
+  // not go there. Nothing there is ever removed; the item keeps its name.
+  struct stat st {};
+  if (newSidecar.Lstat(st)) {
+    errno = EEXIST;
+    return false;
+  }
+  if (errno != ENOENT && (errno != ENAMETOOLONG || withSidecar)) return false;
+  if (!RenameNoReplace(from, to)) return false;
+  bool whole = true;
+  if (withSidecar && !RenameNoReplace(sidecar, newSidecar)) {
+    // The item and its metadata keep together: it takes its old name back.
+    // Should even that fail, it is known by the new name, and the rename
+    // still reports the sidecar's failure.
+    const int reason = errno;
+    whole = false;
+    const bool back = RenameNoReplace(to, from);
+    errno = reason;
+    if (back) return false;
+  }
   path_ = std::make_shared<const std::filesystem::path>(target);
   listing_.reset();
-  return true;
+  return whole;
 }
 
 bool FolderItem::Exists() const {

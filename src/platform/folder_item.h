@@ -50,9 +50,13 @@ class FolderItem {
   std::string Name() const;
   // The name as the user sees it; this system shows names as they are.
   std::string DisplayName() const { return Name(); }
-  // Renames the item within its folder, its sidecar with it. An item that
-  // already has the new name is never replaced; a sidecar that stood alone
-  // at the new name is, as the item's metadata is its own alone.
+  // Renames the item within its folder, its sidecar with it: both go, or
+  // neither. Nothing that stands at the new name or at its sidecar's name is
+  // replaced or removed; the rename then fails with EEXIST. False with
+  // errno's value when the rename was not made whole: the item then keeps
+  // its name, unless its sidecar could not follow and it could not take its
+  // name back either; it is then at the new name, as Path() tells, and its
+  // sidecar at the old.
   bool SetName(std::string_view name);
   static bool IsValidName(std::string_view name);
 

@@ -147,6 +147,8 @@ std::string Installation::FailureMessage() const {
       return kKeptStaysMessage + Quoted(kept_);
     case Trouble::OldNameTaken:
       return kOldNameTakenMessage + Quoted(folder_ / kOldBundleName);
+    case Trouble::TrashUnusable:
+      return kTrashUnusableMessage + Quoted(unusableTrash_);
     case Trouble::NotAllPutBack: {
       std::string message = kNotAllPutBackMessage;
       message += renamedBack_ ? kCopyInPlaceText : kCopyRenamedText;
@@ -273,11 +275,14 @@ bool Installation::SetOldCopyAside(PublishMoves& moves, bool& aside) {
 bool Installation::TrashOldCopySetAside() {
   std::error_code ec;
   const fs::path source = fs::absolute(folder_ / kOldBundleName, ec);
+  fs::path unusable;
   if (!ec && BeforeMove() &&
-      platform::MoveToTrash(platform::ItemAt(keptFolder_->fd(), kOldBundleName), source, trash_)) {
+      platform::MoveToTrash(platform::ItemAt(keptFolder_->fd(), kOldBundleName), source, trash_,
+                            nullptr, &unusable)) {
     return true;
   }
-  trouble_ = Trouble::OldNameTaken;
+  unusableTrash_ = unusable;
+  trouble_ = unusable.empty() ? Trouble::OldNameTaken : Trouble::TrashUnusable;
   return false;
 }
 

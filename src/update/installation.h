@@ -114,8 +114,10 @@ class Installation {
   platform::OpenFolderRef stagingFolder_;
   platform::OpenFolderRef keptFolder_;
   // Why the last step failed, where the general message does not say it.
-  enum class Trouble { None, LeftoverStays, KeptStays, OldNameTaken, NotAllPutBack };
+  enum class Trouble { None, LeftoverStays, KeptStays, OldNameTaken, TrashUnusable, NotAllPutBack };
   Trouble trouble_ = Trouble::None;
+  // The Trash folder that could not be used, for TrashUnusable.
+  std::filesystem::path unusableTrash_;
   // What a failed install could not take back.
   bool renamedBack_ = true;
   bool itemsKept_ = false;

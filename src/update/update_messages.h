@@ -40,5 +40,10 @@ inline constexpr char kOldNameTakenMessage[] =
     "The new version of the Vantora II software could not be installed. Your current copy has "
     "been kept, but the item that stands at its \"OLD \" name could not be moved out of the way; "
     "please remove it and try again: ";
+// The path of the Trash folder follows, quoted.
+inline constexpr char kTrashUnusableMessage[] =
+    "The new version of the Vantora II software could not be installed. Your current copy has "
+    "been kept, but the item that stands at its \"OLD \" name could not be moved out of the "
+    "way, as the Trash folder cannot be used; please check the Trash folder and try again: ";
 
 }  // namespace update

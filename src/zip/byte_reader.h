@@ -20,6 +20,7 @@ class ByteReader {
   std::uint8_t U8() { return static_cast<std::uint8_t>(Number(1)); }
   std::uint16_t U16() { return static_cast<std::uint16_t>(Number(2)); }
   std::uint32_t U32() { return static_cast<std::uint32_t>(Number(4)); }
+  std::uint64_t U64() { return Number(8); }
 
   std::string_view Bytes(std::size_t count) {
     if (!Take(count)) return {};

@@ -26,28 +26,132 @@ constexpr char kCorrupted[] = "Central Directory is corrupted";
 constexpr char kNewerFormat[] =
     "Archive was written in a newer format than what this software supports (it supports up to "
     "v2.0 archives)";
+constexpr char kUnsureEnd[] =
+    "Central Directory end record does not fit the file; the archive can only be opened "
+    "read-only";
 
 using records::LE32;
 
-// The end record leaves the directory's place, size or count to zip64
-// records (its fields hold their all-ones escape) and the zip64 locator
-// stands before it: such an archive needs a reader of version 4.5, and its
-// offsets here are no offsets at all.
-bool NeedsZip64(std::string_view window, std::int64_t endInWindow,
-                const platform::MemoryBlock& end) {
-  const bool escaped = end.UInt32Value(er::kDirectoryOffset) == 0xFFFFFFFFu ||
-                       end.UInt32Value(er::kDirectorySize) == 0xFFFFFFFFu ||
-                       end.UInt16Value(er::kEntriesTotal) == 0xFFFFu;
-  const std::int64_t locator = endInWindow - static_cast<std::int64_t>(er::kZip64LocatorSize);
-  return escaped && locator >= 0 &&
-         LE32(window, static_cast<std::size_t>(locator)) == er::kZip64LocatorSignature;
+// The fields of an end record that say where the directory is, in the order
+// that both it and the zip64 end record hold them, each with the all-ones
+// value that leaves it to the zip64 end record.
+enum Field { kThisDisk, kDirectoryDisk, kEntriesOnDisk, kEntriesTotal, kSize, kOffset, kFields };
+constexpr std::uint64_t kEscape[kFields] = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+
+struct EndFields {
+  std::uint64_t value[kFields];
+  std::uint16_t commentLength;
+};
+
+EndFields ReadEndFields(std::string_view record) {
+  ByteReader r(record);
+  r.Skip(er::kThisDisk);
+  EndFields f{};
+  for (int i = kThisDisk; i <= kEntriesTotal; ++i) f.value[i] = r.U16();
+  f.value[kSize] = r.U32();
+  f.value[kOffset] = r.U32();
+  f.commentLength = r.U16();
+  return f;
+}
+
+std::string ReadAt(platform::BinaryStream& s, std::int64_t at, std::size_t count) {
+  s.SetPosition(at);
+  return s.Read(count);
+}
+
+// Where the end record holds a field at its escape and the zip64 locator
+// stands right before it, the field's value is the one in the zip64 end
+// record that the locator points at, and every other field must agree with
+// that record. A value past what the end record's field could hold is one
+// this reader cannot use. Null once `f` says where the directory is; else
+// why it cannot, with `f` as it was.
+const char* TakeZip64Fields(platform::BinaryStream& s, std::int64_t endAt, EndFields& f) {
+  namespace z64 = records::zip64;
+  bool escaped = false;
+  for (int i = 0; i < kFields; ++i) escaped = escaped || f.value[i] == kEscape[i];
+  const std::int64_t locatorAt = endAt - static_cast<std::int64_t>(er::kZip64LocatorSize);
+  if (!escaped || locatorAt < 0) return nullptr;
+  const std::string locator = ReadAt(s, locatorAt, er::kZip64LocatorSize);
+  ByteReader l(locator);
+  if (l.U32() != er::kZip64LocatorSignature) return nullptr;
+  l.Skip(z64::kLocatorEndOffset - z64::kLocatorEndDisk);
+  // The zip64 end record lies wholly before its locator.
+  const std::uint64_t recordAt = l.U64();
+  if (recordAt > static_cast<std::uint64_t>(locatorAt) ||
+      static_cast<std::uint64_t>(locatorAt) - recordAt < z64::kEndSize) {
+    return kCorrupted;
+  }
+  const std::string record = ReadAt(s, static_cast<std::int64_t>(recordAt), z64::kEndSize);
+  ByteReader r(record);
+  const std::uint32_t signature = r.U32();
+  r.Skip(z64::kEndVersionNeeded - z64::kEndRecordSize);
+  const std::uint16_t versionNeeded = r.U16();
+  std::uint64_t zip64[kFields];
+  for (int i = kThisDisk; i <= kDirectoryDisk; ++i) zip64[i] = r.U32();
+  for (int i = kEntriesOnDisk; i < kFields; ++i) zip64[i] = r.U64();
+  if (signature != z64::kEndSignature) return kCorrupted;
+  if (versionNeeded > z64::kVersion) return kNewerFormat;
+  EndFields taken = f;
+  for (int i = 0; i < kFields; ++i) {
+    if (f.value[i] != kEscape[i]) {
+      if (f.value[i] != zip64[i]) return kCorrupted;
+    } else if (zip64[i] > kEscape[i]) {
+      return kNewerFormat;
+    }
+    taken.value[i] = zip64[i];
+  }
+  f = taken;
+  return nullptr;
+}
+
+// Whether a central record starts where `f` places the directory; an empty
+// directory is followed right away by the end record at `endAt`.
+bool DirectoryStartsThere(platform::BinaryStream& s, std::int64_t endAt, const EndFields& f) {
+  if (f.value[kSize] == 0) return f.value[kOffset] == static_cast<std::uint64_t>(endAt);
+  const std::string start = ReadAt(s, static_cast<std::int64_t>(f.value[kOffset]), 4);
+  return start.size() == 4 && LE32(start, 0) == cr::kSignature;
+}
+
+// The end record nearest to the end of the file whose comment reaches that
+// end and whose directory starts with a central record: its offset, with
+// its fields in `f`; -1 when none does. `window` holds the file's last bytes
+// from `lower` on; `nearest` is set to the nearest record of all, -1 when
+// there is none.
+std::int64_t FittingEndRecord(platform::BinaryStream& s, std::string_view window,
+                              std::int64_t lower, std::int64_t& nearest, EndFields& f) {
+  const std::int64_t length = lower + static_cast<std::int64_t>(window.size());
+  nearest = -1;
+  for (std::int64_t p = length - static_cast<std::int64_t>(er::kSize); p >= lower; --p) {
+    const std::size_t at = static_cast<std::size_t>(p - lower);
+    if (LE32(window, at) != er::kSignature) continue;
+    if (nearest < 0) nearest = p;
+    f = ReadEndFields(window.substr(at, er::kSize));
+    if (p + static_cast<std::int64_t>(er::kSize) + f.commentLength == length &&
+        !TakeZip64Fields(s, p, f) && DirectoryStartsThere(s, p, f)) {
+      return p;
+    }
+  }
+  return -1;
+}
+
+// Whether a central record leaves its sizes or its local header's place to
+// a zip64 extra field, which this reader does not read.
+bool LeavesToZip64Extra(std::string_view record) {
+  return LE32(record, cr::kCompressedSize) == 0xFFFFFFFFu ||
+         LE32(record, cr::kUncompressedSize) == 0xFFFFFFFFu ||
+         LE32(record, cr::kLocalHeaderOffset) == 0xFFFFFFFFu;
 }
 
 }  // namespace
 
-// Finds the end record nearest to the end of the file (even one inside a
-// comment), checks it and reads the archive comment. On success `endAt` is
-// the record's offset, `count` its entry count and `size` the directory's size.
+// Finds the end record: the one nearest to the end of the file whose comment
+// reaches that end and whose directory starts with a central record. The
+// signature can turn up in a comment that quotes a record, or be spelled by
+// the real record's own fields. Where no record passes, the nearest is taken
+// (even one inside a comment), but the directory is not written on its
+// word. The record is then checked and the archive comment read. On success
+// `endAt` is the record's offset, `count` its entry count and `size` the
+// directory's size.
 bool ZipArchive::z_readEndRecord(std::int64_t& endAt, std::uint32_t& count, std::int64_t& size) {
   platform::BinaryStream& s = *d->zipStream;
   const std::int64_t length = s.Length();
@@ -57,38 +161,36 @@ bool ZipArchive::z_readEndRecord(std::int64_t& endAt, std::uint32_t& count, std:
     s.SetPosition(lower);
     window = s.Read(static_cast<std::size_t>(length - lower));
   }
-  endAt = -1;
-  for (std::int64_t p = length - static_cast<std::int64_t>(er::kSize); p >= lower; --p) {
-    const std::size_t at = static_cast<std::size_t>(p - lower);
-    if (at + er::kSize <= window.size() && LE32(window, at) == er::kSignature) {
-      endAt = p;
-      break;
+  std::int64_t nearest = -1;
+  EndFields f{};
+  endAt = FittingEndRecord(s, window, lower, nearest, f);
+  endRecordUnsure = endAt < 0;
+  const char* problem = nullptr;
+  if (endRecordUnsure) {
+    if (nearest < 0) {
+      errmsg = kNoDirectory;
+      return false;
     }
+    endAt = nearest;
+    f = ReadEndFields(std::string_view(window).substr(static_cast<std::size_t>(endAt - lower)));
+    problem = TakeZip64Fields(s, endAt, f);
   }
-  if (endAt < 0) {
-    errmsg = kNoDirectory;
+  if (f.commentLength != 0) {
+    // A comment said to run past the end of the file keeps what is there.
+    comment_ = ReadAt(s, endAt + static_cast<std::int64_t>(er::kSize), f.commentLength);
+  }
+  if (problem) {
+    errmsg = problem;
     return false;
   }
-  platform::MemoryBlock end = platform::MemoryBlock::FromBytes(
-      std::string_view(window).substr(static_cast<std::size_t>(endAt - lower), er::kSize));
-  end.LittleEndian = true;
-  if (std::uint16_t commentLength = end.UInt16Value(er::kCommentLength); commentLength != 0) {
-    // A comment said to run past the end of the file keeps what is there.
-    s.SetPosition(endAt + static_cast<std::int64_t>(er::kSize));
-    comment_ = s.Read(commentLength);
-  }
-  if (end.UInt16Value(er::kThisDisk) != 0 || end.UInt16Value(er::kDirectoryDisk) != 0 ||
-      end.UInt16Value(er::kEntriesOnDisk) != end.UInt16Value(er::kEntriesTotal)) {
+  if (f.value[kThisDisk] != 0 || f.value[kDirectoryDisk] != 0 ||
+      f.value[kEntriesOnDisk] != f.value[kEntriesTotal]) {
     errmsg = kMultiSegment;
     return false;
   }
-  if (NeedsZip64(window, endAt - lower, end)) {
-    errmsg = kNewerFormat;
-    return false;
-  }
-  startOfDirInArchive = end.UInt32Value(er::kDirectoryOffset);
-  count = end.UInt16Value(er::kEntriesOnDisk);
-  size = end.UInt32Value(er::kDirectorySize);
+  startOfDirInArchive = static_cast<std::int64_t>(f.value[kOffset]);
+  count = static_cast<std::uint32_t>(f.value[kEntriesOnDisk]);
+  size = static_cast<std::int64_t>(f.value[kSize]);
   if (size < static_cast<std::int64_t>(cr::kSize) * count) {
     errmsg = kTooSmall;
     return false;
@@ -113,6 +215,10 @@ void ZipArchive::z_readDirectory() {
   std::uint32_t remaining = 0;
   std::int64_t directorySize = 0;
   if (!z_readEndRecord(endAt, remaining, directorySize)) return;
+  if (endRecordUnsure && s.IsWritable()) {
+    errmsg = kUnsureEnd;
+    return;
+  }
   const std::size_t size = static_cast<std::size_t>(directorySize);
 
   // Only entries that may be AppleDouble companions need the name index.
@@ -150,7 +256,8 @@ void ZipArchive::z_readDirectory() {
         errmsg = kCorrupted;
         return;
       }
-      if (header->UInt16Value(cr::kVersionNeeded) > records::kMaxVersionNeeded) {
+      if (header->UInt16Value(cr::kVersionNeeded) > records::kMaxVersionNeeded ||
+          LeavesToZip64Extra(fixed)) {
         errmsg = kNewerFormat;
         return;
       }

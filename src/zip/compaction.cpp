@@ -2,7 +2,7 @@
 // the gaps that removed and replaced entries left, in file order, their
 // records re-pointed, and the directory written behind them. Every local
 // header is checked against its record, the entries against each other and
-// the file, and the directory as it will be written, before a byte is moved.
+// the file, before a byte is moved.
 #include <algorithm>
 
 #include "zip/write_messages.h"
@@ -144,22 +144,19 @@ void PointRecords(const LocalEntry& local) {
 bool ZipArchive::Compact() {
   if (!z_mayChange()) return false;
   std::vector<LocalEntry> locals = GroupByOffset(d->DirectoryEntries());
-  marked = false;
-  d->MarkDirty();
 
-  // Everything is checked before a byte moves, the directory as it will
-  // stand behind the moved entries too: the file keeps its directory then.
+  // Everything is checked before a byte moves: the file keeps its directory
+  // then. Entries that only move down leave a directory that can be written.
   platform::BinaryStream& s = *d->zipStream;
-  const std::int64_t directoryAt = startOfDirInArchive;
   std::int64_t compactedEnd = 0;
-  const char* problem = PlanMoves(s, *d, std::min(directoryAt, s.Length()), locals, compactedEnd);
-  startOfDirInArchive = compactedEnd;
-  if (!problem) problem = z_directoryProblem();
-  startOfDirInArchive = directoryAt;
+  const char* problem =
+      PlanMoves(s, *d, std::min(startOfDirInArchive, s.Length()), locals, compactedEnd);
+  if (!problem) problem = z_admit({.entriesEnd = compactedEnd});
   if (problem) {
     errmsg = problem;
     return false;
   }
+  marked = false;
 
   for (const LocalEntry& local : locals) {
     if (local.offset != local.target || local.Rewrite()) {

@@ -18,6 +18,9 @@ namespace {
 using namespace messages;
 namespace cr = records::central;
 
+// Its record points at data in another file, and its changes would be
+// weighed by the other archive.
+constexpr char kOtherArchive[] = "Entry belongs to another archive";
 constexpr char kDuplicateFailed[] = "An unexpected error occured while adding a duplicate item";
 constexpr char kEndSignatureInComment[] =
     "Comment must not contain the end of central directory signature ('PK\\5\\6')";
@@ -39,27 +42,69 @@ bool HoldsEndSignature(std::string_view comment) {
 
 }  // namespace
 
+// The directory shrinks by the entry's record at least (its companion may
+// go too), though the last entry's leaves room to be found for the member
+// that an archive without entries is given.
 bool ZipArchive::RemoveEntry(std::int32_t index) {
   if (!z_mayChange()) return false;
   if (index < 1 || index > EntryCount()) throw platform::OutOfBoundsException();
+  const ZipEntryRef entry = Entry(index);
+  const std::int64_t recordBytes = RecordFields::Of(*entry).Bytes();
+  if (const char* problem = z_admit({.recordBytes = -recordBytes, .entries = -1})) {
+    errmsg = problem;
+    return false;
+  }
   marked = false;
-  d->MarkDirty();
-  // Its AppleDouble companion, if it has one, is no longer written either.
   d->entries_1.erase(d->entries_1.begin() + index);
+  // Its AppleDouble companion, if it has one, is no longer written either,
+  // unless another entry listed has it too: the directory is added up again
+  // then. Otherwise its size is kept, so that a run of removals stays quick.
+  if (entry->AppleDoubleEntry()) {
+    d->ForgetDirectorySize();
+  } else {
+    d->GrowDirectory(-recordBytes);
+  }
   return true;
 }
 
+namespace {
+
+// The records written and their bytes.
+std::pair<std::int64_t, std::int64_t> Measure(const ZipArchiveData& d) {
+  std::int64_t bytes = 0;
+  const std::vector<ZipEntry*> listed = d.DirectoryEntries();
+  for (const ZipEntry* e : listed) bytes += RecordFields::Of(*e).Bytes();
+  return {static_cast<std::int64_t>(listed.size()), bytes};
+}
+
+}  // namespace
+
+// The entry put in may bring back the companion of an entry removed
+// earlier, and the one taken out may take its companion along, so the
+// directory is weighed as it would stand.
 ZipEntryRef ZipArchive::ReplaceEntry(std::int32_t index, ZipEntryRef entry) {
   if (!z_mayChange()) return nullptr;
   // The directory writer reads every listed entry.
-  if (!entry) {
-    errmsg = kNoEntry;
+  if (!entry || !entry->z_belongsTo(d.get())) {
+    errmsg = entry ? kOtherArchive : kNoEntry;
     return nullptr;
   }
   if (index < 1 || index > EntryCount()) throw platform::OutOfBoundsException();
+  ZipEntryRef& slot = d->entries_1[static_cast<std::size_t>(index)];
+  DirectoryChange change{.fields = RecordFields::Of(*entry)};
+  const auto before = Measure(*d);
+  std::swap(slot, entry);
+  const auto after = Measure(*d);
+  std::swap(slot, entry);
+  change.records = after.first - before.first;
+  change.recordBytes = after.second - before.second;
+  if (const char* problem = z_admit(change)) {
+    errmsg = problem;
+    return nullptr;
+  }
   marked = false;
-  d->MarkDirty();
-  std::swap(d->entries_1[static_cast<std::size_t>(index)], entry);
+  std::swap(slot, entry);
+  d->GrowDirectory(change.recordBytes);
   return entry;
 }
 
@@ -68,20 +113,13 @@ bool ZipArchive::SetComment(std::string_view comment) {
     z_noWriteMsg();
     return false;
   }
-  const char* problem = nullptr;
-  if (comment.size() > records::kMaxField16) {
-    problem = kCommentTooLong;
-  } else if (HoldsEndSignature(comment)) {
-    problem = kEndSignatureInComment;
-  } else if (!z_fitsInFourGB(startOfDirInArchive, 0, comment.size())) {
-    problem = kArchiveTooLarge;
-  }
+  const char* problem = HoldsEndSignature(comment) ? kEndSignatureInComment : nullptr;
+  if (!problem) problem = z_admit({.commentLength = static_cast<std::int64_t>(comment.size())});
   if (problem) {
     errmsg = problem;
     return false;
   }
   comment_ = std::string(comment);
-  d->MarkDirty();
   return true;
 }
 
@@ -101,9 +139,20 @@ bool ZipArchive::Rollback() {
     marked = false;
     return false;
   }
+  // The entries added since the mark go with their records (they have no
+  // companions), which leaves room for the member that an archive without
+  // entries gets: an added entry took more.
+  DirectoryChange change{.entries = markEntries - d->EntryCount(), .entriesEnd = markDirStart};
+  for (std::int32_t i = markEntries + 1; i <= d->EntryCount(); ++i) {
+    change.recordBytes -= RecordFields::Of(*Entry(i)).Bytes();
+  }
+  if (const char* problem = z_admit(change)) {
+    errmsg = problem;
+    return false;
+  }
   startOfDirInArchive = markDirStart;
   d->entries_1.resize(static_cast<std::size_t>(markEntries) + 1);
-  d->MarkDirty();
+  d->ForgetDirectorySize();
   return true;
 }
 
@@ -119,8 +168,8 @@ std::int32_t ZipArchive::AddFakeDuplicate(const ZipEntryRef& entry, std::string_
                                           const std::optional<platform::Date>& date,
                                           ZipExtraFieldRef extra) {
   if (!z_mayChange()) return 0;
-  if (!entry) {
-    errmsg = kNoEntry;
+  if (!entry || !entry->z_belongsTo(d.get())) {
+    errmsg = entry ? kOtherArchive : kNoEntry;
     return 0;
   }
   try {
@@ -131,16 +180,12 @@ std::int32_t ZipArchive::AddFakeDuplicate(const ZipEntryRef& entry, std::string_
     if (!field) throw platform::NilObjectException();
     const std::string extraBytes = field->AsData();
     const std::string& comment = entry->z_origEncodedComment();
-    const char* problem = nullptr;
-    if (name.empty()) problem = kEmptyName;
-    if (name.size() > records::kMaxField16) problem = kNameTooLong;
-    if (extraBytes.size() > records::kMaxField16) problem = kExtraTooLong;
-    if (!d->RoomForEntries(1)) problem = kTooManyEntries;
-    const auto recordLength =
-        static_cast<std::int64_t>(cr::kSize + name.size() + extraBytes.size() + comment.size());
-    if (!z_fitsInFourGB(startOfDirInArchive, recordLength, comment_.size())) {
-      problem = kArchiveTooLarge;
-    }
+    const RecordFields fields{name.size(), extraBytes.size(), comment.size()};
+    const char* problem =
+        name.empty()
+            ? kEmptyName
+            : z_admit(
+                  {.records = 1, .recordBytes = fields.Bytes(), .entries = 1, .fields = fields});
     if (problem) {
       errmsg = problem;
       return kInvalidArgument;
@@ -160,8 +205,7 @@ std::int32_t ZipArchive::AddFakeDuplicate(const ZipEntryRef& entry, std::string_
                            record->UInt16Value(cr::kFlags) | records::kFlagDataDescriptor);
     field->Lock();
     d->entries_1.push_back(std::make_shared<ZipEntry>(d, record, name, field, comment));
-    d->dirty = true;
-    d->GrowDirectory(recordLength);
+    d->GrowDirectory(fields.Bytes());
     return d->EntryCount();
   } catch (const platform::RuntimeException&) {
     errmsg = kDuplicateFailed;

@@ -1,7 +1,7 @@
 // Writing the central directory: one record per entry at the end of the last
 // local entry, the end record behind them, and the file cut there. Every
-// length and offset is checked before the first byte goes out, so a
-// directory that cannot be written is refused without touching the file.
+// length and offset was checked when the change that made it was let
+// through, so only a failed write can refuse it.
 #include <algorithm>
 
 #include "platform/framework_exceptions.h"
@@ -18,7 +18,6 @@ namespace er = records::end;
 
 using namespace messages;
 
-constexpr char kExtraMismatch[] = "Internal error (extra field length mismatch)";
 constexpr char kWriteFailed[] = "Writing the archive directory failed";
 
 // Records are gathered into a buffer and written a piece at a time.
@@ -73,14 +72,28 @@ std::string Zip64EndRecords(std::size_t entries, std::int64_t directorySize,
   return end.Bytes();
 }
 
-// The reason one entry's record cannot be written as it stands, or null.
-const char* RecordProblem(const ZipEntry& e) {
-  const std::size_t extra = e.ExtraFieldInCentralDir()->AsData().size();
-  if (e.z_origEncodedName().size() > records::kMaxField16) return kNameTooLong;
-  if (extra > records::kMaxField16) return kExtraTooLong;
-  if (e.z_origEncodedComment().size() > records::kMaxField16) return kCommentTooLong;
-  if (e.z_Header()->UInt16Value(cr::kExtraLength) != extra) return kExtraMismatch;
-  return nullptr;
+// One record as written: the fixed part with the lengths of what follows,
+// then the name, the extra field and the comment. An entry made on a record
+// of zeros gets its signature here.
+std::string RecordBytes(ZipEntry& e) {
+  platform::MemoryBlock& record = *e.z_Header();
+  const std::string extra = e.ExtraFieldInCentralDir()->AsData();
+  record.SetUInt32Value(cr::kSignatureAt, cr::kSignature);
+  record.SetUInt16Value(cr::kNameLength, static_cast<std::uint16_t>(e.z_origEncodedName().size()));
+  record.SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extra.size()));
+  record.SetUInt16Value(cr::kCommentLength,
+                        static_cast<std::uint16_t>(e.z_origEncodedComment().size()));
+  return record.Bytes() + e.z_origEncodedName() + extra + e.z_origEncodedComment();
+}
+
+// 7-Zip reads a local header at the start of the file that no record points
+// at as a member of its own, ahead of the archive proper; beside zip64
+// records it then reports the archive damaged, however they are written.
+bool LeadingGapAndZip64(const std::vector<ZipEntry*>& entries) {
+  if (entries.empty() || !EndsLikeZip64Locator(RecordBytes(*entries.back()))) return false;
+  return std::none_of(entries.begin(), entries.end(), [](const ZipEntry* e) {
+    return e->z_Header()->UInt32Value(cr::kLocalHeaderOffset) == 0;
+  });
 }
 
 }  // namespace
@@ -91,33 +104,23 @@ bool ZipArchive::z_writeDirectory() {
     z_noWriteMsg();
     return false;
   }
-  if (const char* problem = z_directoryProblem()) {
-    errmsg = problem;
-    return false;
-  }
   // An archive without members is not a valid zip file to every reader, so
-  // it gets a single empty one. Should that fail, the directory is still
-  // written, without it. The entry writer has made sure that its record
-  // still fits.
-  if (d->EntryCount() == 0) z_zip(nullptr, 0, nullptr, 0, nullptr, "/", std::nullopt, nullptr);
-  if (!z_writeRecords(d->DirectoryEntries(), d->DirectorySize())) {
+  // it gets a single empty one. The gate has kept room for it; should it
+  // fail even so, the directory is still written, without it.
+  if (d->EntryCount() == 0) {
+    z_zip(nullptr, 0, nullptr, 0, nullptr, kStandInName, std::nullopt, nullptr);
+  }
+  // Such a directory goes behind the entries moved down over the gaps, so
+  // that the first lies at the start; should that be refused, it is written
+  // as it stands.
+  const std::vector<ZipEntry*> entries = d->DirectoryEntries();
+  if (LeadingGapAndZip64(entries) && Compact()) return true;
+  if (!z_writeRecords(entries, d->DirectorySize())) {
     errmsg = kWriteFailed;
     return false;
   }
   d->dirty = false;
   return true;
-}
-
-// Why the directory as it stands cannot be written, or null.
-const char* ZipArchive::z_directoryProblem() {
-  const std::vector<ZipEntry*> entries = d->DirectoryEntries();
-  if (entries.size() > records::kMaxEntries) return kTooManyEntries;
-  if (comment_.size() > records::kMaxField16) return kCommentTooLong;
-  for (const ZipEntry* e : entries) {
-    if (const char* problem = RecordProblem(*e)) return problem;
-  }
-  if (!z_fitsInFourGB(startOfDirInArchive, 0, comment_.size())) return kArchiveTooLarge;
-  return nullptr;
 }
 
 // Writes the checked records and the end record at the directory's place and
@@ -135,17 +138,7 @@ bool ZipArchive::z_writeRecords(const std::vector<ZipEntry*>& entries, std::int6
       s.Write(buffer);
       buffer.clear();
     }
-    platform::MemoryBlock& record = *e->z_Header();
-    const std::string extra = e->ExtraFieldInCentralDir()->AsData();
-    record.SetUInt16Value(cr::kNameLength,
-                          static_cast<std::uint16_t>(e->z_origEncodedName().size()));
-    record.SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extra.size()));
-    record.SetUInt16Value(cr::kCommentLength,
-                          static_cast<std::uint16_t>(e->z_origEncodedComment().size()));
-    buffer += record.Bytes();
-    buffer += e->z_origEncodedName();
-    buffer += extra;
-    buffer += e->z_origEncodedComment();
+    buffer += RecordBytes(*e);
   }
   if (EndsLikeZip64Locator(buffer)) {
     buffer += Zip64EndRecords(entries.size(), directorySize, startOfDirInArchive);

@@ -76,11 +76,11 @@ bool ZipArchive::z_mayChange() {
   return true;
 }
 
-// Why an entry cannot be written, or null; `size` is then its content size.
-// Raises RuntimeException for a MacBinary header whose fork lengths are not
-// the lengths given.
+// Why an entry cannot be written, or null; `size` is then its content size,
+// and the directory is marked changed. Raises RuntimeException for a
+// MacBinary header whose fork lengths are not the lengths given.
 const char* ZipArchive::z_entryProblem(const EntrySources& src, std::size_t headerLength,
-                                       std::size_t recordLength, std::int64_t& size) {
+                                       const RecordFields& fields, std::int64_t& size) {
   const auto outOfRange = [](std::int64_t n) { return n < 0 || n > records::kMaxEntrySize; };
   if (outOfRange(src.dataLength) || outOfRange(src.rsrcLength)) return kItemTooLarge;
   size = src.dataLength;
@@ -94,25 +94,13 @@ const char* ZipArchive::z_entryProblem(const EntrySources& src, std::size_t head
     size = mb::StreamLength(src.dataLength, src.rsrcLength);
   }
   if (size > records::kMaxEntrySize) return kItemTooLarge;
-  if (!d->RoomForEntries(1)) return kTooManyEntries;
   const std::int64_t entryEnd = startOfDirInArchive + static_cast<std::int64_t>(headerLength) +
                                 (size > 0 ? DeflateBound(size) : 0);
-  if (!z_fitsInFourGB(entryEnd, static_cast<std::int64_t>(recordLength), comment_.size())) {
-    return kArchiveTooLarge;
-  }
-  return nullptr;
-}
-
-// The entries, the directory that must follow them and its end records all
-// stay addressable by 32-bit offsets, so that an entry once written can
-// always be followed by its directory. Room is kept for the zip64 records
-// too: whichever record comes to be last may need them behind it.
-bool ZipArchive::z_fitsInFourGB(std::int64_t entriesEnd, std::int64_t moreRecords,
-                                std::size_t commentLength) {
-  return entriesEnd + d->DirectorySize() + moreRecords +
-             static_cast<std::int64_t>(records::zip64::kRecordsSize + records::end::kSize +
-                                       commentLength) <=
-         records::kMaxOffset;
+  return z_admit({.records = 1,
+                  .recordBytes = fields.Bytes(),
+                  .entries = 1,
+                  .entriesEnd = entryEnd,
+                  .fields = fields});
 }
 
 std::int32_t ZipArchive::z_zip(SeqDataInputStream* data, std::int64_t dataLength,
@@ -131,16 +119,12 @@ std::int32_t ZipArchive::z_zip(SeqDataInputStream* data, std::int64_t dataLength
     extraBytes = extra->AsData();
     extra->Lock();
   }
-  if (name.size() > records::kMaxField16 || extraBytes.size() > records::kMaxField16) {
-    errmsg = name.size() > records::kMaxField16 ? kNameTooLong : kExtraTooLong;
-    return kInvalidArgument;
-  }
   const EntrySources src{data, data ? dataLength : 0, rsrc, rsrc && macBinary ? rsrcLength : 0,
                          macBinary};
   std::int64_t size = 0;
   const std::size_t headerLength = lh::kSize + name.size() + extraBytes.size();
-  const std::size_t recordLength = cr::kSize + name.size() + extraBytes.size();
-  if (const char* problem = z_entryProblem(src, headerLength, recordLength, size)) {
+  const RecordFields fields{name.size(), extraBytes.size(), 0};
+  if (const char* problem = z_entryProblem(src, headerLength, fields, size)) {
     errmsg = problem;
     return kInvalidArgument;
   }
@@ -148,9 +132,6 @@ std::int32_t ZipArchive::z_zip(SeqDataInputStream* data, std::int64_t dataLength
   platform::MemoryBlockRef record = NewRecord(*d, name.size(), extraBytes.size(), size, modified);
   record->SetUInt32Value(cr::kLocalHeaderOffset, static_cast<std::uint32_t>(startOfDirInArchive));
   auto entry = std::make_shared<ZipEntry>(d, record, name, extra, std::string());
-  // The directory grows by this record only once the entry is listed, so
-  // its known size stays right whatever happens on the way.
-  d->dirty = true;
   s.ClearErrors();
   s.SetPosition(startOfDirInArchive);
   s.Write(LocalHeader(*record, name, extraBytes));
@@ -177,7 +158,9 @@ std::int32_t ZipArchive::z_zip(SeqDataInputStream* data, std::int64_t dataLength
   record->SetUInt32Value(cr::kCompressedSize, static_cast<std::uint32_t>(end - dataStart));
   startOfDirInArchive = end;
   d->entries_1.push_back(entry);
-  d->GrowDirectory(static_cast<std::int64_t>(recordLength));
+  // The directory grows by this record only once the entry is listed, so
+  // its known size stays right whatever happens on the way.
+  d->GrowDirectory(fields.Bytes());
   return d->EntryCount();
 }
 

@@ -5,6 +5,7 @@
 
 #include "platform/apple_double.h"
 #include "platform/framework_exceptions.h"
+#include "zip/zip_records.h"
 
 namespace zip {
 
@@ -16,7 +17,9 @@ ZipArchive::ZipArchive() {
 
 void ZipArchive::z_setup() {
   d = std::make_shared<ZipArchiveData>();
+  d->archive = this;
   d->copyChunkSize = 16384;
+  sizeLimit_ = records::kMaxOffset;
   maxIntPlus1 = 2147483648.0;
 }
 
@@ -32,6 +35,7 @@ ZipArchive::~ZipArchive() {
   // hold the shared state; let go of them so it can go too.
   d->zipStream.reset();
   d->ClearEntries();
+  d->archive = nullptr;
   if (!closed && created) {
     std::error_code ec;
     std::filesystem::remove(file, ec);
@@ -52,8 +56,11 @@ bool ZipArchive::Open(const std::filesystem::path& file, bool writable,
     // Only an archive that may be written needs to know, and finding out
     // reads every local header: a read-only open is spared that.
     entriesReachIntoDir = writable && result && z_localHeadersReachIntoDir();
-    writeMode = writable && result && !centralDirCorrupted && !entriesReachIntoDir;
-    if (writeMode) d->MarkDirty();
+    // A directory that could not be written again as it stands (another
+    // writer's, too near the size limit) keeps the archive read-only too.
+    writeMode =
+        writable && result && !centralDirCorrupted && !entriesReachIntoDir && !z_changeProblem({});
+    if (writeMode) d->dirty = true;
     return result;
   } catch (const std::exception& e) {
     // An archive that was already open stays as it was. Anything this call
@@ -77,6 +84,7 @@ void ZipArchive::ResetForOpen() {
   comment_.clear();
   startOfDirInArchive = 0;
   centralDirCorrupted = false;
+  endRecordUnsure = false;
   entriesReachIntoDir = false;
   justCreated = false;
   marked = false;

@@ -38,10 +38,13 @@ class ZipArchive {
   bool Open(const std::filesystem::path& file, bool writable,
             const platform::TextEncoding* encoding);
   // Writes the directory when the archive was changed, then closes the
-  // stream. False, with the reason in ErrorMessage, when the directory could
-  // not be written: an archive opened writable then stays open with all its
-  // entries, to be written by a later Flush or Close; a read-only one is
-  // closed anyway.
+  // stream. Every change was weighed when it was made, so the directory is
+  // refused only when writing it fails: an archive opened writable then
+  // stays open with all its entries, to be written by a later Flush or
+  // Close; a read-only one is closed anyway. A directory that needs zip64
+  // end records (its last record ends like their locator) while no entry
+  // starts the file goes behind the entries compacted first, as Compact
+  // does, since 7-Zip takes such a gap beside those records for damage.
   bool Close();
 
   ZipEntryRef Entry(std::int32_t index) const;
@@ -55,11 +58,11 @@ class ZipArchive {
 
   // -- changing an archive opened writable. Each refuses with False (or 0,
   // or no entry) and "Archive was opened read-only" on any other.
-  // Writes the directory now and keeps the archive open.
+  // Writes the directory now, as Close does, and keeps the archive open.
   bool Flush();
   // Moves the entries down over the gaps that removed and replaced entries
   // left and writes the directory behind them, as Flush does. Refused before
-  // anything moves when that directory could not be written.
+  // anything moves when a local header does not agree with its record.
   bool Compact();
   // A one-level undo of additions: Rollback drops every entry added since
   // the last Mark. Removing, replacing, compacting and closing drop the mark.
@@ -185,6 +188,18 @@ class ZipArchive {
 
   // The state shared with the entries.
   const std::shared_ptr<ZipArchiveData>& Data() const { return d; }
+  // The one gate of every change to what the directory will hold: null when
+  // the directory, as it would stand after `change`, can still be written,
+  // and the directory is then marked changed; else the reason, and nothing
+  // is marked. Lengths too long for their fields are refused in any
+  // archive; the rest is weighed only in one opened writable, as no other
+  // directory is written (Close of a read-only one says so). Whatever it
+  // lets through, Close can write.
+  const char* z_admit(const DirectoryChange& change);
+  // For tests only: lowers the size that the archive must end within from
+  // 4 GiB - 1 bytes to `bytes`, so that small files reach it. Raises
+  // RuntimeException while a file is open.
+  void SetSizeLimitForTesting(std::int64_t bytes);
   std::int64_t StartOfDirectory() const { return startOfDirInArchive; }
   bool Marked() const { return marked; }
   // More central records than the end record counts.
@@ -216,13 +231,11 @@ class ZipArchive {
                      std::string_view rawPath, const std::optional<platform::Date>& modified,
                      ZipExtraFieldRef extra);
   const char* z_entryProblem(const EntrySources& src, std::size_t headerLength,
-                             std::size_t recordLength, std::int64_t& size);
+                             const RecordFields& fields, std::int64_t& size);
   std::int32_t z_writeContent(const EntrySources& src, const ZipEntry& entry, std::int64_t size,
                               std::int64_t dataStart, std::uint32_t& crc, std::int64_t& end);
-  // Whether the archive still ends within 4 GiB when its entries end at
-  // `entriesEnd` and its directory grows by `moreRecords` bytes and has a
-  // comment of `commentLength` bytes.
-  bool z_fitsInFourGB(std::int64_t entriesEnd, std::int64_t moreRecords, std::size_t commentLength);
+  // Why the directory could not be written after `change`, or null.
+  const char* z_changeProblem(const DirectoryChange& change);
   std::int32_t z_addItem(const platform::FolderItem& file, std::string_view path,
                          std::int32_t macBinaryMode, bool withUnixPerm, bool calcOnly);
   std::int32_t z_addFolder(const platform::FolderItem& folder, std::string_view path,
@@ -245,7 +258,8 @@ class ZipArchive {
   // raises RuntimeException when it may but has been closed since.
   bool z_mayChange();
   bool z_writeDirectory();
-  const char* z_directoryProblem();
+  // The name of the one empty member an archive without entries is given.
+  static constexpr std::string_view kStandInName = "/";
   bool z_writeRecords(const std::vector<ZipEntry*>& entries, std::int64_t directorySize);
   bool z_copy(std::int64_t from, std::int64_t to, std::int64_t length);
 
@@ -265,6 +279,12 @@ class ZipArchive {
   bool centralDirCorrupted = false;
   // Like centralDirCorrupted, it keeps a writable open read-only.
   bool entriesReachIntoDir = false;
+  // Offsets are unsigned 32-bit fields, so the archive ends within 4 GiB.
+  std::int64_t sizeLimit_ = 0;
+  // No end record fitted the file, and the nearest was taken: an open for
+  // writing is refused, since a directory written on its word could cut off
+  // members that another record lists.
+  bool endRecordUnsure = false;
 };
 
 }  // namespace zip

@@ -81,16 +81,15 @@ bool ZipArchiveData::RoomForEntries(std::size_t more) const {
   return DirectoryEntries().size() + more <= records::kMaxEntries;
 }
 
-std::int64_t ZipArchiveData::RecordSize(const ZipEntry& e) {
-  return static_cast<std::int64_t>(records::central::kSize + e.z_origEncodedName().size() +
-                                   e.ExtraFieldInCentralDir()->AsData().size() +
-                                   e.z_origEncodedComment().size());
+std::int64_t ZipArchiveData::TimesListed(const ZipEntry* e) const {
+  const std::vector<ZipEntry*> listed = DirectoryEntries();
+  return std::count(listed.begin(), listed.end(), e);
 }
 
 std::int64_t ZipArchiveData::DirectorySize() {
   if (directorySize_ < 0) {
     directorySize_ = 0;
-    for (const ZipEntry* e : DirectoryEntries()) directorySize_ += RecordSize(*e);
+    for (const ZipEntry* e : DirectoryEntries()) directorySize_ += RecordFields::Of(*e).Bytes();
   }
   return directorySize_;
 }

@@ -22,9 +22,36 @@
 
 namespace zip {
 
+class ZipArchive;
 class ZipEntry;
 class ZipProgressNotifier;
 using ZipEntryRef = std::shared_ptr<ZipEntry>;
+
+// The lengths of a record's 16-bit fields.
+struct RecordFields {
+  std::size_t name = 0;
+  std::size_t extra = 0;
+  std::size_t comment = 0;
+  static RecordFields Of(const ZipEntry& e);
+  // The bytes the record takes in the directory.
+  std::int64_t Bytes() const;
+  // The message of a field too long for its length, or null.
+  const char* TooLong() const;
+};
+
+// What a change does to the central directory, as the archive's gate weighs
+// it: how many records it adds, by how many bytes the records grow, how
+// many entries it lists more (fewer when negative), where the entries end
+// after it, the archive comment's length after it, and the fields of the
+// record it makes or changes. Growth may be overstated, never understated.
+struct DirectoryChange {
+  std::int64_t records = 0;
+  std::int64_t recordBytes = 0;
+  std::int64_t entries = 0;
+  std::int64_t entriesEnd = -1;     // -1: where they end now
+  std::int64_t commentLength = -1;  // -1: the comment as it is
+  std::optional<RecordFields> fields = std::nullopt;
+};
 
 // A reference to an item on disk that names the item itself: a symbolic link
 // stands for the link, never for what it points at. An item anchored in an
@@ -97,20 +124,25 @@ class ZipArchiveData {
   // How many records DirectoryEntries gives, counted only as closely as
   // needed to tell whether `more` can still be added.
   bool RoomForEntries(std::size_t more) const;
+  // How many of the records written are `e`'s: an entry may be listed twice,
+  // or not at all.
+  std::int64_t TimesListed(const ZipEntry* e) const;
+
+  // The archive's gate for a change of its directory (see
+  // ZipArchive::z_admit); an entry whose archive is gone changes only itself.
+  const char* AdmitChange(const DirectoryChange& change) const;
+  ZipArchive* archive = nullptr;
 
   // The bytes the directory's records would take if written now. Worked out
-  // when first asked after a change, then kept up by the entry writer, so a
-  // long run of additions does not add the whole list up each time.
+  // when first asked after a change that does not say by how much, then
+  // kept up by the changes that do, so a long run of additions does not add
+  // the whole list up each time.
   std::int64_t DirectorySize();
   void GrowDirectory(std::int64_t recordBytes);
-  static std::int64_t RecordSize(const ZipEntry& e);
+  void ForgetDirectorySize() { directorySize_ = -1; }
 
   // The in-memory directory differs from the one in the file.
   bool dirty = false;
-  void MarkDirty() {
-    dirty = true;
-    directorySize_ = -1;
-  }
   std::shared_ptr<ZipProgressNotifier> monitor;
   // 1-based: element 0 stays empty, so the size is the entry count + 1.
   std::vector<ZipEntryRef> entries_1;

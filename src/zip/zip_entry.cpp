@@ -58,6 +58,7 @@ bool ZipEntry::IsTextFile() const {
 }
 
 void ZipEntry::SetTextFileFlag(bool on) {
+  d->AdmitChange({});  // fixed-size fields change no length
   std::uint16_t v = header->UInt16Value(cr::kInternalAttributes);
   header->SetUInt16Value(cr::kInternalAttributes,
                          static_cast<std::uint16_t>(on ? (v | 1) : (v & ~1u)));
@@ -68,6 +69,7 @@ std::int32_t ZipEntry::OSMadeBy() const {
 }
 
 void ZipEntry::SetOSMadeBy(std::int32_t host) {
+  d->AdmitChange({});
   header->SetUInt8Value(cr::kHostSystem, static_cast<std::uint8_t>(host & 0xFF));
 }
 
@@ -76,6 +78,7 @@ std::int32_t ZipEntry::ExternalFileAttributes() const {
 }
 
 void ZipEntry::SetExternalFileAttributes(std::int32_t attributes) {
+  d->AdmitChange({});
   header->SetInt32Value(cr::kExternalAttributes, attributes);
 }
 
@@ -84,16 +87,28 @@ const ZipExtraFieldRef& ZipEntry::ExtraFieldInCentralDir() const {
   return extra;
 }
 
-// Lengths the record cannot hold are refused here rather than when the
-// directory is written: by then an added entry may have written over the
-// old directory, which would leave the archive without one.
+// What the directory cannot hold is refused here rather than when it is
+// written: by then an added entry may have written over the old directory,
+// which would leave the archive without one.
+bool ZipEntry::z_admitRecord(std::size_t extraLength, std::size_t commentLength) {
+  const RecordFields now = RecordFields::Of(*this);
+  const RecordFields after{now.name, extraLength, commentLength};
+  const std::int64_t growth = after.Bytes() - now.Bytes();
+  const std::int64_t times = growth == 0 ? 0 : d->TimesListed(this);
+  if (const char* problem = d->AdmitChange({.recordBytes = growth * times, .fields = after})) {
+    return Fail(problem);
+  }
+  d->GrowDirectory(growth * times);
+  return true;
+}
+
 bool ZipEntry::SetExtraFieldInCentralDir(ZipExtraFieldRef field) {
   if (!field) field = std::make_shared<ZipExtraField>(d, std::string_view());
-  if (field->AsData().size() > records::kMaxField16) return Fail(messages::kExtraTooLong);
+  const std::size_t length = field->AsData().size();
+  if (!z_admitRecord(length, zipEncComment.size())) return false;
   field->Lock();
   extra = std::move(field);
-  header->SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(extra->AsData().size()));
-  d->MarkDirty();
+  header->SetUInt16Value(cr::kExtraLength, static_cast<std::uint16_t>(length));
   return true;
 }
 
@@ -159,10 +174,9 @@ void ZipEntry::z_checkRawPath() {
 
 bool ZipEntry::SetComment(std::string_view text, const platform::TextEncoding* encoding) {
   std::string stored = d->encodeForZip(text, encoding);
-  if (stored.size() > records::kMaxField16) return Fail(messages::kCommentTooLong);
+  if (!z_admitRecord(extra->AsData().size(), stored.size())) return false;
   sysEncComment = platform::Text{std::string(text), encoding};
   zipEncComment = std::move(stored);
-  d->MarkDirty();
   return true;
 }
 

@@ -113,6 +113,8 @@ class ZipEntry {
   // -- AppleDouble companion
   void z_setAppleDoubleEntry(ZipEntryRef companion);
   const ZipEntryRef& AppleDoubleEntry() const { return appleDoubleEntry; }
+  // Whether the entry is one of the archive whose shared state `data` is.
+  bool z_belongsTo(const ZipArchiveData* data) const { return d.get() == data; }
   bool IsAppleDoubleEntry() const { return thisIsTheAppleDoubleEntry; }
   // Makes the 128-byte MacBinary header of the first bytes of a member: an
   // AppleDouble companion's first 82, or a possibly MacBinary-encoded
@@ -168,6 +170,9 @@ class ZipEntry {
  private:
   struct LocalHeader;
   struct UnzipRun;
+  // Puts this record, with these extra field and comment lengths, through
+  // the archive's gate. False, with the reason in ErrorMessage, when refused.
+  bool z_admitRecord(std::size_t extraLength, std::size_t commentLength);
   void z_checkRawPath();
   bool z_readLocalHeader(LocalHeader& local);
   bool z_checkLocalHeader(const LocalHeader& local);

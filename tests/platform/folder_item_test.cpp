@@ -209,6 +209,63 @@ TEST_F(FolderItemTest, NamesAreOneComponentAndRenamesNeverReplace) {
     EXPECT_TRUE(Present("folder"));
     noReplaceRefused = false;
   }
+
+  // The item and its sidecar are renamed together or not at all; nothing at
+  // the new sidecar's name is replaced or removed, and a sidecar that
+  // cannot be looked at is not taken for none. `failingAt` fails each look
+  // or rename at a name ending in `end` with EIO.
+  const auto failingAt = [](std::string end) {
+    return [end](auto, const char* name) { return std::string(name).ends_with(end) ? EIO : 0; };
+  };
+  const struct {
+    const char* what;
+    std::function<void()> setUp;
+    int error;
+    const char* names;  // in the folder afterwards
+  } cases[] = {
+      {"a sidecar that cannot be looked at", [&] { fixtures::lookFails = failingAt("._a"); }, EIO,
+       "._a a"},
+      {"a new sidecar's name that cannot be looked at, for an item with no sidecar",
+       [&] {
+         std::filesystem::remove(dir_ / "._a");
+         fixtures::lookFails = failingAt("._b");
+       },
+       EIO, "a"},
+      {"an AppleDouble file alone at the new sidecar's name",
+       [&] { fixtures::WriteFile(dir_ / "._b", fixtures::AppleDoubleHeader({})); }, EEXIST,
+       "._a ._b a"},
+      {"a user's file there", [&] { fixtures::WriteFile(dir_ / "._b", "notes"); }, EEXIST,
+       "._a ._b a"},
+      {"a broken link there", [&] { std::filesystem::create_symlink("gone", dir_ / "._b"); },
+       EEXIST, "._a ._b a"},
+      {"a sidecar that cannot follow", [&] { fixtures::renameFails = failingAt("._b"); }, EIO,
+       "._a a"},
+      {"a sidecar that cannot follow, and an item that cannot come back",
+       [] {
+         fixtures::renameFails = [](auto, const char* to) {
+           return std::string(to).ends_with("/b") ? 0 : EIO;
+         };
+       },
+       EIO, "._a b"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& e : std::filesystem::directory_iterator(dir_.path())) {
+      std::filesystem::remove_all(e.path());
+    }
+    FolderItem item = File("a");
+    ASSERT_TRUE(item.SetMacType("TEXT"));
+    c.setUp();
+    errno = 0;
+    const bool renamed = item.SetName("b");
+    const int error = errno;
+    fixtures::lookFails = nullptr;
+    fixtures::renameFails = nullptr;
+    EXPECT_FALSE(renamed);
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(fixtures::Names(dir_.path()), c.names);
+    EXPECT_EQ(fixtures::ReadFile(item.Path()), "data");  // the item is where it says
+  }
 }
 
 TEST_F(FolderItemTest, ListingLinksAndDeleting) {

@@ -9,8 +9,10 @@
 
 #include <cerrno>
 
+#include "fixtures/look_hook.h"
 #include "fixtures/zip_builder.h"
 #include "platform/in_child.h"
+#include "platform/run_unprivileged.h"
 #include "zip/zip_test_util.h"
 
 namespace {
@@ -71,6 +73,36 @@ TEST(FolderWalk, AFolderSwappedBehindTheWalkIsNotOpenedAgain) {
                                         }),
             true);
   ::close(root);
+}
+
+// A folder made is opened only when it is the one made: another user's
+// folder put at its name before the one made is looked at is refused, and
+// stays as it was.
+TEST(OpenFolder, AFolderMadeIsOpenedOnlyWhenItIsTheOneMade) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a folder to another user";
+  fixtures::TempDir dir;
+  fs::create_directory(dir / "theirs");
+  fixtures::WriteFile(dir / "theirs" / "file", "theirs");
+  const unsigned id = test_support::kUnprivilegedId;
+  ASSERT_EQ(::chown((dir / "theirs").c_str(), id, id), 0);
+  bool swapped = false;
+  fixtures::lookFails = [&](int, const char* name) {
+    if (!swapped && std::string(name) == "made") {
+      swapped = true;
+      fs::rename(dir / "made", dir / "mine");
+      fs::rename(dir / "theirs", dir / "made");
+    }
+    return 0;
+  };
+  const int parent = ::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  int error = 0;
+  const bool opened = platform::OpenFolder::Make(parent, "made", 0700, error) != nullptr;
+  fixtures::lookFails = nullptr;
+  ::close(parent);
+  EXPECT_TRUE(swapped);
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(error, platform::OpenFolder::kNotMade);
+  EXPECT_EQ(fixtures::ReadFile(dir / "made" / "file"), "theirs");
 }
 
 }  // namespace

@@ -22,25 +22,13 @@
 #include "platform/run_unprivileged.h"
 
 namespace fs = std::filesystem;
+using fixtures::Names;
 
 namespace {
 
 mode_t ModeOf(const fs::path& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-// The names in `folder`, sorted and joined by spaces; none for a folder that
-// is not there.
-std::string Names(const fs::path& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const fs::directory_entry& e : fs::directory_iterator(folder, ec))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  std::string joined;
-  for (const std::string& name : names) joined += (joined.empty() ? "" : " ") + name;
-  return joined;
 }
 
 void ChownAll(const fs::path& path, unsigned id) {
@@ -165,13 +153,15 @@ TEST(Trash, AnItemOnAnotherDeviceGoesToItsVolumesTrash) {
 // item and its AppleDouble sidecar go together or not at all, nothing in the
 // Trash is replaced, and no record stays without its item.
 TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
-  constexpr char kNoTrashFolder[] = "The Trash folder could not be created: Too many open files";
+  // The reason for a Trash that cannot be used follows its quoted path.
+  constexpr bool kTrash = true;
   using Dirs = const fs::path&;
   const std::string appleDouble = fixtures::AppleDoubleHeader({{9, 50, 32}}) + std::string(32, 'F');
   // Who moves: the test itself, a user who may not do all of it, such a
-  // user where only root can set up what they may not do, or the test with
-  // no descriptor left to open, or with only one.
-  enum Who { kSelf, kUser, kUserSetUpByRoot, kStarved, kOneSpare };
+  // user where only root can set up what they may not do, root in another
+  // user's Trash, or the test with no descriptor left to open, or with only
+  // one.
+  enum Who { kSelf, kUser, kUserSetUpByRoot, kRootInOthers, kStarved, kOneSpare };
   struct Case {
     const char* what;
     Who who;
@@ -181,8 +171,10 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
     const char* files;
     const char* info;
     std::function<void(Dirs place, Dirs trash)> setUp;
-    // How the reason for a failed move begins.
+    // How the reason for a failed move begins; for a Trash that cannot be
+    // used (`trash`), how it goes on after the Trash folder it names.
     const char* reason = "";
+    bool trash = false;
   };
   const Case cases[] = {
       {"an AppleDouble sidecar goes with it", kSelf, true, "", "._item item", "item.trashinfo",
@@ -208,7 +200,7 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
          fs::remove(trash / "info");
          ::chmod(trash.c_str(), 0555);
        },
-       "The Trash folder could not be created: Permission denied"},
+       "Permission denied", kTrash},
       {"an earlier item and its record stay", kSelf, true, "", "item item.2",
        "item.2.trashinfo item.trashinfo",
        [](Dirs, Dirs trash) {
@@ -225,12 +217,12 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
          fixtures::WriteFile(trash / "files" / "._item", "earlier");
        }},
       {"no descriptor left to hold the Trash", kStarved, false, "item", "", "", [](Dirs, Dirs) {},
-       kNoTrashFolder},
+       "Too many open files", kTrash},
       {"one descriptor left: the Trash's files are held, its records not", kOneSpare, false, "item",
-       "", "", [](Dirs, Dirs) {}, kNoTrashFolder},
+       "", "", [](Dirs, Dirs) {}, "Too many open files", kTrash},
       {"a record its user may not write", kUser, false, "item", "", "",
        [](Dirs, Dirs trash) { ::chmod((trash / "info").c_str(), 0555); },
-       "The Trash's record of the item could not be written."},
+       "its record of the item could not be written: Permission denied", kTrash},
       {"an item its user may not move", kUser, false, "item", "", "",
        [](Dirs place, Dirs) { ::chmod(place.c_str(), 0555); }},
       {"a sidecar its user may not read", kUser, false, "._item item", "", "",
@@ -253,7 +245,30 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
          fs::create_directory(trash / "elsewhere");
          fs::create_directory_symlink("elsewhere", trash / "files");
        },
-       "The Trash folder could not be created"},
+       "its files folder is a link", kTrash},
+      {"the Trash's info folder a link", kSelf, false, "item", "", "",
+       [](Dirs, Dirs trash) {
+         fs::remove(trash / "info");
+         fs::create_directory_symlink("files", trash / "info");
+       },
+       "its info folder is a link", kTrash},
+      {"the Trash folder a link", kSelf, false, "item", "", "",
+       [](Dirs, Dirs trash) {
+         fs::rename(trash, trash.parent_path() / "elsewhere");
+         fs::create_directory_symlink("elsewhere", trash);
+       },
+       "it is a link", kTrash},
+      {"the Trash folder another user's", kRootInOthers, false, "item", "", "",
+       [](Dirs, Dirs trash) { ChownAll(trash, test_support::kUnprivilegedId); },
+       "it is not a folder of this user's", kTrash},
+      {"a Trash not made yet", kSelf, true, "", "item", "item.trashinfo",
+       [](Dirs, Dirs trash) { fs::remove_all(trash); }},
+      {"a Trash its user may not make", kUser, false, "item", "", "",
+       [](Dirs, Dirs trash) {
+         fs::remove_all(trash);
+         ::chmod(trash.parent_path().c_str(), 0555);
+       },
+       "Permission denied", kTrash},
       {"a sidecar that cannot follow, and an item that cannot come back", kSelf, false, "._item",
        "item", "item.trashinfo",
        [&](Dirs place, Dirs) {
@@ -273,7 +288,7 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.who == kUserSetUpByRoot && ::geteuid() != 0) continue;
+    if ((c.who == kUserSetUpByRoot || c.who == kRootInOthers) && ::geteuid() != 0) continue;
     fixtures::TempDir dir;
     ::chmod(dir.path().c_str(), 0755);
     const fs::path place = dir / "place", trash = dir / "Trash";
@@ -283,12 +298,18 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
     fs::create_directories(trash / "info");
     c.setUp(place, trash);
     const bool user = c.who == kUser || c.who == kUserSetUpByRoot;
-    if (user && ::geteuid() == 0) ChownAll(trash, test_support::kUnprivilegedId);
+    if (user && ::geteuid() == 0 && fs::exists(trash)) {
+      ChownAll(trash, test_support::kUnprivilegedId);
+    }
     // A move that fails for another reason than the row's counts as one
     // that went, so that the row fails either way.
     const auto move = [&] {
       std::string reason;
-      return platform::MoveToTrash(place / "item", trash, &reason) || !reason.starts_with(c.reason);
+      fs::path unusable;
+      const std::string named =
+          c.trash ? "The Trash folder \"" + trash.string() + "\" cannot be used: " : "";
+      return platform::MoveToTrash(place / "item", trash, &reason, &unusable) ||
+             !reason.starts_with(named + c.reason) || unusable != (c.trash ? trash : fs::path());
     };
     const std::string fds = Names("/proc/self/fd");
     // Starved, in a child: the next descriptor it would open is over its

@@ -185,6 +185,7 @@ enum class Ends {
   AsBefore,
   NewOrAsBefore,   // either, with leftovers of the new one's tidying allowed
   OldNameTaken,    // as before, with the message that names the "OLD " item
+  TrashUnusable,   // as before, with the message that names the Trash folder
   FilesKept,       // the replaced notes.txt is in the kept folder
   OldCopyRenamed,  // the running copy is left under its "OLD " name
   NothingLost,     // every file is at its place or where the message says
@@ -321,7 +322,8 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
                  kept = program / ".VAII021514.replaced";
   const fs::path bundle = program / "Vantora II X.app", old = program / "OLD Vantora II X.app";
   const bool compared = expected == Ends::AsBefore || expected == Ends::NewOrAsBefore ||
-                        expected == Ends::OldNameTaken || expected == Ends::NothingLost;
+                        expected == Ends::OldNameTaken || expected == Ends::TrashUnusable ||
+                        expected == Ends::NothingLost;
   const auto before = compared ? ziptest::Snapshot(program) : std::map<std::string, std::string>{};
   const auto outside = ziptest::Snapshot(work / "outside");
   const std::size_t descriptors = ziptest::OpenDescriptors();
@@ -360,6 +362,10 @@ std::string InstallIn(const fs::path& work, const InstallCase& c, Ends expected)
       break;
     case Ends::OldNameTaken:
       check(asBefore(update::kOldNameTakenMessage + Quoted(old)), "not as before, or not named");
+      break;
+    case Ends::TrashUnusable:
+      check(asBefore(update::kTrashUnusableMessage + Quoted(work / "Trash")),
+            "not as before, or the Trash not named");
       break;
     case Ends::FilesKept:
       check(failed && t.message == notAll + update::kKeptInText + Quoted(kept) &&
@@ -888,7 +894,8 @@ TEST_F(UpdateRoad, AFailedInstallLeavesTheProgramFolderAsItWas) {
        }},
       {"an earlier old copy and its sidecar come back when a move fails", E, E, olderCopy, none, -1,
        fails(4, -1)},
-      {"an earlier old copy the Trash cannot take", Ends::OldNameTaken, Ends::OldNameTaken,
+      {"an earlier old copy, and a Trash that cannot be made", Ends::TrashUnusable,
+       Ends::TrashUnusable,
        [&](auto& p) {
          olderCopy(p);
          Put(p.parent_path() / "Trash", "no folder");

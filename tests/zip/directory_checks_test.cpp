@@ -2,6 +2,7 @@
 // its order, with its message, and the bounds every offset must keep.
 #include <gtest/gtest.h>
 
+#include "platform/binary_stream.h"
 #include "platform/framework_exceptions.h"
 #include "zip_test_util.h"
 
@@ -81,12 +82,178 @@ TEST(DirectoryChecks, EndRecordIsFoundUpToTheLongestCommentAndNoFurther) {
   ExpectFailsWith(b.Build(), kNoDirectory);
 }
 
-TEST(DirectoryChecks, NearestSignatureToTheEndWinsEvenInsideAComment) {
-  RawArchive inner = TwoMembers();
-  // A fake end record inside the comment claims another disk.
-  std::string fake = fixtures::EndRecord(1, 0, 0, 0, 0, 0, 0);
-  inner.comment = fake;
-  ExpectFailsWith(inner.Build(), kMultiSegment);
+// The end record taken is the nearest to the end of the file whose comment
+// reaches that end and whose directory starts with a central record; with
+// none such, the nearest, and then a writable open is refused and the file
+// left as it was.
+TEST(DirectoryChecks, EndRecordTakenIsTheNearestThatFitsTheFile) {
+  const std::uint32_t dirStart = 2 * (30 + 5 + 5), dirSize = 2 * (46 + 5);
+  // A record of another disk, quoted in the comment.
+  const auto quote = [&](std::uint32_t offset, std::uint16_t commentLength) {
+    return fixtures::EndRecord(1, 0, 2, 2, dirSize, offset, commentLength);
+  };
+  const auto with = [](auto change) {
+    RawArchive a = TwoMembers();
+    change(a);
+    return a.Build();
+  };
+  RawArchive empty;
+  empty.withoutLocalHeaders = true;
+  RawArchive emptyElsewhere = empty;
+  emptyElsewhere.directoryOffset = 0;
+  struct Case {
+    const char* what;
+    std::string bytes;
+    int entries;  // -1: refused with `message`
+    const char* message;
+    bool fits;
+  };
+  const Case cases[] = {
+      {"a quote whose directory is a local header",
+       with([&](RawArchive& a) { a.comment = quote(0, 0); }), 2, "", true},
+      {"a quote whose comment runs past the end",
+       with([&](RawArchive& a) { a.comment = quote(dirStart, 4) + "xyz"; }), 2, "", true},
+      {"a quote that fits", with([&](RawArchive& a) { a.comment = quote(dirStart, 0); }), -1,
+       kMultiSegment, true},
+      {"bytes after the record", with([](RawArchive& a) { a.afterEnd = "junk"; }), 2, "", false},
+      {"a comment past the end", with([](RawArchive& a) { a.commentLength = 1; }), 2, "", false},
+      {"none fitting, the nearest: a quote", with([&](RawArchive& a) {
+         a.comment = quote(dirStart, 0);
+         a.afterEnd = "junk";
+       }),
+       -1, kMultiSegment, false},
+      {"an empty directory right before the record", empty.Build(), 0, "", true},
+      {"an empty directory elsewhere", emptyElsewhere.Build(), 0, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.entries < 0) {
+      ExpectFailsWith(c.bytes, c.message);
+      continue;
+    }
+    TempDir dir;
+    ZipArchive archive;
+    ASSERT_TRUE(OpenBytes(archive, dir, c.bytes)) << archive.ErrorMessage();
+    EXPECT_EQ(archive.EntryCount(), c.entries);
+    archive.Close();
+    EXPECT_EQ(archive.Open(dir / "test.zip", true), c.fits);
+    EXPECT_EQ(archive.IsWritable(), c.fits);
+    if (!c.fits) {
+      EXPECT_EQ(archive.ErrorMessage(), kUnsureEnd);
+      EXPECT_EQ(fixtures::ReadFile(dir / "test.zip"), c.bytes);
+    }
+  }
+}
+
+// The end record's own fields can spell its signature where a record could
+// start within the file: 19,280 ("PK") members in a directory whose size
+// ends in 0x0605, with a 12-byte comment; or a directory at 0x06054B50 with
+// a 20-byte comment (the file is sparse).
+TEST(DirectoryChecks, EndRecordWhoseOwnFieldsSpellItsSignature) {
+  TempDir dir;
+  RawArchive many;
+  for (int i = 0; i < 0x4B50; ++i) many.members.push_back(fixtures::Member(std::to_string(i)));
+  std::uint32_t records = 0;
+  for (const RawMember& m : many.members) records += 46 + static_cast<std::uint32_t>(m.name.size());
+  many.members.back().comment.assign((0x10605 - records % 0x10000) % 0x10000, 'c');
+  many.comment = "twelve bytes";
+  const std::string bytes = many.Build();
+  ASSERT_EQ(bytes.substr(bytes.size() - 12 - 12, 4), "PK\5\6");
+  ZipArchive archive;
+  ASSERT_TRUE(OpenBytes(archive, dir, bytes)) << archive.ErrorMessage();
+  EXPECT_EQ(archive.EntryCount(), 0x4B50);
+  EXPECT_EQ(archive.Comment(), "twelve bytes");
+  archive.Close();
+
+  const std::uint32_t dirStart = 0x06054B50;
+  const RawMember member = fixtures::Member("a");
+  {
+    auto file = platform::BinaryStream::Create(platform::ItemAt(dir / "far.zip"));
+    ASSERT_NE(file, nullptr);
+    file->Write(fixtures::LocalHeader(member));
+    file->SetPosition(dirStart);
+    file->Write(fixtures::CentralRecord(member, 0) +
+                fixtures::EndRecord(0, 0, 1, 1, 46 + 1, dirStart, 20) + std::string(20, 'c'));
+    ASSERT_FALSE(file->WriteError());
+  }
+  ASSERT_TRUE(archive.Open(dir / "far.zip", false)) << archive.ErrorMessage();
+  EXPECT_EQ(archive.EntryCount(), 1);
+  EXPECT_EQ(archive.StartOfDirectory(), dirStart);
+}
+
+// Where the end record holds a field at its all-ones escape and a zip64
+// locator stands before it, the zip64 end record gives that field; the
+// others must agree with it, and a value that the end record's field could
+// not hold is past this reader.
+TEST(DirectoryChecks, Zip64RecordsGiveTheFieldsThatTheEndRecordEscapes) {
+  struct Case {
+    const char* what;
+    std::uint16_t disk = 0, count = 2;
+    std::uint32_t size = 102, offset = 80;
+    fixtures::RawZip64 zip64{};
+    bool locator = true;
+    const char* message = "";  // empty: opens with both members
+  };
+  const Case cases[] = {
+      {.what = "the count", .count = 0xFFFF},
+      {.what = "the size", .size = 0xFFFFFFFF},
+      {.what = "the place", .offset = 0xFFFFFFFF},
+      {.what = "the disk", .disk = 0xFFFF},
+      // A locator that the last record's tail spells is no locator.
+      {.what = "nothing escaped", .zip64 = {.entries = 7}},
+      {.what = "an escape without a locator",
+       .count = 0xFFFF,
+       .locator = false,
+       .message = kTooSmall},
+      {.what = "a field that disagrees",
+       .count = 0xFFFF,
+       .zip64 = {.directorySize = 5},
+       .message = kCorrupted},
+      {.what = "a count past 16 bits",
+       .count = 0xFFFF,
+       .zip64 = {.entries = 0x10000},
+       .message = kNewerFormat},
+      {.what = "a place past 32 bits",
+       .offset = 0xFFFFFFFF,
+       .zip64 = {.directoryOffset = 0x100000000},
+       .message = kNewerFormat},
+      {.what = "a newer zip64 record",
+       .count = 0xFFFF,
+       .zip64 = {.versionNeeded = 46},
+       .message = kNewerFormat},
+      {.what = "no zip64 record where the locator points",
+       .count = 0xFFFF,
+       .zip64 = {.signature = 0x06054b50},
+       .message = kCorrupted},
+      {.what = "a zip64 record overlapping its locator",
+       .count = 0xFFFF,
+       .zip64 = {.recordOffset = 80 + 102 + 1},
+       .message = kCorrupted},
+      {.what = "a zip64 record of another disk",
+       .disk = 0xFFFF,
+       .zip64 = {.thisDisk = 1},
+       .message = kMultiSegment},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RawArchive a = TwoMembers();
+    a.thisDisk = c.disk;
+    a.entriesOnDisk = c.count;
+    a.directorySize = c.size;
+    a.directoryOffset = c.offset;
+    if (c.locator) a.zip64 = c.zip64;
+    if (*c.message != '\0') {
+      ExpectFailsWith(a.Build(), c.message);
+      continue;
+    }
+    TempDir dir;
+    ZipArchive archive;
+    ASSERT_TRUE(OpenBytes(archive, dir, a.Build(), true)) << archive.ErrorMessage();
+    EXPECT_TRUE(archive.IsWritable());
+    EXPECT_EQ(archive.EntryCount(), 2);
+    EXPECT_FALSE(archive.CentralDirectoryCorrupted());
+    EXPECT_EQ(archive.StartOfDirectory(), 80);
+  }
 }
 
 TEST(DirectoryChecks, EndRecordChecksComeInTheirOrder) {
@@ -148,6 +315,14 @@ TEST(DirectoryChecks, VersionNeededAboveTwentyIsRefusedAndNothingStaysOpen) {
   ExpectFailsWith(a.Build(), kNewerFormat);
   a.members[1].versionNeeded = 0x0314;  // a host byte in the high half
   ExpectFailsWith(a.Build(), kNewerFormat);
+  // Sizes or a place at the escape that leaves them to a zip64 extra field.
+  for (int field = 0; field < 3; ++field) {
+    RawArchive b = TwoMembers();
+    if (field == 0) b.members[0].compressedSize = 0xFFFFFFFF;
+    if (field == 1) b.members[0].uncompressedSize = 0xFFFFFFFF;
+    if (field == 2) b.members[0].localOffset = 0xFFFFFFFF;
+    ExpectFailsWith(b.Build(), kNewerFormat);
+  }
   a.members[1].versionNeeded = 20;
   TempDir dir;
   ZipArchive archive;

@@ -39,6 +39,11 @@ TEST(DirectoryEdits, RemoveAndReplace) {
   EXPECT_EQ(archive.ReplaceEntry(1, three), one);
   EXPECT_EQ(archive.ReplaceEntry(1, nullptr), nullptr);
   EXPECT_EQ(archive.ErrorMessage(), "no entry reference given");
+  ZipArchive other;
+  ASSERT_TRUE(OpenBytes(other, dir, ThreeMembers(), false, "other.zip"));
+  EXPECT_EQ(archive.ReplaceEntry(1, other.Entry(1)), nullptr);
+  EXPECT_EQ(archive.AddFakeDuplicate(other.Entry(1), "x", std::nullopt, nullptr), 0);
+  EXPECT_EQ(archive.ErrorMessage(), "Entry belongs to another archive");
   EXPECT_THROW(archive.ReplaceEntry(3, one), platform::OutOfBoundsException);
   EXPECT_EQ(archive.ReplaceEntry(2, one), three);
   EXPECT_TRUE(ClosedAndAccepted(archive));
@@ -52,6 +57,19 @@ TEST(DirectoryEdits, RemoveAndReplace) {
   EXPECT_FALSE(archive.SetComment("x"));
   EXPECT_EQ(archive.Comment(), "");
   EXPECT_EQ(archive.EntryCount(), 2);
+  archive.Close();
+
+  // An entry made for the archive on a record of zeros is written whole.
+  ASSERT_TRUE(archive.Open(dir / "test.zip", true));
+  const zip::ZipExtraFieldRef field = archive.MakeZipExtraField("TEXT", "ttxt", "");
+  field->Lock();
+  ASSERT_NE(archive.ReplaceEntry(
+                1, std::make_shared<zip::ZipEntry>(archive.Data(), nullptr, "made", field, "")),
+            nullptr);
+  ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+  ASSERT_TRUE(archive.Open(dir / "test.zip", false)) << archive.ErrorMessage();
+  EXPECT_EQ(RawPathOf(archive, 1), "made");
+  EXPECT_EQ(archive.Entry(1)->ExtraFieldInCentralDir()->AsData().size(), 16u);
 }
 
 TEST(DirectoryEdits, MarkAndRollback) {

@@ -169,6 +169,19 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
          return a.Entry(1)->SetComment("note " + locator) ? taken : a.Entry(1)->ErrorMessage();
        },
        taken},
+      // The directory goes out 1 MiB at a time, each piece before the record
+      // that would take it past that, so the last record is still at hand.
+      {"entry comment ending like a zip64 locator in a directory of more than 1 MiB",
+       [&](ZipArchive& a) {
+         bool set = true;
+         for (int i = 1; i <= 16; ++i) {
+           set = set && (i == 1 || AddData(a, std::to_string(i)) == i) &&
+                 a.Entry(i)->SetComment(i < 16 ? std::string(65535, 'c')
+                                               : std::string(65515, 'c') + locator);
+         }
+         return set ? taken : a.ErrorMessage();
+       },
+       taken},
       // Name, extra and comment shorter than 20 bytes leave the attributes there.
       {"extra field completing a locator that the attributes begin",
        [&](ZipArchive& a) {
@@ -228,12 +241,16 @@ TEST(DirectoryWrite, RecordsThatCannotBeWrittenAreRefusedBeforeAnyByte) {
     EXPECT_TRUE(archive.Entry(1)->SetComment(comment)) << archive.Entry(1)->ErrorMessage();
     EXPECT_TRUE(ClosedAndAccepted(archive));
   }
-  // The longest name a record holds (longer than unzip takes) is written.
+  // The longest name and extra field a record holds (longer than unzip
+  // takes) are written.
   ASSERT_TRUE(archive.Open(dir / "test.zip", true));
   ASSERT_EQ(AddData(archive, std::string(65535, 'n')), 2) << archive.ErrorMessage();
+  const std::string longest(65535, 'e');
+  ASSERT_TRUE(archive.Entry(1)->SetExtraFieldInCentralDir(archive.MakeZipExtraField(longest)));
   ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
   ASSERT_TRUE(archive.Open(dir / "test.zip", false));
   EXPECT_EQ(RawPathOf(archive, 2), std::string(65535, 'n'));
+  EXPECT_EQ(archive.Entry(1)->ExtraFieldInCentralDir()->AsData(), longest);
 }
 
 TEST(DirectoryWrite, TheSixtyFiveThousandFiveHundredAndThirtySixthEntryIsRefused) {
@@ -284,25 +301,64 @@ TEST(DirectoryWrite, NothingIsWrittenThatWouldEndPastFourGibibytes) {
   EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
   EXPECT_FALSE(archive.SetComment(std::string(150, 'c')));  // with room for zip64 records
   EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
-  archive.Entry(1)->SetComment(std::string(200, 'c'));
-  EXPECT_FALSE(archive.Flush());
-  EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
   EXPECT_EQ(tail(), before);
-  archive.Entry(1)->SetComment("");
+  // Once an entry has written over the old directory, no record may grow
+  // past the limit either: Close could not write it, and every member
+  // would be lost.
   ASSERT_TRUE(archive.SetComment("short"));
   EXPECT_GT(AddData(archive, "x"), 0);
+  zip::ZipEntry& first = *archive.Entry(1);
+  const std::string big(200, 'c');
+  EXPECT_FALSE(first.SetComment(big));
+  EXPECT_FALSE(first.SetExtraFieldInCentralDir(archive.MakeZipExtraField(big)));
+  EXPECT_EQ(first.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
+  const auto longer = std::make_shared<zip::ZipEntry>(archive.Data(), nullptr, big, nullptr, "");
+  EXPECT_EQ(archive.ReplaceEntry(2, longer), nullptr);
+  EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
   ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
   ASSERT_TRUE(archive.Open(dir / "big.zip", false));
   EXPECT_EQ(archive.EntryCount(), 2);
   EXPECT_EQ(archive.Comment(), "short");
-  // Emptied, with no room left even for the "/" member, the archive ends at
-  // the last byte less the zip64 records that a record might have needed.
+  // Emptied, it keeps room for the "/" member that an archive without
+  // entries gets; it then ends at the last byte less the zip64 records that
+  // a record might have needed.
   archive.Close();
   ASSERT_TRUE(archive.Open(dir / "big.zip", true));
   ASSERT_TRUE(archive.RemoveEntry(2) && archive.RemoveEntry(1));
-  ASSERT_TRUE(archive.SetComment(std::string(126, 'c'))) << archive.ErrorMessage();
+  EXPECT_FALSE(archive.SetComment(std::string(49, 'c')));
+  ASSERT_TRUE(archive.SetComment(std::string(48, 'c'))) << archive.ErrorMessage();
   ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
   EXPECT_EQ(std::filesystem::file_size(dir / "big.zip"), 0xFFFFFFFFu - 76);
+  ASSERT_TRUE(archive.Open(dir / "big.zip", false));
+  EXPECT_EQ(ziptest::RawPathOf(archive, 1), "/");
+  EXPECT_THROW(archive.SetSizeLimitForTesting(1000), platform::RuntimeException);  // while open
+  archive.Close();
+
+  // The same with the limit lowered for a small archive: the last entry
+  // stays while the "/" member could not take its place.
+  RawArchive small;
+  small.members.push_back(fixtures::Member("x"));
+  fixtures::WriteFile(dir / "small.zip", small.Build());
+  archive.SetSizeLimitForTesting(400);
+  ASSERT_TRUE(archive.Open(dir / "small.zip", true));
+  ASSERT_TRUE(archive.SetComment(std::string(200, 'c'))) << archive.ErrorMessage();
+  EXPECT_FALSE(archive.RemoveEntry(1));
+  EXPECT_EQ(archive.ErrorMessage(), "Archive would exceed the Zip size limit of 4GB");
+  EXPECT_EQ(archive.EntryCount(), 1);
+  ASSERT_TRUE(archive.SetComment(""));
+  EXPECT_TRUE(archive.RemoveEntry(1));
+  // Entries end at 31; then the "/" member, the zip64 records' room and the
+  // end record: 207 bytes, to the byte.
+  EXPECT_FALSE(archive.SetComment(std::string(194, 'c')));
+  EXPECT_TRUE(archive.SetComment(std::string(193, 'c')));
+  EXPECT_TRUE(ClosedAndAccepted(archive));
+  // Rolled back to no entries, the "/" member takes the room of the one added.
+  ASSERT_TRUE(archive.Open(dir / "new.zip", true));
+  archive.Mark();
+  ASSERT_EQ(AddData(archive, "x"), 1);
+  ASSERT_TRUE(archive.SetComment(std::string(224, 'c')));  // to the last byte
+  EXPECT_TRUE(archive.Rollback()) << archive.ErrorMessage();
+  EXPECT_TRUE(ClosedAndAccepted(archive));
 }
 
 // A directory whose last record ends like a zip64 locator gets zip64 records
@@ -323,6 +379,12 @@ TEST(DirectoryWrite, ADirectoryEndingLikeAZip64LocatorGetsZip64Records) {
   EXPECT_EQ(fixtures::ReadFile(dir / "test.zip").substr(stored.size() - 22, 16), zip64End);
   ASSERT_TRUE(archive.Open(dir / "test.zip", true));  // and written again
   ASSERT_EQ(AddData(archive, "after"), 3) << archive.ErrorMessage();
+  EXPECT_TRUE(ClosedAndAccepted(archive));
+  // A gap before the first member beside zip64 records is more than 7-Zip
+  // takes: the entries are moved down over it first.
+  ASSERT_TRUE(archive.Open(dir / "test.zip", true));
+  ASSERT_TRUE(archive.RemoveEntry(1));
+  ASSERT_TRUE(archive.Entry(2)->SetComment(std::string("PK\6\7", 4) + std::string(16, 'L')));
   EXPECT_TRUE(ClosedAndAccepted(archive));
   // The same from the adder's own permissions, in an archive made in this open.
   std::filesystem::create_directory(dir / "folder-name-b");

@@ -55,7 +55,7 @@ TEST(EntryRecord, FieldsReadFromTheRecord) {
   e->SetExternalFileAttributes(-1);
   EXPECT_EQ(e->ExternalFileAttributes(), -1);
   EXPECT_EQ(header->UInt32Value(38), 0xFFFFFFFFu);
-  EXPECT_FALSE(archive.Data()->dirty);  // record setters do not mark the archive
+  EXPECT_TRUE(archive.Data()->dirty);  // each marks the directory to be written
 
   header->SetUInt16Value(10, 12);
   EXPECT_FALSE(e->CanExtract());

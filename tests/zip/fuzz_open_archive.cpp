@@ -26,8 +26,8 @@
 #include <string_view>
 #include <vector>
 
+#include "memory_streams.h"
 #include "platform/apple_double.h"
-#include "zip/seq_data_streams.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -44,15 +44,47 @@ std::uint32_t LE(std::string_view bytes, std::size_t at, int width) {
   return value;
 }
 
-// The central records of an opened archive, counted straight from its bytes:
-// from the directory start that the end record nearest the end of the file
-// gives, one record after another over the directory size it gives.
-std::size_t CountRecords(std::string_view file, const zip::ZipArchive& archive) {
+// The end record that the reader must have taken, and the directory it
+// places: the nearest to the end of the file (within the longest comment's
+// reach) whose comment reaches that end and whose directory starts with a
+// central record, or, empty, ends at the record; with none such, the
+// nearest. None where a record leaves a field to zip64 records, whose rules
+// the reader's own tests check.
+struct Directory {
+  std::size_t end, start, stop;
+};
+std::optional<Directory> TakenDirectory(std::string_view file) {
+  const std::string_view signature("PK\x05\x06", 4);
+  const std::size_t lowest = file.size() > 22 + 65560 ? file.size() - 22 - 65560 : 0;
+  std::optional<Directory> nearest;
+  for (std::size_t at = file.rfind(signature, file.size() - 22);
+       at != std::string_view::npos && at >= lowest;
+       at = at == 0 ? std::string_view::npos : file.rfind(signature, at - 1)) {
+    const bool escaped = LE(file, at + 4, 2) == 0xFFFF || LE(file, at + 6, 2) == 0xFFFF ||
+                         LE(file, at + 8, 2) == 0xFFFF || LE(file, at + 10, 2) == 0xFFFF ||
+                         LE(file, at + 12, 4) == 0xFFFFFFFF || LE(file, at + 16, 4) == 0xFFFFFFFF;
+    if (escaped && at >= 20 && file.substr(at - 20, 4) == std::string_view("PK\x06\x07", 4)) {
+      return std::nullopt;
+    }
+    const std::size_t start = LE(file, at + 16, 4), size = LE(file, at + 12, 4);
+    if (!nearest) nearest = Directory{at, start, start + size};
+    const bool reaches = at + 22 + LE(file, at + 20, 2) == file.size();
+    const bool starts = size == 0 ? start == at
+                                  : start + 4 <= file.size() &&
+                                        file.substr(start, 4) == std::string_view("PK\x01\x02", 4);
+    if (reaches && starts) return Directory{at, start, start + size};
+  }
+  Check(nearest.has_value(), "an archive without an end record opened");
+  return nearest;
+}
+
+// The central records of an opened archive, counted straight from its bytes,
+// one record after another over the directory the reader must have taken.
+std::optional<std::size_t> CountRecords(std::string_view file, const zip::ZipArchive& archive) {
   Check(file.size() >= 22, "an archive shorter than an end record opened");
-  const std::size_t end = file.rfind(std::string_view("PK\x05\x06", 4), file.size() - 22);
-  Check(end != std::string_view::npos, "an archive without an end record opened");
-  const std::size_t start = LE(file, end + 16, 4);
-  const std::size_t stop = start + LE(file, end + 12, 4);
+  const auto directory = TakenDirectory(file);
+  if (!directory) return std::nullopt;
+  const auto [end, start, stop] = *directory;
   Check(static_cast<std::int64_t>(start) == archive.StartOfDirectory(), "directory start");
   Check(stop <= end, "the directory reaches past its end record");
   std::size_t count = 0;
@@ -66,7 +98,8 @@ std::size_t CountRecords(std::string_view file, const zip::ZipArchive& archive) 
 void CheckPromises(std::string_view file, zip::ZipArchive& archive) {
   const auto& setAside = archive.Data()->setAside;
   const std::int32_t n = archive.EntryCount();
-  Check(static_cast<std::size_t>(n) + setAside.size() == CountRecords(file, archive),
+  const std::optional<std::size_t> records = CountRecords(file, archive);
+  Check(!records || static_cast<std::size_t>(n) + setAside.size() == *records,
         "entries and set-aside records do not add up to the records read");
   std::size_t paired = 0;
   for (std::int32_t i = 1; i <= n; ++i) {
@@ -188,25 +221,13 @@ std::vector<std::string> ListedNames(const zip::ZipArchive& archive) {
   return names;
 }
 
-// Collects what a member decodes to.
-struct Collected : zip::SeqDataOutputStream {
-  bool Write(std::string_view data) override { return bytes.append(data), true; }
-  bool Open() override { return true; }
-  bool Close() override { return true; }
-  void GetErrorDescription(std::int32_t&, std::string&) override {}
-  bool Skip(std::int32_t) override { return false; }
-  void ClearError() override {}
-  bool Flush() override { return true; }
-  std::string bytes;
-};
-
 // What each listed member decodes to as it is stored; none for one that
 // does not decode, or that says it is larger than a fuzz input can make.
 std::vector<std::optional<std::string>> Decoded(zip::ZipArchive& archive) {
   std::vector<std::optional<std::string>> out;
   for (std::int32_t i = 1; i <= archive.EntryCount(); ++i) {
     zip::ZipEntryRef e = archive.Entry(i);
-    Collected data;
+    ziptest::Collected data;
     platform::MemoryBlockRef header;
     const bool small = e->Size() >= 0 && e->Size() <= (1 << 24);
     out.push_back(small && e->Extract(false, &data, nullptr, header)
@@ -216,18 +237,27 @@ std::vector<std::optional<std::string>> Decoded(zip::ZipArchive& archive) {
   return out;
 }
 
-// Removes the member that the input's size picks, compacts and closes.
-void RemoveCompactAndClose(const std::string& path, std::size_t size) {
+std::string FileBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Removes the member that the input's size picks, compacts and closes. An
+// open that is refused leaves the file as it was.
+void RemoveCompactAndClose(const std::string& path, std::string_view bytes) {
   std::vector<std::string> expected;
   std::vector<std::optional<std::string>> decoded;
   {
     zip::ZipArchive archive;
-    if (!archive.Open(path, true)) return;
+    if (!archive.Open(path, true)) {
+      Check(FileBytes(path) == bytes, "a refused writable open changed the file");
+      return;
+    }
     if (!archive.IsWritable()) return;
     expected = ListedNames(archive);
     decoded = Decoded(archive);
     if (!expected.empty()) {
-      const std::size_t victim = size % expected.size();
+      const std::size_t victim = bytes.size() % expected.size();
       Check(archive.RemoveEntry(static_cast<std::int32_t>(victim) + 1), "removal refused");
       expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(victim));
       decoded.erase(decoded.begin() + static_cast<std::ptrdiff_t>(victim));
@@ -272,7 +302,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       archive.Close();
     }
   }
-  RemoveCompactAndClose(path, size);
+  RemoveCompactAndClose(path, std::string_view(reinterpret_cast<const char*>(data), size));
   close(fd);
   return 0;
 }

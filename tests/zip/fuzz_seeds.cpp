@@ -119,6 +119,21 @@ int main(int argc, char** argv) {
   while (duplicate.Build().size() % 3 != 0) duplicate.comment += 'c';
   fixtures::WriteFile(out / "duplicate-last.zip", duplicate.Build());
 
+  // End records that are not the archive's own: one quoted in the comment,
+  // and one followed by bytes, so that no record fits the file.
+  RawArchive quoted = plain;
+  quoted.comment = fixtures::EndRecord(0, 0, 0, 0, 0, 0, 0);
+  fixtures::WriteFile(out / "quoted-end.zip", quoted.Build());
+  RawArchive trailing = plain;
+  trailing.afterEnd = "trailing";
+  fixtures::WriteFile(out / "trailing.zip", trailing.Build());
+
+  // The count left to zip64 records.
+  RawArchive zip64 = plain;
+  zip64.zip64.emplace();
+  zip64.entriesOnDisk = zip64.entriesTotal = 0xFFFF;
+  fixtures::WriteFile(out / "zip64.zip", zip64.Build());
+
   fixtures::TempDir work;
   fixtures::WriteFile(work / "a.txt", std::string(300, 'a'));
   fixtures::Run("cd " + fixtures::Quote(work.path()) +

@@ -906,12 +906,14 @@ std::vector<Case> Cases() {
          };
          (index <= 3 ? afterLook : beforeFolderOpen) = change;
        }},
-      {"an item given its Mac name takes nothing from a sidecar that stood alone beside that name, "
-       "and keeps its own; a user's \"._\" file there stays",
+      {"an item whose Mac name's sidecar name is taken keeps its own name and its own sidecar: "
+       "an AppleDouble file or a user's \"._\" file there stays",
        {Member("s-f", "1", MacRecord("s\\f")), Member("u-f", "2", MacRecord("u\\f"))},
        {"", ""},
-       [](const fs::path& root) {
-         EXPECT_EQ(platform::FolderItem(root / "s\\f").MacType(), "TEXT");
+       [stray](const fs::path& root) {
+         EXPECT_EQ(platform::FolderItem(root / "s-f").MacType(), "TEXT");
+         EXPECT_EQ(fixtures::ReadFile(root / "u-f"), "2");
+         EXPECT_EQ(fixtures::ReadFile(root / "._s\\f"), stray);
          EXPECT_EQ(fixtures::ReadFile(root / "._u\\f"), "not AppleDouble");
        },
        false,

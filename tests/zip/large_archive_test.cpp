@@ -1,5 +1,6 @@
-// An archive of 2.5 GiB whose second entry and directory lie past 2 GiB. The
-// file is sparse: only the records are written, the rest is a hole.
+// Archives at the format's limits: one of 2.5 GiB whose second entry and
+// directory lie past 2 GiB (the file is sparse: only the records are
+// written, the rest is a hole), and one of as many members as the count holds.
 #include <gtest/gtest.h>
 
 #include "platform/binary_stream.h"
@@ -42,4 +43,27 @@ TEST(LargeArchive, DirectoryPastTwoGibibytesOpens) {
   auto local = archive.Entry(2)->ExtraField();
   EXPECT_NE(local, nullptr) << archive.Entry(2)->ErrorMessage();
   EXPECT_EQ(archive.Entry(2)->z_Header()->UInt32Value(42), second);
+}
+
+// As many members as the end record's count can hold, the last record
+// ending like a zip64 locator: the writer puts zip64 records behind the
+// directory, with the count 0xFFFF in both, and the reader takes them.
+TEST(LargeArchive, EveryMemberTheCountHoldsWithZip64RecordsOpens) {
+  TempDir dir;
+  fixtures::RawArchive raw;
+  raw.members.resize(0xFFFE);
+  for (std::size_t i = 0; i < raw.members.size(); ++i) raw.members[i].name = std::to_string(i);
+  fixtures::WriteFile(dir / "full.zip", raw.Build());
+  ZipArchive archive;
+  ASSERT_TRUE(archive.Open(dir / "full.zip", true)) << archive.ErrorMessage();
+  ASSERT_EQ(ziptest::AddData(archive, "last"), 0xFFFF) << archive.ErrorMessage();
+  archive.Entry(0xFFFF)->SetComment(std::string("PK\6\7", 4) + std::string(16, 'x'));
+  ASSERT_TRUE(archive.Close()) << archive.ErrorMessage();
+  const std::string bytes = fixtures::ReadFile(dir / "full.zip");
+  ASSERT_EQ(bytes.substr(bytes.size() - 22 - 20, 4), std::string("PK\6\7", 4));
+  ASSERT_EQ(bytes.substr(bytes.size() - 22 + 8, 4), "\xFF\xFF\xFF\xFF");
+  ASSERT_TRUE(archive.Open(dir / "full.zip", false)) << archive.ErrorMessage();
+  ASSERT_EQ(archive.EntryCount(), 0xFFFF);
+  EXPECT_EQ(ziptest::RawPathOf(archive, 0xFFFF), "last");
+  EXPECT_FALSE(archive.CentralDirectoryCorrupted());
 }

@@ -144,6 +144,22 @@ TEST(OpenPythonZipfile, Utf8NamesUnixModesEmptyAndZip64) {
   EXPECT_EQ(z64.ErrorMessage(), kNewerFormat);
 }
 
+// The quote is nearer the end of the file, but its directory is no
+// directory: the archive's own end record is taken, so a writable open and
+// Close with no change write the archive as it was.
+TEST(OpenPythonZipfile, ACommentQuotingAnEndRecord) {
+  TempDir dir;
+  ASSERT_EQ(Python("quoted_end", dir / "quoted.zip"), 0);
+  const std::string bytes = fixtures::ReadFile(dir / "quoted.zip");
+  ZipArchive archive;
+  ASSERT_TRUE(archive.Open(dir / "quoted.zip", true)) << archive.ErrorMessage();
+  ASSERT_EQ(archive.EntryCount(), 2);
+  EXPECT_EQ(RawPathOf(archive, 2), "second.txt");
+  EXPECT_EQ(archive.Comment(), std::string("PK\5\6", 4) + std::string(18, '\0'));
+  EXPECT_TRUE(archive.Close());
+  EXPECT_EQ(fixtures::ReadFile(dir / "quoted.zip"), bytes);
+}
+
 TEST(ArchiveLifecycle, SecondOpenIsRefusedAndLeavesTheFirstInUse) {
   TempDir dir;
   fixtures::RawArchive a;

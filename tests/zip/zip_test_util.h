@@ -30,6 +30,9 @@ inline constexpr char kCorrupted[] = "Central Directory is corrupted";
 inline constexpr char kNewerFormat[] =
     "Archive was written in a newer format than what this software supports (it supports up to "
     "v2.0 archives)";
+inline constexpr char kUnsureEnd[] =
+    "Central Directory end record does not fit the file; the archive can only be opened "
+    "read-only";
 
 // Messages of decoding and extraction.
 inline constexpr char kNoDestination[] = "No destination given";

@@ -32,6 +32,18 @@ void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
 
+// Why the folder `name` in `folder` could not be opened, its open having
+// failed with errno's value: a link there is named as one. `what` names it.
+std::string Unusable(int folder, const char* name, const std::string& what) {
+  const int reason = errno;
+  struct stat st {};
+  if (reason == ENOTDIR && ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode)) {
+    return what + " is a link";
+  }
+  return std::generic_category().message(reason);
+}
+
 // Writes the record `info` of an item trashed under `name` into the Trash's
 // info folder `infoDir`. The record is created exclusively, so two programs
 // trashing the same name never take the same slot. 0, or errno's value
@@ -101,6 +113,29 @@ int OpenTrashFolder(int trash, const char* name) {
   return ::openat(trash, name, flags);
 }
 
+// The Trash folder itself, made for this user alone when it is missing:
+// never entered through a link, and only a folder of this user's, as the
+// Trash of a volume must be. -1 with the reason in `why` when it cannot be
+// used.
+int OpenTrashTop(const fs::path& trash, std::string& why) {
+  const int flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::open(trash.c_str(), flags);
+  if (fd < 0 && errno == ENOENT) {
+    std::error_code ec;
+    fs::create_directories(trash.parent_path(), ec);
+    if (ec) {
+      errno = ec.value();
+    } else if (::mkdir(trash.c_str(), 0700) == 0 || errno == EEXIST) {
+      fd = ::open(trash.c_str(), flags);
+    }
+  }
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) return fd;
+  why = fd >= 0 ? "it is not a folder of this user's" : Unusable(AT_FDCWD, trash.c_str(), "it");
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
 // The top folder of the volume that holds the folder `folder`: the highest
 // folder above it still on its device.
 fs::path VolumeTop(const fs::path& folder) {
@@ -146,12 +181,18 @@ fs::path VolumeTrash(const fs::path& top) {
 
 namespace {
 
-// The Trash for an item on `device`, whose absolute path is `source`.
-fs::path TrashOn(dev_t device, const fs::path& source, const fs::path& homeTrash) {
+// The Trash for an item on `device`, whose absolute path is `source`. Empty
+// when there is none; `unusable` then names the volume's own Trash folder,
+// where it is that which cannot be used.
+fs::path TrashOn(dev_t device, const fs::path& source, const fs::path& homeTrash,
+                 fs::path& unusable) {
   dev_t homeDevice = 0;
   if (DeviceOf(homeTrash, &homeDevice) && homeDevice == device) return homeTrash;
   const fs::path top = VolumeTop(source.parent_path());
-  return top.empty() ? top : VolumeTrash(top);
+  if (top.empty()) return top;
+  fs::path trash = VolumeTrash(top);
+  if (trash.empty()) unusable = top / (".Trash-" + std::to_string(::getuid()));
+  return trash;
 }
 
 }  // namespace
@@ -160,22 +201,24 @@ fs::path TrashFor(const fs::path& item, const fs::path& homeTrash) {
   std::error_code ec;
   const fs::path source = fs::absolute(item, ec);
   struct stat st {};
+  fs::path unusable;
   if (ec || ::lstat(source.c_str(), &st) != 0) return {};
-  return TrashOn(st.st_dev, source, homeTrash);
+  return TrashOn(st.st_dev, source, homeTrash, unusable);
 }
 
-bool MoveToTrash(const fs::path& item, const fs::path& homeTrash, std::string* error) {
+bool MoveToTrash(const fs::path& item, const fs::path& homeTrash, std::string* error,
+                 fs::path* unusableTrash) {
   std::error_code ec;
   const fs::path source = fs::absolute(item, ec);
   if (ec) {
     SetError(error, "The item to move to the Trash does not exist.");
     return false;
   }
-  return MoveToTrash(ItemAt(source), source, homeTrash, error);
+  return MoveToTrash(ItemAt(source), source, homeTrash, error, unusableTrash);
 }
 
 bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& homeTrash,
-                 std::string* error) {
+                 std::string* error, fs::path* unusableTrash) {
   struct stat st {};
   if (!item.Lstat(st)) {
     SetError(error, errno == ENOENT ? std::string("The item to move to the Trash does not exist.")
@@ -183,26 +226,29 @@ bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& hom
                                           std::generic_category().message(errno));
     return false;
   }
-  const fs::path trash = TrashOn(st.st_dev, source, homeTrash);
+  // A volume whose Trash cannot be used has it looked at again below, so
+  // that the reason says why.
+  fs::path volumeTrash;
+  fs::path trash = TrashOn(st.st_dev, source, homeTrash, volumeTrash);
+  if (trash.empty()) trash = volumeTrash;
   if (trash.empty()) {
     SetError(error, "The item's volume has no Trash that could be used.");
     return false;
   }
-  std::error_code ec;
-  fs::create_directories(trash, ec);
-  if (ec) {
-    SetError(error, "The Trash folder could not be created: " + ec.message());
+  // It is the Trash itself that cannot be used: the reason names it.
+  const auto unusable = [&](const std::string& why) {
+    SetError(error, "The Trash folder \"" + trash.string() + "\" cannot be used: " + why);
+    if (unusableTrash != nullptr) *unusableTrash = trash;
     return false;
-  }
+  };
   // Held from here on, so the record and the item go into the same Trash.
-  const HeldFd top(::open(trash.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  const HeldFd files(top.fd < 0 ? -1 : OpenTrashFolder(top.fd, "files"));
-  const HeldFd infos(files.fd < 0 ? -1 : OpenTrashFolder(top.fd, "info"));
-  if (infos.fd < 0) {
-    SetError(error,
-             "The Trash folder could not be created: " + std::generic_category().message(errno));
-    return false;
-  }
+  std::string why;
+  const HeldFd top(OpenTrashTop(trash, why));
+  if (top.fd < 0) return unusable(why);
+  const HeldFd files(OpenTrashFolder(top.fd, "files"));
+  if (files.fd < 0) return unusable(Unusable(top.fd, "files", "its files folder"));
+  const HeldFd infos(OpenTrashFolder(top.fd, "info"));
+  if (infos.fd < 0) return unusable(Unusable(top.fd, "info", "its info folder"));
 
   const QByteArray info =
       "[Trash Info]\nPath=" +
@@ -221,9 +267,10 @@ bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& hom
     return false;
   }
   const std::string base = source.filename().string();
+  int claimed = 0;
   for (int n = 1; n < 10000; ++n) {
     const std::string name = n == 1 ? base : base + "." + std::to_string(n);
-    const int claimed = ClaimInfo(infos.fd, name, info);
+    claimed = ClaimInfo(infos.fd, name, info);
     if (claimed == EEXIST) continue;
     if (claimed != 0) break;
     bool stranded = false;
@@ -241,6 +288,12 @@ bool MoveToTrash(const ItemAt& item, const fs::path& source, const fs::path& hom
     SetError(error,
              "The item could not be moved to the Trash: " + std::generic_category().message(moved));
     return false;
+  }
+  // A name too long for its record, or taken as often as it can be, is the
+  // item's; anything else that keeps the record out is the Trash's.
+  if (claimed != 0 && claimed != EEXIST && claimed != ENAMETOOLONG) {
+    return unusable("its record of the item could not be written: " +
+                    std::generic_category().message(claimed));
   }
   SetError(error, "The Trash's record of the item could not be written.");
   return false;

@@ -28,17 +28,22 @@ std::filesystem::path TrashFor(const std::filesystem::path& item,
 // its folders as needed, with its AppleDouble sidecar when it has one (a
 // `._` file beside it that is not AppleDouble is not its sidecar, and stays).
 // A name already in the Trash gets a number appended; nothing there is
-// replaced. The Trash's own folders are never entered through a link.
+// replaced. The Trash folder is used only when it is a folder of this
+// user's, and neither it nor its own folders are entered through a link.
 // Returns false, with the reason in `error`, when the item could not be
 // moved; it is then where it was, with its sidecar, and nothing is left
 // behind in the Trash. Should the sidecar fail to follow and the item then
 // fail to come back, the reason says so: the item is then in the Trash with
-// its record, and its sidecar where it was.
+// its record, and its sidecar where it was. Where it is the Trash itself
+// that cannot be used, the reason names the Trash folder, and so does
+// `unusableTrash`; it is left as it is where only this item could not be
+// moved.
 bool MoveToTrash(const std::filesystem::path& item, const std::filesystem::path& homeTrash,
-                 std::string* error = nullptr);
+                 std::string* error = nullptr, std::filesystem::path* unusableTrash = nullptr);
 // The same for the item `item` names for the *at calls (in a folder held
 // open: never through a link at its name), whose path is `source`.
 bool MoveToTrash(const ItemAt& item, const std::filesystem::path& source,
-                 const std::filesystem::path& homeTrash, std::string* error = nullptr);
+                 const std::filesystem::path& homeTrash, std::string* error = nullptr,
+                 std::filesystem::path* unusableTrash = nullptr);
 
 }  // namespace platform
