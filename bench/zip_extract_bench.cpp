@@ -7,7 +7,9 @@
 //   shared libraries;
 // - flat: 65,000 files of a few bytes in one folder;
 // - tree: 20,000 files of about 150 bytes, deflated, in 1,000 folders two
-//   deep.
+//   deep;
+// - deep: 300 folders, each in the one before, with one small file each,
+//   deeper than the folders the extraction holds open.
 // Each tool runs as a whole process of its own (this program runs itself
 // with --job for ours), into a new empty folder on disk and on /dev/shm,
 // the tools taking turns. Prints the median and the best of the runs with
@@ -139,6 +141,16 @@ void MakeTwoDeep(const fs::path& src) {
   }
 }
 
+// One folder in the next, 300 deep, with a small text file in each.
+void MakeDeep(const fs::path& src) {
+  fs::path dir = src;
+  for (int i = 1; i <= 300; ++i) {
+    dir /= "d";
+    fs::create_directories(dir);
+    WriteData(dir / "f.txt", 100 + i, false, static_cast<std::uint32_t>(i));
+  }
+}
+
 struct TreeShape {
   int folders, files, maxDepth, libraries;
   std::size_t smallSpread, librarySize;
@@ -244,7 +256,8 @@ int main(int argc, char** argv) {
          MakeBundle(src, {1218, 5540, 6, 60, 16000, 2000000}, 11);
        }},
       {"flat", "flat: 65,000 files of a few bytes in one folder", MakeFlat},
-      {"tree", "tree: 20,000 files of about 150 bytes in 1,000 folders two deep", MakeTwoDeep}};
+      {"tree", "tree: 20,000 files of about 150 bytes in 1,000 folders two deep", MakeTwoDeep},
+      {"deep", "deep: 300 folders one in the next, one small file in each", MakeDeep}};
   if (argc > 2) {
     const std::vector<std::string> asked(argv + 2, argv + argc);
     std::erase_if(archives, [&](const Archive& a) {

@@ -5,11 +5,37 @@ endfunction()
 
 # vantora_library(<name> SOURCES ... [LIBS ...])
 # A static library whose headers are included as "<folder>/<file>.h" from src/.
+# With VANTORA_FUZZ it is built for libFuzzer's coverage and the sanitizers,
+# so that a fuzz target sees into every library it links; whatever links it
+# (the fuzz targets, the replays, the tests) then takes the sanitizers'
+# runtime too.
 function(vantora_library name)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} STATIC ${A_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${A_LIBS})
+  vantora_warnings(${name})
+  if(VANTORA_FUZZ)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
+    target_link_options(${name} INTERFACE -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+# vantora_fuzz_target(<name> SOURCES ... LIBS ...)
+# A libFuzzer entry point, for long runs by hand; built only with
+# VANTORA_FUZZ. It links the project's libraries, as the program does, and
+# never lists their sources, so it builds whatever they come to need.
+function(vantora_fuzz_target name)
+  if(NOT VANTORA_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  set_target_properties(${name} PROPERTIES AUTOMOC OFF)
   vantora_warnings(${name})
 endfunction()
 

@@ -150,6 +150,22 @@ void FolderWalk::Leave() {
   if (reopenedDepth_ > Depth()) reopened_.reset();
 }
 
+bool FolderWalk::StillThere(std::size_t depth) {
+  const Level& level = levels_[depth - 1];
+  if (!level.folder) {
+    // The one opened last may have been moved since; it is opened anew.
+    if (reopenedDepth_ == depth) reopened_.reset();
+    return Folder(depth) != nullptr;
+  }
+  const OpenFolderRef above = depth > 1 ? Folder(depth - 1) : nullptr;
+  if (depth > 1 && !above) return false;
+  Looked st{};
+  if (!LookAt(above ? above->fd() : root_, level.name, st)) return false;
+  if (ItemId::Of(st) == level.id) return true;
+  errno = ESTALE;
+  return false;
+}
+
 std::optional<std::vector<std::string>> FolderWalk::Names() {
   const int at = Fd();
   if (at < 0) return std::nullopt;

@@ -72,6 +72,11 @@ class FolderWalk {
   bool EnterOrMake(const std::string& name);
   // Back to the folder above; the one left is let go.
   void Leave();
+  // Whether the folder entered at `depth` (1 to Depth()) still stands at its
+  // name in the folder above it: one held is looked at there; one not held
+  // is opened again, as Folder opens it, which is its check. False with
+  // errno's value else (ESTALE for another item at the name).
+  bool StillThere(std::size_t depth);
   // The folder entered at `depth` (1 to Depth()), held, or opened again as
   // Fd() opens it; null with errno's value when it cannot be.
   OpenFolderRef Folder(std::size_t depth);

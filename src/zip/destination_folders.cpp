@@ -141,10 +141,7 @@ bool DestinationFolders::Enter(const std::string& name, int& error) {
   platform::FolderWalk& walk = *walk_;
   // Kept from the members before, it is only checked: it must still be the
   // folder at its name.
-  platform::Looked st{};
-  if (depth_ < walk.Depth() && walk.NameAt(depth_ + 1) == name &&
-      platform::LookAt(parent->fd(), name, st) &&
-      platform::ItemId::Of(st) == walk.IdAt(depth_ + 1)) {
+  if (depth_ < walk.Depth() && walk.NameAt(depth_ + 1) == name && walk.StillThere(depth_ + 1)) {
     ++depth_;
     return true;
   }
@@ -257,12 +254,15 @@ void DestinationFolders::SetKeptDate(const OpenFolder& folder) const {
 }
 
 void DestinationFolders::LeaveFrom(std::size_t depth) {
-  for (; walk_ && walk_->Depth() > depth; walk_->Leave()) {
-    if (dates_.count(walk_->IdAt(walk_->Depth())) == 0) continue;
-    // A folder no longer held is opened again, and only if it is still the
-    // one entered.
-    if (const FolderRef folder = walk_->Folder(walk_->Depth())) SetKeptDate(*folder);
+  if (!walk_) return;
+  // A folder no longer held is opened again, and only if it is still the
+  // one entered: shallowest first, so that each is opened from the last one
+  // opened above it, not from the root.
+  for (std::size_t at = depth + 1; at <= walk_->Depth(); ++at) {
+    if (dates_.count(walk_->IdAt(at)) == 0) continue;
+    if (const FolderRef folder = walk_->Folder(at)) SetKeptDate(*folder);
   }
+  while (walk_->Depth() > depth) walk_->Leave();
 }
 
 void DestinationFolders::Release() {

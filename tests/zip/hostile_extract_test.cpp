@@ -202,7 +202,8 @@ std::vector<Case> Cases() {
   const std::string lie = "hello world";
   const auto watch = std::make_shared<Watch>();
   const auto modes = std::make_shared<std::map<std::string, unsigned>>();
-  const auto opens = std::make_shared<int>(0);
+  const auto opens = std::make_shared<int>(0), looks = std::make_shared<int>(0);
+  const auto reopened = std::make_shared<int>(0);
   // A sidecar with no item beside it.
   const std::string stray =
       fixtures::AppleDoubleHeader({{9, 38, 32}}) + "JUNKjunk" + std::string(24, '\0');
@@ -258,6 +259,24 @@ std::vector<Case> Cases() {
        [](const fs::path& root) { EXPECT_EQ(fixtures::ReadFile(root / "a/moved/x"), "1"); },
        false,
        SwapForLinkOut("a/b", "a/moved", 1)},
+      {"a folder kept from the member before is looked at, not opened again, and one moved away "
+       "since is made anew for the next member, held open or not",
+       {Member("a/b/x", "1"), Member("a/b/y", "2"), Member("a/b/z", "3"),
+        Member(Deep(40, "x"), "x"), Member("t/y", "y"), Member("t/z", "z")},
+       {"", "", "", "", "", ""},
+       [reopened](const fs::path& root) {
+         EXPECT_EQ(*reopened, 0);
+         EXPECT_EQ(fixtures::ReadFile(root / "a/b/z"), "3");
+         EXPECT_EQ(fixtures::ReadFile(root / "t/z"), "z");
+         EXPECT_FALSE(fs::exists(root / "a/moved/z") || fs::exists(root / "moved/z"));
+       },
+       false,
+       [reopened](const fs::path& root, std::int32_t index) {
+         if (index == 1) beforeFolderOpen = [reopened](int, const char*) { ++*reopened; };
+         if (index == 2) beforeFolderOpen = nullptr;
+         if (index == 2) fs::rename(root / "a/b", root / "a/moved");
+         if (index == 5) fs::rename(root / "t", root / "moved");
+       }},
       {"a link followed from a kept folder leads to its target, not back into that folder",
        {Member("a/x", "x"), Member("a/l/y", "y")},
        {"", ""},
@@ -317,13 +336,17 @@ std::vector<Case> Cases() {
          ::inotify_add_watch(watch->inotify, (root / "._g").c_str(), IN_OPEN);
          if (watch->device) ::inotify_add_watch(watch->inotify, (root / "._h").c_str(), IN_OPEN);
        }},
-      {"a tree 300 folders deep takes a few dozen descriptors and a few opens of each folder, and "
-       "a member that goes down, up and down again lands where its name says",
+      {"a tree 300 folders deep takes a few dozen descriptors and a few opens and looks of each "
+       "folder, and a member that goes down, up and down again lands where its name says",
        {Member(Deep(300, "x"), "x"), Member(Deep(5, "../../../v/v/v/w"), "w"),
         Member(Deep(150, "y"), "y"), Member(Deep(300, "z"), "z")},
        {"", "", "", ""},
-       [opens](const fs::path& root) {
+       [opens, looks](const fs::path& root) {
          EXPECT_LT(*opens, 3000);
+         // Each of the 303 folders made is looked at once; one passed again
+         // only while it is held: one not held is opened again, which is
+         // its check.
+         EXPECT_LT(*looks, 400);
          EXPECT_EQ(fixtures::ReadFile(root / "t/t/v/v/v/w"), "w");
          EXPECT_FALSE(fs::exists(root / Deep(5, "w")));
          EXPECT_EQ(fixtures::ReadFile(root / Deep(300, "x")), "x");
@@ -334,7 +357,10 @@ std::vector<Case> Cases() {
        nullptr,
        40,
        {},
-       [opens](const fs::path&) { beforeFolderOpen = [opens](int, const char*) { ++*opens; }; }},
+       [opens, looks](const fs::path&) {
+         beforeFolderOpen = [opens](int, const char*) { ++*opens; };
+         afterLook = [looks](int, const char*) { ++*looks; };
+       }},
       {"a folder let go and swapped for a link as a member's walk opens it again takes no member",
        {Member(Deep(40, "x"), "x"), Member(Deep(10, "../../../../../v/y"), "y")},
        {"", kAliasOnPath},
