@@ -70,6 +70,25 @@ TEST_F(AtomicFileTest, WritesThroughASymbolicLink) {
   EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
+// Named in a folder held open, a link at the name is what is replaced: the
+// file it points at, write-protected or not, is neither read nor written.
+TEST_F(AtomicFileTest, InAFolderHeldOpenALinkIsReplacedNotFollowed) {
+  const std::string real = dir_ + "/real.lcd";
+  Write(real, "old");
+  ::chmod(real.c_str(), 0444);
+  ASSERT_EQ(::symlink(real.c_str(), (dir_ + "/link.lcd").c_str()), 0);
+  const int folder = ::open(dir_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_TRUE(platform::WriteFileAtomicAt(
+      folder, "link.lcd", [](int fd, int* err) { return platform::WriteAll(fd, "new", err); },
+      nullptr));
+  ::close(folder);
+  EXPECT_EQ(Read(real), "old");
+  EXPECT_EQ(Read(dir_ + "/link.lcd"), "new");
+  struct stat st {};
+  ASSERT_EQ(::lstat((dir_ + "/link.lcd").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
 TEST_F(AtomicFileTest, MissingFolderOrDirectoryTargetFailsWithReason) {
   std::string error;
   EXPECT_FALSE(platform::WriteFileAtomic(dir_ + "/no/such/folder/x.lcd", "x", &error));

@@ -261,6 +261,13 @@ TEST(Trash, TheItemAndItsSidecarGoTogetherOrNotAtAll) {
       {"the Trash folder another user's", kRootInOthers, false, "item", "", "",
        [](Dirs, Dirs trash) { ChownAll(trash, test_support::kUnprivilegedId); },
        "it is not a folder of this user's", kTrash},
+      {"a Trash that cannot be looked at", kSelf, false, "item", "", "",
+       [](Dirs, Dirs trash) {
+         fixtures::lookFails = [at = trash.string()](int, const char* name) {
+           return name == at ? EIO : 0;
+         };
+       },
+       "Input/output error", kTrash},
       {"a Trash not made yet", kSelf, true, "", "item", "item.trashinfo",
        [](Dirs, Dirs trash) { fs::remove_all(trash); }},
       {"a Trash its user may not make", kUser, false, "item", "", "",

@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <string>
 
+#include "fixtures/look_hook.h"
 #include "fixtures/zip_builder.h"
+#include "update/take_back.h"
 
 namespace {
 
@@ -83,6 +85,35 @@ TEST(InstallJournal, ReadsBackWhatWasWrittenWholeAndNothingElse) {
   fs::remove(dir / "read");
   EXPECT_FALSE(Journal::Read(kept->fd(), "read"));
   EXPECT_EQ(errno, ENOENT);
+}
+
+// What went to the Trash and cannot be looked at there may well be there:
+// it is not taken for lost, and the reason says why.
+TEST(InstallJournal, AnItemTheTrashMayHoldIsNotTakenForLost) {
+  fixtures::TempDir dir;
+  fs::create_directories(dir / "Programs" / ".kept");
+  fs::create_directories(dir / "Trash" / "files");
+  fixtures::WriteFile(dir / "Trash" / "files" / "notes.txt", "old notes");
+  platform::Looked st{};
+  ASSERT_TRUE(platform::LookAt(AT_FDCWD, (dir / "Trash" / "files" / "notes.txt").c_str(), st, 0));
+  update::JournalContents journal;
+  journal.trash = (dir / "Trash").string();
+  journal.steps = {
+      {Role::Trashed, {Root::Kept, "notes.txt"}, {Root::Trash, ""}, platform::ItemId::Of(st)}};
+  int error = 0;
+  const platform::OpenFolderRef program =
+      platform::OpenFolder::Open(AT_FDCWD, (dir / "Programs").c_str(), 0, error);
+  ASSERT_TRUE(program);
+  fixtures::lookFails = [](int, const char* name) {
+    return std::string(name) == "notes.txt" ? EIO : 0;
+  };
+  const update::TakenBack taken =
+      update::TakeBack({program->fd(), ".staging", ".kept"}, journal, [] { return true; });
+  fixtures::lookFails = nullptr;
+  ASSERT_EQ(taken.left.size(), 1u);
+  EXPECT_EQ(taken.left[0].where, update::Stands::Moved);
+  EXPECT_EQ(taken.error, EIO);
+  EXPECT_EQ(fixtures::ReadFile(dir / "Trash" / "files" / "notes.txt"), "old notes");
 }
 
 }  // namespace

@@ -586,6 +586,7 @@ TEST_F(UpdateRoad, WithoutABundleTheNewCopyIsOnlyUnpacked) {
   const update::ProgramPlace built = update::LocateProgram("/src/build/src/app");
   EXPECT_EQ(built.Folder, "/src/build/src/app");
   EXPECT_TRUE(built.Bundle.empty());
+  EXPECT_TRUE(update::LocateProgram("/src/.app").Bundle.empty());
 
   fs::remove_all(program / "Vantora II X.app");
   ServeNewVersion(BundleArchive(dir / "maker"));
